@@ -16,9 +16,56 @@ extern "C" {
 
 /* ---- diagnostics ---- */
 
+/* The text of the last error, or the warnings collected during the current
+ * call (see KsGetMessage). */
+KSBNFC_API extern char KsMsgBuf[2000];
+/* Debug level: 0 prints nothing. */
+KSBNFC_API extern int dbglevel;
+/* Warning mode: 0 discards, positive collects in KsMsgBuf, negative prints. */
+KSBNFC_API extern int warnings;
+
 /* ---- compile parameters and messages ---- */
 
+/* One compile parameter. `value` holds a pointer to a NUL-terminated string
+ * for "bnfFile", "fsgFile" and "fsgDirectory", an integer otherwise. Reading
+ * a list sets the `name` of every consumed record to null. */
+typedef struct KsArg {
+    char* name;
+    long value;
+} KsArg;
+
+/* Phrase flags stored in the FSG file ("fsgFlags"). */
+#define PV_PHRASE_ALLOW_SILENCES       0x10
+#define PV_PHRASE_SHOW_SILENCES        0x20
+#define PV_PHRASE_NO_SILENCES          0x40
+#define PV_PHRASE_CONST_PROBABILITIES  0x80
+#define PV_PHRASE_ALLOW_INSERTIONS     0x100
+#define PV_PHRASE_SHOW_INSERTIONS      0x200
+#define PV_PHRASE_NO_INSERTIONS        0x400
+#define PV_PHRASE_NORMALIZE            0x800
+#define PV_PHRASE_DONT_NORMALIZE       0x1000
+#define PV_PHRASE_SILENCE_MASK         0x70
+#define PV_PHRASE_INSERTION_MASK       0x700
+
+/* Stores the address of the message buffer in *message; returns 0. The text
+ * stays valid until the next exported call. */
+KSBNFC_API int KsGetMessage(char** message);
+
 /* ---- code pages ---- */
+/* The process-wide code page decides which bytes lead a two-byte character
+ * and how bytes fold for case-insensitive comparison. None of these fail. */
+KSBNFC_API int ks_set_cp(unsigned long cp); /* 0: from the environment; returns max bytes per char */
+KSBNFC_API unsigned long ks_get_cp(void);   /* chooses from the environment on first use */
+KSBNFC_API int dbcsleadbyte(int ch);
+KSBNFC_API int ks_strnicmp(const char* s1, const char* s2, int size);
+KSBNFC_API int ks_stricmp(const char* s1, const char* s2);
+KSBNFC_API char* ks_strlwr(char* str);
+KSBNFC_API char* ks_strupr(char* str);
+/* Lower-casing table of the current code page (256 entries). */
+KSBNFC_API extern const unsigned char* ks_tolower_;
+/* Byte conversion between code pages 1252 and 850; each the inverse of the other. */
+KSBNFC_API extern const unsigned char c1252to850[256];
+KSBNFC_API extern const unsigned char c850to1252[256];
 
 /* ---- compiler ---- */
 
@@ -30,6 +77,19 @@ extern "C" {
 
 /* ---- C++-only exports ---- */
 #ifdef __cplusplus
+/* Looks up `name` in the first n records of args, consuming the match and
+ * storing its value in a. Returns 1 if found, else 0 (a untouched). A name
+ * given twice throws "duplicate parameter %s". */
+KSBNFC_API int KsGetArg(int n, KsArg* args, const char* name, int& a);
+KSBNFC_API int KsGetArg(int n, KsArg* args, const char* name, char*& a);
+/* Code-page aware counterparts of the <string.h> search functions: in a
+ * two-byte code page they never match inside a two-byte character. */
+KSBNFC_API char* ks_strchr(const char* s, int ch);
+KSBNFC_API char* ks_strrchr(const char* s, int ch);
+KSBNFC_API int ks_strspn(const char* s, const char* t);
+KSBNFC_API int ks_strcspn(const char* s, const char* t);
+KSBNFC_API char* ks_strpbrk(const char* s, const char* t);
+KSBNFC_API char* ks_strtok(char* s, const char* t); /* one saved position per process */
 #endif
 
 #endif /* KSBNFC_H */
