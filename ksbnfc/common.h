@@ -7,16 +7,470 @@
 #include "ksbnfc.h"
 #include "nlsfunc.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
 // ---- diagnostics ----
+// Fatal errors are thrown as a char* pointing at a static buffer; only the
+// exported functions (and a few owners that clean up and rethrow) catch them.
+// Texts longer than the 1000-byte buffers are truncated, never overrun.
+
+#if defined(__GNUC__)
+#define KSBNFC_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define KSBNFC_PRINTF(f, a)
+#endif
+
+// Formats the message and throws it (payload: char* to the error buffer,
+// valid until the next Error).
+[[noreturn]] void Error(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+// Emits "\t<message>\n" according to the global `warnings` switch.
+void Warning(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+// Prints on standard output and flushes; callers test `dbglevel` themselves.
+void Debug(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+// Heap copies (free with delete[]); null in gives null out. The second form
+// copies at most n bytes and always terminates at byte n.
+char* Copy(const char* s);
+char* Copy(const char* s, int n);
+
+// Stores msg in KsMsgBuf, truncated to fit.
+void KsSetMessage(const char* msg);
+
+// The failure convention of every exported entry point: empties KsMsgBuf,
+// runs work(), and returns 1000 with the error text in KsMsgBuf if work threw
+// a char* message, else 1 when warnings were collected, else 0. Exceptions of
+// other types pass through.
+template <class F> int KsBoundary(F&& work)
+{
+    KsMsgBuf[0] = 0;
+    try {
+        work();
+    } catch (char* msg) {
+        KsSetMessage(msg);
+        return 1000;
+    }
+    return KsMsgBuf[0] ? 1 : 0;
+}
 
 // ---- containers ----
+// Minimal header-only containers: no iterators, no bounds checks, no
+// exceptions of their own. Growth rules and hash functions are fixed because
+// they decide memory use and the storage order of hash-set members.
+
+// Handle on a NUL-terminated byte text in the current code page. Never owns
+// or frees the text; copying copies the pointer.
+struct mbstring {
+    char* s;
+
+    mbstring() : s(nullptr) {}
+    mbstring(char* p) : s(p) {}
+    mbstring(const char* p) : s(const_cast<char*>(p)) {}
+
+    bool operator!() const { return s == nullptr; }
+    // Current character: lead*256 + trail for a DBCS pair, else the byte; 0 at the end.
+    unsigned int operator*() const { return (unsigned int)_mbsnextc((const unsigned char*)s); }
+    mbstring operator++(int)
+    {
+        mbstring old = *this;
+        s = (char*)_mbsinc((const unsigned char*)s);
+        return old;
+    }
+    mbstring& operator++()
+    {
+        s = (char*)_mbsinc((const unsigned char*)s);
+        return *this;
+    }
+    // Position order within one buffer, not text order.
+    bool operator<(const mbstring& o) const { return s < o.s; }
+    // Byte-wise text equality; two nulls are equal, null never equals a text.
+    int operator==(const mbstring& o) const
+    {
+        if (s == o.s) return 1;
+        if (!s || !o.s) return 0;
+        return std::strcmp(s, o.s) == 0;
+    }
+    int operator!=(const mbstring& o) const { return !(*this == o); }
+};
+
+// Growable array. Indexing at or past the end grows the storage (capacity
+// *3/2+1, or the index+1 if larger) and extends `length`; new slots are zero
+// bytes. Elements are never destroyed by the array.
+//
+// Sort/Sort2 use the orderings compare/compare2, which each element type
+// supplies as an explicit specialisation, e.g.
+//   template <> int TArrayX<TArc*>::compare(TArc* const& a, TArc* const& b);
+// The sort is stable, so equal elements keep their insertion order and the
+// result never depends on the platform's sort routine; for orderings without
+// ties it equals what qsort gives.
+template <class T> class TArrayX {
+    template <class I>
+    using if_index = typename std::enable_if<std::is_integral<I>::value, int>::type;
+
+public:
+    int length;
+    T* elements;
+    int nelements;
+
+    TArrayX() : length(0), elements(nullptr), nelements(0) {}
+    ~TArrayX() { delete[] elements; }
+    TArrayX(const TArrayX&) = delete;
+    TArrayX& operator=(const TArrayX&) = delete;
+
+    template <class I, if_index<I> = 0> T* operator+(I idx)
+    {
+        int i = (int)idx;
+        if (i >= nelements) expand(i + 1);
+        if (i >= length) length = i + 1;
+        return elements + i;
+    }
+    template <class I, if_index<I> = 0> T& operator[](I idx) { return *(*this + idx); }
+    // Read access without growth, for const holders; the index must be < length.
+    template <class I, if_index<I> = 0> const T& operator[](I idx) const { return elements[(int)idx]; }
+    operator T*() { return elements; }
+
+    void Add(const T& x) { (*this)[length] = x; }
+    // Removes n elements at i by shifting the tail down; the caller frees pointees first.
+    void Del(int i, int n)
+    {
+        length -= n;
+        for (int j = i; j < length; j++) elements[j] = elements[j + n];
+    }
+    void Clear() { length = 0; }
+
+    void Sort()
+    {
+        if (length > 0)
+            std::stable_sort(elements, elements + length,
+                             [](const T& a, const T& b) { return compare(a, b) < 0; });
+    }
+    void Sort2()
+    {
+        if (length > 0)
+            std::stable_sort(elements, elements + length,
+                             [](const T& a, const T& b) { return compare2(a, b) < 0; });
+    }
+    static int compare(const T& a, const T& b);
+    static int compare2(const T& a, const T& b);
+    static int _compare(const void* a, const void* b)
+    {
+        return compare(*static_cast<const T*>(a), *static_cast<const T*>(b));
+    }
+    static int _compare2(const void* a, const void* b)
+    {
+        return compare2(*static_cast<const T*>(a), *static_cast<const T*>(b));
+    }
+
+    void expand(int n)
+    {
+        int cap = nelements * 3 / 2 + 1;
+        if (n > cap) cap = n;
+        T* fresh = new T[cap];
+        std::memset(static_cast<void*>(fresh), 0, sizeof(T) * (size_t)cap);
+        for (int i = 0; i < nelements; i++) fresh[i] = elements[i];
+        delete[] elements;
+        elements = fresh;
+        nelements = cap;
+    }
+};
+
+// Array of pointers whose owner frees the pointees with DeleteElements (the
+// destructor does not).
+template <class T> class TArray : public TArrayX<T> {
+public:
+    void DeleteElements()
+    {
+        for (int i = 0; i < this->length; i++)
+            if (this->elements[i]) delete this->elements[i];
+        this->length = 0;
+    }
+};
+
+// Byte buffer for assembling texts; callers add the terminator themselves.
+class TCharArray : public TArrayX<char> {
+public:
+    // One byte, or two (high byte first) when bits 8-15 of code are set.
+    void Add(unsigned int code)
+    {
+        if (code & 0xFF00u) TArrayX<char>::Add((char)((code >> 8) & 0xFF));
+        TArrayX<char>::Add((char)(code & 0xFF));
+    }
+    void Add(mbstring m)
+    {
+        if (!m) return;
+        for (unsigned int c; (c = *m) != 0; m++) Add(c);
+    }
+};
+
+// List of heap strings owned by the list.
+class TStringList : public TArrayX<mbstring> {
+public:
+    TStringList() = default;
+    ~TStringList() { Length(0); }
+
+    // Appends a heap copy of m (null stays null) and returns it.
+    mbstring Add(mbstring m)
+    {
+        mbstring c(Copy(m.s));
+        (*this)[length] = c;
+        return c;
+    }
+    // Appends a copy of at most n bytes of p (null stays null) and returns it.
+    mbstring Add(const char* p, int n)
+    {
+        mbstring c(Copy(p, n));
+        (*this)[length] = c;
+        return c;
+    }
+    // Frees the strings at n..length-1 and shrinks to n entries (n <= length).
+    void Length(int n)
+    {
+        for (int i = n; i < length; i++) {
+            delete[] elements[i].s;
+            elements[i].s = nullptr;
+        }
+        if (n < length) length = n;
+    }
+    void DeleteElements() { Length(0); }
+};
+
+// Open-addressing hash set with linear probing, load factor at most one half.
+// T offers `unsigned long Key()` and `int operator==(T&)`; equal elements must
+// have equal keys. The set does not own its members (see DeleteElements).
+template <class T> class THashTable {
+public:
+    struct Entry {
+        unsigned long key;
+        T* value; // null: empty slot
+    };
+    Entry* entries;
+    int nentries;
+    int mask;
+    int inuse;
+    int searches; // insertions and look-ups started
+    int extras;   // probe steps past occupied, non-matching slots
+
+    THashTable() : entries(new Entry[64]()), nentries(64), mask(63), inuse(0), searches(0), extras(0) {}
+    ~THashTable() { delete[] entries; }
+    THashTable(const THashTable&) = delete;
+    THashTable& operator=(const THashTable&) = delete;
+
+    // The member equal to x if any, else inserts x and returns it.
+    T* Add(T* x)
+    {
+        searches++;
+        unsigned long key = x->Key();
+        int i = (int)(key & (unsigned long)mask);
+        while (entries[i].value) {
+            if (entries[i].key == key && *entries[i].value == *x) return entries[i].value;
+            extras++;
+            i = (i + 1) & mask;
+        }
+        entries[i].key = key;
+        entries[i].value = x;
+        inuse++;
+        if (inuse > nentries / 2) enlarge();
+        return x;
+    }
+    // The member equal to x, or null.
+    T* Find(T* x)
+    {
+        searches++;
+        unsigned long key = x->Key();
+        int i = (int)(key & (unsigned long)mask);
+        while (entries[i].value) {
+            if (entries[i].key == key && *entries[i].value == *x) return entries[i].value;
+            extras++;
+            i = (i + 1) & mask;
+        }
+        return nullptr;
+    }
+    // Deletes every member in slot order; the slots keep their (now dangling)
+    // pointers, so the set must not be used afterwards except to destroy it.
+    void DeleteElements()
+    {
+        for (int i = 0; i < nentries; i++)
+            if (entries[i].value) delete entries[i].value;
+    }
+    void Stats()
+    {
+        std::printf("%d entries, %d in use, %d searches, %d extras\n", nentries, inuse, searches, extras);
+    }
+    // Forgets every member (without deleting them); the size stays.
+    void Clear()
+    {
+        for (int i = 0; i < nentries; i++) entries[i] = Entry();
+        inuse = 0;
+    }
+
+    void enlarge()
+    {
+        Entry* old = entries;
+        int oldn = nentries;
+        nentries *= 2;
+        mask = nentries - 1;
+        entries = new Entry[nentries]();
+        for (int j = 0; j < oldn; j++) {
+            if (!old[j].value) continue;
+            int i = (int)(old[j].key & (unsigned long)mask);
+            while (entries[i].value) i = (i + 1) & mask;
+            entries[i] = old[j];
+        }
+        delete[] old;
+    }
+};
+
+// String hash of the maps: h = h*65553 + byte over the text, in unsigned
+// 32-bit arithmetic; a null text hashes to 0xFFFFFFFF.
+inline unsigned long KsStringHash(const char* s)
+{
+    if (!s) return 0xFFFFFFFFul;
+    uint32_t h = 0;
+    for (const unsigned char* p = (const unsigned char*)s; *p; p++) h = h * 65553u + *p;
+    return h;
+}
+
+// String-to-int map (add-or-get). Keys are copied; the map owns the copies.
+class TMap {
+public:
+    struct Entry {
+        int value;
+        char* s;
+        Entry() : value(-1), s(nullptr) {}
+        ~Entry() { delete[] s; }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        unsigned long Key() { return KsStringHash(s); }
+        int operator==(Entry& o)
+        {
+            if (s == o.s) return 1;
+            if (!s || !o.s) return 0;
+            return std::strcmp(s, o.s) == 0;
+        }
+    };
+    Entry* ex; // spare entry: the probe key, donated to the table on insertion
+    THashTable<Entry> table;
+
+    TMap() : ex(new Entry) {}
+    ~TMap()
+    {
+        table.DeleteElements();
+        ex->s = nullptr; // may still point at a caller's text
+        delete ex;
+    }
+    TMap(const TMap&) = delete;
+    TMap& operator=(const TMap&) = delete;
+
+    // The value stored with key if present (unchanged), else inserts
+    // (copy of key, value) and returns value.
+    int Add(const char* key, int value)
+    {
+        ex->s = const_cast<char*>(key);
+        ex->value = value;
+        Entry* e = table.Add(ex);
+        if (e != ex) {
+            ex->s = nullptr;
+            return e->value;
+        }
+        e->s = Copy(key);
+        ex = new Entry;
+        return e->value;
+    }
+    // Sets the value of a present key; an absent key is ignored.
+    void Update(const char* key, int value)
+    {
+        ex->s = const_cast<char*>(key);
+        ex->value = value;
+        Entry* e = table.Find(ex);
+        ex->s = nullptr;
+        if (e) e->value = value;
+    }
+};
+
+// Intrusive reference count. Holders AddRef when they take a reference and
+// DelRef when they drop it; the last DelRef deletes the object. SubRef drops
+// a reference without ever deleting.
+class TCounted {
+public:
+    int refcnt;
+    TCounted() : refcnt(0) {}
+    virtual ~TCounted() {}
+    void AddRef() { refcnt++; }
+    void SubRef() { refcnt--; }
+    void DelRef()
+    {
+        if (--refcnt == 0) delete this;
+    }
+};
 
 // ---- compile parameters ----
+
+// The settings of one compile run. A fresh record holds the defaults.
+struct parms {
+    char* bnf_file;
+    char* fsg_file;
+    char* fsg_directory;
+    int eq_arcs;
+    int flags;
+    int use_null_arcs;
+    int annotations;
+    int numonly;
+    int intern_all;
+    const char* default_extension;
+    int dbglevel;
+    int eq_sentences;
+    int time;
+    int codepage;
+    int warnings;
+
+    parms() { SetDefaults(); }
+    // All fields zero, then eq_arcs 1, flags 0x410, annotations 1, ".fsg".
+    void SetDefaults();
+    // Engine FSG: no annotations.
+    void do_en_mode();
+    // Translation FSG: keep null arcs, every rule list intern, ".fst".
+    void do_tr_mode();
+};
+
+// Reads a caller's parameter list into p, consuming (nulling the names of)
+// the records it takes. Throws "duplicate parameter %s" or
+// "unknown parameter %s". Call it on a record holding the defaults.
+void ArgsToParms(int nargs, KsArg* args, parms& p);
 
 // ---- file names and paths ----
 
 // ---- character stream ----
 
 // ---- annotation actions ----
+// An action is text in the current code page made of segments split by the
+// separator character (the code of the one-byte text 0xB7). In a segment "{}"
+// is the top stack item, "{k}" argument k (digits only count), the rest literal.
+
+// If an argument reference starts at s: sets k, moves s past its '}' and
+// returns 1. Otherwise returns 0 with s unchanged (k may be overwritten).
+int GetActionArg(mbstring& s, int& k);
+// Largest argument number in the first segment of s; 0 if none.
+int MaxActionArg(mbstring s);
+// Runs one action on the stack: each segment pops the items it names and
+// pushes its result. A null action does nothing. Throws when the stack is short.
+void DoActions(TStringList& stack, mbstring action);
+// Runs an action list (null entries allowed) on a fresh stack. Returns the
+// single result as a heap string the caller frees with delete[], or null when
+// nothing was pushed. Throws if more than one item is left.
+mbstring DoActions(TStringList& actions);
+// One action equivalent to first followed by second. The result lives in a
+// static buffer until the next call; throws if it would exceed 1999 bytes.
+mbstring MergeActions(mbstring first, mbstring second);
+// Renumbers the arguments of s densely from 1. map needs max + 1 entries and
+// receives the new number of each old argument (0 when unused). Static result
+// buffer as MergeActions.
+mbstring RemapArgs(mbstring s, int max, int* map);
+// Writes "{k}" at out without a terminator and advances out past it; the
+// caller provides room (at most 13 bytes).
+void PutArg(mbstring& out, int k);
+// s just after prefix when s starts with it, else null.
+char* starts_with(char* s, const char* prefix);
 
 #endif // KSBNFC_COMMON_H
