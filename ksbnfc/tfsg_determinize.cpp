@@ -1,0 +1,155 @@
+// tfsg_determinize.cpp: determinisation by state mixtures, a probabilistic
+// subset construction. Entry points: TSubFSG::EliminateDuplicateArcs and
+// TSubFSG::GetMix, plus the TMix operations that key the mixture set.
+#include "tfsg.h"
+
+// ---- mixtures ----
+
+void TMix::Add(TState* s, prob p)
+{
+    if (s && s->mix) {
+        TMix* m = s->mix;
+        for (int i = 0; i < m->length; i++) {
+            TMixState ms;
+            ms.p = p * m->elements[i].p;
+            ms.state = m->elements[i].state;
+            TArrayX<TMixState>::Add(ms);
+        }
+        return;
+    }
+    TMixState ms;
+    ms.p = p;
+    ms.state = s;
+    TArrayX<TMixState>::Add(ms);
+}
+
+static int MixId(const TMixState& m)
+{
+    return m.state ? m.state->id : 100000;
+}
+
+template <> int TArrayX<TMixState>::compare(const TMixState& a, const TMixState& b)
+{
+    int x = MixId(a), y = MixId(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+void TMix::Sort()
+{
+    TArrayX<TMixState>::Sort();
+    // Members with equal ids lie together after the sort. States of another
+    // network (reached by a recursion arc) may share an id with one of ours,
+    // so members merge by state identity within each run of equal ids.
+    int k = 0;
+    for (int i = 0; i < length; i++) {
+        TMixState m = elements[i];
+        int merged = 0;
+        for (int r = k - 1; r >= 0 && MixId(elements[r]) == MixId(m); r--) {
+            if (elements[r].state == m.state) {
+                elements[r].p = elements[r].p + m.p;
+                merged = 1;
+                break;
+            }
+        }
+        if (!merged) elements[k++] = m;
+    }
+    length = k;
+}
+
+int TMix::operator==(TMix& other)
+{
+    if (length != other.length) return 0;
+    for (int i = 0; i < length; i++)
+        if (elements[i].state != other.elements[i].state) return 0;
+    return 1;
+}
+
+unsigned long TMix::Key()
+{
+    uint32_t h = 0;
+    for (int i = 0; i < length; i++) h = h * 48923u + 17u * (uint32_t)MixId(elements[i]);
+    return h;
+}
+
+// ---- the pass ----
+
+TState* TSubFSG::GetMix(TMix* m)
+{
+    if (!mixes) mixes = new THashTable<TMix>();
+    TMix* found = mixes->Add(m);
+    if (found != m) {
+        delete m;
+        return found->state;
+    }
+    TState* s = AddState();
+    for (int i = 0; i < m->length; i++) {
+        TMixState ms = m->elements[i];
+        if (ms.state)
+            s->AddArcsFromState(ms.state, ms.p, mbstring());
+        else
+            s->AddArcX(nullptr, ms.p, nullptr, nullptr, OpNone);
+    }
+    m->state = s;
+    s->mix = m;
+    return s;
+}
+
+static bool IsFinal(const TArc* a)
+{
+    return a->word->id == 0 && !a->state;
+}
+
+void TSubFSG::EliminateDuplicateArcs()
+{
+    Enter("EliminateDuplicateArcs");
+    // States built for mixtures are appended and handled by the same loop.
+    for (int si = 0; si < states.length; si++) {
+        TState* s = states.elements[si];
+        s->arcs.Sort();
+        int n = s->arcs.length;
+        int i = 0;
+        while (i < n - 1) {
+            TArc* a = s->arcs.elements[i];
+            prob P = a->p;
+            int j = i + 1;
+            for (; j < n; j++) {
+                TArc* b = s->arcs.elements[j];
+                if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
+                    IsFinal(b) != IsFinal(a))
+                    break;
+                P = P + b->p;
+            }
+            if (j - i == 1) {
+                i++;
+                continue;
+            }
+            TState* T = nullptr;
+            if (!IsFinal(a)) {
+                TMix* m = new TMix();
+                for (int k = i; k < j; k++) {
+                    TArc* b = s->arcs.elements[k];
+                    m->Add(b->state, b->p / P);
+                }
+                m->Sort();
+                T = GetMix(m);
+            }
+            TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
+            merged->needtr = a->needtr;
+            s->DelArcs(i, j - i);
+            n -= j - i;
+        }
+    }
+    if (mixes) {
+        if (dbglevel > 1) Print(dbglevel - 1, "in elim.dup.arcs before compress");
+        Compress();
+        if (dbglevel > 0) {
+            std::printf("%s mixes: ", name.s ? name.s : "");
+            mixes->Stats();
+        }
+        mixes->DeleteElements();
+        delete mixes;
+        mixes = nullptr;
+        for (int k = 0; k < states.length; k++) states.elements[k]->mix = nullptr;
+    }
+    Exit("EliminateDuplicateArcs");
+}
