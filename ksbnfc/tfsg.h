@@ -1,0 +1,417 @@
+// tfsg.h: the finite-state grammar graph: words and word lists, arcs,
+// states, sub-FSGs (one network per rule variant) and the TFSG that owns a
+// whole compilation or a loaded FSG file, with the passes that rewrite them.
+//
+// Conventions every pass relies on:
+//  - entry 0 of a TFSG's `words` is the empty word "" with id 0; an arc whose
+//    word has id 0 is a null arc and consumes no input;
+//  - entry 0 of `annos` is the no-annotation entry (null text, id 0); every
+//    arc carries an annotation word, this one when it has none;
+//  - an arc whose target `state` is null leaves its network; with the empty
+//    word it is a final arc whose probability is that of ending there;
+//  - probabilities are linear single-precision floats; a state's arcs
+//    normally sum to 1;
+//  - after every Compress a state's id equals its index in `states`;
+//  - matching and enumeration follow the stored arc order;
+//  - after normalisation words count up from 0, interns down from 0xFFFF,
+//    externs continue below the interns, annotations count up from 0.
+//
+// Inside members of TSubFSG and TFSG the name Copy means TSubFSG::Copy: use
+// ::Copy for the string duplication of common.h.
+#ifndef KSBNFC_TFSG_H
+#define KSBNFC_TFSG_H
+
+#include "common.h"
+
+#include <cstdint>
+
+typedef float prob;
+
+// Repetition operator of an arc; stored in one byte and compared numerically.
+enum Op : unsigned char { OpNone = 0, OpOpt = 1, OpPlus = 2, OpStar = 3 };
+
+class TWord;
+class TWordList;
+class TArc;
+class TState;
+class TSubFSG;
+class TFSG;
+class TFSGDictionary;
+class TMix;            // a weighted set of states (determinisation)
+class SubStrsHandler;  // results of the sub-string search
+
+// One entry of a word list. Owns its text.
+class TWord {
+public:
+    enum Kind { Word = 0, Intern = 1, Extern = 2, Anno = 3 };
+
+    mbstring word; // heap copy; null only for the no-annotation entry
+    int id;
+    Kind kind;
+    TWord* copy;   // next duplicate of this word (AddDuplicateWords), or null
+
+    TWord(mbstring text, int id, Kind kind);
+    ~TWord();
+    TWord(const TWord&) = delete;
+    TWord& operator=(const TWord&) = delete;
+
+    // Byte-wise text equality; a null text equals only a null text.
+    int operator==(mbstring text) const;
+};
+
+// An owning list of words with a text-to-index map. A word added at index i
+// by Add(text) gets id base + i and the list's kind.
+class TWordList : public TArray<TWord*> {
+public:
+    int base;
+    TWord::Kind kind;
+    TMap map; // text -> index of the first word with that text (after Sort: the last)
+
+    TWordList(int base, TWord::Kind kind);
+    ~TWordList();
+
+    // Appends a new word even when the text is already present; look-ups keep
+    // finding the first word with that text.
+    TWord* Add(mbstring text);
+    // Puts a word at index i (growing the list). An occupied index gets the
+    // new text and must already carry id, else "id changed (id %d w->id %d)".
+    TWord* Add(int i, mbstring text, int id);
+    // A null text gives the word at index 0. Otherwise the first word with that
+    // text; if there is none, Add(text) when add is set, else null with the
+    // list untouched.
+    TWord* Lookup(mbstring text, int add);
+    // Orders the words by text, then id, and re-points the map; ids stay.
+    void Sort();
+};
+
+// An arc of a network. Owned by its source state; owns nothing.
+class TArc {
+public:
+    TState* state;      // target, or null: the arc leaves the network
+    TWord* word;        // label, from one of the owning TFSG's word lists
+    TWord* anno;        // annotation, from `annos`; never null
+    prob p;
+    Op op;
+    unsigned char needtr; // the arc's item takes part in the translation
+
+    // Same word, annotation and target objects, same needtr and op and,
+    // unless ignore_p, exactly the same probability.
+    int eq(TArc* b, int ignore_p);
+};
+
+// A state of a network; owns its outgoing arcs.
+class TState {
+public:
+    TSubFSG* sub;          // the network owning the state
+    int id;
+    TArray<TArc*> arcs;
+    TMix* mix;             // set only during determinisation
+    int flag;              // scratch of the passes (counts, marks)
+    TState* optimized;     // representative from the last state merging
+    TState* copy;          // counterpart while a network is being copied
+
+    explicit TState(TSubFSG* sub);
+    ~TState();
+    TState(const TState&) = delete;
+    TState& operator=(const TState&) = delete;
+
+    // tfsg.cpp: building. The texts are looked up (added if new) in the owning
+    // TFSG's words / externs / interns and annos; a null annotation text gives
+    // the no-annotation entry.
+    TArc* AddArc(TState* to, float p, mbstring word, mbstring anno, Op op);
+    TArc* AddExternArc(TState* to, float p, mbstring word, mbstring anno, Op op);
+    TArc* AddInternArc(TState* to, float p, mbstring word, mbstring anno, Op op);
+    TArc* AddNullArc(TState* to, float p, mbstring anno);
+    // Appends an arc; null word / anno mean the empty word / no annotation.
+    // An arc into a state clears that network's `normalized`.
+    TArc* AddArcX(TState* to, float p, TWord* word, TWord* anno, Op op);
+    // Deletes arcs i .. i+n-1 and closes the gap, keeping the order.
+    void DelArcs(int i, int n);
+    // Probability of ending here, read from the first arc only (arcs sorted):
+    // its p if it is a null arc, else 0. A state without arcs gives 0.
+    prob Accepting();
+    // The same for a target that may be null (the end, probability 1).
+    static prob Accepting(TState* s) { return s ? s->Accepting() : (prob)1.0; }
+
+    // tfsg_annotations.cpp
+    void AddArcPreAction(TArc* a, mbstring action);
+    void AddArcPostAction(TArc* a, mbstring action);
+    void MergeArcActions(TArc* a, mbstring x, mbstring y);
+
+    // tfsg_nullarcs.cpp
+    void AddArcsFromState(TState* from, float p, mbstring action);
+
+    // tfsg_probs.cpp
+    void NormalizeArcProbabilities();
+
+    // tfsg_optimize.cpp. The member forms need a state; the static forms
+    // accept the null target of an arc that leaves the network.
+    unsigned long Key();
+    int operator==(TState& other);
+    TState* Optimize();
+    void Reachable();
+    static TState* Optimize(TState* s) { return s ? s->Optimize() : nullptr; }
+    static void Reachable(TState* s)
+    {
+        if (s) s->Reachable();
+    }
+};
+
+// One network: the compiled form of a rule variant. Reference counted; owns
+// its states.
+class TSubFSG : public TCounted {
+public:
+    // Probability policy of a TFSG.
+    enum Eq { EqNorm = 0, EqArcProb = 1, EqSentProb = 2 };
+
+    // An open sub-grammar call during matching: the calling arc, whether
+    // annotations inside go to the action list, the enclosing call.
+    struct Ctx {
+        TArc* arc;
+        int needtr;
+        Ctx* next;
+    };
+
+    int intern;                  // references stay references (not inlined)
+    mbstring name;               // heap copy
+    TArray<TState*> states;      // index 0 is the initial state
+    THashTable<TMix>* mixes;     // only during determinisation
+    THashTable<TState>* opts;    // only during state merging
+    TFSG* fsg;                   // owner of the word lists; a TFSG points to itself
+    int normalized;
+    int nextid;                  // id of the next new state
+    int busy;                    // under expansion or recursion check
+    TSubFSG* rlist_next;         // tail-reference chain of the recursion check
+    int pass;                    // last expansion pass completed
+
+    // Starts with its initial state (id 0).
+    TSubFSG(mbstring name, TFSG* fsg);
+    virtual ~TSubFSG();
+    TSubFSG(const TSubFSG&) = delete;
+    TSubFSG& operator=(const TSubFSG&) = delete;
+
+    // tfsg_print.cpp: listing; nothing when v <= 0.
+    virtual void Print(int v, const char* title);
+    // tfsg_normalize.cpp: the per-network part of normalisation.
+    virtual void Normalize();
+
+    // tfsg.cpp
+    TState* AddState();
+    TState* Initial();
+    void ClearStateFlags();
+    // Trace lines on standard output (when dbglevel asks), flushed always.
+    void Enter(const char* what);
+    void Exit(const char* what);
+    void Stats(const char* tag, const char* what, int print);
+
+    // tfsg_nullarcs.cpp
+    void EliminateNullArcs();
+
+    // tfsg_determinize.cpp
+    TState* GetMix(TMix* m);
+    void EliminateDuplicateArcs();
+
+    // tfsg_annotations.cpp
+    int PropagateAnnotations();
+
+    // tfsg_optimize.cpp
+    void Reachable();
+    void Compress();
+    void Optimize();
+
+    // tfsg_initial.cpp
+    void EngineBug();
+
+    // tfsg_expand.cpp
+    void Copy(TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p);
+    void Expand(int p);
+    void ExpandOps();
+    void CheckRecursion(TSubFSG* rlist);
+
+    // tfsg_probs.cpp
+    void NormalizeArcProbabilities();
+    void EqualizeArcProbabilities();
+    void EqualizeSentenceProbabilities();
+    int EqualizeSentenceProbabilities(TState* s);
+    void UniformArcWeights(float w);
+
+    // tfsg_normalize.cpp
+    void AddDuplicateWords();
+    int DeleteAmbiguousArcs();
+
+    // tfsg_write.cpp
+    int InternLength(int with_annos);
+    void WriteIntern(int fd, int with_annos);
+
+    // tfsg_read.cpp
+    void ReadIntern(int fd, int dbg, int with_annos);
+
+    // tfsg_print.cpp. Enumerate prints the accepted sentences of a
+    // normalised network depth first in arc order; full = 0 follows only the
+    // first arc to each target, max_loops bounds how often a state may be on
+    // the path, max_words the number of arcs taken. The second form starts at
+    // s with the sentence so far between start and end; start must be a
+    // buffer of kSentenceMax bytes. A sentence that would not fit is an error.
+    enum { kSentenceMax = 10000 };
+    void Enumerate(int anno, int showpr, int full, int max_loops, int max_words);
+    void Enumerate(TState* s, char* start, char* end, float p, int anno, int showpr, int full,
+                   int max_loops, int max_words);
+    // One random walk from the initial state; appends each arc's word text
+    // (and annotation text, when annos is given) and returns the path's
+    // probability. Stops early at a state without arcs.
+    float Random(TStringList* words, TStringList* annos);
+};
+
+// Where rule references are resolved during expansion. GetFSG(name, needtr,
+// null) returns the sub-FSG compiled for the rule, in its translation variant
+// when needtr is set, the same object for the same name and variant during
+// one compilation. Deleting through this interface is not allowed.
+class TFSGDictionary {
+public:
+    virtual TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) = 0;
+
+protected:
+    ~TFSGDictionary() = default;
+};
+
+// tfsg_determinize.cpp: one weighted member of a mixture; a null state stands
+// for the end of the network.
+struct TMixState {
+    prob p;
+    TState* state;
+};
+
+// A weighted set of states that determinisation merges into one new state.
+// Member of the network's `mixes` set, keyed by the member states (weights
+// are not part of the identity).
+class TMix : public TArrayX<TMixState> {
+public:
+    TState* state; // the state built for this mixture, null until GetMix
+
+    TMix() : state(nullptr) {}
+
+    // Appends (p, s); a mixture state contributes its own members scaled by p.
+    void Add(TState* s, prob p);
+    // Orders the members by state id (the end counts as 100000) and merges
+    // members of the same state, summing their weights.
+    void Sort();
+    int operator==(TMix& other);
+    unsigned long Key();
+};
+template <> int TArrayX<TMixState>::compare(const TMixState& a, const TMixState& b);
+
+// File header of an FSG file as held in memory. The writer and reader
+// transfer it field by field in little-endian order (64 bytes on file).
+struct FSGhdr_ {
+    int32_t lEngineData;
+    int32_t lPrivateData;
+    char version[8];
+    int32_t lHeader;
+    int32_t nSections;
+    int32_t lParameters;
+    int32_t nParameters;
+    int32_t lInterns;
+    int32_t nInterns;
+    int32_t lExterns;
+    int32_t nExterns;
+    int32_t lWords;
+    int32_t nWords;
+    int32_t lPools;
+    int32_t nPools;
+};
+
+// Private header of an FSG file (24 bytes on file), in memory only.
+struct FSGprivate_ {
+    char Signature[8];
+    int32_t AnnotOffset;
+    int32_t AnnotSize;
+    int32_t WcisOffset;
+    int32_t WcisSize;
+};
+
+// A whole grammar: the root network plus the word lists shared by all of
+// its networks and the intern sub-FSGs it carries.
+class TFSG : public TSubFSG {
+public:
+    int flags;          // phrase flags, the file's one parameter
+    int codepage;       // 0: not chosen yet
+    int use_null_arcs;
+    Eq eq;
+    float scale;        // 256 / ln 10, the log-probability scale of files
+    TFSGDictionary* dictionary; // not owned
+    TWordList words;    // base 0, Word; [0] is ""
+    TWordList externs;  // base 50000, Extern
+    TWordList annos;    // base 0, Extern; [0] is the no-annotation entry
+    TWordList interns;  // base 40000, Intern
+    TWordList with;     // base 20000, Intern
+    TWordList without;  // base 30000, Intern
+    TArray<TSubFSG*> intern_fsgs; // each holds one counted reference
+    FSGhdr_ fh;
+    FSGprivate_ ph;
+
+    // tfsg.cpp: construction and destruction
+    TFSG(mbstring name, Eq eq);
+    ~TFSG() override;
+
+    // tfsg_print.cpp: the main grammar, each intern sub-FSG, then at v > 1
+    // the shared word, extern and annotation tables.
+    void Print(int v, const char* title) override;
+
+    // tfsg_normalize.cpp
+    void Normalize() override;
+    void Compile(TFSGDictionary* dictionary, int use_null_arcs, int annotations);
+    void Flags(int flags);
+    void CodePage();
+    void CodePage(int n);
+
+    // tfsg_write.cpp
+    void WriteFile(const char* path);
+    void WriteFileX(int fd);
+    int prob2logp(float p);
+    float logp2prob(int l);
+
+    // tfsg_read.cpp
+    void ReadFile(const char* fn, int dbg);
+    static TFSG* Extern(const char* name, const char* filename);
+    void LoadExterns(const char* fn, int dbg);
+
+    // tfsg_match.cpp
+    double Match(TStringList& words, TStringList* tags, mbstring& out, int* prefix);
+    double Match(TStringList& words, TStringList* tags, TStringList& annos, int* prefix);
+    double Match(TStringList& words, TStringList* tags, int tr, int* prefix);
+    double Match(TStringList& input, TStringList* vocabs, int in, double pin, TState* state,
+                 TSubFSG::Ctx* ctx, TStringList* output, int* prefix);
+    void add(TStringList& output, TSubFSG::Ctx* ctx, mbstring text);
+    void remove(TStringList& output, TSubFSG::Ctx* ctx);
+
+    // tfsg_substrs.cpp
+    void SubStrs(TStringList& input, SubStrsHandler* handler, int start_index, int position,
+                 double prob, TState* state, TSubFSG::Ctx* ctx);
+};
+
+// Orderings of TArrayX::Sort / Sort2 (tfsg.cpp). Arcs: compare by word id,
+// annotation id, target id (no target counts as 1000000); compare2 by word
+// id, target id, then equal annotation ids as equal, else higher p first.
+// Words: byte-wise text, then id.
+template <> int TArrayX<TArc*>::compare(TArc* const& a, TArc* const& b);
+template <> int TArrayX<TArc*>::compare2(TArc* const& a, TArc* const& b);
+template <> int TArrayX<TWord*>::compare(TWord* const& a, TWord* const& b);
+
+// tfsg_normalize.cpp: maps each byte of s in place through table.
+void Convert(char* s, const unsigned char* table);
+
+// tfsg_write.cpp: one write call each; a failing write raises its system text.
+int Write(int fd, const void* buf, unsigned len);
+void writelong(int fd, long l); // 4 bytes, little-endian
+
+// tfsg_read.cpp: one read call each; a failing read raises its system text.
+int Read(int fd, void* buf, unsigned len);
+long readlong(int fd); // 4 bytes, little-endian
+void Flag(char* buf, int flags, int f, const char* s);
+
+// tfsg_match.cpp: listing switches of the printing Match.
+extern int print_all;
+extern int print_tr;
+extern int print_num;
+
+#endif // KSBNFC_TFSG_H
