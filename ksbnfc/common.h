@@ -440,8 +440,96 @@ struct parms {
 void ArgsToParms(int nargs, KsArg* args, parms& p);
 
 // ---- file names and paths ----
+// Only '/' separates directories; there are no drive letters (drive arguments
+// are ignored, drive parts come out empty). Every part and every joined name
+// must fit KS_PATH_BUF bytes with its terminator: a longer one is an Error
+// naming the path, never a silent truncation.
+
+const int KS_PATH_BUF = 4095;
+
+// Parts of the last splitpath, read by makepath for null arguments.
+extern char Drive[2];
+extern char Dir[KS_PATH_BUF];   // directory with its trailing '/', or empty
+extern char Fname[KS_PATH_BUF]; // base name without extension
+extern char Ext[KS_PATH_BUF];   // extension with its leading '.', or empty
+
+// Splits full into Drive, Dir, Fname and Ext.
+void splitpath(const char* full);
+// Joins dir, fname and ext (null: the part of the last splitpath), adding '/'
+// after a non-empty dir and '.' before a non-empty ext that lacks one.
+// Returns a heap string the caller frees with delete[].
+char* makepath(const char* drive, const char* dir, const char* fname, const char* ext);
+// As splitpath into the caller's buffers of KS_PATH_BUF bytes each (drive: at
+// least 1 byte); a null buffer skips its part.
+void _splitpath(const char* full, char* drive, char* dir, char* fn, char* ext);
+// As makepath into the caller's buffer of KS_PATH_BUF bytes; null parts are
+// left out.
+void _makepath(char* full, const char* drive, const char* dir, const char* fn, const char* ext);
 
 // ---- character stream ----
+
+// A character code: a byte, or lead*256 + trail for a two-byte character.
+// KS_ESCAPED marks a character written with a backslash escape, so that it
+// never equals a plain one; KS_ESCAPED alone is an escaped line end (no
+// character). 0 is the end of the text.
+typedef unsigned int mbchar;
+const mbchar KS_ESCAPED = 0x80000000u;
+
+// Character source of the BNF parser: holds one grammar text, walks it one
+// character at a time decoding escapes, collects the token being read in
+// `kept`, and turns failures into messages naming file, line and column.
+// Tokens handed out by GetKept belong to the stream and die with it.
+class TStream {
+public:
+    TStringList pool;      // every token handed out
+    char* fn;              // file name in messages (owned)
+    mbstring stream;       // the whole text, NUL-terminated for files
+    mbstring pos;          // next character
+    mbstring end;          // one past the last byte of the text
+    TArrayX<unsigned int> kept; // codes of the token being built, unmarked
+    int line, col;         // position of the character at `where`, from 1
+    mbstring where;        // how far line/col have been counted (lags pos)
+    bool owns_text;        // stream was loaded here (false over a caller's buffer)
+
+    // Loads the file _fn whole; if it cannot be opened and ext is not null,
+    // retries _fn with ext appended. Throws "can't open '%s' (%s)". Pass
+    // nullptr, not 0, for no extension: 0 selects the buffer constructor.
+    TStream(const char* _fn, const char* ext);
+    // Scans the l bytes at s in place; the caller keeps them alive and owns
+    // them. Messages name the file "<buffer>".
+    TStream(const char* s, int l);
+    virtual ~TStream();
+    TStream(const TStream&) = delete;
+    TStream& operator=(const TStream&) = delete;
+
+    // The next code, escapes decoded (0 at the end), and the position after it.
+    mbstring peek(mbchar& c);
+    mbchar Peek();
+    mbchar Next();
+    // Whether the raw text at pos starts with the one-byte literal s; Next and
+    // Keep consume it on success (Keep also keeps its bytes).
+    int Peek(const char* s);
+    int Next(const char* s);
+    int Keep(const char* s);
+    // Consumes one character and keeps it unless it decodes to nothing;
+    // returns its code with the escape mark, 0 at the end.
+    mbchar Keep();
+    void PutKept(const char* s);
+    int HaveKept() { return kept.length > 0; }
+    // The kept characters as a pooled string; empties `kept`.
+    mbstring GetKept();
+    void ClearKept() { kept.Clear(); }
+    void StripTrailingKeptSpaces();
+    int End() { return pos.s >= end.s; }
+    // Line and column (from 1) of the next character.
+    void Where(int& l, int& c);
+    // Throws "<msg> in \"<fn>\", line <l>, column <c>" for the next character.
+    [[noreturn]] void ErrorMsg(const char* msg);
+    [[noreturn]] void SyntaxError();
+
+private:
+    void count_to_pos();
+};
 
 // ---- annotation actions ----
 // An action is text in the current code page made of segments split by the
