@@ -1,0 +1,24 @@
+#!/bin/bash
+# Builds and runs every test: an optimised build with debug info, then a
+# build under AddressSanitizer and UndefinedBehaviorSanitizer. The exported
+# symbol check runs as one of the ctest tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${KSBNFC_JOBS:-2}
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+# Install into a scratch prefix and build a C program against it.
+rm -rf build/install-test
+cmake --install build --prefix "$PWD/build/install-test" >/dev/null
+cmake -S tests/install -B build/install-test/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install-test"
+cmake --build build/install-test/consumer
+build/install-test/consumer/testinstall
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "all tests passed"
