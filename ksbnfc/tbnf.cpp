@@ -1,0 +1,455 @@
+// tbnf.cpp: the BNF grammar parser TBNFStream: tokens (words, names,
+// annotations, weights, balanced text), statements (extern, include, rule
+// definitions), rule lists with groups and translations, and the two Compile
+// entry points that fill a dictionary and make one TGrammar per root.
+#include "trule.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <memory>
+
+int ruleno = 0;
+
+namespace {
+
+const char kSpecial[] = ":<|.*+?=(){}\"";
+
+// Groups, balanced brackets and includes are parsed recursively; these bounds
+// keep hostile input from exhausting the stack.
+const int kMaxNesting = 200;
+const int kMaxIncludeDepth = 64;
+
+bool IsBlank(mbchar c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsDigit(mbchar c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+void TBNFStream::Init()
+{
+    annotations = 1;
+    sawanno = 0;
+    numonly = 0;
+    needtr = 0;
+    dictionary = nullptr;
+    special = kSpecial;
+    includer = nullptr;
+    include_depth = 0;
+    nesting = 0;
+    has_id = false;
+    dev = ino = 0;
+}
+
+TBNFStream::TBNFStream(const char* fn, const char* ext) : TStream(fn, ext)
+{
+    Init();
+    // The identity of the file actually opened, to recognise it when an
+    // include leads back to it under another spelling of its path.
+    struct stat st;
+    if (owns_text && stat(this->fn, &st) == 0) {
+        has_id = true;
+        dev = (unsigned long long)st.st_dev;
+        ino = (unsigned long long)st.st_ino;
+    }
+}
+
+TBNFStream::TBNFStream(const char* s, int l) : TStream(s, l) { Init(); }
+
+TBNFStream::~TBNFStream() {}
+
+void TBNFStream::ErrorAt(int l, int c, const char* fmt, ...)
+{
+    char msg[1000];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    Error("%s in \"%s\", line %d, column %d", msg, fn ? fn : "", l, c);
+}
+
+// ---- lexical layer ----
+
+void TBNFStream::Skip()
+{
+    for (;;) {
+        mbchar c = Peek();
+        if (IsBlank(c)) {
+            Next();
+        } else if (Peek("//") || Peek(";")) {
+            // An escaped line feed is marked, so it does not end the comment.
+            for (mbchar d = Next(); d != 0 && d != '\n'; d = Next()) {
+            }
+        } else {
+            return;
+        }
+    }
+}
+
+int TBNFStream::PeekSpace() { return IsBlank(Peek()); }
+
+int TBNFStream::PeekSpecial()
+{
+    mbchar c = Peek();
+    if (c == 0 || IsBlank(c)) return 1;
+    if (c & KS_ESCAPED) return 0;
+    if (c < 256 && std::strchr(special, (int)c)) return 1;
+    return Peek("->");
+}
+
+int TBNFStream::PeekRuleTerminator() { return Peek("|") || Peek(".") || Peek("}") || Peek(")"); }
+
+int TBNFStream::GetLiteral(const char* s)
+{
+    Skip();
+    return Next(s);
+}
+
+int TBNFStream::GetTerminal(mbstring& word)
+{
+    Skip();
+    ClearKept();
+    if (Peek() != '"') {
+        while (!PeekSpecial()) Keep();
+        if (!HaveKept()) return 0;
+        word = GetKept();
+        return 1;
+    }
+    Next();
+    for (;;) {
+        mbchar c = Peek();
+        if (c == 0) break;
+        if (c == '"') {
+            Next();
+            break;
+        }
+        if (c == '\n') SyntaxError();
+        Keep();
+    }
+    word = GetKept();
+    return 1;
+}
+
+int TBNFStream::GetDelimited(mbstring& m, const char* start, const char* stop)
+{
+    Skip();
+    ClearKept();
+    if (!Keep(start)) return 0;
+    while (!Keep(stop)) {
+        mbchar c = Peek();
+        if (c == 0) {
+            ClearKept();
+            return 0;
+        }
+        if (c == '\n') SyntaxError();
+        Keep();
+    }
+    m = GetKept();
+    return 1;
+}
+
+int TBNFStream::GetNonterminal(mbstring& name)
+{
+    Skip();
+    if (Peek("<<")) return GetDelimited(name, "<<", ">>");
+    return GetDelimited(name, "<", ">");
+}
+
+int TBNFStream::GetAnnotation(mbstring& anno)
+{
+    Skip();
+    ClearKept();
+    if (Peek() != '"') {
+        while (!PeekSpecial()) {
+            if (numonly && !IsDigit(Peek())) ErrorMsg("non-numeric annotation");
+            Keep();
+        }
+        if (!HaveKept()) return 0;
+        anno = GetKept();
+        return 1;
+    }
+    if (numonly) ErrorMsg("non-numeric annotation");
+    Keep();
+    for (;;) {
+        mbchar c = Peek();
+        if (c == 0) break;
+        Keep();
+        if (c == '"') break;
+        if (c == '\n') {
+            int l, col;
+            Where(l, col);
+            Warning("newline in annotation, line %d, column %d", l, col);
+        }
+    }
+    anno = GetKept();
+    return 1;
+}
+
+int TBNFStream::GetNumber(float& f)
+{
+    Skip();
+    ClearKept();
+    for (mbchar c = Peek(); c != 0 && !IsBlank(c); c = Peek()) Keep();
+    mbstring text = GetKept();
+    f = (float)std::strtod(text.s, nullptr);
+    return 1;
+}
+
+void TBNFStream::Enter(int l, int c)
+{
+    if (++nesting > kMaxNesting) {
+        nesting = 0;
+        ErrorAt(l, c, "groups nested more than %d deep", kMaxNesting);
+    }
+}
+
+int TBNFStream::GetBalanced(const char* close, int keep)
+{
+    int l, c0;
+    Where(l, c0);
+    Enter(l, c0);
+    int quoted = 0;
+    for (;;) {
+        mbchar c = Peek();
+        if (c == 0) {
+            Leave();
+            return 0;
+        }
+        if (c == '"') {
+            Keep();
+            quoted = !quoted;
+        } else if (quoted) {
+            Keep();
+        } else if (c == '(' || c == '{') {
+            Keep();
+            if (!GetBalanced(c == '(' ? ")" : "}", 1)) {
+                Leave();
+                return 0;
+            }
+        } else if (Peek(close)) {
+            if (keep) Keep(close);
+            else Next(close);
+            Leave();
+            return 1;
+        } else {
+            Keep();
+        }
+    }
+}
+
+mbstring TBNFStream::MakeRuleName()
+{
+    char name[32];
+    snprintf(name, sizeof name, "<_rule%d>", ruleno);
+    ruleno++;
+    return pool.Add(mbstring(name));
+}
+
+// ---- statements ----
+
+int TBNFStream::GetRule(TRule*& rule, int& tr)
+{
+    rule = new TRule();
+    int l, c;
+    Where(l, c);
+    rule->Where(l, c);
+
+    Skip();
+    if (Next("+")) {
+        float w;
+        GetNumber(w);
+        // An infinite weight would turn every probability of the list into NaN.
+        if (!(w > 0) || !std::isfinite(w)) SyntaxError();
+        rule->weight = w;
+    }
+
+    for (;;) {
+        Skip();
+        TPhraseItem* item;
+        mbstring text;
+        int open = Peek();
+        if (open == '{' || open == '(') {
+            Where(l, c);
+            Next();
+            mbstring name = MakeRuleName();
+            int grouptr = 0;
+            Enter(l, c);
+            if (!GetRuleList(name, grouptr, 1)) return 0;
+            if (!GetLiteral(open == '{' ? "}" : ")")) return 0;
+            Leave();
+            item = rule->phrase.AddNonterminal(name);
+            if (open == '{' || grouptr) {
+                item->needtr = 1;
+                tr = 1;
+            }
+            if (open == '{' && annotations) needtr = 1;
+        } else if (GetTerminal(text)) {
+            mbstring anno;
+            if (GetLiteral(":")) {
+                if (!GetAnnotation(anno)) return 0;
+                sawanno = 1;
+            }
+            item = rule->phrase.AddTerminal(text, annotations ? anno : mbstring());
+        } else if (GetNonterminal(text)) {
+            item = rule->phrase.AddNonterminal(text);
+        } else {
+            break;
+        }
+        Skip();
+        if (Next("?")) item->op = OpOpt;
+        else if (Next("+")) item->op = OpPlus;
+        else if (Next("*")) item->op = OpStar;
+    }
+
+    Skip();
+    if (!Next("->")) return PeekRuleTerminator();
+
+    Skip();
+    ClearKept();
+    if (Next("(") && !GetBalanced(")", 0)) SyntaxError();
+    while (!PeekRuleTerminator()) {
+        mbchar ch = Peek();
+        if (ch == 0) SyntaxError();
+        if (ch == '{' || ch == '(') {
+            Keep();
+            if (!GetBalanced(ch == '{' ? "}" : ")", 1)) SyntaxError();
+        } else if (ch == '$') {
+            Next();
+            PutKept("{");
+            if (!IsDigit(Keep())) SyntaxError();
+            PutKept("}");
+            rule->dollar = 1;
+        } else {
+            Keep();
+        }
+    }
+    StripTrailingKeptSpaces();
+    mbstring translation = GetKept();
+    if (annotations) {
+        needtr = 1;
+        rule->Translation(translation);
+    }
+    return 1;
+}
+
+int TBNFStream::GetRuleList(mbstring lhs, int& tr, int intermediate)
+{
+    if (!first) first = lhs;
+    if (lhs.s[0] && lhs.s[1] == '<') roots.Add(lhs);
+    for (;;) {
+        TRule* rule = nullptr;
+        int ok;
+        try {
+            ok = GetRule(rule, tr);
+        } catch (...) {
+            delete rule;
+            throw;
+        }
+        if (!ok) {
+            delete rule;
+            return 0;
+        }
+        dictionary->Add(lhs, rule, intermediate);
+        if (!GetLiteral("|")) return 1;
+    }
+}
+
+// Parses the included file into this stream's dictionary. A file already
+// being read further up the include chain would recurse for ever, so it is
+// reported at the include statement (l, c) that closes the cycle.
+void TBNFStream::Include(mbstring word, int l, int c)
+{
+    std::unique_ptr<char[]> path;
+    if (word.s[0] == '/') {
+        path.reset(Copy(word.s));
+    } else {
+        splitpath(fn);
+        path.reset(makepath(nullptr, nullptr, word.s, ""));
+    }
+    if (include_depth + 1 > kMaxIncludeDepth)
+        ErrorAt(l, c, "include files nested more than %d deep", kMaxIncludeDepth);
+
+    std::unique_ptr<TBNFStream> nested(new TBNFStream(path.get(), "bnf"));
+    for (TBNFStream* s = this; s; s = s->includer) {
+        bool same = nested->has_id && s->has_id ? nested->dev == s->dev && nested->ino == s->ino
+                                                 : s->fn && std::strcmp(s->fn, nested->fn) == 0;
+        if (same) ErrorAt(l, c, "include cycle: '%s' is already being read", nested->fn);
+    }
+    nested->includer = this;
+    nested->include_depth = include_depth + 1;
+    nested->Compile(dictionary);
+    if (nested->sawanno) sawanno = 1;
+    for (int i = 0; i < nested->roots.length; i++) roots.Add(nested->roots[i]);
+}
+
+int TBNFStream::GetStatement()
+{
+    Skip();
+    int l, c;
+    Where(l, c);
+
+    if (Next("extern") || Next("EXTERN")) {
+        mbstring name;
+        do {
+            Where(l, c);
+            if (!GetNonterminal(name)) return 0;
+            TDictionaryEntry* e = dictionary->Find(name);
+            if (e && e->value) ErrorAt(l, c, "extern %s already defined", name.s);
+            dictionary->AddExtern(name);
+        } while (GetLiteral(","));
+        GetLiteral(".");
+        return 1;
+    }
+
+    if (Next("include") || Next("INCLUDE")) {
+        mbstring word;
+        if (!GetTerminal(word)) return 0;
+        GetLiteral(".");
+        Include(word, l, c);
+        return 1;
+    }
+
+    mbstring name;
+    if (!GetNonterminal(name)) return 0;
+    TRuleList* rules;
+    if (dictionary->Lookup(name, rules, 0)) ErrorAt(l, c, "%s is multiply defined", name.s);
+    if (!GetLiteral("=")) return 0;
+    int tr = 0;
+    if (!GetRuleList(name, tr, 0)) return 0;
+    return GetLiteral(".");
+}
+
+void TBNFStream::Compile(TDictionary* d)
+{
+    dictionary = d;
+    for (Skip(); !End(); Skip())
+        if (!GetStatement()) SyntaxError();
+    if (sawanno && needtr) Error("cannot use both annotations and translations");
+}
+
+void TBNFStream::Compile(TArray<TGrammar*>& grammars)
+{
+    TDictionary* d = new TDictionary("global");
+    // The parse holds a reference of its own until every grammar holds one,
+    // so that a failure can release the grammars made so far and then the
+    // dictionary, leaving the caller's array as it was.
+    d->AddRef();
+    int base = grammars.length;
+    try {
+        Compile(d);
+        if (roots.length == 0) roots.Add(first);
+        for (int i = 0; i < roots.length; i++) {
+            std::unique_ptr<TGrammar> g(new TGrammar(needtr));
+            g->SetDictionary(d, roots[i]);
+            grammars.Add(g.release());
+        }
+    } catch (...) {
+        for (int i = grammars.length - 1; i >= base; i--) delete grammars[i];
+        grammars.length = base;
+        d->DelRef();
+        throw;
+    }
+    d->SubRef();
+}

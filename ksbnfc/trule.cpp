@@ -1,0 +1,151 @@
+// trule.cpp: the grammar model as the parser fills it: phrase items, rules,
+// rule lists, the dictionary (Add, AddExtern, Lookup) and the dictionary
+// side of TGrammar (SetDictionary, PushDictionary). Compilation is in
+// trule_compile.cpp.
+#include "trule.h"
+
+TPhraseItem::TPhraseItem(mbstring w, mbstring a, int t)
+    : word(Copy(w.s)), anno(Copy(a.s)), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone)
+{
+}
+
+TPhraseItem::~TPhraseItem()
+{
+    delete[] word.s;
+    delete[] anno.s;
+}
+
+TPhraseItem* TPhrase::AddTerminal(mbstring word, mbstring anno)
+{
+    TPhraseItem* item = new TPhraseItem(word, anno, 1);
+    Add(item);
+    return item;
+}
+
+TPhraseItem* TPhrase::AddNonterminal(mbstring name)
+{
+    TPhraseItem* item = new TPhraseItem(name, mbstring(), 0);
+    Add(item);
+    return item;
+}
+
+TRule::TRule() : dollar(0), weight(1.0f), line(0), col(0) {}
+
+TRule::~TRule() { delete[] translation.s; }
+
+void TRule::Translation(mbstring t)
+{
+    char* copy = Copy(t.s);
+    delete[] translation.s;
+    translation = copy;
+}
+
+TRuleList::TRuleList(mbstring n) : name(Copy(n.s)), fsg_no_tr(nullptr), fsg_tr(nullptr) {}
+
+TRuleList::~TRuleList()
+{
+    DeleteElements();
+    if (fsg_tr) fsg_tr->DelRef();
+    if (fsg_no_tr) fsg_no_tr->DelRef();
+    delete[] name.s;
+}
+
+TDictionaryEntry::TDictionaryEntry(mbstring n)
+    : name(Copy(n.s)), value(nullptr), referenced(0), defined(0), intermediate(0)
+{
+}
+
+TDictionaryEntry::~TDictionaryEntry()
+{
+    delete value;
+    delete[] name.s;
+}
+
+TDictionary::TDictionary(mbstring n) : next(nullptr), name(Copy(n.s)) {}
+
+TDictionary::~TDictionary()
+{
+    DeleteElements();
+    delete[] name.s;
+}
+
+// The map hands out the entry count for a new name, so an index equal to the
+// count means the entry has to be created.
+TDictionaryEntry* TDictionary::Entry(mbstring n)
+{
+    int i = map.Add(n.s, length);
+    if (i == length) TArray<TDictionaryEntry*>::Add(new TDictionaryEntry(n));
+    return elements[i];
+}
+
+TDictionaryEntry* TDictionary::Find(mbstring n)
+{
+    if (!n) return nullptr;
+    map.ex->s = n.s;
+    TMap::Entry* e = map.table.Find(map.ex);
+    map.ex->s = nullptr;
+    return e ? elements[e->value] : nullptr;
+}
+
+void TDictionary::Add(mbstring n, TRule* rule, int intermediate)
+{
+    TDictionaryEntry* e = Entry(n);
+    e->defined = 1;
+    e->intermediate = intermediate;
+    if (!e->value) e->value = new TRuleList(n);
+    e->value->Add(rule);
+}
+
+void TDictionary::AddExtern(mbstring n)
+{
+    TDictionaryEntry* e = Entry(n);
+    if (e->value) Error("extern %s already defined", n.s);
+    e->defined = 1;
+}
+
+int TDictionary::Lookup(mbstring n, TRuleList*& value, int reference)
+{
+    int count = length;
+    TDictionaryEntry* e = Entry(n);
+    if (length != count) {
+        e->referenced = reference;
+        value = nullptr;
+        return 0;
+    }
+    value = e->value;
+    if (reference) e->referenced = 1;
+    return e->defined;
+}
+
+TGrammar::TGrammar(int tr)
+    : roottr(tr), intern_all(0), dictionary(nullptr), root(nullptr), rootfsg(nullptr)
+{
+}
+
+// A grammar holds one reference on each dictionary of its chain (the one
+// given to SetDictionary and every pushed one), so it drops them all.
+TGrammar::~TGrammar()
+{
+    TDictionary* d = dictionary;
+    dictionary = nullptr;
+    while (d) {
+        TDictionary* below = d->next;
+        d->DelRef();
+        d = below;
+    }
+}
+
+void TGrammar::SetDictionary(TDictionary* d, mbstring rootname)
+{
+    d->AddRef();
+    dictionary = d;
+    root = nullptr;
+    if (!rootname || !d->Lookup(rootname, root, 0) || !root) Error("no root");
+}
+
+void TGrammar::PushDictionary(TDictionary* d)
+{
+    d->next = dictionary;
+    dictionary = d;
+    d->AddRef();
+}

@@ -1,0 +1,233 @@
+// trule.h: the grammar model between the BNF parser and rule compilation:
+// phrases, rules, rule lists, the dictionary of nonterminals and TGrammar
+// (one root, the TFSGDictionary of its FSG), plus the BNF parser TBNFStream.
+#ifndef KSBNFC_TRULE_H
+#define KSBNFC_TRULE_H
+
+#include "common.h"
+#include "tfsg.h"
+
+class TDictionary;
+
+// ---- phrases and rules ----
+
+// One element of a phrase: a word (terminal) or a nonterminal name. Holds its
+// own copies of the texts it is given.
+class TPhraseItem {
+public:
+    mbstring word; // the word, or the nonterminal name with its brackets
+    mbstring anno; // annotation text of a terminal; may be null
+    unsigned char terminal;
+    unsigned char needtr; // translation needed as an argument of the rule's translation
+    Op op;
+
+    TPhraseItem(mbstring word, mbstring anno, int terminal);
+    ~TPhraseItem();
+    TPhraseItem(const TPhraseItem&) = delete;
+    TPhraseItem& operator=(const TPhraseItem&) = delete;
+};
+
+// Owns its items. The Add operations return the new item so that the parser
+// can set its needtr and op.
+class TPhrase : public TArray<TPhraseItem*> {
+public:
+    TPhrase() = default;
+    ~TPhrase() { DeleteElements(); }
+    TPhraseItem* AddTerminal(mbstring word, mbstring anno);
+    TPhraseItem* AddNonterminal(mbstring name);
+};
+
+// One alternative of a rule list.
+class TRule {
+public:
+    TPhrase phrase;
+    int dollar;          // the translation was written with "$d" arguments
+    float weight;        // relative weight within the rule list, > 0
+    mbstring translation; // owned; may be null
+    int line, col;       // where the alternative began, for messages
+
+    TRule();
+    ~TRule();
+    TRule(const TRule&) = delete;
+    TRule& operator=(const TRule&) = delete;
+    // Replaces the translation by a copy of t (null clears it).
+    void Translation(mbstring t);
+    void Where(int l, int c)
+    {
+        line = l;
+        col = c;
+    }
+
+    // trule_compile.cpp
+    void Compile(TDictionary* dictionary, int needtr, TSubFSG* sub, float p);
+    void DefaultTranslation(TSubFSG* fsg);
+};
+
+// The alternatives of one nonterminal, in source order (owned), and the
+// sub-FSGs compiled from them, one counted reference per variant.
+class TRuleList : public TArray<TRule*> {
+public:
+    mbstring name;
+    TSubFSG* fsg_no_tr;
+    TSubFSG* fsg_tr;
+
+    explicit TRuleList(mbstring name);
+    ~TRuleList();
+    TRuleList(const TRuleList&) = delete;
+    TRuleList& operator=(const TRuleList&) = delete;
+
+    // trule_compile.cpp
+    void Compile(TDictionary* dictionary, int needtr, TSubFSG* sub);
+};
+
+// ---- dictionaries ----
+
+// One name known to a dictionary. `value` is null for an extern or a name
+// that was only referenced so far.
+class TDictionaryEntry {
+public:
+    mbstring name;
+    TRuleList* value;
+    int referenced;   // used by a rule being compiled
+    int defined;      // has rules or was declared extern
+    int intermediate; // generated for a group, not written by the user
+
+    explicit TDictionaryEntry(mbstring name);
+    ~TDictionaryEntry();
+    TDictionaryEntry(const TDictionaryEntry&) = delete;
+    TDictionaryEntry& operator=(const TDictionaryEntry&) = delete;
+};
+
+// Names to rule lists, entries kept in order of first mention. Reference
+// counted: created with count 0, shared by the grammars of one parse; the
+// last grammar to drop it destroys it with everything it owns.
+class TDictionary : public TArray<TDictionaryEntry*>, public virtual TCounted {
+public:
+    TDictionary* next; // chain built by TGrammar::PushDictionary; not searched
+    mbstring name;
+    TMap map; // name -> entry index
+
+    explicit TDictionary(mbstring name);
+    virtual ~TDictionary();
+
+    // Appends rule (taking ownership) to the rule list of name, creating the
+    // list on first use; marks the name defined and sets its intermediate flag.
+    void Add(mbstring name, TRule* rule, int intermediate);
+    // Declares name external. Fails with "extern %s already defined" when it
+    // already has rules; a repeated declaration is harmless.
+    void AddExtern(mbstring name);
+    // value = the name's rule list (null for an extern or unknown name); with
+    // reference set the name is marked referenced. Unknown names are
+    // remembered. Returns the entry's defined flag.
+    int Lookup(mbstring name, TRuleList*& value, int reference);
+    // The entry of name, or null; creates nothing.
+    TDictionaryEntry* Find(mbstring name);
+
+private:
+    TDictionaryEntry* Entry(mbstring name);
+};
+
+// ---- grammars ----
+
+// One root of a dictionary, and the dictionary through which the FSG compiler
+// finds the sub-FSG of every rule list it references.
+class TGrammar : public TFSGDictionary {
+public:
+    int roottr;     // compile the root with translations
+    int intern_all; // set by Compile
+    TDictionary* dictionary; // counted reference
+    TRuleList* root;         // not owned
+    TFSG* rootfsg;           // the FSG being built by Compile
+
+    explicit TGrammar(int roottr);
+    TGrammar(const TGrammar&) = delete;
+    TGrammar& operator=(const TGrammar&) = delete;
+
+    // trule_compile.cpp
+    TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) override;
+
+    // Drops the references this grammar holds on its dictionary chain.
+    virtual ~TGrammar();
+
+    // For a grammar without a dictionary: takes a reference on d and looks up
+    // the root rule list; fails with "no root" when root is null, undefined
+    // or only declared extern.
+    void SetDictionary(TDictionary* d, mbstring root);
+    // Puts d in front of the current dictionary (d->next) and takes a
+    // reference on it.
+    void PushDictionary(TDictionary* d);
+
+    // trule_compile.cpp
+    TFSG* Compile(int use_null_arcs, int annotations, int warn_unused, int intern_all, TSubFSG::Eq eq);
+};
+
+// ---- BNF parser ----
+
+// Number of the next generated group name "<_rule%d>"; counts for the life of
+// the process.
+extern int ruleno;
+
+// Reads a BNF grammar source into the grammar model: every rule definition
+// becomes a rule list of one shared dictionary, groups become generated rule
+// lists, included files are read by nested streams into the same dictionary.
+// Every token handed out lives in the stream's pool and dies with it.
+class TBNFStream : public TStream {
+public:
+    int annotations; // record annotations and translations (else parse and drop)
+    int sawanno;     // a ":" annotation was seen
+    int numonly;     // annotations must be unquoted decimal digits
+    int needtr;      // a translation or braced group was seen with annotations on
+    mbstring first;  // the first rule list defined by this stream
+    TStringList roots;
+    TDictionary* dictionary; // not owned
+    const char* special;
+
+    TBNFStream(const char* fn, const char* ext);
+    TBNFStream(const char* s, int l);
+    ~TBNFStream();
+
+    void Annotations(int a) { annotations = a; }
+    void NumOnly(int n) { numonly = n; }
+    int NeedTr() { return needtr; }
+    void SetSpecial(const char* s) { special = s; }
+
+    // Parses the whole text into a new dictionary and appends one grammar per
+    // root (the first rule list when no "<<...>>" root was defined). On
+    // failure nothing is appended and the dictionary is destroyed.
+    void Compile(TArray<TGrammar*>& grammars);
+    // Parses the whole text into the given dictionary.
+    void Compile(TDictionary* dictionary);
+
+    int GetStatement();
+    int GetRuleList(mbstring lhs, int& tr, int intermediate);
+    // rule is always set to a new rule, which the caller owns.
+    int GetRule(TRule*& rule, int& tr);
+    int GetTerminal(mbstring& word);
+    int GetNonterminal(mbstring& name);
+    int GetAnnotation(mbstring& anno);
+    int GetNumber(float& f);
+    int GetBalanced(const char* close, int keep);
+    int GetDelimited(mbstring& m, const char* start, const char* stop);
+    int GetLiteral(const char* s);
+    void Skip();
+    int PeekSpace();
+    int PeekSpecial();
+    int PeekRuleTerminator();
+    mbstring MakeRuleName();
+
+private:
+    // The stream whose include statement opened this one, for cycle checks.
+    TBNFStream* includer;
+    int include_depth;
+    int nesting; // open groups and balanced brackets
+    bool has_id;
+    unsigned long long dev, ino;
+
+    void Init();
+    void Enter(int l, int c);
+    void Leave() { nesting--; }
+    void Include(mbstring word, int l, int c);
+    [[noreturn]] void ErrorAt(int l, int c, const char* fmt, ...) KSBNFC_PRINTF(4, 5);
+};
+
+#endif // KSBNFC_TRULE_H
