@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,9 +40,15 @@ inline char* C(const unsigned char* p) { return reinterpret_cast<char*>(const_ca
 // in pieces are read whole. Returns null with errno set on a read error.
 char* read_all(int fd, size_t& length)
 {
-    off_t size = lseek(fd, 0, SEEK_END);
+    // Only a regular file's end offset is its length (a directory's may be
+    // any large number).
+    struct stat st;
+    off_t size = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        size = lseek(fd, 0, SEEK_END);
+        if (size >= 0) lseek(fd, 0, SEEK_SET);
+    }
     size_t cap = size > 0 ? (size_t)size + 1 : 4096;
-    if (size >= 0) lseek(fd, 0, SEEK_SET);
     char* buf = new char[cap];
     size_t got = 0;
     for (;;) {

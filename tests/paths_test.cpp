@@ -57,9 +57,11 @@ TEST(Paths, JoinWithDefaults)
     EXPECT_EQ("c.x.bnf", Joined("", "", nullptr, nullptr));
     EXPECT_EQ("a/b/c.x.bnf", Joined(nullptr, nullptr, nullptr, nullptr));
     // A split of the process-wide buffers themselves reads them before writing.
-    splitpath(Dir);
-    EXPECT_STREQ("a/", Dir);
-    EXPECT_STREQ("b", Fname);
+    splitpath("d/p.q.r");
+    splitpath(Fname);
+    EXPECT_STREQ("", Dir);
+    EXPECT_STREQ("p", Fname);
+    EXPECT_STREQ(".q", Ext);
 }
 
 TEST(Paths, JoinIntoCallerBuffer)
