@@ -102,13 +102,17 @@ void TFSG::Print(int v, const char* title)
         if (intern_fsgs.elements[i]) intern_fsgs.elements[i]->Print(v, title);
     if (v <= 1) return;
     std::printf("--- shared\n\n");
-    for (int i = 0; i < words.length; i++) std::printf("word %3d: '%s'\n", Id(words.elements[i]), Text(words.elements[i]));
+    // Slots a reader left empty are not listed.
+    for (int i = 0; i < words.length; i++)
+        if (words.elements[i]) std::printf("word %3d: '%s'\n", words.elements[i]->id, Text(words.elements[i]));
     if (words.length > 0) std::printf("\n");
     for (int i = 0; i < externs.length; i++)
-        std::printf("extern %5d: '%s'\n", Id(externs.elements[i]), Text(externs.elements[i]));
+        if (externs.elements[i])
+            std::printf("extern %5d: '%s'\n", externs.elements[i]->id, Text(externs.elements[i]));
     if (externs.length > 0) std::printf("\n");
     for (int i = 1; i < annos.length; i++)
-        std::printf("annotation %5d: '%s'\n", Id(annos.elements[i]), Text(annos.elements[i]));
+        if (annos.elements[i])
+            std::printf("annotation %5d: '%s'\n", annos.elements[i]->id, Text(annos.elements[i]));
     std::printf("\n");
 }
 

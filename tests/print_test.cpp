@@ -1,0 +1,266 @@
+// Tests of the listings (Print), sentence enumeration and random sentences.
+#include "tfsg.h"
+
+#include "graph_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Captured(const std::function<void()>& f)
+{
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string Thrown(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (char* msg) {
+        return msg;
+    }
+    return "(no error)";
+}
+
+std::vector<std::string> Lines(const std::string& s)
+{
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// Main grammar with a word arc carrying an annotation, a final null arc, an
+// optional word and a rule reference; one intern sub-FSG with a starred loop.
+class Listing : public ::testing::Test {
+protected:
+    TFSG g{"g", TSubFSG::EqNorm};
+    TSubFSG* sub = nullptr;
+    void SetUp() override
+    {
+        graph_dump::Build(&g, "0: hello/X->1@0.5, _->*@0.5; 1: to?->*@1, <r>->*@1");
+        sub = new TSubFSG("<r>", &g);
+        graph_dump::Build(sub, "0: a*->0@0.25");
+        sub->AddRef();
+        g.intern_fsgs.Add(sub);
+    }
+};
+
+TEST_F(Listing, LevelOneListsStatesAndArcs)
+{
+    std::vector<std::string> expect = {
+        "--- fsg g --- final",
+        "",
+        "state 0",
+        "         hello  -> state 1    p=0.50     'X'",
+        "                -> state *    p=0.50        ",
+        "state 1",
+        "         to   ? -> state *    p=1.0         ",
+        "         #40000 <r>  -> state *    p=1.0         ",
+        "state *",
+        "",
+        "--- fsg <r> --- final",
+        "",
+        "state 0",
+        "         a    * -> state 0    p=0.25        ",
+        "state *",
+        "",
+    };
+    EXPECT_EQ(Lines(Captured([&] { g.Print(1, "final"); })), expect);
+}
+
+TEST_F(Listing, LevelTwoAddsIdsAndSharedTables)
+{
+    std::vector<std::string> expect = {
+        "--- fsg g --- t",
+        "",
+        "state 0",
+        "         hello  -> state 1    p=0.50     'X'   w=1     a=1   X",
+        "                -> state *    p=0.50           w=0     ",
+        "state 1",
+        "         to   ? -> state *    p=1.0            w=2     ",
+        "         #40000 <r>  -> state *    p=1.0            w=40000 ",
+        "state *",
+        "",
+        "--- fsg <r> --- t",
+        "",
+        "state 0",
+        "         a    * -> state 0    p=0.25           w=3     ",
+        "state *",
+        "",
+        "--- shared",
+        "",
+        "word   0: ''",
+        "word   1: 'hello'",
+        "word   2: 'to'",
+        "word   3: 'a'",
+        "",
+        "annotation     1: 'X'",
+        "",
+    };
+    EXPECT_EQ(Lines(Captured([&] { g.Print(2, "t"); })), expect);
+}
+
+TEST_F(Listing, NothingAtLevelZero)
+{
+    EXPECT_EQ(Captured([&] { g.Print(0, "x"); }), "");
+    EXPECT_EQ(Captured([&] { sub->Print(-1, "x"); }), "");
+}
+
+TEST(ListingText, ExternsWidenTheWordColumnAndMissingTextsShowEmpty)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    graph_dump::Build(&g, "0: $<longname>->*@1");
+    TWord* ghost = g.words.Add(5, mbstring(), 5); // a word a read file left without text
+    TWord* bare = g.annos.Add(2, mbstring(), 2);
+    g.Initial()->AddArcX(nullptr, 1, ghost, bare, OpNone);
+    std::string out = Captured([&] { g.Print(2, "t"); });
+    std::vector<std::string> lines = Lines(out);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[3], "         <longname>  -> state *    p=1.0           w=50000 ");
+    EXPECT_EQ(lines[4], "                     -> state *    p=1.0           w=5     a=2   ");
+    EXPECT_EQ(out.find("word   0: ''\nword   0"), std::string::npos); // empty slots are not listed
+    EXPECT_NE(out.find("extern 50000: '<longname>'\n\n"), std::string::npos);
+    EXPECT_NE(out.find("word   5: ''\n"), std::string::npos);
+    EXPECT_NE(out.find("annotation     2: ''\n"), std::string::npos);
+}
+
+// ---- Enumerate ----
+
+struct EnumCase {
+    const char* graph;
+    int anno, showpr, full, max_loops, max_words;
+    const char* out;
+};
+
+TEST(Enumerate, Table)
+{
+    EnumCase cases[] = {
+        // Only the first arc to each target is followed unless full is set.
+        {"0: a->1, b->1; 1: c->*", 0, 0, 0, 1, 10, "a c \n"},
+        {"0: a->1, b->1; 1: c->*", 0, 0, 1, 1, 10, "a c \nb c \n"},
+        // max_loops bounds how often a state may be on the path.
+        {"0: a->0, b->*", 0, 0, 1, 1, 10, "b \n"},
+        {"0: a->0, b->*", 0, 0, 1, 2, 10, "a b \nb \n"},
+        // Annotations, and a null word that carries one.
+        {"0: _/X->1; 1: a/Y->*", 1, 0, 1, 1, 10, ":X a:Y \n"},
+        {"0: _/X->1; 1: a/Y->*", 0, 0, 1, 1, 10, "a \n"},
+        // Probabilities.
+        {"0: a->1@0.5, b->*@0.5; 1: c->*@0.25", 0, 1, 1, 1, 10, "0.12     a c \n0.50     b \n"},
+        // max_words bounds the arcs that have a target; ending arcs remain.
+        {"0: a->1, _->*; 1: b->*", 0, 0, 1, 1, 1, "a b \n\n"},
+        {"0: a->1, _->*; 1: b->*", 0, 0, 1, 1, 0, "\n"},
+    };
+    for (const EnumCase& c : cases) {
+        TFSG g("g", TSubFSG::EqNorm);
+        graph_dump::Build(&g, c.graph);
+        g.normalized = 1;
+        EXPECT_EQ(Captured([&] { g.Enumerate(c.anno, c.showpr, c.full, c.max_loops, c.max_words); }), c.out)
+            << c.graph << " anno " << c.anno << " full " << c.full << " loops " << c.max_loops;
+        for (int i = 0; i < g.states.length; i++) EXPECT_EQ(g.states[i]->flag, 0); // path counts unwound
+    }
+}
+
+TEST(Enumerate, RefusesAGrammarThatIsNotNormalised)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    graph_dump::Build(&g, "0: a->*");
+    EXPECT_EQ(Thrown([&] { g.Enumerate(0, 0, 1, 1, 10); }), "fsg not normalized");
+}
+
+TEST(Enumerate, SentenceThatDoesNotFitIsAnError)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    std::string big(6000, 'w');
+    TState* s1 = g.AddState();
+    g.Initial()->AddArc(s1, 1, big.c_str(), mbstring(), OpNone);
+    s1->AddArc(nullptr, 1, big.c_str(), mbstring(), OpNone);
+    g.normalized = 1;
+    std::string err;
+    std::string out = Captured([&] { err = Thrown([&] { g.Enumerate(0, 0, 1, 1, 10); }); });
+    EXPECT_EQ(err, "sentence longer than 9999 bytes in fsg g");
+    EXPECT_EQ(out, "");
+}
+
+TEST(Enumerate, SentenceFillingTheBufferExactly)
+{
+    // 9997 letters and a blank, plus "a " would need 10001 bytes with the
+    // terminator; 9998 bytes plus the terminator fit.
+    TFSG g("g", TSubFSG::EqNorm);
+    std::string w(9997, 'x');
+    g.Initial()->AddArc(nullptr, 1, w.c_str(), mbstring(), OpNone);
+    g.normalized = 1;
+    EXPECT_EQ(Captured([&] { g.Enumerate(0, 0, 1, 1, 10); }), w + " \n");
+}
+
+TEST(Enumerate, LongPathsDoNotExhaustTheStack)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    const int n = 300000;
+    TState* s = g.Initial();
+    for (int i = 0; i < n; i++) {
+        TState* t = g.AddState();
+        s->AddNullArc(t, 1, mbstring());
+        s = t;
+    }
+    s->AddArc(nullptr, 1, "end", mbstring(), OpNone);
+    g.normalized = 1;
+    EXPECT_EQ(Captured([&] { g.Enumerate(0, 0, 1, 1, n + 1); }), "end \n");
+}
+
+// ---- Random ----
+
+TEST(Random, FollowsTheOnlyPathAndCollectsWordsAndAnnotations)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    graph_dump::Build(&g, "0: a/X->1@0.5; 1: _->*@0.5");
+    TStringList words, annos;
+    EXPECT_FLOAT_EQ(g.Random(&words, &annos), 0.25f);
+    ASSERT_EQ(words.length, 2);
+    EXPECT_STREQ(words[0].s, "a");
+    EXPECT_STREQ(words[1].s, "");
+    ASSERT_EQ(annos.length, 2);
+    EXPECT_STREQ(annos[0].s, "X");
+    EXPECT_EQ(annos[1].s, nullptr);
+    TStringList only;
+    EXPECT_FLOAT_EQ(g.Random(&only, nullptr), 0.25f);
+    EXPECT_EQ(only.length, 2);
+}
+
+TEST(Random, StopsAtAStateWithoutArcs)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    graph_dump::Build(&g, "0: a->1@0.5; 1:");
+    TStringList words;
+    EXPECT_FLOAT_EQ(g.Random(&words, nullptr), 0.5f);
+    ASSERT_EQ(words.length, 1);
+    EXPECT_STREQ(words[0].s, "a");
+}
+
+TEST(Random, ChoosesByTheRandomNumber)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    graph_dump::Build(&g, "0: a->*@0.5, b->*@0.25, c->*@0.25");
+    for (unsigned seed = 1; seed < 20; seed++) {
+        std::srand(seed);
+        double r = std::rand() / 2147483648.0;
+        const char* expect = r < 0.5 ? "a" : r < 0.75 ? "b" : "c";
+        std::srand(seed);
+        TStringList words;
+        g.Random(&words, nullptr);
+        ASSERT_EQ(words.length, 1);
+        EXPECT_STREQ(words[0].s, expect) << seed;
+    }
+}
+
+} // namespace
