@@ -125,201 +125,201 @@ inline bool lead(unsigned char c) { return dbcsleadbyte(c) != 0; }
 // Length in bytes of the character at p: 0 at the end of the text (including
 // a lead byte whose trail is the terminator), else 1 or 2.
 inline int charlen(const unsigned char* p) {
-  if (!*p) return 0;
-  if (lead(*p)) return p[1] ? 2 : 0;
-  return 1;
+    if (!*p) return 0;
+    if (lead(*p)) return p[1] ? 2 : 0;
+    return 1;
 }
 
 // Whether the character of n bytes at c occurs in t, walking t by characters.
 bool inset(const unsigned char* c, int n, const unsigned char* t) {
-  for (int m; (m = charlen(t)) != 0; t += m)
-    if (m == n && t[0] == c[0] && (n == 1 || t[1] == c[1])) return true;
-  return false;
+    for (int m; (m = charlen(t)) != 0; t += m)
+        if (m == n && t[0] == c[0] && (n == 1 || t[1] == c[1])) return true;
+    return false;
 }
 
 // Bytes of the leading part of s whose characters are (want = true) or are not
 // (want = false) in t.
 int span(const char* s, const char* t, bool want) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  const unsigned char* u = reinterpret_cast<const unsigned char*>(t);
-  for (int n; (n = charlen(p)) != 0; p += n)
-    if (inset(p, n, u) != want) break;
-  return static_cast<int>(reinterpret_cast<const char*>(p) - s);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(t);
+    for (int n; (n = charlen(p)) != 0; p += n)
+        if (inset(p, n, u) != want) break;
+    return static_cast<int>(reinterpret_cast<const char*>(p) - s);
 }
 
 // Applies map to every single-byte character of str in place, leaving
 // two-byte characters untouched.
 template <typename Map>
 char* mapbytes(char* str, Map map) {
-  unsigned char* p = reinterpret_cast<unsigned char*>(str);
-  for (int n; (n = charlen(p)) != 0; p += n)
-    if (n == 1) *p = map(*p);
-  return str;
+    unsigned char* p = reinterpret_cast<unsigned char*>(str);
+    for (int n; (n = charlen(p)) != 0; p += n)
+        if (n == 1) *p = map(*p);
+    return str;
 }
 
 }  // namespace
 
 int ks_set_cp(unsigned long cp) {
-  if (cp == 0) {
-    if (const char* env = getenv("SPCH_CODEPAGE")) cp = strtoul(env, nullptr, 10);
-  }
-  if (cp == 0) {
-    if (const char* lang = getenv("LANG")) {
-      int i = 0;
-      while (ap_lang[i] && strcmp(ap_lang[i], lang) != 0) i++;
-      cp = ap_cp[i];
+    if (cp == 0) {
+        if (const char* env = getenv("SPCH_CODEPAGE")) cp = strtoul(env, nullptr, 10);
     }
-  }
-  if (cp == 0) cp = 1252;
+    if (cp == 0) {
+        if (const char* lang = getenv("LANG")) {
+            int i = 0;
+            while (ap_lang[i] && strcmp(ap_lang[i], lang) != 0) i++;
+            cp = ap_cp[i];
+        }
+    }
+    if (cp == 0) cp = 1252;
 
-  codepage = cp;
-  ks_tolower_ = ks_tolower_C;
-  dbLo1 = 256;
-  isSBCS = 1;
-  switch (cp) {
-    case 932:
-      dbLo1 = 0x81; dbHi1 = 0x9F; dbLo2 = 0xE0; dbHi2 = 0xFC;
-      isSBCS = 0;
-      break;
-    case 936:
-    case 949:
-    case 950:
-      dbLo1 = 0x81; dbHi1 = 0xFE; dbLo2 = 256;
-      isSBCS = 0;
-      break;
-    case 1252:
-      ks_tolower_ = ks_tolower_1252;
-      break;
-    case 850:
-      ks_tolower_ = ks_tolower_850;
-      break;
-    default:
-      break;
-  }
-  return dbLo1 != 256 ? 2 : 1;
+    codepage = cp;
+    ks_tolower_ = ks_tolower_C;
+    dbLo1 = 256;
+    isSBCS = 1;
+    switch (cp) {
+        case 932:
+            dbLo1 = 0x81; dbHi1 = 0x9F; dbLo2 = 0xE0; dbHi2 = 0xFC;
+            isSBCS = 0;
+            break;
+        case 936:
+        case 949:
+        case 950:
+            dbLo1 = 0x81; dbHi1 = 0xFE; dbLo2 = 256;
+            isSBCS = 0;
+            break;
+        case 1252:
+            ks_tolower_ = ks_tolower_1252;
+            break;
+        case 850:
+            ks_tolower_ = ks_tolower_850;
+            break;
+        default:
+            break;
+    }
+    return dbLo1 != 256 ? 2 : 1;
 }
 
 unsigned long ks_get_cp(void) {
-  if (codepage == 0) ks_set_cp(0);
-  return codepage;
+    if (codepage == 0) ks_set_cp(0);
+    return codepage;
 }
 
 int dbcsleadbyte(int ch) {
-  return ch >= dbLo1 && (ch <= dbHi1 || (ch >= dbLo2 && ch <= dbHi2));
+    return ch >= dbLo1 && (ch <= dbHi1 || (ch >= dbLo2 && ch <= dbHi2));
 }
 
 // A lead byte directly before the terminator is taken as a one-byte
 // character so that no walk ever steps over the end of a text.
 int _mbsnextc(const unsigned char* s) {
-  if (lead(s[0]) && s[1]) return s[0] * 256 + s[1];
-  return s[0];
+    if (lead(s[0]) && s[1]) return s[0] * 256 + s[1];
+    return s[0];
 }
 
 unsigned char* _mbsinc(const unsigned char* s) {
-  return const_cast<unsigned char*>(s + (lead(s[0]) && s[1] ? 2 : 1));
+    return const_cast<unsigned char*>(s + (lead(s[0]) && s[1] ? 2 : 1));
 }
 
 int ks_strnicmp(const char* s1, const char* s2, int size) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s1);
-  const unsigned char* q = reinterpret_cast<const unsigned char*>(s2);
-  while (size > 0) {
-    int a = *p++, b = *q++;
-    size--;
-    if (lead(static_cast<unsigned char>(a))) {
-      if (a != b) return a - b;
-      if (size <= 0) return 0;
-      a = *p++;
-      b = *q++;
-      size--;
-      if (a != b) return a - b;
-      if (a == 0) return 0;
-    } else {
-      a = ks_tolower_[a];
-      b = ks_tolower_[b];
-      if (a != b) return a - b;
-      if (a == 0) return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s1);
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(s2);
+    while (size > 0) {
+        int a = *p++, b = *q++;
+        size--;
+        if (lead(static_cast<unsigned char>(a))) {
+            if (a != b) return a - b;
+            if (size <= 0) return 0;
+            a = *p++;
+            b = *q++;
+            size--;
+            if (a != b) return a - b;
+            if (a == 0) return 0;
+        } else {
+            a = ks_tolower_[a];
+            b = ks_tolower_[b];
+            if (a != b) return a - b;
+            if (a == 0) return 0;
+        }
     }
-  }
-  return 0;
+    return 0;
 }
 
 int ks_stricmp(const char* s1, const char* s2) { return ks_strnicmp(s1, s2, 0x7FFFFFFF); }
 
 char* ks_strlwr(char* str) {
-  return mapbytes(str, [](unsigned char c) { return ks_tolower_[c]; });
+    return mapbytes(str, [](unsigned char c) { return ks_tolower_[c]; });
 }
 
 char* ks_strupr(char* str) {
-  return mapbytes(str, [](unsigned char c) { return static_cast<unsigned char>(toupper(c)); });
+    return mapbytes(str, [](unsigned char c) { return static_cast<unsigned char>(toupper(c)); });
 }
 
 char* ks_strchr(const char* s, int ch) {
-  if (isSBCS) return const_cast<char*>(strchr(s, ch));
-  const unsigned char c = static_cast<unsigned char>(ch);
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  for (int n; (n = charlen(p)) != 0; p += n)
-    if (n == 1 && *p == c) return reinterpret_cast<char*>(const_cast<unsigned char*>(p));
-  return nullptr;
+    if (isSBCS) return const_cast<char*>(strchr(s, ch));
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    for (int n; (n = charlen(p)) != 0; p += n)
+        if (n == 1 && *p == c) return reinterpret_cast<char*>(const_cast<unsigned char*>(p));
+    return nullptr;
 }
 
 char* ks_strrchr(const char* s, int ch) {
-  if (isSBCS) return const_cast<char*>(strrchr(s, ch));
-  const unsigned char c = static_cast<unsigned char>(ch);
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  const unsigned char* found = nullptr;
-  if (c <= 0x3F) {
-    // No supported code page uses a byte below 0x40 as a trail byte, so a
-    // backward byte scan cannot land inside a two-byte character.
-    for (const unsigned char* q = p + strlen(s); q > p;)
-      if (*--q == c) { found = q; break; }
-  } else {
-    for (int n; (n = charlen(p)) != 0; p += n)
-      if (n == 1 && *p == c) found = p;
-  }
-  return reinterpret_cast<char*>(const_cast<unsigned char*>(found));
+    if (isSBCS) return const_cast<char*>(strrchr(s, ch));
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    const unsigned char* found = nullptr;
+    if (c <= 0x3F) {
+        // No supported code page uses a byte below 0x40 as a trail byte, so a
+        // backward byte scan cannot land inside a two-byte character.
+        for (const unsigned char* q = p + strlen(s); q > p;)
+            if (*--q == c) { found = q; break; }
+    } else {
+        for (int n; (n = charlen(p)) != 0; p += n)
+            if (n == 1 && *p == c) found = p;
+    }
+    return reinterpret_cast<char*>(const_cast<unsigned char*>(found));
 }
 
 int ks_strspn(const char* s, const char* t) {
-  if (isSBCS) return static_cast<int>(strspn(s, t));
-  return span(s, t, true);
+    if (isSBCS) return static_cast<int>(strspn(s, t));
+    return span(s, t, true);
 }
 
 int ks_strcspn(const char* s, const char* t) {
-  if (isSBCS) return static_cast<int>(strcspn(s, t));
-  return span(s, t, false);
+    if (isSBCS) return static_cast<int>(strcspn(s, t));
+    return span(s, t, false);
 }
 
 // The earliest character of s that occurs in t is the same as the earliest
 // occurrence in s of any character of t.
 char* ks_strpbrk(const char* s, const char* t) {
-  if (isSBCS) return const_cast<char*>(strpbrk(s, t));
-  const char* p = s + span(s, t, false);
-  return *p && charlen(reinterpret_cast<const unsigned char*>(p)) ? const_cast<char*>(p) : nullptr;
+    if (isSBCS) return const_cast<char*>(strpbrk(s, t));
+    const char* p = s + span(s, t, false);
+    return *p && charlen(reinterpret_cast<const unsigned char*>(p)) ? const_cast<char*>(p) : nullptr;
 }
 
 char* ks_strtok(char* s, const char* t) {
-  if (isSBCS) return strtok(s, t);
-  if (s) tok_next = s;
-  char* p = tok_next;
-  if (!p || !*p) return nullptr;
-  p += span(p, t, true);
-  unsigned char* u = reinterpret_cast<unsigned char*>(p);
-  if (charlen(u) == 0) {
-    // Only delimiters (or a lone lead byte) remain.
-    tok_next = p + strlen(p);
-    return nullptr;
-  }
-  char* e = p + span(p, t, false);
-  unsigned char* v = reinterpret_cast<unsigned char*>(e);
-  if (!*v) {
-    tok_next = e;
-  } else {
-    // Skip the whole delimiter (two bytes for a two-byte one, one for a lone
-    // lead byte before the terminator) so the next call starts on a
-    // character boundary.
-    int n = charlen(v);
-    *e = 0;
-    tok_next = e + (n ? n : 1);
-  }
-  return p;
+    if (isSBCS) return strtok(s, t);
+    if (s) tok_next = s;
+    char* p = tok_next;
+    if (!p || !*p) return nullptr;
+    p += span(p, t, true);
+    unsigned char* u = reinterpret_cast<unsigned char*>(p);
+    if (charlen(u) == 0) {
+        // Only delimiters (or a lone lead byte) remain.
+        tok_next = p + strlen(p);
+        return nullptr;
+    }
+    char* e = p + span(p, t, false);
+    unsigned char* v = reinterpret_cast<unsigned char*>(e);
+    if (!*v) {
+        tok_next = e;
+    } else {
+        // Skip the whole delimiter (two bytes for a two-byte one, one for a lone
+        // lead byte before the terminator) so the next call starts on a
+        // character boundary.
+        int n = charlen(v);
+        *e = 0;
+        tok_next = e + (n ? n : 1);
+    }
+    return p;
 }
