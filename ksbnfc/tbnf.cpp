@@ -200,7 +200,6 @@ int TBNFStream::GetNumber(float& f)
 void TBNFStream::Enter(int l, int c)
 {
     if (++nesting > kMaxNesting) {
-        nesting = 0;
         ErrorAt(l, c, "groups nested more than %d deep", kMaxNesting);
     }
 }
@@ -276,9 +275,9 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
             mbstring name = MakeRuleName();
             int grouptr = 0;
             Enter(l, c);
-            if (!GetRuleList(name, grouptr, 1)) return 0;
-            if (!GetLiteral(open == '{' ? "}" : ")")) return 0;
+            int closed = GetRuleList(name, grouptr, 1) && GetLiteral(open == '{' ? "}" : ")");
             Leave();
+            if (!closed) return 0;
             item = rule->phrase.AddNonterminal(name);
             if (open == '{' || grouptr) {
                 item->needtr = 1;

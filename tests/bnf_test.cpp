@@ -269,6 +269,26 @@ TEST(BnfParse, DeepNestingIsAnErrorNotACrash)
     EXPECT_EQ(ParseText(ok).error, "");
 }
 
+// Random texts over the notation's own characters either parse or fail with
+// a message; nothing else may happen (run under the sanitizers).
+TEST(BnfParse, RandomTextParsesOrFailsCleanly)
+{
+    const char alphabet[] = "<<>>=|.:;{}()?+*\"\\$-> \nab1/\x92";
+    unsigned int seed = 12345;
+    int parsed = 0;
+    for (int round = 0; round < 3000; round++) {
+        std::string text = round % 2 ? "<a> = " : "";
+        int n = 1 + round % 40;
+        for (int i = 0; i < n; i++) {
+            seed = seed * 1103515245u + 12345u;
+            text += alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+        }
+        Parsed p = ParseText(text, round % 3 != 0, round % 5 == 0);
+        if (p.error.empty()) parsed++;
+    }
+    EXPECT_GT(parsed, 0);
+}
+
 // ---- include files ----
 
 class BnfInclude : public ::testing::Test {
@@ -320,6 +340,13 @@ TEST_F(BnfInclude, RootsFollowIncludeOrderAndBnfIsAppended)
               "<<a>> = <x> .\n<x> = x .\n<<b>> = include2 .\n<y> = <_rule0>! .\n<_rule0>(i) = y .\n"
               "<<c>> = <y> .\n");
     EXPECT_EQ(roots, "<<a>> <<b>> <<c>> ");
+}
+
+TEST_F(BnfInclude, AbsolutePathsAreTakenAsWritten)
+{
+    Write("lib/abs.bnf", "<x> = y .");
+    Write("sub/main.bnf", "<a> = <x> .\ninclude \"" + dir + "/lib/abs.bnf\"");
+    EXPECT_EQ(Parse("sub/main.bnf"), "<a> = <x> .\n<x> = y .\n");
 }
 
 TEST_F(BnfInclude, IncludedFileChecksItsOwnAnnotationsAndTranslations)
