@@ -66,7 +66,7 @@ struct mbstring {
     char* s;
 
     mbstring() : s(nullptr) {}
-    mbstring(char* p) : s(p) {}
+    // One constructor for char* and const char*, so that null and 0 convert unambiguously.
     mbstring(const char* p) : s(const_cast<char*>(p)) {}
 
     bool operator!() const { return s == nullptr; }

@@ -107,6 +107,8 @@ TEST(MbstringTest, HandleSemantics)
     mbstring m(text), n(text);
     EXPECT_FALSE(!m);
     EXPECT_TRUE(!mbstring());
+    mbstring fromNull = nullptr, fromZero = 0; // must convert without ambiguity
+    EXPECT_TRUE(!fromNull && !fromZero);
     EXPECT_FALSE(!mbstring("")); // an empty text is not null
     EXPECT_EQ(*m, 'a');
     mbstring old = m++;
