@@ -268,7 +268,7 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
         Skip();
         TPhraseItem* item;
         mbstring text;
-        int open = Peek();
+        mbchar open = Peek();
         if (open == '{' || open == '(') {
             Where(l, c);
             Next();
