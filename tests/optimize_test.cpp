@@ -1,0 +1,218 @@
+// Tests of state merging (Optimize), compaction (Compress) and the
+// reachability counts, on networks written in the graph_dump notation.
+#include "tfsg.h"
+
+#include "graph_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+using graph_dump::Build;
+using graph_dump::Dump;
+
+struct OptimizeCase {
+    const char* what;
+    TSubFSG::Eq eq;
+    const char* in;
+    const char* out;
+};
+
+const OptimizeCase kOptimizeCases[] = {
+    {"equal states merge and their entering arcs meet", TSubFSG::EqNorm,
+     "0: a->1, b->2; 1: c->3; 2: c->3; 3: _->*",
+     "0: a->1@1, b->1@1\n1: c->2@1\n2: _->*@1\n"},
+    {"different probabilities keep states apart under EqNorm", TSubFSG::EqNorm,
+     "0: a->1@0.5, b->2@0.5; 1: c->3@0.4, d->*@0.6; 2: c->3@0.6, d->*@0.4; 3: _->*",
+     "0: a->1@0.5, b->2@0.5\n1: c->3@0.4, d->*@0.6\n2: c->3@0.6, d->*@0.4\n3: _->*@1\n"},
+    {"probabilities are ignored under EqArcProb; the first finished survives", TSubFSG::EqArcProb,
+     "0: a->1@0.5, b->2@0.5; 1: c->3@0.4, d->*@0.6; 2: c->3@0.6, d->*@0.4; 3: _->*",
+     "0: a->1@0.5, b->1@0.5\n1: c->2@0.4, d->*@0.6\n2: _->*@1\n"},
+    {"probabilities are ignored under EqSentProb", TSubFSG::EqSentProb,
+     "0: a->1@0.5, b->2@0.5; 1: c->*@0.4; 2: c->*@0.6", "0: a->1@0.5, b->1@0.5\n1: c->*@0.4\n"},
+    {"arcs are sorted before states are compared", TSubFSG::EqNorm,
+     "0: a->1, b->2; 1: c->3, d->3; 2: d->3, c->3; 3: _->*",
+     "0: a->1@1, b->1@1\n1: c->2@1, d->2@1\n2: _->*@1\n"},
+    {"annotation, needtr and op distinguish otherwise equal states", TSubFSG::EqNorm,
+     "0: a->1, b->2, c->3, d->4; 1: x->*; 2: x/X->*; 3: x!->*; 4: x?->*",
+     "0: a->1@1, b->2@1, c->3@1, d->4@1\n1: x->*@1\n2: x/X->*@1\n3: x!->*@1\n4: x?->*@1\n"},
+    {"states equivalent only through their own cycle stay apart", TSubFSG::EqNorm,
+     "0: a->1, b->2; 1: x->2, _->*; 2: x->1, _->*",
+     "0: a->1@1, b->2@1\n1: _->*@1, x->2@1\n2: _->*@1, x->1@1\n"},
+    {"self-loops keep equal-looking states apart", TSubFSG::EqNorm,
+     "0: a->1, b->2; 1: x->1, _->*; 2: x->2, _->*",
+     "0: a->1@1, b->2@1\n1: _->*@1, x->1@1\n2: _->*@1, x->2@1\n"},
+    {"states behind a cycle still merge", TSubFSG::EqNorm,
+     "0: a->1, b->2; 1: x->0, y->3; 2: y->4; 3: _->*; 4: _->*",
+     "0: a->1@1, b->2@1\n1: x->0@1, y->3@1\n2: y->3@1\n3: _->*@1\n"},
+    {"an initial state equal to a later state is replaced by it", TSubFSG::EqNorm,
+     "0: a->1; 1: a->1", "0: a->0@1\n"},
+    {"unreachable states are dropped", TSubFSG::EqNorm, "0: a->2; 1: a->2; 2: _->*",
+     "0: a->1@1\n1: _->*@1\n"},
+};
+
+class OptimizeCases : public ::testing::TestWithParam<OptimizeCase> {};
+
+TEST_P(OptimizeCases, Merges)
+{
+    const OptimizeCase& c = GetParam();
+    TFSG g("g", c.eq);
+    Build(&g, c.in);
+    g.Optimize();
+    EXPECT_EQ(Dump(&g), c.out) << c.what;
+    EXPECT_EQ(g.nextid, g.states.length) << c.what;
+    EXPECT_EQ(g.opts, nullptr);
+    for (int i = 0; i < g.states.length; i++) EXPECT_EQ(g.states[i]->optimized, g.states[i]) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Optimize, OptimizeCases, ::testing::ValuesIn(kOptimizeCases));
+
+TEST(Optimize, ReachableCountsEnteringArcs)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1, b->1; 1: c->2, d->*; 2: e->0, f->2; 3: g->1");
+    g.states[3]->flag = 7;
+    g.Reachable();
+    int expect[] = {2, 2, 2, 0};
+    for (int i = 0; i < 4; i++) EXPECT_EQ(g.states[i]->flag, expect[i]) << "state " << i;
+}
+
+TEST(Optimize, CompressDropsUnreachableAndRenumbers)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1, b->3; 1: c->3; 2: d->3; 3: _->*; 4: e->0");
+    TState* s3 = g.states[3];
+    g.Compress();
+    EXPECT_EQ(Dump(&g), "0: a->1@1, b->2@1\n1: c->2@1\n2: _->*@1\n");
+    EXPECT_EQ(g.states[2], s3);
+    EXPECT_EQ(g.nextid, 3);
+    EXPECT_EQ(g.AddState()->id, 3);
+}
+
+TEST(Optimize, KeyUsesUnsigned32BitArithmetic)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1, _->*; 1: b->*");
+    uint32_t h = 0;
+    h = h * 48923u + 17u * 1u; // word a
+    h = h * 48923u + 17u * 1u; // state 1
+    h = h * 48923u + 0u;       // empty word
+    h = h * 48923u + 17u * 100000u;
+    EXPECT_EQ(g.states[0]->Key(), (unsigned long)h);
+    g.states[1]->arcs.DeleteElements();
+    EXPECT_EQ(g.states[1]->Key(), 0ul);
+}
+
+// Two parallel chains of kDepth states each; every walk over them is kDepth
+// deep, far beyond what a recursive walk survives on a default stack.
+TEST(Optimize, DeepChainsMergeWithoutRecursion)
+{
+    const int kDepth = 200000;
+    TFSG g("g", TSubFSG::EqNorm);
+    for (const char* first : {"a", "b"}) {
+        TState* s = g.Initial();
+        const char* w = first;
+        for (int i = 0; i < kDepth; i++) {
+            TState* t = g.AddState();
+            s->AddArc(t, 1.0f, w, mbstring(), OpNone);
+            s = t;
+            w = "x";
+        }
+        s->AddNullArc(nullptr, 1.0f, mbstring());
+    }
+    ASSERT_EQ(g.states.length, 2 * kDepth + 1);
+
+    g.Reachable();
+    EXPECT_EQ(g.states[kDepth]->flag, 1);
+
+    g.Optimize();
+    ASSERT_EQ(g.states.length, kDepth + 1);
+    TState* s = g.Initial();
+    ASSERT_EQ(s->arcs.length, 2);
+    EXPECT_EQ(s->arcs[0]->state, s->arcs[1]->state);
+    int depth = 0;
+    for (s = s->arcs[0]->state; s->arcs[0]->state; s = s->arcs[0]->state) {
+        ASSERT_EQ(s->arcs.length, 1);
+        EXPECT_EQ(s->id, depth + 1);
+        depth++;
+    }
+    EXPECT_EQ(depth, kDepth - 1);
+}
+
+// The walks above are iterative; these recursive forms are the reference for
+// their visiting order.
+void RefReachable(TState* s)
+{
+    if (!s || s->flag++ > 0) return;
+    for (int i = 0; i < s->arcs.length; i++) RefReachable(s->arcs[i]->state);
+}
+
+TState* RefOptimize(TState* s)
+{
+    if (!s) return nullptr;
+    if (s->optimized) return s->optimized;
+    s->optimized = s;
+    for (int i = 0; i < s->arcs.length; i++) s->arcs[i]->state = RefOptimize(s->arcs[i]->state);
+    s->arcs.Sort();
+    TState* e = s->sub->opts->Add(s);
+    if (e != s) s->optimized = e;
+    return e;
+}
+
+void RefOptimize(TSubFSG* g)
+{
+    g->opts = new THashTable<TState>;
+    for (int i = 0; i < g->states.length; i++) g->states[i]->optimized = nullptr;
+    TState* r = RefOptimize(g->Initial());
+    int ri = r->id;
+    g->states[ri] = g->states[0];
+    g->states[0] = r;
+    delete g->opts;
+    g->opts = nullptr;
+    g->Compress();
+}
+
+std::string RandomNetwork(std::mt19937& rng, int n)
+{
+    const char* words[] = {"a", "b", "_", "a/X"};
+    std::string text;
+    for (int i = 0; i < n; i++) {
+        text += std::to_string(i) + ":";
+        int arcs = (int)(rng() % 4);
+        for (int j = 0; j < arcs; j++) {
+            int to = (int)(rng() % (n + 1));
+            text += j ? ", " : " ";
+            text += words[rng() % 4];
+            text += "->" + (to == n ? std::string("*") : std::to_string(to));
+            text += rng() % 2 ? "@0.5" : "@1";
+        }
+        text += ";";
+    }
+    return text;
+}
+
+TEST(Optimize, IterativeWalksFollowTheRecursiveOrder)
+{
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 500; round++) {
+        std::string text = RandomNetwork(rng, 2 + round % 9);
+        TFSG g("g", TSubFSG::EqNorm), ref("g", TSubFSG::EqNorm);
+        Build(&g, text);
+        Build(&ref, text);
+
+        g.Reachable();
+        ref.ClearStateFlags();
+        RefReachable(ref.Initial());
+        for (int i = 0; i < g.states.length; i++)
+            ASSERT_EQ(g.states[i]->flag, ref.states[i]->flag) << text << " state " << i;
+
+        g.Optimize();
+        RefOptimize(&ref);
+        ASSERT_EQ(Dump(&g), Dump(&ref)) << text;
+    }
+}
+
+} // namespace
