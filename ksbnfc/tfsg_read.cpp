@@ -1,0 +1,558 @@
+// tfsg_read.cpp: the FSG file reader and the process-wide extern cache.
+// Entry points: TFSG::ReadFile (with its optional dump), TSubFSG::ReadIntern,
+// TFSG::Extern, TFSG::LoadExterns, and the Read/readlong/Flag helpers.
+//
+// A file is untrusted input: every count, length, offset and index is checked
+// against the file's size and the other fields before it is used, and a bad
+// file is reported as an error naming it, with nothing read out of bounds.
+// The descriptor and the buffers are released on every path.
+#include "tfsg.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kVersion[8] = {'S', 'A', 'C', 'O', 'K', 'V', '0', '1'};
+
+// What ReadIntern needs to know about the file it reads from. ReadFile
+// publishes one for the duration of its read (the library is single-threaded
+// and a read never starts another read).
+struct ReadContext {
+    const char* fn;
+    long long size;    // bytes in the file
+    long long limit;   // end of the section being read
+    long long nannos;  // annotations the main block declares; -1 while unknown
+    long long maxanno; // largest AnnotationI an arc uses
+};
+ReadContext* current = nullptr;
+
+class ContextScope {
+public:
+    explicit ContextScope(ReadContext* c) : saved(current) { current = c; }
+    ~ContextScope() { current = saved; }
+    ContextScope(const ContextScope&) = delete;
+    ContextScope& operator=(const ContextScope&) = delete;
+
+private:
+    ReadContext* saved;
+};
+
+class FdCloser {
+public:
+    explicit FdCloser(int f) : fd(f) {}
+    ~FdCloser() { ::close(fd); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd;
+};
+
+const char* FileName()
+{
+    return current && current->fn ? current->fn : "FSG file";
+}
+
+[[noreturn]] void Truncated()
+{
+    Error("'%s' is truncated", FileName());
+}
+
+[[noreturn]] void Corrupt(const char* what)
+{
+    Error("'%s' is corrupt: %s", FileName(), what);
+}
+
+long long FileSize(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) < 0) Error("%s", std::strerror(errno));
+    return (long long)st.st_size;
+}
+
+long long Tell(int fd)
+{
+    off_t pos = ::lseek(fd, 0, SEEK_CUR);
+    if (pos < 0) Error("%s", std::strerror(errno));
+    return (long long)pos;
+}
+
+void Seek(int fd, long long pos)
+{
+    if (::lseek(fd, (off_t)pos, SEEK_SET) < 0) Error("%s", std::strerror(errno));
+}
+
+// Reads exactly len bytes; the end of the file before that is a truncation.
+void ReadExact(int fd, void* buf, size_t len)
+{
+    char* p = static_cast<char*>(buf);
+    while (len > 0) {
+        unsigned n = len > 0x40000000u ? 0x40000000u : (unsigned)len;
+        int got = Read(fd, p, n);
+        if (got == 0) Truncated();
+        p += got;
+        len -= (size_t)got;
+    }
+}
+
+int32_t Get32(const unsigned char* b)
+{
+    return (int32_t)((uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24);
+}
+
+unsigned Get16(const unsigned char* b)
+{
+    return (unsigned)b[0] | (unsigned)b[1] << 8;
+}
+
+// The entry at index i of list, created without a text when missing; an
+// existing entry is kept as it is (its text is filled in later).
+TWord* Slot(TWordList& list, int i, int id)
+{
+    if (i < list.length && list.elements[i]) {
+        TWord* w = list.elements[i];
+        if (w->id != id) Error("id changed (id %d w->id %d)", id, w->id);
+        return w;
+    }
+    return list.Add(i, mbstring(), id);
+}
+
+// Splits a section into its first n zero-terminated texts (all of them when
+// n < 0). A text that runs past the section is reported with what.
+std::vector<char*> Texts(std::vector<char>& area, long long n, const char* what)
+{
+    std::vector<char*> out;
+    size_t pos = 0;
+    while ((n < 0 && pos < area.size()) || (long long)out.size() < n) {
+        if (pos >= area.size()) Corrupt(what);
+        void* end = std::memchr(area.data() + pos, 0, area.size() - pos);
+        if (!end) Corrupt(what);
+        out.push_back(area.data() + pos);
+        pos = (size_t)(static_cast<char*>(end) - area.data()) + 1;
+    }
+    return out;
+}
+
+std::vector<char> ReadArea(int fd, long long pos, long long len)
+{
+    std::vector<char> area((size_t)len);
+    Seek(fd, pos);
+    if (len > 0) ReadExact(fd, area.data(), (size_t)len);
+    return area;
+}
+
+void ConvertText(char* s, const unsigned char* table)
+{
+    for (; *s; s++) *s = (char)table[(unsigned char)*s];
+}
+
+struct FlagName {
+    int mask;
+    const char* name;
+};
+const FlagName kFlags[] = {
+    {0x400, "PV_PHRASE_NO_INSERTIONS"},   {0x100, "PV_PHRASE_ALLOW_INSERTIONS"},
+    {0x200, "PV_PHRASE_SHOW_INSERTIONS"}, {0x40, "PV_PHRASE_NO_SILENCES"},
+    {0x10, "PV_PHRASE_ALLOW_SILENCES"},   {0x20, "PV_PHRASE_SHOW_SILENCES"},
+    {0x800, "PV_PHRASE_NORMALIZE"},       {0x1000, "PV_PHRASE_DONT_NORMALIZE"},
+    {0x80, "PV_PHRASE_CONST_PROBABILITIES"},
+};
+// Room for every name of kFlags with its "  " and "\n" (about 300 bytes).
+const size_t kFlagText = 512;
+
+// The extern cache: grammar name (plain and "<name>") -> index into
+// extern_fsgs. Created on first use, never released.
+TMap* extern_map = nullptr;
+TArray<TFSG*>* extern_fsgs = nullptr;
+
+int MapFind(TMap& map, const char* key)
+{
+    TMap::Entry probe;
+    probe.s = const_cast<char*>(key);
+    TMap::Entry* e = map.table.Find(&probe);
+    probe.s = nullptr;
+    return e ? e->value : -1;
+}
+
+} // namespace
+
+int Read(int fd, void* buf, unsigned len)
+{
+    for (;;) {
+        ssize_t n = ::read(fd, buf, len);
+        if (n >= 0) return (int)n;
+        if (errno != EINTR) Error("%s", std::strerror(errno));
+    }
+}
+
+long readlong(int fd)
+{
+    unsigned char b[4];
+    ReadExact(fd, b, 4);
+    return (long)Get32(b);
+}
+
+void Flag(char* buf, int flags, int f, const char* s)
+{
+    // The caller's buffer holds kFlagText bytes (the listing of ReadFile).
+    if (!(flags & f)) return;
+    size_t used = std::strlen(buf);
+    if (used + std::strlen(s) + 4 > kFlagText) return;
+    std::strcat(buf, "  ");
+    std::strcat(buf, s);
+    std::strcat(buf, "\n");
+}
+
+void TSubFSG::ReadIntern(int fd, int dbg, int with_annos)
+{
+    ReadContext local = {name.s, 0, 0, -1, 0};
+    ReadContext* ctx = current;
+    if (!ctx) {
+        local.size = local.limit = FileSize(fd);
+        ctx = &local;
+    }
+    ContextScope scope(ctx);
+
+    long long pos = Tell(fd);
+    // Everything the block holds must lie before the end of its section.
+    auto need = [&](long long n) {
+        if (pos + n > ctx->limit) {
+            if (pos + n > ctx->size) Truncated();
+            Corrupt("an intern block runs past the end of its section");
+        }
+        pos += n;
+    };
+
+    const long long ni = (long long)fsg->fh.nInterns - 1;
+    const long long ne = fsg->fh.nExterns;
+    const long long nw = fsg->fh.nWords;
+
+    need(4);
+    long long nStates = readlong(fd);
+    if (nStates < 1) Corrupt("an intern block has no states");
+    need(4 * nStates);
+    std::vector<unsigned char> raw((size_t)(4 * nStates));
+    ReadExact(fd, raw.data(), raw.size());
+    std::vector<long long> first((size_t)nStates);
+    for (long long i = 0; i < nStates; i++) first[(size_t)i] = Get32(&raw[(size_t)(4 * i)]);
+    if (dbg) {
+        std::printf("    %lld states\n", nStates);
+        for (long long i = 0; i < nStates; i++)
+            std::printf("    state %3lld: first arc %3lld\n", i, first[(size_t)i]);
+        std::printf("\n");
+    }
+
+    need(4);
+    long long nArcs = readlong(fd);
+    if (nArcs < 0) Corrupt("an intern block has a negative arc count");
+    need(8 * nArcs);
+    std::vector<unsigned char> arcs((size_t)(8 * nArcs));
+    ReadExact(fd, arcs.data(), arcs.size());
+    if (dbg) {
+        std::printf("    %lld arcs\n", nArcs);
+        for (long long j = 0; j < nArcs; j++) {
+            const unsigned char* a = &arcs[(size_t)(8 * j)];
+            std::printf("    arc %3lld: WordId %5u, NextState %3u, LogProb %4d, AnnotationI %3u\n", j,
+                        Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
+        }
+        std::printf("\n");
+    }
+
+    // The annotation count comes before the arcs are built, so that their
+    // annotation ids can be checked against it.
+    need(4);
+    long long nAnnotations = readlong(fd);
+    if (with_annos) {
+        if (nAnnotations < 0) Corrupt("the annotation count is negative");
+        need(4 * nAnnotations);
+        std::vector<unsigned char> offsets((size_t)(4 * nAnnotations));
+        ReadExact(fd, offsets.data(), offsets.size());
+        if (dbg) {
+            std::printf("    %lld annotations\n", nAnnotations);
+            for (long long i = 0; i < nAnnotations; i++)
+                std::printf("    annotation %lld: %d\n", i, Get32(&offsets[(size_t)(4 * i)]));
+            std::printf("\n");
+        }
+        ctx->nannos = nAnnotations;
+    }
+
+    for (long long i = 0; i < nStates; i++) {
+        if (first[(size_t)i] < 0 || first[(size_t)i] > nArcs || (i > 0 && first[(size_t)i] < first[(size_t)i - 1])) {
+            char what[128];
+            std::snprintf(what, sizeof what, "first arc %lld of state %lld decreases or exceeds the %lld arcs",
+                          first[(size_t)i], i, nArcs);
+            Corrupt(what);
+        }
+    }
+
+    while (states.length < nStates - 1) AddState();
+    for (long long i = 0; i + 1 < nStates; i++) {
+        TState* from = states.elements[i];
+        for (long long j = first[(size_t)i]; j < first[(size_t)i + 1]; j++) {
+            const unsigned char* a = &arcs[(size_t)(8 * j)];
+            long long w = Get16(a);
+            long long next = Get16(a + 2);
+            int logp = (int16_t)Get16(a + 4);
+            long long anno = Get16(a + 6);
+
+            prob p = fsg->logp2prob(logp);
+            if (p == 0) Error("arc %lld has zero probability", j);
+
+            TWord* word;
+            if (w <= nw)
+                word = Slot(fsg->words, (int)w, (int)w);
+            else if (w >= 65536 - ni - ne && w < 65536 - ni)
+                word = Slot(fsg->externs, (int)(0xFFFF - w - ni), (int)w);
+            else if (w >= 65536 - ni)
+                word = Slot(fsg->interns, (int)(0xFFFF - w), (int)(0xFFFF - w));
+            else
+                Error("bad WordId %lld", w);
+
+            if (anno != 0 && ctx->nannos >= 0 && anno >= ctx->nannos) {
+                char what[128];
+                std::snprintf(what, sizeof what, "arc %lld has annotation %lld of %lld", j, anno, ctx->nannos);
+                Corrupt(what);
+            }
+            if (anno > ctx->maxanno) ctx->maxanno = anno;
+            TWord* annotation = Slot(fsg->annos, (int)anno, (int)anno);
+
+            if (next > nStates - 1) {
+                char what[128];
+                std::snprintf(what, sizeof what, "arc %lld leads to state %lld of %lld", j, next, nStates);
+                Corrupt(what);
+            }
+            TState* to = next < nStates - 1 ? states.elements[next] : nullptr;
+            from->AddArcX(to, p, word, annotation, OpNone);
+        }
+    }
+}
+
+void TFSG::ReadFile(const char* fn, int dbg)
+{
+    CodePage();
+
+    int fd = ::open(fn, O_RDONLY);
+    if (fd < 0) Error("can't open '%s' (%s)", fn, std::strerror(errno));
+    FdCloser closer(fd);
+    ReadContext ctx = {fn, 0, 0, -1, 0};
+    ContextScope scope(&ctx);
+    ctx.size = FileSize(fd);
+
+    unsigned char h[64];
+    size_t got = 0;
+    while (got < sizeof h) {
+        int n = Read(fd, h + got, (unsigned)(sizeof h - got));
+        if (n == 0) break;
+        got += (size_t)n;
+    }
+    if (got >= 16 && dbg) std::printf("version       %.8s\n", (const char*)h + 8);
+    if (got < 16 || std::memcmp(h + 8, kVersion, 8) != 0)
+        Error("%s does not appear to be a valid .fsg file", fn);
+    if (got < sizeof h) Truncated();
+
+    fh.lEngineData = Get32(h + 0);
+    fh.lPrivateData = Get32(h + 4);
+    std::memcpy(fh.version, h + 8, 8);
+    int32_t* fields[] = {&fh.lHeader, &fh.nSections, &fh.lParameters, &fh.nParameters, &fh.lInterns,
+                         &fh.nInterns, &fh.lExterns,  &fh.nExterns,     &fh.lWords,      &fh.nWords,
+                         &fh.lPools,   &fh.nPools};
+    for (size_t k = 0; k < sizeof fields / sizeof fields[0]; k++) *fields[k] = Get32(h + 16 + 4 * k);
+
+    if (dbg) {
+        std::printf("\n");
+        std::printf("nSections     %d\n", fh.nSections);
+        std::printf("nParameters   %d\n", fh.nParameters);
+        std::printf("nInterns      %d\n", fh.nInterns);
+        std::printf("nExterns      %d\n", fh.nExterns);
+        std::printf("nWords        %d\n", fh.nWords);
+        std::printf("nPools        %d\n", fh.nPools);
+        std::printf("\n");
+        std::printf("lEngineData   %d\n", fh.lEngineData);
+        std::printf("lPrivateData  %d\n", fh.lPrivateData);
+        std::printf("lHeader       %d\n", fh.lHeader);
+        std::printf("lParameters   %d\n", fh.lParameters);
+        std::printf("lInterns      %d\n", fh.lInterns);
+        std::printf("lExterns      %d\n", fh.lExterns);
+        std::printf("lWords        %d\n", fh.lWords);
+        std::printf("lPools        %d\n", fh.lPools);
+        std::printf("\n");
+    }
+
+    // The header as a whole, before any of it is used.
+    if (fh.lPrivateData < 0 || fh.lHeader < 64 || fh.lParameters < 0 || fh.nParameters < 0 ||
+        fh.lInterns < 0 || fh.lExterns < 0 || fh.nExterns < 0 || fh.lWords < 0 || fh.nWords < 0 ||
+        fh.lPools < 0)
+        Corrupt("a length or count in the header is out of range");
+    if (fh.nInterns < 1) Corrupt("the header counts no main grammar");
+    if (4LL * fh.nParameters > fh.lParameters) Corrupt("the parameters do not fit their section");
+    if ((long long)fh.nWords + 1 + fh.nExterns + (fh.nInterns - 1) > 65536)
+        Corrupt("the word, extern and intern ids overlap");
+    const long long params = fh.lHeader;
+    const long long interns = params + fh.lParameters;
+    const long long externs_at = interns + fh.lInterns;
+    const long long words_at = externs_at + fh.lExterns;
+    const long long pools_at = words_at + fh.lWords;
+    const long long private_at = pools_at + fh.lPools;
+    if (private_at > ctx.size) Truncated();
+    if (fh.lPrivateData > 0 && (fh.lPrivateData < 24 || private_at + fh.lPrivateData > ctx.size)) {
+        if (private_at + fh.lPrivateData > ctx.size) Truncated();
+        Corrupt("the private area is shorter than its record");
+    }
+
+    Seek(fd, params);
+    for (int i = 0; i < fh.nParameters; i++) {
+        flags = (int)readlong(fd);
+        if (dbg) {
+            char text[kFlagText] = "";
+            for (const FlagName& f : kFlags) Flag(text, flags, f.mask, f.name);
+            std::printf("parameters[%2d]  0x%x\n%s\n", i, (unsigned)flags, text);
+        }
+    }
+    if (dbg) std::printf("\n");
+
+    Seek(fd, interns);
+    ctx.limit = externs_at;
+    if (dbg) std::printf("main grammar\n\n");
+    ReadIntern(fd, dbg, 1);
+    for (int g = 0; g < fh.nInterns - 1; g++) {
+        if (dbg) std::printf("intern %d\n\n", g);
+        char sub_name[32];
+        std::snprintf(sub_name, sizeof sub_name, "intern #%d", g);
+        TSubFSG* sub = new TSubFSG(mbstring(sub_name), this);
+        // Held before it is filled, so that a failure leaves nothing unowned.
+        sub->AddRef();
+        intern_fsgs[g] = sub;
+        sub->ReadIntern(fd, dbg, 0);
+    }
+
+    const long long ni = fh.nInterns - 1;
+    {
+        std::vector<char> area = ReadArea(fd, externs_at, fh.lExterns);
+        std::vector<char*> names = Texts(area, fh.nExterns, "the extern names run past their section");
+        for (size_t j = 0; j < names.size(); j++) {
+            std::string text = std::string("<") + names[j] + ">";
+            int id = (int)(0xFFFF - (long long)j - ni);
+            externs.Add((int)j, mbstring(text.c_str()), id);
+            if (dbg) std::printf("extern %5d: '%s'\n", id, names[j]);
+        }
+        if (dbg) std::printf("\n");
+    }
+    {
+        std::vector<char> area = ReadArea(fd, words_at, fh.lWords);
+        words.Add(0, mbstring(""), 0);
+        std::vector<char*> texts = Texts(area, fh.nWords, "the word texts run past their section");
+        for (size_t i = 0; i < texts.size(); i++) {
+            if (codepage == 1252) ConvertText(texts[i], c850to1252);
+            if (dbg) std::printf("word %5d: '%s'\n", (int)i + 1, texts[i]);
+            words.Add((int)i + 1, mbstring(texts[i]), (int)i + 1);
+        }
+        if (dbg) std::printf("\n");
+    }
+
+    if (fh.lPrivateData > 0) {
+        unsigned char pr[24];
+        Seek(fd, private_at);
+        ReadExact(fd, pr, sizeof pr);
+        std::memcpy(ph.Signature, pr, 8);
+        ph.AnnotOffset = Get32(pr + 8);
+        ph.AnnotSize = Get32(pr + 12);
+        ph.WcisOffset = Get32(pr + 16);
+        ph.WcisSize = Get32(pr + 20);
+        if (ph.AnnotOffset < 0 || ph.AnnotSize < 0 ||
+            (long long)ph.AnnotOffset + ph.AnnotSize > fh.lPrivateData)
+            Corrupt("the annotation area lies outside the private area");
+
+        std::vector<char> area = ReadArea(fd, private_at + ph.AnnotOffset, ph.AnnotSize);
+        std::vector<char*> texts = Texts(area, -1, "an annotation runs past the annotation area");
+        for (size_t i = 0; i < texts.size(); i++) {
+            char* t = texts[i];
+            if (dbg) std::printf("annotation %5d: '%s'\n", (int)i, t);
+            size_t n = std::strlen(t);
+            if (n > 0 && t[n - 1] == '.') t[n - 1] = 0;
+            if (*t == '&') t++;
+            if (codepage == 850) ConvertText(t, c1252to850);
+            if (i > 0) annos.Add((int)i, mbstring(t), (int)i);
+        }
+        if (dbg) std::printf("\n");
+        if (ctx.maxanno > 0 && ctx.maxanno >= (long long)texts.size()) {
+            char what[128];
+            std::snprintf(what, sizeof what, "annotation %lld lies beyond the annotation area", ctx.maxanno);
+            Corrupt(what);
+        }
+    }
+
+    normalized = 1;
+}
+
+TFSG* TFSG::Extern(const char* name, const char* filename)
+{
+    if (!extern_map) {
+        extern_map = new TMap;
+        extern_fsgs = new TArray<TFSG*>;
+    }
+    int i = MapFind(*extern_map, name);
+    if (i >= 0) return extern_fsgs->elements[i];
+    if (!filename) return nullptr;
+
+    TFSG* g = new TFSG(mbstring(name), EqNorm);
+    try {
+        g->ReadFile(filename, 0);
+    } catch (char*) {
+        delete g;
+        throw;
+    }
+    // The cache's reference: cached grammars live as long as the process.
+    g->AddRef();
+    int index = extern_fsgs->length;
+    extern_fsgs->Add(g);
+    extern_map->Add(name, index);
+    std::string bracketed = std::string("<") + name + ">";
+    extern_map->Add(bracketed.c_str(), index);
+    return g;
+}
+
+void TFSG::LoadExterns(const char* fn, int dbg)
+{
+    (void)dbg; // the extern grammars are read without a dump
+    std::string path(fn);
+    size_t slash = path.rfind('\\');
+    if (slash == std::string::npos) slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // The extension is looked for in the file name only, not in a directory.
+    size_t dot = path.rfind('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string(".fst")
+                          : path.substr(dot);
+
+    // Depth first in extern order, iteratively (chains of externs are input
+    // shaped), and each grammar once: grammars that call each other end the
+    // walk instead of repeating it forever.
+    struct Frame {
+        TFSG* g;
+        int next;
+    };
+    std::vector<Frame> stack{{this, 0}};
+    std::unordered_set<TFSG*> seen{this};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next >= top.g->externs.length) {
+            stack.pop_back();
+            continue;
+        }
+        TWord* w = top.g->externs.elements[top.next++];
+        std::string text = w && w->word.s ? w->word.s : "";
+        std::string name = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+        std::string file = dir + name + ext;
+        TFSG* g = Extern(name.c_str(), file.c_str());
+        if (g && seen.insert(g).second) stack.push_back({g, 0});
+    }
+}

@@ -1,0 +1,320 @@
+// tfsg_write.cpp: the FSG file writer. Entry points: TFSG::WriteFile (limits,
+// creation, clean-up on failure), TFSG::WriteFileX, TSubFSG::WriteIntern and
+// InternLength, the log-probability conversions and the Write/writelong pair.
+//
+// Every field goes to the file explicitly as little-endian bytes of a fixed
+// width, so the layout does not depend on the compiler's struct layout or on
+// the size of long. Sections are assembled in memory and written in one go.
+#include "tfsg.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The most negative LogProb that logp2prob still turns into a positive
+// single-precision value (the smallest denormal); one less reads back as 0.
+const int kMinLogProb = -11559;
+const int kMaxLogProb = 32767;
+
+// The ids of words, externs, annotations and the states of one network share
+// a 16-bit field; the last few values are kept free.
+const int kMaxIds = 65530;
+
+const char kVersion[8] = {'S', 'A', 'C', 'O', 'K', 'V', '0', '1'};
+const char kSignature[8] = {'0', '2', ' ', 'G', 'B', ' ', ' ', ' '};
+
+// A growing byte image of one section, in file byte order.
+class Bytes {
+public:
+    void i32(long long v)
+    {
+        uint32_t u = (uint32_t)v;
+        for (int k = 0; k < 4; k++) b.push_back((unsigned char)(u >> (8 * k)));
+    }
+    void u16(long long v)
+    {
+        uint32_t u = (uint32_t)v;
+        b.push_back((unsigned char)u);
+        b.push_back((unsigned char)(u >> 8));
+    }
+    void raw(const void* p, size_t n)
+    {
+        const unsigned char* c = static_cast<const unsigned char*>(p);
+        b.insert(b.end(), c, c + n);
+    }
+    // The text and its terminating zero byte, converted through table when given.
+    void text(const char* s, size_t n, const unsigned char* table)
+    {
+        for (size_t k = 0; k < n; k++) {
+            unsigned char c = (unsigned char)s[k];
+            b.push_back(table ? table[c] : c);
+        }
+        b.push_back(0);
+    }
+    size_t size() const { return b.size(); }
+    void flush(int fd) const
+    {
+        size_t done = 0;
+        // Write takes an unsigned count; very large sections go in pieces.
+        while (done < b.size()) {
+            size_t n = b.size() - done;
+            if (n > 0x40000000u) n = 0x40000000u;
+            Write(fd, b.data() + done, (unsigned)n);
+            done += n;
+        }
+    }
+
+private:
+    std::vector<unsigned char> b;
+};
+
+size_t TextLength(const TWord* w)
+{
+    return w && w->word.s ? std::strlen(w->word.s) : 0;
+}
+
+// Lengths in the file are int32; a grammar too big for them cannot be stored.
+int32_t FileLength(long long n)
+{
+    if (n > INT32_MAX) Error("FSG file would be larger than 2 GB");
+    return (int32_t)n;
+}
+
+long long ArcCount(TSubFSG* sub)
+{
+    long long n = 0;
+    for (int i = 0; i < sub->states.length; i++) n += sub->states.elements[i]->arcs.length;
+    return n;
+}
+
+long long BlockLength(TSubFSG* sub, int with_annos)
+{
+    long long n = 16 + 4LL * sub->states.length + 8 * ArcCount(sub);
+    if (with_annos) n += 4LL * sub->fsg->annos.length;
+    return n;
+}
+
+} // namespace
+
+int Write(int fd, const void* buf, unsigned len)
+{
+    // A short write is not an error by itself: the rest is written again
+    // until everything is out or the system reports why it cannot be.
+    const char* p = static_cast<const char*>(buf);
+    unsigned left = len;
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Error("%s", std::strerror(errno));
+        }
+        if (n == 0) Error("%s", std::strerror(ENOSPC));
+        p += n;
+        left -= (unsigned)n;
+    }
+    return (int)len;
+}
+
+void writelong(int fd, long l)
+{
+    uint32_t u = (uint32_t)l;
+    unsigned char b[4] = {(unsigned char)u, (unsigned char)(u >> 8), (unsigned char)(u >> 16),
+                          (unsigned char)(u >> 24)};
+    Write(fd, b, 4);
+}
+
+int TFSG::prob2logp(float p)
+{
+    double l = std::log((double)p) * (double)scale;
+    if (!(p > 0) || std::isnan(l)) {
+        // No logarithm: keep the arc, with the least probability the file can
+        // carry, rather than a value that reads back as an impossible arc.
+        Warning("arc probability %g stored as the smallest positive probability", (double)p);
+        return kMinLogProb;
+    }
+    if (l < kMinLogProb) return kMinLogProb;
+    if (l > kMaxLogProb) return kMaxLogProb;
+    return (int)l;
+}
+
+float TFSG::logp2prob(int l)
+{
+    return (float)std::exp((double)l / (double)scale);
+}
+
+int TSubFSG::InternLength(int with_annos)
+{
+    return FileLength(BlockLength(this, with_annos));
+}
+
+void TSubFSG::WriteIntern(int fd, int with_annos)
+{
+    const int S = states.length;
+    Bytes out;
+    out.i32(S + 1);
+    long long first = 0;
+    for (int i = 0; i < S; i++) {
+        out.i32(first);
+        first += states.elements[i]->arcs.length;
+    }
+    out.i32(first); // FirstArcI[S]: the end state has no arcs
+    out.i32(first); // nArcs
+    for (int i = 0; i < S; i++) {
+        TState* s = states.elements[i];
+        for (int j = 0; j < s->arcs.length; j++) {
+            TArc* a = s->arcs.elements[j];
+            out.u16(a->word->id);
+            out.u16(a->state ? a->state->id : S);
+            out.u16(fsg->prob2logp(a->p));
+            out.u16(a->anno->id);
+        }
+    }
+    TWordList& annos = fsg->annos;
+    out.i32(with_annos ? annos.length : 0);
+    if (with_annos) {
+        long long size = 0;
+        for (int i = 0; i < annos.length; i++) {
+            out.i32(FileLength(size));
+            size += i == 0 ? 1 : (long long)TextLength(annos.elements[i]) + 3;
+        }
+        fsg->ph.AnnotSize = FileLength(size);
+    }
+    out.flush(fd);
+}
+
+void TFSG::WriteFileX(int fd)
+{
+    // fd belongs to this call from here on: it is closed on every path.
+    try {
+        std::memset(&ph, 0, sizeof ph);
+        writelong(fd, flags);
+
+        WriteIntern(fd, 1);
+        long long linterns = BlockLength(this, 1);
+        for (int k = 0; k < intern_fsgs.length; k++) {
+            intern_fsgs.elements[k]->WriteIntern(fd, 0);
+            linterns += BlockLength(intern_fsgs.elements[k], 0);
+        }
+
+        const unsigned char* table = codepage == 1252 ? c1252to850 : nullptr;
+        Bytes names;
+        for (int j = 0; j < externs.length; j++) {
+            // The list holds "<name>"; the file holds the bare name.
+            const char* t = externs.elements[j]->word.s;
+            size_t n = TextLength(externs.elements[j]);
+            if (n >= 2)
+                names.text(t + 1, n - 2, table);
+            else
+                names.text("", 0, nullptr);
+        }
+        names.flush(fd);
+
+        Bytes texts;
+        for (int i = 1; i < words.length; i++) {
+            const char* t = words.elements[i]->word.s;
+            texts.text(t ? t : "", TextLength(words.elements[i]), table);
+        }
+        texts.flush(fd);
+
+        fh.lHeader = 64;
+        fh.nSections = 6;
+        fh.lParameters = 4;
+        fh.nParameters = 1;
+        fh.lInterns = FileLength(linterns);
+        fh.nInterns = intern_fsgs.length + 1;
+        fh.lExterns = FileLength((long long)names.size());
+        fh.nExterns = externs.length;
+        fh.lWords = FileLength((long long)texts.size());
+        fh.nWords = words.length - 1;
+        fh.lPools = 0;
+        fh.nPools = 0;
+        fh.lEngineData = FileLength((long long)fh.lParameters + fh.lHeader + fh.lInterns + fh.lExterns +
+                                    fh.lWords);
+        fh.lPrivateData = FileLength((long long)ph.AnnotSize + 24);
+        FileLength((long long)fh.lEngineData + fh.lPrivateData);
+        ph.AnnotOffset = 24;
+        ph.WcisOffset = 0;
+        ph.WcisSize = 0;
+        std::memcpy(ph.Signature, kSignature, 8);
+
+        Bytes priv;
+        priv.raw(ph.Signature, 8);
+        priv.i32(ph.AnnotOffset);
+        priv.i32(ph.AnnotSize);
+        priv.i32(ph.WcisOffset);
+        priv.i32(ph.WcisSize);
+        // Annotation 0 (none) is a lone zero byte; the others are "&text.".
+        priv.text("", 0, nullptr);
+        for (int i = 1; i < annos.length; i++) {
+            const char* t = annos.elements[i]->word.s;
+            priv.raw("&", 1);
+            priv.raw(t ? t : "", TextLength(annos.elements[i]));
+            priv.text(".", 1, nullptr);
+        }
+        priv.flush(fd);
+
+        std::memcpy(fh.version, kVersion, 8);
+        Bytes hdr;
+        hdr.i32(fh.lEngineData);
+        hdr.i32(fh.lPrivateData);
+        hdr.raw(fh.version, 8);
+        hdr.i32(fh.lHeader);
+        hdr.i32(fh.nSections);
+        hdr.i32(fh.lParameters);
+        hdr.i32(fh.nParameters);
+        hdr.i32(fh.lInterns);
+        hdr.i32(fh.nInterns);
+        hdr.i32(fh.lExterns);
+        hdr.i32(fh.nExterns);
+        hdr.i32(fh.lWords);
+        hdr.i32(fh.nWords);
+        hdr.i32(fh.lPools);
+        hdr.i32(fh.nPools);
+        if (::lseek(fd, 0, SEEK_SET) < 0) Error("%s", std::strerror(errno));
+        hdr.flush(fd);
+    } catch (char*) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) < 0) Error("%s", std::strerror(errno));
+}
+
+void TFSG::WriteFile(const char* path)
+{
+    CodePage();
+    if (!normalized) Normalize();
+
+    if (externs.length + words.length > kMaxIds) Error("more than 64K words and externs");
+    if (annos.length > kMaxIds) Error("more than 64K annotations");
+    if (states.length > kMaxIds) Error("more than 64K states");
+    // Checks beyond the three classic limits: an intern network's NextState
+    // has the same 16 bits, and word ids must stay below the intern and
+    // extern ids that count down from 0xFFFF.
+    for (int k = 0; k < intern_fsgs.length; k++)
+        if (intern_fsgs.elements[k]->states.length > kMaxIds) Error("more than 64K states");
+    if ((long long)words.length + externs.length + intern_fsgs.length > 65536)
+        Error("more than 64K words, externs and interns");
+
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) Error("can't open '%s' (%s)", path, std::strerror(errno));
+    try {
+        if (::lseek(fd, 64, SEEK_SET) < 0) {
+            int e = errno;
+            ::close(fd);
+            Error("%s", std::strerror(e));
+        }
+        WriteFileX(fd);
+    } catch (char*) {
+        // No partial file survives a failure.
+        ::unlink(path);
+        throw;
+    }
+}
