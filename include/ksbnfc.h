@@ -69,6 +69,13 @@ KSBNFC_API extern const unsigned char c850to1252[256];
 
 /* ---- compiler ---- */
 
+/* Compiles a BNF grammar file into one FSG file per root. The parameters
+ * ("bnfFile" is required) are consumed from args as KsGetArg does. Returns
+ * 0 on success, 1 when it succeeded with warnings in KsMsgBuf, 1000 on error
+ * (the text through KsGetMessage). Files written for earlier roots stay on
+ * disk when a later root fails. */
+KSBNFC_API int KsCompileGrammar(int nargs, KsArg* args);
+
 /* ---- run time ---- */
 
 #ifdef __cplusplus

@@ -439,6 +439,16 @@ struct parms {
 // "unknown parameter %s". Call it on a record holding the defaults.
 void ArgsToParms(int nargs, KsArg* args, parms& p);
 
+// ksbnfc.cpp: the compile driver. Parses p.bnf_file and compiles,
+// normalises and writes one FSG file per root; throws the first failure.
+// With del != 0 everything the run made is destroyed before it returns;
+// with del == 0 the grammars' last FSG and its grammar stay alive (a
+// debugging aid: they are not reachable afterwards).
+void Compile(parms& p, int del);
+// dir (null: the directory of the last splitpath), '/' when dir lacks one,
+// s without its angle brackets, then ext as given. Heap string (delete[]).
+char* makefn(const char* dir, const char* s, const char* ext);
+
 // ---- file names and paths ----
 // Only '/' separates directories; there are no drive letters (drive arguments
 // are ignored, drive parts come out empty). Every part and every joined name

@@ -1,0 +1,160 @@
+// ksbnfc.cpp: the compile entry of the library. KsCompileGrammar reads the
+// caller's parameters and runs the driver Compile, which parses a BNF file
+// and compiles, normalises and writes one FSG file per root; makefn builds
+// the output names of grammars with several roots.
+#include "trule.h"
+
+#include <ctime>
+
+namespace {
+
+// Byte tests on the raw text are safe here: '/' and '\\' never occur as lead
+// bytes, and the step below keeps a lead byte with its trail byte.
+void AppendText(TCharArray& buf, mbstring s)
+{
+    for (unsigned int c; (c = *s) != 0; ++s) buf.Add(c);
+}
+
+// Owns what one run of the driver has created and releases it on every way
+// out: the BNF stream, the grammars not yet destroyed and the driver's
+// reference on the FSG being worked on. With del == 0 the driver keeps its
+// objects alive on success, as a debugging aid; on failure everything goes.
+class DriverScope {
+public:
+    TBNFStream* stream = nullptr;
+    TArray<TGrammar*> grammars;
+    int next = 0;            // first grammar not yet destroyed
+    TFSG* fsg = nullptr;     // holds one reference of the driver
+    char* name = nullptr;    // output name made here (delete[])
+
+    DriverScope() = default;
+    DriverScope(const DriverScope&) = delete;
+    DriverScope& operator=(const DriverScope&) = delete;
+
+    void DropStream()
+    {
+        delete stream;
+        stream = nullptr;
+    }
+    void DropName()
+    {
+        delete[] name;
+        name = nullptr;
+    }
+    // Grammar i goes before the FSG: the grammar's dictionary may still
+    // cache intern networks that the FSG refers to.
+    void DropGrammar(int i, bool drop_fsg)
+    {
+        delete grammars[i];
+        grammars[i] = nullptr;
+        next = i + 1;
+        if (drop_fsg && fsg) fsg->DelRef();
+        if (drop_fsg) fsg = nullptr;
+    }
+    ~DriverScope()
+    {
+        DropName();
+        DropStream();
+        for (int i = next; i < grammars.length; i++) delete grammars[i];
+        if (fsg) fsg->DelRef();
+    }
+};
+
+} // namespace
+
+char* makefn(const char* dir, const char* s, const char* ext)
+{
+    char* tmpdir = nullptr;
+    if (!dir) dir = tmpdir = makepath(nullptr, nullptr, "", "");
+    TCharArray buf;
+    if (*dir) {
+        AppendText(buf, dir);
+        char last = dir[std::strlen(dir) - 1];
+        if (last != '/' && last != '\\') buf.TArrayX<char>::Add('/');
+    }
+    for (const char* p = s; p && *p; p++)
+        if (*p != '<' && *p != '>') buf.TArrayX<char>::Add(*p);
+    if (ext) AppendText(buf, ext);
+    buf.TArrayX<char>::Add('\0');
+    delete[] tmpdir;
+    return Copy(buf.elements);
+}
+
+void Compile(parms& p, int del)
+{
+    ::dbglevel = p.dbglevel;
+    ::warnings = p.warnings;
+    std::clock_t start = 0;
+    if (p.time) start = std::clock();
+    if (p.codepage) ks_set_cp((unsigned long)p.codepage);
+
+    TSubFSG::Eq eq = p.eq_arcs ? TSubFSG::EqArcProb : p.eq_sentences ? TSubFSG::EqSentProb : TSubFSG::EqNorm;
+
+    if (!p.bnf_file) Error("no .bnf file specified");
+
+    DriverScope run;
+    run.stream = new TBNFStream(p.bnf_file, nullptr);
+    run.stream->Annotations(p.annotations);
+    run.stream->NumOnly(p.numonly);
+    run.stream->Compile(run.grammars);
+
+    if (run.stream->NeedTr() && p.annotations && !p.use_null_arcs)
+        Error("please specify -tr for translation fsg or -en for engine fsg");
+    if (del) run.DropStream();
+
+    const int n = run.grammars.length;
+    if (n > 1 && p.fsg_file) Error("your grammar has multiple roots - please use -d instead of -o");
+    if (n <= 1 && p.fsg_file && p.fsg_directory) Error("please specify only one of -d and -o");
+
+    for (int i = 0; i < n; i++) {
+        run.fsg = run.grammars[i]->Compile(p.use_null_arcs, p.annotations, i == n - 1, p.intern_all, eq);
+        run.fsg->AddRef();
+        run.fsg->Flags(p.flags);
+        run.fsg->Normalize();
+        run.fsg->Print(::dbglevel, "final");
+
+        const char* out;
+        if (p.fsg_directory) {
+            out = run.name = makefn(p.fsg_directory, run.fsg->name.s, p.default_extension);
+        } else if (n > 1) {
+            splitpath(p.bnf_file);
+            out = run.name = makefn(nullptr, run.fsg->name.s, p.default_extension);
+        } else if (p.fsg_file) {
+            out = p.fsg_file;
+        } else {
+            splitpath(p.bnf_file);
+            out = run.name = makepath(nullptr, nullptr, nullptr, p.default_extension);
+        }
+        run.fsg->WriteFile(out);
+        run.DropName();
+
+        if (del) {
+            run.DropGrammar(i, true);
+        } else if (i < n - 1) {
+            run.DropGrammar(i, false);
+            run.fsg = nullptr; // the FSG keeps the driver's reference
+        }
+    }
+    if (!del) {
+        // Everything made by this run stays alive by request.
+        run.next = n;
+        run.fsg = nullptr;
+        run.stream = nullptr;
+    }
+
+    if (p.time) {
+        // One tick of a millisecond clock is added so that a very fast run
+        // never reports zero; the figure is in seconds.
+        double ms = (double)(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
+        std::fprintf(stderr, "%.3f\n", ((long)ms + 1) * 0.001);
+    }
+}
+
+int KsCompileGrammar(int nargs, KsArg* args)
+{
+    return KsBoundary([&] {
+        parms p;
+        ArgsToParms(nargs, args, p);
+        Compile(p, 1);
+    });
+}
