@@ -77,6 +77,44 @@ KSBNFC_API extern const unsigned char c850to1252[256];
 KSBNFC_API int KsCompileGrammar(int nargs, KsArg* args);
 
 /* ---- run time ---- */
+/* Handles are untyped. Word arrays are NUL-terminated C strings ending with
+ * a null pointer. Functions returning int follow the failure convention:
+ * 0 success, 1 success with warnings, 1000 error (text from KsGetMessage);
+ * output parameters are written only on success. */
+
+/* Loads the FSG file `name` into a new grammar handle stored in *fsg. */
+KSBNFC_API int KsLoadFSG(const char* name, void** fsg);
+/* Releases a grammar handle (null allowed). Always returns 0. */
+KSBNFC_API int KsUnloadFSG(void* fsg);
+/* Stores in *fsg the extern grammar registered under `name`, loading it from
+ * `filename` if it is not registered yet; null if neither. Extern grammars
+ * live until the process ends. */
+KSBNFC_API int KsLoadExternFSG(const char* name, const char* filename, void** fsg);
+/* *result: 2 the grammar accepts the words, 1 it accepts a continuation of
+ * them, 0 neither. */
+KSBNFC_API int KsTest(void* fsg, char** words, int* result);
+/* *translation: the translation of the first accepting path, or null when
+ * the words are not accepted or translate to nothing. The caller releases a
+ * translation with free(). */
+KSBNFC_API int KsGetTranslation(void* fsg, char** words, char** translation);
+/* As KsGetTranslation; vocabs[i] (null: none) names the word class of
+ * words[i], which lets a word match an extern reference of that name. */
+KSBNFC_API int KsGetTranslation2(void* fsg, char** words, char** vocabs, char** translation);
+/* Searches every start position for stretches the grammar accepts; stores a
+ * search handle to read with KsGetNextSubStr and release with KsFreeSubStrs. */
+KSBNFC_API int KsFindSubStrs(char** words, void* fsg, void** subStrsHandler);
+/* The next result, newest first; null when none is left. */
+KSBNFC_API void* KsGetNextSubStr(void* subStrsHandler);
+/* Index of the first and of the last word of a result, and its probability. */
+KSBNFC_API int KsGetSubStrStart(void* substr);
+KSBNFC_API int KsGetSubStrEnd(void* substr);
+KSBNFC_API double KsGetSubStrProb(void* substr);
+/* Releases a search handle and all its results (null allowed). */
+KSBNFC_API void KsFreeSubStrs(void* subStrsHandler);
+/* Returns 0. */
+KSBNFC_API int KsMemStats(void);
+/* Does nothing. */
+KSBNFC_API void KsDelete(void* x);
 
 #ifdef __cplusplus
 }

@@ -24,6 +24,7 @@
 #include "common.h"
 
 #include <cstdint>
+#include <memory>
 
 typedef float prob;
 
@@ -39,6 +40,10 @@ class TFSG;
 class TFSGDictionary;
 class TMix;            // a weighted set of states (determinisation)
 class SubStrsHandler;  // results of the sub-string search
+struct TArcIndex;      // tfsg_match.cpp: a state's arcs by word
+struct TArcIndexFree {
+    void operator()(TArcIndex* x) const;
+};
 
 // One entry of a word list. Owns its text.
 class TWord {
@@ -109,6 +114,9 @@ public:
     int flag;              // scratch of the passes (counts, marks)
     TState* optimized;     // representative from the last state merging
     TState* copy;          // counterpart while a network is being copied
+    // tfsg_match.cpp: the arcs by case-folded word, built on the first match
+    // that visits the state; rebuilt when the arcs or the code page change.
+    std::unique_ptr<TArcIndex, TArcIndexFree> match_index;
 
     explicit TState(TSubFSG* sub);
     ~TState();
@@ -165,11 +173,15 @@ public:
     enum Eq { EqNorm = 0, EqArcProb = 1, EqSentProb = 2 };
 
     // An open sub-grammar call during matching: the calling arc, whether
-    // annotations inside go to the action list, the enclosing call.
+    // annotations inside go to the action list, the enclosing call, and the
+    // grammar that made the call (where the walk continues after the called
+    // grammar ends, with that grammar's intern sub-FSGs; null: the grammar
+    // the walk is running on).
     struct Ctx {
         TArc* arc;
         int needtr;
         Ctx* next;
+        TFSG* fsg = nullptr;
     };
 
     int intern;                  // references stay references (not inlined)
@@ -413,5 +425,33 @@ void Flag(char* buf, int flags, int f, const char* s);
 extern int print_all;
 extern int print_tr;
 extern int print_num;
+
+// tfsg_substrs.cpp: one accepted stretch: first and last word index and the
+// probability of its path; `pre` is the result recorded before it.
+struct MySubStrTuple {
+    int start_index;
+    int end_index;
+    double prob;
+    MySubStrTuple* pre;
+};
+
+// The results of a sub-string search, read back newest first. Owns its
+// tuples; they die with the handler.
+class SubStrsHandler {
+public:
+    MySubStrTuple* head;    // first recorded
+    MySubStrTuple* tail;    // last recorded
+    MySubStrTuple* current; // next returned by getNext
+
+    SubStrsHandler() : head(nullptr), tail(nullptr), current(nullptr) {}
+    ~SubStrsHandler();
+    SubStrsHandler(const SubStrsHandler&) = delete;
+    SubStrsHandler& operator=(const SubStrsHandler&) = delete;
+
+    // Records a result and makes it the next one getNext returns.
+    void add(int start, int end, double prob);
+    // The current result (null when none is left); moves to the one before.
+    MySubStrTuple* getNext();
+};
 
 #endif // KSBNFC_TFSG_H
