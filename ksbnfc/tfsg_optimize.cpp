@@ -60,7 +60,7 @@ void TState::Reachable()
             continue;
         }
         TState* t = f.state->arcs.elements[f.next++]->state;
-        if (t && t->flag++ == 0) stack.push_back(Frame{t, 0});
+        if (t && t->flag++ <= 0) stack.push_back(Frame{t, 0});
     }
 }
 

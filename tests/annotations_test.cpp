@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -137,6 +138,32 @@ TEST(Annotations, RepeatedPropagationReachesTheStart)
     while (g.PropagateAnnotations()) calls++;
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(Dump(&g, false), "0: a/X->1\n1: b->2\n2: c->*\n");
+}
+
+std::string Traced(TSubFSG* g, void (*pass)(TSubFSG*))
+{
+    int saved = dbglevel;
+    dbglevel = 1;
+    ::testing::internal::CaptureStdout();
+    pass(g);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    dbglevel = saved;
+    return out;
+}
+
+std::string TraceLine(const char* tag, const char* what, int states)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%-5s %-25s for %-15s %4d states\n", tag, what, "g", states);
+    return buf;
+}
+
+TEST(Annotations, PropagationTraces)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1; 1: b/X->*");
+    EXPECT_EQ(Traced(&g, [](TSubFSG* n) { n->PropagateAnnotations(); }),
+              TraceLine("Enter", "PropagateAnnotations", 2) + TraceLine("Exit", "PropagateAnnotations", 2));
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 namespace {
 
 using graph_dump::Build;
@@ -76,6 +79,33 @@ TEST(AddArcsFromState, FromItselfCopiesOnce)
     Build(&g, "0: a->0@0.5, b->*@0.5");
     g.Initial()->AddArcsFromState(g.Initial(), 0.5f, mbstring());
     EXPECT_EQ(Dump(&g), "0: a->0@0.5, b->*@0.5, a->0@0.25, b->*@0.25\n");
+}
+
+std::string Traced(TSubFSG* g, void (*pass)(TSubFSG*))
+{
+    int saved = dbglevel;
+    dbglevel = 1;
+    ::testing::internal::CaptureStdout();
+    pass(g);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    dbglevel = saved;
+    return out;
+}
+
+std::string TraceLine(const char* tag, const char* what, int states)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%-5s %-25s for %-15s %4d states\n", tag, what, "g", states);
+    return buf;
+}
+
+TEST(EliminateNullArcs, TracesItselfAndTheCompaction)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: _->1; 1: a->*");
+    EXPECT_EQ(Traced(&g, [](TSubFSG* n) { n->EliminateNullArcs(); }),
+              TraceLine("Enter", "EliminateNullArcs", 2) + TraceLine("Enter", "Compress", 2) +
+                  TraceLine("Exit", "Compress", 1) + TraceLine("Exit", "EliminateNullArcs", 1));
 }
 
 } // namespace

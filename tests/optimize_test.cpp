@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -209,10 +210,40 @@ TEST(Optimize, IterativeWalksFollowTheRecursiveOrder)
         for (int i = 0; i < g.states.length; i++)
             ASSERT_EQ(g.states[i]->flag, ref.states[i]->flag) << text << " state " << i;
 
+        // Flags left negative by another pass (sentence counting) are walked
+        // as the recursion walks them.
+        for (int i = 0; i < g.states.length; i++) g.states[i]->flag = ref.states[i]->flag = -1;
+        g.Initial()->Reachable();
+        RefReachable(ref.Initial());
+        for (int i = 0; i < g.states.length; i++)
+            ASSERT_EQ(g.states[i]->flag, ref.states[i]->flag) << text << " state " << i;
+
         g.Optimize();
         RefOptimize(&ref);
         ASSERT_EQ(Dump(&g), Dump(&ref)) << text;
     }
+}
+
+std::string TraceLine(const char* tag, const char* what, int states)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%-5s %-25s for %-15s %4d states\n", tag, what, "g", states);
+    return buf;
+}
+
+TEST(Optimize, TracesAtDebugLevelOne)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1, b->2; 1: c->*; 2: c->*");
+    int saved = dbglevel;
+    dbglevel = 1;
+    ::testing::internal::CaptureStdout();
+    g.Optimize();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    dbglevel = saved;
+    EXPECT_EQ(out, TraceLine("Enter", "Optimize", 3) + "g opts: 64 entries, 2 in use, 3 searches, 0 extras\n" +
+                       TraceLine("Enter", "Compress", 3) + TraceLine("Exit", "Compress", 2) +
+                       TraceLine("Exit", "Optimize", 2));
 }
 
 } // namespace
