@@ -177,6 +177,10 @@ void TRule::DefaultTranslation(TSubFSG*)
 
     std::vector<int> map((size_t)nargs + 1, 0);
     Translation(RemapArgs(translation, nargs, map.data()));
+    // The marks now sit on the items the renumbered arguments name. Marking
+    // by "$" again on a second compile would move them to the first
+    // nonterminals ("g $2" would come to translate the first one).
+    dollar = 0;
 
     int j = 0;
     for (int i = 0; i < n; i++) {

@@ -1,0 +1,295 @@
+// Tests of rule compilation: the network of each rule list, default and
+// written translations with their renumbering and errors, and what
+// TGrammar::Compile reports and keeps cached across roots.
+#include "graph_dump.h"
+#include "trule.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Collects warnings in KsMsgBuf for the life of the object.
+struct WarningsCollected {
+    int saved = warnings;
+    WarningsCollected()
+    {
+        warnings = 1;
+        KsMsgBuf[0] = 0;
+    }
+    ~WarningsCollected() { warnings = saved; }
+    std::string Text() const { return KsMsgBuf; }
+};
+
+// The grammars of one parsed text; they own the dictionary.
+struct Parsed {
+    TArray<TGrammar*> grammars;
+    explicit Parsed(const char* text, int annotations = 1)
+    {
+        TBNFStream s(text, (int)std::strlen(text));
+        s.Annotations(annotations);
+        s.Compile(grammars);
+    }
+    ~Parsed() { grammars.DeleteElements(); }
+    TDictionary* dict() { return grammars.elements[0]->dictionary; }
+    TRuleList* list(const char* name)
+    {
+        TDictionaryEntry* e = dict()->Find(name);
+        return e ? e->value : nullptr;
+    }
+};
+
+std::string Message(char* m)
+{
+    return m ? m : "";
+}
+
+struct NetworkCase {
+    const char* grammar;
+    int needtr;
+    const char* network; // the rule list <r> compiled alone
+};
+
+TEST(RuleListCompile, OnePathPerAlternativeWithWeightShares)
+{
+    const NetworkCase cases[] = {
+        {"<r> = a .", 0, "0: a->*@1\n"},
+        {"<r> = a b | +3 c .", 0, "0: a->1@0.25, c->*@0.75\n1: b->*@1\n"},
+        {"<r> = a b? c* .", 0, "0: a->1@1\n1: b?->2@1\n2: c*->*@1\n"},
+        {"<r> = +2 a <s> | b . <s> = x .", 0, "0: a->1@0.666667, b->*@0.333333\n1: <s>->*@1\n"},
+        {"extern <e>. <r> = x <e> .", 0, "0: x->1@1\n1: $<e>->*@1\n"},
+        // The extern is the single needed item: it passes its own translation.
+        {"extern <e>. <r> = <e> .", 1, "0: $<e>!/{}->*@1\n"},
+        {"<r> = \"\" | a .", 0, "0: _->*@0.5, a->*@0.5\n"},
+    };
+    for (const NetworkCase& c : cases) {
+        Parsed p(c.grammar);
+        TFSG f("<<g>>", TSubFSG::EqNorm);
+        TSubFSG* sub = new TSubFSG("<r>", &f);
+        sub->AddRef();
+        p.list("<r>")->Compile(p.dict(), c.needtr, sub);
+        EXPECT_EQ(graph_dump::Dump(sub), c.network) << c.grammar;
+        sub->DelRef();
+    }
+}
+
+TEST(RuleListCompile, EmptyAlternativeWarnsAndStillCountsInTheTotal)
+{
+    WarningsCollected w;
+    Parsed p("<r> =\n  | a .");
+    TFSG f("<<g>>", TSubFSG::EqNorm);
+    p.list("<r>")->Compile(p.dict(), 0, &f);
+    EXPECT_EQ(graph_dump::Dump(&f), "0: a->*@0.5\n");
+    EXPECT_EQ(w.Text(), "\tempty rule ignored; use \"\" for empty rule, line 1, column 6\n");
+}
+
+TEST(RuleListCompile, UndefinedNameFails)
+{
+    Parsed p("<r> = a <nowhere> .");
+    TFSG f("<<g>>", TSubFSG::EqNorm);
+    try {
+        p.list("<r>")->Compile(p.dict(), 0, &f);
+        FAIL();
+    } catch (char* m) {
+        EXPECT_EQ(Message(m), "<nowhere> is not defined");
+    }
+}
+
+TEST(RuleListCompile, TranslationVariantMarksArcsAndAppendsTheTranslation)
+{
+    Parsed p("<r> = a {b} c -> x {1} y .");
+    TFSG f("<<g>>", TSubFSG::EqNorm);
+    p.list("<r>")->Compile(p.dict(), 1, &f);
+    // Only the braced group is needed; the translation rides on the last arc.
+    TState* s0 = f.states.elements[0];
+    TState* s1 = f.states.elements[1];
+    TState* s2 = f.states.elements[2];
+    EXPECT_EQ(s0->arcs.elements[0]->needtr, 0);
+    EXPECT_EQ(s1->arcs.elements[0]->needtr, 1);
+    EXPECT_EQ(s2->arcs.elements[0]->needtr, 0);
+    EXPECT_STREQ(s2->arcs.elements[0]->anno->word.s, "x {1} y");
+    // Without translations nothing is marked and nothing is attached.
+    TFSG g("<<g>>", TSubFSG::EqNorm);
+    p.list("<r>")->Compile(p.dict(), 0, &g);
+    for (int i = 0; i < g.states.length; i++) {
+        EXPECT_EQ(g.states.elements[i]->arcs.elements[0]->needtr, 0);
+        EXPECT_EQ(g.states.elements[i]->arcs.elements[0]->anno->id, 0);
+    }
+}
+
+struct TranslationCase {
+    const char* rule;        // the alternatives of <r>; <p> and <q> are defined
+    const char* translation; // after DefaultTranslation of the first alternative; null: none
+    const char* needtr;      // the items' needtr flags after it
+    const char* error;       // or the message it fails with
+};
+
+TEST(DefaultTranslation, SettlesTranslationAndMarks)
+{
+    const TranslationCase cases[] = {
+        {"a b c", "{1} {2} {3}", "111", nullptr},
+        {"a {b} c", nullptr, "010", nullptr},
+        {"{a} b {c}", "{1} {2}", "101", nullptr},
+        {"a", nullptr, "1", nullptr},
+        {"{<p>} b {<q>} -> f({2})", "f({1})", "001", nullptr},
+        {"<p> and <q> -> $2 before $1", "{2} before {1}", "101", nullptr},
+        {"<p> and <q> -> g $2", "g {1}", "001", nullptr},
+        {"a b -> t {2}", "t {1}", "01", nullptr},
+        {"a b -> plain", "plain", "00", nullptr},
+        {"a b -> {3}", nullptr, nullptr, "too many args in rule, line 1, column 6"},
+        {"{a} b -> x", nullptr, nullptr, "too many marks in rule, line 1, column 6"},
+        {"{a} b -> {1} {2}", nullptr, nullptr, "too few marks in rule, line 1, column 6"},
+        {"<p> -> $1 $2", nullptr, nullptr, "too many args in rule, line 1, column 6"},
+        {"<p> x -> $1 $2", nullptr, nullptr, "too few marks in rule, line 1, column 6"},
+    };
+    for (const TranslationCase& c : cases) {
+        std::string text = std::string("<r> = ") + c.rule + " .\n<p> = p .\n<q> = q .";
+        Parsed p(text.c_str());
+        TRule* r = p.list("<r>")->elements[0];
+        TFSG f("<<g>>", TSubFSG::EqNorm);
+        try {
+            r->DefaultTranslation(&f);
+            EXPECT_EQ(c.error, nullptr) << c.rule;
+        } catch (char* m) {
+            EXPECT_EQ(Message(m), c.error ? c.error : "(no error)") << c.rule;
+            continue;
+        }
+        EXPECT_EQ(Message(r->translation.s), c.translation ? c.translation : "") << c.rule;
+        std::string marks;
+        for (int i = 0; i < r->phrase.length; i++) marks += r->phrase.elements[i]->needtr ? '1' : '0';
+        EXPECT_EQ(marks, c.needtr) << c.rule;
+        // A second run (the rule list compiled again) changes nothing.
+        std::string before = Message(r->translation.s);
+        r->DefaultTranslation(&f);
+        EXPECT_EQ(Message(r->translation.s), before) << c.rule;
+        std::string again;
+        for (int i = 0; i < r->phrase.length; i++) again += r->phrase.elements[i]->needtr ? '1' : '0';
+        EXPECT_EQ(again, marks) << c.rule;
+    }
+}
+
+// ---- whole roots ----
+
+TEST(GrammarCompile, UnusedDefinitionsAreReportedOnlyForTheLastRoot)
+{
+    WarningsCollected w;
+    Parsed p("<<a>> = x (p | q) .\n<<b>> = y <used> .\n<used> = u .\n<lost> = z .\nextern <ext>.");
+    ASSERT_EQ(p.grammars.length, 2);
+    TFSG* a = p.grammars.elements[0]->Compile(0, 0, 0, 0, TSubFSG::EqNorm);
+    a->AddRef();
+    EXPECT_EQ(w.Text(), "");
+    TFSG* b = p.grammars.elements[1]->Compile(0, 0, 1, 0, TSubFSG::EqNorm);
+    b->AddRef();
+    EXPECT_EQ(w.Text(), "\t<lost> defined but not used\n\t<ext> defined but not used\n");
+    a->DelRef();
+    b->DelRef();
+}
+
+TEST(GrammarCompile, EngineRootsReleaseEveryCachedNetwork)
+{
+    Parsed p("<<g>> = a <r> <s>? .\n<r> = b | c .\n<s> = d .", 0);
+    TFSG* f = p.grammars.elements[0]->Compile(0, 0, 0, 0, TSubFSG::EqArcProb);
+    EXPECT_EQ(f->refcnt, 0);
+    f->AddRef();
+    for (int i = 0; i < p.dict()->length; i++) {
+        TRuleList* rl = p.dict()->elements[i]->value;
+        if (!rl) continue;
+        EXPECT_EQ(rl->fsg_tr, nullptr) << rl->name.s;
+        EXPECT_EQ(rl->fsg_no_tr, nullptr) << rl->name.s;
+    }
+    EXPECT_EQ(std::string(f->name.s), "<<g>>");
+    f->DelRef();
+}
+
+TEST(GrammarCompile, InternNetworksStayCachedForNormalisation)
+{
+    Parsed p("<<g>> = a {<r>} .\n<r> = b | c .");
+    TGrammar* g = p.grammars.elements[0];
+    TFSG* f = g->Compile(1, 1, 0, 1, TSubFSG::EqNorm);
+    f->AddRef();
+    TRuleList* r = p.list("<r>");
+    ASSERT_NE(r->fsg_tr, nullptr);
+    EXPECT_EQ(r->fsg_tr->intern, 1);
+    EXPECT_EQ(r->fsg_tr->fsg, f);
+    // The root's own network is the FSG and is not kept by its rule list.
+    EXPECT_EQ(p.list("<<g>>")->fsg_tr, nullptr);
+    EXPECT_EQ(f->intern, 0);
+    f->Normalize();
+    ASSERT_EQ(f->intern_fsgs.length, 2);
+    f->DelRef();
+}
+
+TEST(GrammarCompile, UndefinedReferenceAtTheRootFailsAndReleasesEverything)
+{
+    Parsed p("<<g>> = a <r> .\n<r> = <missing> .");
+    try {
+        p.grammars.elements[0]->Compile(0, 0, 0, 0, TSubFSG::EqNorm);
+        FAIL();
+    } catch (char* m) {
+        EXPECT_EQ(Message(m), "<missing> is not defined");
+    }
+    EXPECT_EQ(p.list("<<g>>")->fsg_no_tr, nullptr);
+    EXPECT_EQ(p.list("<r>")->fsg_no_tr, nullptr);
+    EXPECT_EQ(p.grammars.elements[0]->rootfsg, nullptr);
+}
+
+TEST(GrammarCompile, IllegalRecursionIsReported)
+{
+    Parsed p("<<g>> = <r> .\n<r> = a <r> b | c .");
+    try {
+        p.grammars.elements[0]->Compile(0, 0, 0, 0, TSubFSG::EqNorm);
+        FAIL();
+    } catch (char* m) {
+        EXPECT_EQ(Message(m), "illegal recursive use of <r>");
+    }
+}
+
+// Every word of every network of f must be one of f's own table entries:
+// the writer stores the ids those entries get from f's normalisation.
+void ExpectOwnWords(TFSG* f, TSubFSG* n)
+{
+    auto owned = [](TWordList& l, TWord* w) {
+        for (int i = 0; i < l.length; i++)
+            if (l.elements[i] == w) return true;
+        return false;
+    };
+    for (int i = 0; i < n->states.length; i++) {
+        TState* s = n->states.elements[i];
+        for (int j = 0; j < s->arcs.length; j++) {
+            TArc* a = s->arcs.elements[j];
+            EXPECT_TRUE(owned(f->words, a->word) || owned(f->externs, a->word) || owned(f->with, a->word) ||
+                        owned(f->without, a->word))
+                << n->name.s << " word " << a->word->word.s;
+            EXPECT_TRUE(owned(f->annos, a->anno)) << n->name.s << " anno " << (a->anno->word.s ? a->anno->word.s : "");
+        }
+    }
+}
+
+// A root referenced by an earlier root of the same run: the later root still
+// gets its whole network, built from its own tables.
+TEST(GrammarCompile, RootUsedByAnEarlierRootIsCompiledAgain)
+{
+    Parsed p("<<a>> = x <<b>> <c> .\n<<b>> = y <c> | z .\n<c> = w | v .");
+    ASSERT_EQ(p.grammars.length, 2);
+    TFSG* a = p.grammars.elements[0]->Compile(1, 1, 0, 1, TSubFSG::EqArcProb);
+    a->AddRef();
+    a->Normalize();
+    ExpectOwnWords(a, a);
+    for (int i = 0; i < a->intern_fsgs.length; i++) ExpectOwnWords(a, a->intern_fsgs.elements[i]);
+
+    TFSG* b = p.grammars.elements[1]->Compile(1, 1, 1, 1, TSubFSG::EqArcProb);
+    b->AddRef();
+    EXPECT_EQ(std::string(b->name.s), "<<b>>");
+    EXPECT_GT(b->Initial()->arcs.length, 0);
+    b->Normalize();
+    ExpectOwnWords(b, b);
+    ASSERT_EQ(b->intern_fsgs.length, 1);
+    ExpectOwnWords(b, b->intern_fsgs.elements[0]);
+    EXPECT_NE(b->intern_fsgs.elements[0], a->intern_fsgs.elements[0]);
+    a->DelRef();
+    b->DelRef();
+}
+
+} // namespace
