@@ -1,0 +1,237 @@
+// ksfsg_main.cpp: the work of the run-time tool (FsgMain): loads an FSG file
+// and dumps, lists, tests, translates, searches or enumerates with it.
+// Word strings come from the request or, one per line, from the input.
+#include "ksfsg_main.h"
+
+#include "tfsg.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The library's failures arrive as messages; the tool stops at the first.
+struct Failed {
+    std::string text;
+};
+
+void Check(int rc, std::FILE* err)
+{
+    if (rc == 1000) throw Failed{KsMsgBuf};
+    if (rc == 1 && KsMsgBuf[0]) std::fprintf(err, "%s", KsMsgBuf);
+}
+
+std::vector<std::string> Split(const std::string& line)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::strchr(" \t\r\n", line[i])) i++;
+        size_t b = i;
+        while (i < line.size() && !std::strchr(" \t\r\n", line[i])) i++;
+        if (i > b) words.push_back(line.substr(b, i - b));
+    }
+    return words;
+}
+
+// One line of any length, without its line end; false at the end of input.
+bool ReadLine(std::FILE* in, std::string& line)
+{
+    line.clear();
+    int c;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') line += (char)c;
+    return c != EOF || !line.empty();
+}
+
+std::string Join(const std::vector<std::string>& words, size_t from = 0, size_t to = std::string::npos)
+{
+    std::string s;
+    for (size_t i = from; i < words.size() && i < to; i++) {
+        if (i > from) s += ' ';
+        s += words[i];
+    }
+    return s;
+}
+
+// A null-terminated array over the words, as the C interface takes them.
+std::vector<char*> CArray(const std::vector<std::string>& words)
+{
+    std::vector<char*> v;
+    for (const std::string& w : words) v.push_back(const_cast<char*>(w.c_str()));
+    v.push_back(nullptr);
+    return v;
+}
+
+const char* Meaning(int result)
+{
+    return result == 2 ? "accepted" : result == 1 ? "incomplete" : "rejected";
+}
+
+void Test(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
+{
+    std::vector<char*> v = CArray(words);
+    int result = 0;
+    Check(KsTest(fsg, v.data(), &result), err);
+    std::fprintf(out, "%d %s\n", result, Meaning(result));
+}
+
+void Translate(TFSG* g, const std::vector<std::string>& words, std::FILE* out)
+{
+    TStringList list;
+    for (const std::string& w : words) list.Add(mbstring(w.c_str()));
+    mbstring t;
+    int prefix = 0;
+    double p = g->Match(list, nullptr, t, &prefix);
+    if (p > 0) {
+        std::fprintf(out, "2 p=%.6g %s\n", p, t.s ? t.s : "-");
+        delete[] t.s;
+        return;
+    }
+    std::fprintf(out, "%d %s\n", prefix ? 1 : 0, Meaning(prefix ? 1 : 0));
+}
+
+void SubStrings(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
+{
+    std::vector<char*> v = CArray(words);
+    void* h = nullptr;
+    Check(KsFindSubStrs(v.data(), fsg, &h), err);
+    std::fflush(stdout);
+    while (void* r = KsGetNextSubStr(h)) {
+        int s = KsGetSubStrStart(r), e = KsGetSubStrEnd(r);
+        std::fprintf(out, "%d-%d p=%.6g %s\n", s, e, KsGetSubStrProb(r), Join(words, (size_t)s, (size_t)e + 1).c_str());
+    }
+    KsFreeSubStrs(h);
+}
+
+// Runs fn on the request's word string, or on each line of the input.
+template <class F> void EachWordString(const FsgRequest& r, std::FILE* in, F fn)
+{
+    if (!r.from_input) {
+        fn(r.words);
+        return;
+    }
+    std::string line;
+    while (ReadLine(in, line)) fn(Split(line));
+}
+
+// One random sentence: from each state an arc is drawn by its probability
+// (the draw of TSubFSG::Random), and intern calls are followed into their
+// networks, so that the sentence is one the whole grammar accepts. Appends
+// the words (extern references as their bracketed names) and returns the
+// path's probability.
+const int kMaxRandomArcs = 100000;
+
+float RandomSentence(TFSG* g, std::vector<std::string>& words)
+{
+    std::vector<TArc*> calls; // open intern calls, innermost last
+    TState* s = g->Initial();
+    float p = 1;
+    for (int steps = 0;; steps++) {
+        if (!s) {
+            if (calls.empty()) return p;
+            s = calls.back()->state;
+            calls.pop_back();
+            continue;
+        }
+        if (steps > kMaxRandomArcs) Error("random sentence longer than %d arcs", kMaxRandomArcs);
+        if (s->arcs.length == 0) Error("state %d has no arcs", s->id);
+        double r = std::rand() * (1.0 / 2147483648.0);
+        TArc* a = nullptr;
+        for (int i = 0; i < s->arcs.length; i++) {
+            a = s->arcs[i];
+            r -= a->p;
+            if (r < 0) break;
+        }
+        p *= a->p;
+        TWord* w = a->word;
+        if (w->kind == TWord::Intern) {
+            TArray<TSubFSG*>& subs = g->intern_fsgs;
+            TSubFSG* sub = w->id >= 0 && w->id < subs.length ? subs[w->id] : nullptr;
+            if (!sub) Error("Can't open an intern fsg: %d!", w->id);
+            calls.push_back(a);
+            s = sub->Initial();
+            continue;
+        }
+        if (w->id != 0 && w->word.s) words.push_back(w->word.s);
+        s = a->state;
+    }
+}
+
+void Random(TFSG* g, const FsgRequest& r, std::FILE* out)
+{
+    std::srand(r.seed);
+    for (int i = 0; i < r.count; i++) {
+        std::vector<std::string> words;
+        float p = RandomSentence(g, words);
+        std::fprintf(out, "%-#8.2g %s\n", (double)p, Join(words).c_str());
+    }
+}
+
+void Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
+{
+    if (r.command == "dump") {
+        TFSG g(mbstring(r.file.c_str()), TSubFSG::EqNorm);
+        g.ReadFile(r.file.c_str(), 1);
+        return;
+    }
+
+    void* fsg = nullptr;
+    Check(KsLoadFSG(r.file.c_str(), &fsg), err);
+    TFSG* g = static_cast<TFSG*>(fsg);
+    try {
+        for (const auto& x : r.externs) {
+            void* h = nullptr;
+            Check(KsLoadExternFSG(x.first.c_str(), x.second.c_str(), &h), err);
+        }
+        if (r.load_externs) g->LoadExterns(r.file.c_str(), 0);
+
+        if (r.command == "list") {
+            g->Print(r.verbosity, r.file.c_str());
+        } else if (r.command == "test") {
+            EachWordString(r, in, [&](const std::vector<std::string>& w) { Test(fsg, w, out, err); });
+        } else if (r.command == "translate") {
+            EachWordString(r, in, [&](const std::vector<std::string>& w) { Translate(g, w, out); });
+        } else if (r.command == "substrs") {
+            EachWordString(r, in, [&](const std::vector<std::string>& w) { SubStrings(fsg, w, out, err); });
+        } else if (r.command == "enumerate") {
+            g->Enumerate(r.annotations, r.probabilities, r.full, r.max_loops, r.max_words);
+        } else if (r.command == "random") {
+            Random(g, r, out);
+        } else {
+            throw Failed{"unknown command '" + r.command + "'"};
+        }
+    } catch (...) {
+        KsUnloadFSG(fsg);
+        throw;
+    }
+    KsUnloadFSG(fsg);
+}
+
+// Library messages may end in a line end of their own.
+void Report(std::FILE* err, std::string text)
+{
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::fflush(stdout);
+    std::fprintf(err, "ksfsg: %s\n", text.c_str());
+}
+
+} // namespace
+
+int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
+{
+    // Warnings are collected so that they can be shown with the results.
+    warnings = 1;
+    int rc = 0;
+    try {
+        Run(r, in, out, err);
+    } catch (char* msg) {
+        Report(err, msg);
+        rc = 1;
+    } catch (const Failed& f) {
+        Report(err, f.text);
+        rc = 1;
+    }
+    std::fflush(stdout);
+    std::fflush(out);
+    return rc;
+}
