@@ -1,0 +1,117 @@
+#!/bin/bash
+# End-to-end test of the run-time tool on grammars compiled from the
+# examples: translations from arguments and from standard input, test
+# results, accepted stretches, listings, and the property that every
+# enumerated or random sentence is accepted; errors reach standard error
+# with a non-zero exit; --help works for the tool and each command.
+#   tools_test.sh path/to/ksfsg path/to/ksbnfc path/to/examples
+set -uo pipefail
+ksfsg=${1:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
+ksbnfc=${2:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
+examples=${3:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# run NAME EXPECTED_STATUS ARGS... (standard input from $work/in if present)
+run() {
+    local name=$1 want=$2
+    shift 2
+    if [ -e "$work/in" ]; then
+        "$ksfsg" "$@" <"$work/in" >"$work/out" 2>"$work/err"
+    else
+        "$ksfsg" "$@" </dev/null >"$work/out" 2>"$work/err"
+    fi
+    local got=$?
+    rm -f "$work/in"
+    [ "$got" = "$want" ] || fail "$name: exit $got, expected $want; stderr: $(cat "$work/err")"
+}
+# expect NAME TEXT: standard output must be exactly TEXT.
+expect() {
+    local want
+    want=$(printf '%b' "$2")
+    [ "$(cat "$work/out")" = "$want" ] || fail "$1: output was:
+$(cat "$work/out")
+expected:
+$want"
+}
+err_has() { grep -qF -- "$2" "$work/err" || fail "$1: stderr lacks '$2': $(cat "$work/err")"; }
+
+"$ksbnfc" -tr "$examples/coffee.bnf" -d "$work" >/dev/null 2>&1 || fail "coffee.bnf does not compile"
+"$ksbnfc" -en "$examples/dialer.bnf" -d "$work" >/dev/null 2>&1 || fail "dialer.bnf does not compile"
+order=$work/order.fst
+dial=$work/dial.fsg
+
+# Translations, from arguments and one per line from standard input.
+run "translate args" 0 translate "$order" "i'd" like two large lattes and a tea please
+expect "translate args" "2 p=2.48046e-08 2 large latte, 1 regular tea"
+printf 'a tea please\ntea\n\nthree small TEAS please\n' >"$work/in"
+run "translate stdin" 0 translate "$order"
+expect "translate stdin" "2 p=0.000192822 1 regular tea\n0 rejected\n1 incomplete\n2 p=0.000192822 3 small tea"
+printf 'one espresso\n' >"$work/in"
+run "translate -" 0 translate "$order" -
+expect "translate -" "2 p=0.000192822 1 regular espresso"
+
+run "test incomplete" 0 test "$order" two large
+expect "test incomplete" "1 incomplete"
+run "test rejected" 0 test "$order" please two
+expect "test rejected" "0 rejected"
+
+# Accepted stretches, newest first.
+run "substrs" 0 substrs "$order" well a tea please thanks
+expect "substrs" "1-3 p=0.000192822 a tea please\n1-2 p=0.000192822 a tea"
+
+# Every random sentence of the translation grammar is accepted by it, and
+# the same seed gives the same sentences.
+run "random" 0 random "$order" -n 30 --seed 11
+cut -c10- "$work/out" >"$work/in"
+cp "$work/out" "$work/random1"
+run "random sentences accepted" 0 test "$order"
+[ "$(grep -c '^2 accepted$' "$work/out")" = 30 ] || fail "random sentences: $(sort "$work/out" | uniq -c)"
+run "random again" 0 random "$order" -n 30 --seed 11
+cmp -s "$work/out" "$work/random1" || fail "random: the same seed gave other sentences"
+
+# Every enumerated sentence of the engine grammar is accepted by it.
+run "enumerate" 0 enumerate "$dial" --max 6
+[ "$(wc -l <"$work/out")" -gt 5 ] || fail "enumerate: too few sentences: $(cat "$work/out")"
+cp "$work/out" "$work/in"
+run "enumerated sentences accepted" 0 test "$dial"
+grep -qv '^2 accepted$' "$work/out" && fail "enumerated sentences: $(sort "$work/out" | uniq -c)"
+
+run "dump" 0 dump "$dial"
+[ "$(head -1 "$work/out")" = "version       SACOKV01" ] || fail "dump: $(head -3 "$work/out")"
+run "list" 0 list "$order"
+grep -qx "state \*" "$work/out" || fail "list: no 'state *' line"
+run "list -v 2" 0 list -v 2 "$order"
+grep -q "^--- shared" "$work/out" || fail "list -v 2: no shared tables"
+
+# Errors: library messages on standard error, non-zero exits.
+run "missing file" 1 test "$work/none.fst" a
+err_has "missing file" "ksfsg: can't open '$work/none.fst' ("
+printf 'not an fsg file at all, but long enough to hold a header of sixty-four bytes\n' >"$work/bad.fst"
+run "bad file" 1 translate "$work/bad.fst" a
+err_has "bad file" "does not appear to be a valid .fsg file"
+run "unknown command" 2 frobnicate "$order"
+err_has "unknown command" "unknown command frobnicate"
+run "no file" 2 test
+err_has "no file" "no FSG file given"
+run "unknown option" 2 random --bogus "$order"
+err_has "unknown option" "unknown option --bogus"
+run "bad count" 2 random "$order" -n many
+run "bad extern" 2 test -x nofile "$order" a
+
+# Help for the tool and each command.
+run "help" 0 --help
+grep -q "^usage: ksfsg COMMAND" "$work/out" || fail "help: $(head -1 "$work/out")"
+for c in dump list test translate substrs enumerate random; do
+    run "help $c" 0 "$c" --help
+    grep -q "^usage: ksfsg $c" "$work/out" || fail "help $c: $(head -1 "$work/out")"
+done
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures failure(s)" >&2
+    exit 1
+fi
+echo "ksfsg: all checks passed"
