@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the library and tools, then compiles the example grammars into
 # build/examples/: the coffee-order translation grammar (-tr) and the voice
-# dialler engine grammar (-en) with its extern address book.
+# dialler engine grammar (-en) with its extern address book; then
+# translates the sample orders and tests a few spoken commands with ksfsg.
 #
 #   sh examples/run.sh            (from anywhere; BUILD=dir to build elsewhere)
 set -e
@@ -20,7 +21,13 @@ echo "== compiling the examples into $OUT"
 "$KSBNFC" -en examples/contacts.bnf -d "$OUT"
 ls -l "$OUT"
 
-# TODO(coordinator): once the run-time tool ksfsg is built, translate the
-# sample orders here, one sentence per line of examples/coffee.txt, e.g.
-#   "$BUILD/tools/ksfsg" translate "$OUT/order.fst" < examples/coffee.txt
-# (adjust to the tool's final command line).
+KSFSG=$BUILD/tools/ksfsg
+echo "== translating the sample orders of examples/coffee.txt"
+"$KSFSG" translate "$OUT/order.fst" - < examples/coffee.txt
+
+echo "== testing spoken commands against the dialler (2 accepted, 1 incomplete, 0 rejected)"
+# --externs loads the extern grammar <contact> from contact.fsg beside dial.fsg.
+for words in "call anna berg at home" "dial oh two double seven five" "call" "call bob"; do
+    printf '%-32s ' "$words"
+    "$KSFSG" test --externs "$OUT/dial.fsg" $words
+done

@@ -2,11 +2,13 @@
 # End-to-end test of the grammar compiler tool: the example grammars compile
 # in their modes, errors and warnings reach standard error with the right
 # exit codes, -o - writes the FSG to standard output, --help lists the
-# options.
-#   compiler_tool_test.sh path/to/ksbnfc path/to/examples
+# options. With the run-time tool given too, the compiled coffee grammar
+# must translate the sample orders and the dialler accept its commands.
+#   compiler_tool_test.sh path/to/ksbnfc path/to/examples [path/to/ksfsg]
 set -uo pipefail
 tool=${1:?usage: compiler_tool_test.sh KSBNFC EXAMPLES_DIR}
 examples=${2:?usage: compiler_tool_test.sh KSBNFC EXAMPLES_DIR}
+ksfsg=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -35,6 +37,18 @@ err_empty "dialer -en"
 magic_ok "dialer -en" "$work/out.d/dial.fsg"
 run "contacts -o" 0 --engine "$examples/contacts.bnf" -o "$work/contacts.fsg"
 magic_ok "contacts -o" "$work/contacts.fsg"
+
+if [ -n "$ksfsg" ]; then
+    "$ksfsg" translate "$work/out.d/order.fst" - <"$examples/coffee.txt" | sed 's/ p=[^ ]* / /' >"$work/tr"
+    printf '%s\n' "2 2 large latte, 1 regular tea" "2 1 small espresso" \
+        "2 3 regular cappuccino, 1 medium hot chocolate, 2 regular tea" "2 1 regular flat white" \
+        | diff - "$work/tr" >&2 || fail "coffee translations differ"
+    "$tool" -en "$examples/contacts.bnf" -d "$work/out.d" 2>/dev/null || fail "contacts -d"
+    for case in "2:call anna berg at home" "2:dial oh two double seven" "1:call" "0:call bob"; do
+        got=$("$ksfsg" test --externs "$work/out.d/dial.fsg" ${case#*:} | cut -c1)
+        [ "$got" = "${case%%:*}" ] || fail "dialer: '${case#*:}' gives $got, expected ${case%%:*}"
+    done
+fi
 
 # A translation grammar needs a mode.
 run "coffee without mode" 1 "$examples/coffee.bnf" -d "$work/out.d"
