@@ -118,17 +118,9 @@ TEST_F(WriteTest, EmptyGrammarIs117Bytes)
     EXPECT_EQ(want.b.size(), 117u);
 }
 
-// A grammar whose one rule is the word yes with the annotation y.
-TEST_F(WriteTest, OneWordGrammarIs137Bytes)
+// The file of a grammar whose one rule is the word yes with the annotation y.
+Bytes OneWordFile()
 {
-    TFSG* g = NewFSG();
-    g->flags = 0x410;
-    TWord* yes = g->words.Add(mbstring("yes"));
-    TWord* y = g->annos.Add(mbstring("y"));
-    ASSERT_EQ(yes->id, 1);
-    ASSERT_EQ(y->id, 1);
-    g->Initial()->AddArcX(nullptr, 1.0f, yes, y, OpNone);
-
     LE want;
     want.i32(108).i32(29).str("SACOKV01").i32(64).i32(6).i32(4).i32(1);
     want.i32(36).i32(1).i32(0).i32(0).i32(4).i32(1).i32(0).i32(0);
@@ -139,8 +131,21 @@ TEST_F(WriteTest, OneWordGrammarIs137Bytes)
     want.z("yes");
     want.str("02 GB   ").i32(24).i32(5).i32(0).i32(0);
     want.z("").z("&y.");
+    return want.b;
+}
+
+TEST_F(WriteTest, OneWordGrammarIs137Bytes)
+{
+    TFSG* g = NewFSG();
+    g->flags = 0x410;
+    TWord* yes = g->words.Add(mbstring("yes"));
+    TWord* y = g->annos.Add(mbstring("y"));
+    ASSERT_EQ(yes->id, 1);
+    ASSERT_EQ(y->id, 1);
+    g->Initial()->AddArcX(nullptr, 1.0f, yes, y, OpNone);
+
     Bytes got = WriteAndLoad(g);
-    EXPECT_EQ(got, want.b);
+    EXPECT_EQ(got, OneWordFile());
     EXPECT_EQ(got.size(), 137u);
     // The records in memory describe the file just written.
     EXPECT_EQ(g->fh.lEngineData, 108);
@@ -378,6 +383,21 @@ TEST(WriteHelpers, WritelongIsLittleEndianFourBytes)
     EXPECT_EQ(Bytes(b, b + 8), (Bytes{0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1}));
     close(fds[0]);
     close(fds[1]);
+}
+
+// The whole road from grammar text to file: the one-rule grammar "yes" with
+// the annotation "y" gives exactly the same 137 bytes.
+TEST_F(WriteTest, CompiledOneWordGrammarIs137Bytes)
+{
+    std::string bnf = Path("yes.bnf"), fsg = Path("yes.fsg");
+    std::ofstream(bnf) << "<<yes>> = yes:y .\n";
+    KsArg args[] = {{const_cast<char*>("bnfFile"), reinterpret_cast<long>(bnf.c_str())},
+                    {const_cast<char*>("fsgFile"), reinterpret_cast<long>(fsg.c_str())},
+                    {const_cast<char*>("codePage"), 850}};
+    ASSERT_EQ(KsCompileGrammar(3, args), 0) << KsMsgBuf;
+    std::ifstream in(fsg, std::ios::binary);
+    Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, OneWordFile());
 }
 
 } // namespace
