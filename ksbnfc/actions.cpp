@@ -82,7 +82,7 @@ class ResultWriter {
   }
 
   void Arg(int k) {
-    char tmp[16];
+    char tmp[16] = {};
     mbstring out(tmp);
     PutArg(out, k);
     Bytes(tmp, out.s);
