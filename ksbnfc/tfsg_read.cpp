@@ -345,7 +345,10 @@ void TFSG::ReadFile(const char* fn, int dbg)
     FdCloser closer(fd);
     ReadContext ctx = {fn, 0, 0, -1, 0};
     ContextScope scope(&ctx);
-    ctx.size = FileSize(fd);
+    struct stat st;
+    if (::fstat(fd, &st) < 0) Error("can't open '%s' (%s)", fn, std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) Error("can't open '%s' (%s)", fn, std::strerror(EISDIR));
+    ctx.size = (long long)st.st_size;
 
     unsigned char h[64];
     size_t got = 0;
@@ -495,6 +498,7 @@ void TFSG::ReadFile(const char* fn, int dbg)
 
 TFSG* TFSG::Extern(const char* name, const char* filename)
 {
+    if (!name) return nullptr;
     if (!extern_map) {
         extern_map = new TMap;
         extern_fsgs = new TArray<TFSG*>;

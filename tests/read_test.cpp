@@ -469,6 +469,12 @@ TEST_F(ReadTest, MissingFile)
     } catch (char* msg) {
         EXPECT_EQ(std::string(msg), "can't open '" + p + "' (No such file or directory)");
     }
+    try {
+        g->ReadFile(dir.c_str(), 0);
+        FAIL();
+    } catch (char* msg) {
+        EXPECT_EQ(std::string(msg), "can't open '" + dir + "' (Is a directory)");
+    }
 }
 
 TEST_F(ReadTest, LongVocabularyNames)
