@@ -8,11 +8,13 @@
 
 namespace {
 
-// Byte tests on the raw text are safe here: '/' and '\\' never occur as lead
-// bytes, and the step below keeps a lead byte with its trail byte.
-void AppendText(TCharArray& buf, mbstring s)
+// Appends s a character at a time (a two-byte character as lead then trail
+// byte) and returns the code of its last character, 0 for an empty text.
+unsigned int AppendText(TCharArray& buf, mbstring s)
 {
-    for (unsigned int c; (c = *s) != 0; ++s) buf.Add(c);
+    unsigned int last = 0;
+    for (unsigned int c; (c = *s) != 0; ++s) buf.Add(last = c);
+    return last;
 }
 
 // Owns what one run of the driver has created and releases it on every way
@@ -68,8 +70,9 @@ char* makefn(const char* dir, const char* s, const char* ext)
     if (!dir) dir = tmpdir = makepath(nullptr, nullptr, "", "");
     TCharArray buf;
     if (*dir) {
-        AppendText(buf, dir);
-        char last = dir[std::strlen(dir) - 1];
+        // The last character, not the last byte: in a two-byte code page a
+        // trail byte may equal '\\' without ending the directory name.
+        unsigned int last = AppendText(buf, dir);
         if (last != '/' && last != '\\') buf.TArrayX<char>::Add('/');
     }
     for (const char* p = s; p && *p; p++)

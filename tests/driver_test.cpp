@@ -271,4 +271,16 @@ TEST(MakeFn, Examples)
     delete[] got;
 }
 
+// In code page 932 the trail byte of a two-byte character may be 0x5C, the
+// backslash; it does not end the directory name, so the separator is added.
+TEST(MakeFn, TwoByteDirectory)
+{
+    unsigned long cp = ks_get_cp();
+    ks_set_cp(932);
+    char* got = makefn("d\x95\x5C", "<a>", ".fsg");
+    EXPECT_STREQ(got, "d\x95\x5C/a.fsg");
+    delete[] got;
+    ks_set_cp(cp);
+}
+
 } // namespace
