@@ -9,6 +9,7 @@
 // would visit.
 #include "tfsg_arcindex.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -27,8 +28,11 @@ struct TArcIndex {
     TArc** elements;
     unsigned long cp;
     const unsigned char* lower;
-    std::unordered_map<std::string, std::vector<int>> words; // plain word arcs by key
-    std::vector<int> others;                                 // every other arc
+    // Plain word arcs by key: a run of `byword` (offset, count), so that a
+    // look-up touches one node and one array.
+    std::unordered_map<std::string, std::pair<int, int>> words;
+    std::vector<int> byword;
+    std::vector<int> others; // every other arc
     int first_word[1];                                       // first plain word arc
     int nfirst;                                              // 1 if there is one
 };
@@ -77,6 +81,7 @@ TArcIndex* Build(TState* s)
     x->lower = ks_tolower_;
     x->nfirst = 0;
     std::string key;
+    std::vector<std::pair<std::string, int>> keyed;
     for (int i = 0; i < s->arcs.length; i++) {
         TArc* a = s->arcs.elements[i];
         if (!IsPlainWordArc(a)) {
@@ -91,7 +96,20 @@ TArcIndex* Build(TState* s)
         // an exhausted input.
         if (!a->word->word.s) continue;
         KsFoldKey(a->word->word.s, key);
-        x->words[key].push_back(i);
+        keyed.emplace_back(key, i);
+    }
+    // Grouped by key, each group in ascending arc order.
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const std::pair<std::string, int>& l, const std::pair<std::string, int>& r) {
+                         return l.first < r.first;
+                     });
+    x->byword.reserve(keyed.size());
+    x->words.reserve(keyed.size());
+    for (size_t k = 0; k < keyed.size(); k++) {
+        if (k == 0 || keyed[k].first != keyed[k - 1].first)
+            x->words[keyed[k].first] = std::make_pair((int)x->byword.size(), 0);
+        x->words[keyed[k].first].second++;
+        x->byword.push_back(keyed[k].second);
     }
     return x;
 }
@@ -117,8 +135,8 @@ void TArcCursor::Start(TState* s, const std::string* key)
     }
     auto it = x->words.find(*key);
     if (it != x->words.end()) {
-        b = it->second.data();
-        nb = (int)it->second.size();
+        b = x->byword.data() + it->second.first;
+        nb = it->second.second;
     }
 }
 
