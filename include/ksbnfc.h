@@ -84,7 +84,8 @@ KSBNFC_API int KsCompileGrammar(int nargs, KsArg* args);
 
 /* Loads the FSG file `name` into a new grammar handle stored in *fsg. */
 KSBNFC_API int KsLoadFSG(const char* name, void** fsg);
-/* Releases a grammar handle (null allowed). Always returns 0. */
+/* Releases a grammar handle from KsLoadFSG (null allowed); extern grammars
+ * stay cached. Always returns 0. */
 KSBNFC_API int KsUnloadFSG(void* fsg);
 /* Stores in *fsg the extern grammar registered under `name`, loading it from
  * `filename` if it is not registered yet; null if neither. Extern grammars
@@ -97,8 +98,9 @@ KSBNFC_API int KsTest(void* fsg, char** words, int* result);
  * the words are not accepted or translate to nothing. The caller releases a
  * translation with free(). */
 KSBNFC_API int KsGetTranslation(void* fsg, char** words, char** translation);
-/* As KsGetTranslation; vocabs[i] (null: none) names the word class of
- * words[i], which lets a word match an extern reference of that name. */
+/* As KsGetTranslation; vocabs[i] names the word class of words[i], which
+ * lets a word match an extern reference of that name. A null entry ends the
+ * vocabularies: the words from there on have none. */
 KSBNFC_API int KsGetTranslation2(void* fsg, char** words, char** vocabs, char** translation);
 /* Searches every start position for stretches the grammar accepts; stores a
  * search handle to read with KsGetNextSubStr and release with KsFreeSubStrs. */

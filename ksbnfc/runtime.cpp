@@ -46,13 +46,10 @@ int Translate(void* fsg, char** words, char** vocabs, char** translation, const 
         ToList(words, list);
         TStringList tags;
         if (vocabs) {
-            // One tag per word; the caller's array has at least as many entries.
+            // One tag per word; a null entry ends the vocabularies early, and
+            // the words after it have no tag.
             std::string tag;
-            for (int i = 0; i < list.length; i++) {
-                if (!vocabs[i]) {
-                    tags.Add(mbstring());
-                    continue;
-                }
+            for (int i = 0; i < list.length && vocabs[i]; i++) {
                 tag.assign("<").append(vocabs[i]).append(">");
                 tags.Add(mbstring(tag.c_str()));
             }
@@ -90,7 +87,10 @@ int KsLoadFSG(const char* name, void** fsg)
 
 int KsUnloadFSG(void* fsg)
 {
-    delete static_cast<TFSG*>(fsg);
+    // A grammar someone still holds a reference on (the extern cache holds
+    // one on each of its grammars) stays: the holder would be left dangling.
+    TFSG* g = static_cast<TFSG*>(fsg);
+    if (g && g->refcnt <= 0) delete g;
     return 0;
 }
 

@@ -13,7 +13,7 @@
 // The case-folded form of a word: equal keys for texts that ks_stricmp finds
 // equal in the current code page (one-byte characters through ks_tolower_,
 // two-byte characters as they are). A null text gives an empty key.
-void KsFoldKey(const char* s, std::string& key);
+void FoldWordKey(const char* s, std::string& key);
 
 // Whether an arc consumes a word compared by text (not null, intern or extern).
 inline bool IsPlainWordArc(const TArc* a)

@@ -42,7 +42,7 @@ void TArcIndexFree::operator()(TArcIndex* x) const
     delete x;
 }
 
-void KsFoldKey(const char* s, std::string& key)
+void FoldWordKey(const char* s, std::string& key)
 {
     key.clear();
     if (!s) return;
@@ -95,7 +95,7 @@ TArcIndex* Build(TState* s)
         // A word without text matches nothing, but still ends the state for
         // an exhausted input.
         if (!a->word->word.s) continue;
-        KsFoldKey(a->word->word.s, key);
+        FoldWordKey(a->word->word.s, key);
         keyed.emplace_back(key, i);
     }
     // Grouped by key, each group in ascending arc order.
@@ -162,7 +162,7 @@ public:
         : input(input), vocabs(vocabs), output(output), prefix(prefix), n(input.length)
     {
         keys.resize((size_t)n);
-        for (int k = 0; k < n; k++) KsFoldKey(input.elements[k].s, keys[(size_t)k]);
+        for (int k = 0; k < n; k++) FoldWordKey(input.elements[k].s, keys[(size_t)k]);
     }
 
     double Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ctx);
@@ -213,6 +213,7 @@ private:
     }
     bool WordIs(int k, const TWord* w) const
     {
+        if (k >= n) return false;
         const char* s = input.elements[k].s;
         return s && w->word.s && ks_stricmp(s, w->word.s) == 0;
     }
@@ -302,8 +303,8 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
             Push(f.g, a->state, f.in, f.pin * q, f.ctx);
             return kPushed;
         }
-        if (f.in == n) {
-            *prefix = 1;
+        if (f.in >= n) {
+            if (f.in == n) *prefix = 1;
             return kFailed;
         }
         if (w->kind == TWord::Extern) {
@@ -318,6 +319,7 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
                 return kPushed;
             }
             if (!TagIs(f.in, w) && !WordIs(f.in, w)) continue;
+            // WordIs or TagIs held, so f.in is a word of the input.
             if (nt) f.emitted += Emit(f.ctx, input.elements[f.in]);
             f.emitted += Emit(f.ctx, t);
             Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx);

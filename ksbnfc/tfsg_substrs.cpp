@@ -61,7 +61,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
 {
     const int n = input.length;
     std::vector<std::string> keys((size_t)n);
-    for (int k = 0; k < n; k++) KsFoldKey(input.elements[k].s, keys[(size_t)k]);
+    for (int k = 0; k < n; k++) FoldWordKey(input.elements[k].s, keys[(size_t)k]);
 
     // A deque keeps the frames in place as it grows.
     std::deque<Frame> stack;

@@ -103,6 +103,16 @@ TEST(Runtime, Translations)
     t = reinterpret_cast<char*>(&t);
     EXPECT_EQ(KsGetTranslation2(g.fsg, words.get(), other, &t), 0);
     EXPECT_EQ(t, nullptr);
+    // A vocabulary list that ends early: no tags for the rest of the words.
+    char* early[] = {const_cast<char*>("greeting"), nullptr};
+    t = reinterpret_cast<char*>(&t);
+    EXPECT_EQ(KsGetTranslation2(g.fsg, words.get(), early, &t), 0);
+    EXPECT_EQ(t, nullptr);
+    t = nullptr;
+    EXPECT_EQ(KsGetTranslation2(g.fsg, Words{"hello", "<RT_PERSON>"}.get(), early, &t), 0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t, "hi greet(<RT_PERSON>)");
+    std::free(t);
 }
 
 TEST(Runtime, ActionErrorsAreReported)
@@ -162,6 +172,14 @@ TEST(Runtime, ExternRegistration)
     ASSERT_EQ(KsGetTranslation(g.fsg, Words{"to", "Rome"}.get(), &t), 0);
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t, "dest=ROM");
+    std::free(t);
+
+    // Unloading a cached extern grammar leaves it in the cache, usable.
+    EXPECT_EQ(KsUnloadFSG(a), 0);
+    t = nullptr;
+    ASSERT_EQ(KsGetTranslation(g.fsg, Words{"to", "oslo"}.get(), &t), 0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t, "dest=OSL");
     std::free(t);
 
     EXPECT_EQ(KsLoadExternFSG("rt_broken", "/nonexistent/x.fsg", &b), 1000);
