@@ -76,6 +76,13 @@ TSubFSG* TGrammar::GetFSG(mbstring name, int needtr, TFSG* fsg)
     TRuleList* rl = nullptr;
     if (!dictionary || !dictionary->Lookup(name, rl, 1) || !rl) Error("%s is undefined", name.s);
     TSubFSG*& slot = needtr ? rl->fsg_tr : rl->fsg_no_tr;
+    if (slot && fsg && slot != fsg) {
+        // A network cached for another FSG cannot stand for this root: the
+        // root's language is compiled into the FSG it was asked for.
+        TSubFSG* old = slot;
+        slot = nullptr;
+        old->DelRef();
+    }
     if (!slot) {
         if (!fsg && !rootfsg) Error("%s: no grammar is being compiled", name.s);
         TSubFSG* s = fsg ? static_cast<TSubFSG*>(fsg) : new TSubFSG(rl->name, rootfsg);

@@ -292,4 +292,24 @@ TEST(GrammarCompile, RootUsedByAnEarlierRootIsCompiledAgain)
     b->DelRef();
 }
 
+// Asked to compile into a given FSG, GetFSG never hands back a network that
+// was cached for another one.
+TEST(GrammarCompile, GetFSGIntoAnFSGReplacesAStaleCache)
+{
+    Parsed p("<<g>> = a <r> .\n<r> = b | c .");
+    TGrammar* g = p.grammars.elements[0];
+    TFSG* f = g->Compile(1, 1, 0, 1, TSubFSG::EqNorm);
+    f->AddRef();
+    TSubFSG* cached = p.list("<r>")->fsg_no_tr;
+    ASSERT_NE(cached, nullptr);
+    TFSG* h = new TFSG("<r>", TSubFSG::EqNorm);
+    h->AddRef();
+    g->rootfsg = h;
+    EXPECT_EQ(g->GetFSG("<r>", 0, h), h);
+    EXPECT_EQ(p.list("<r>")->fsg_no_tr, h);
+    EXPECT_EQ(graph_dump::Dump(h), "0: b->*@0.5, c->*@0.5\n");
+    h->DelRef();
+    f->DelRef();
+}
+
 } // namespace
