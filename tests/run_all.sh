@@ -21,4 +21,10 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+# The callers are 32-bit x86 programs: build with -m32 and run every test,
+# the tools included, under qemu-i386.
+cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_M32=ON -DKSBNFC_INSTALL=OFF
+cmake --build build-m32 -j"$jobs"
+ctest --test-dir build-m32 --output-on-failure -j"$jobs"
+
 echo "all tests passed"
