@@ -140,11 +140,17 @@ public:
     }
     void Clear() { length = 0; }
 
+    // The passes sort the same arrays again and again. For an ordering that
+    // is a strict weak order (every compare of the containers is) a stable
+    // sort leaves an ordered array as it is, so the linear check only saves
+    // the sort's buffer and merge passes. Sort2 gets no such shortcut: the
+    // arcs' compare2 is not transitive, and the sort may move elements of an
+    // array whose neighbours are in order.
     void Sort()
     {
-        if (length > 0)
-            std::stable_sort(elements, elements + length,
-                             [](const T& a, const T& b) { return compare(a, b) < 0; });
+        auto less = [](const T& a, const T& b) { return compare(a, b) < 0; };
+        if (length > 1 && !std::is_sorted(elements, elements + length, less))
+            std::stable_sort(elements, elements + length, less);
     }
     void Sort2()
     {

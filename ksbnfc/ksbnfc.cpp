@@ -112,9 +112,18 @@ void Compile(parms& p, int del)
     for (int i = 0; i < n; i++) {
         run.fsg = run.grammars[i]->Compile(p.use_null_arcs, p.annotations, i == n - 1, p.intern_all, eq);
         run.fsg->AddRef();
-        run.fsg->Flags(p.flags);
-        run.fsg->Normalize();
-        run.fsg->Print(::dbglevel, "final");
+        // Normalisation only adds words, so a grammar already past the
+        // writer's limit fails there for certain. Without intern networks to
+        // resolve, listings or printed warnings, nothing between here and the
+        // writer can report anything else, except the output name: so that
+        // is made first, and the writer's error is raised now.
+        bool doomed = TooManyWordsAndExterns(run.fsg) && ::dbglevel <= 0 && ::warnings >= 0 &&
+                      run.fsg->with.length == 0 && run.fsg->without.length == 0;
+        if (!doomed) {
+            run.fsg->Flags(p.flags);
+            run.fsg->Normalize();
+            run.fsg->Print(::dbglevel, "final");
+        }
 
         const char* out;
         if (p.fsg_directory) {
@@ -128,6 +137,7 @@ void Compile(parms& p, int del)
             splitpath(p.bnf_file);
             out = run.name = makepath(nullptr, nullptr, nullptr, p.default_extension);
         }
+        if (doomed) Error("%s", kTooManyWordsAndExterns);
         run.fsg->WriteFile(out);
         run.DropName();
 

@@ -28,6 +28,26 @@ bool IsDigit(mbchar c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 
+// The tokenizer's hot loops look at the raw byte first: a byte that is
+// neither a backslash nor a possible lead byte is the whole next character,
+// exactly what Peek would decode. Anything else takes the general path.
+inline bool TBNFStream::PlainPeek(mbchar& c)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pos.s);
+    if (pos.s >= end.s || *p == '\\' || *p >= dbLo1) return false;
+    c = *p;
+    return true;
+}
+
+// PeekSpecial for the character c just peeked.
+inline int TBNFStream::IsSpecial(mbchar c)
+{
+    if (c == 0 || IsBlank(c)) return 1;
+    if (c & KS_ESCAPED) return 0;
+    if (c < 256 && std::strchr(special, (int)c)) return 1;
+    return c == '-' && Peek("->");
+}
+
 void TBNFStream::Init()
 {
     annotations = 1;
@@ -75,7 +95,15 @@ void TBNFStream::ErrorAt(int l, int c, const char* fmt, ...)
 void TBNFStream::Skip()
 {
     for (;;) {
-        mbchar c = Peek();
+        mbchar c;
+        if (PlainPeek(c)) {
+            if (IsBlank(c)) {
+                pos.s++;
+                continue;
+            }
+            if (c != '/' && c != ';') return;
+        }
+        c = Peek();
         if (IsBlank(c)) {
             Next();
         } else if (Peek("//") || Peek(";")) {
@@ -92,14 +120,17 @@ int TBNFStream::PeekSpace() { return IsBlank(Peek()); }
 
 int TBNFStream::PeekSpecial()
 {
-    mbchar c = Peek();
-    if (c == 0 || IsBlank(c)) return 1;
-    if (c & KS_ESCAPED) return 0;
-    if (c < 256 && std::strchr(special, (int)c)) return 1;
-    return Peek("->");
+    mbchar c;
+    if (!PlainPeek(c)) c = Peek();
+    return IsSpecial(c);
 }
 
-int TBNFStream::PeekRuleTerminator() { return Peek("|") || Peek(".") || Peek("}") || Peek(")"); }
+int TBNFStream::PeekRuleTerminator()
+{
+    mbchar c;
+    if (PlainPeek(c)) return c == '|' || c == '.' || c == '}' || c == ')';
+    return Peek("|") || Peek(".") || Peek("}") || Peek(")");
+}
 
 int TBNFStream::GetLiteral(const char* s)
 {
@@ -112,7 +143,17 @@ int TBNFStream::GetTerminal(mbstring& word)
     Skip();
     ClearKept();
     if (Peek() != '"') {
-        while (!PeekSpecial()) Keep();
+        for (;;) {
+            mbchar c;
+            if (PlainPeek(c)) {
+                if (IsSpecial(c)) break;
+                kept.Add(c);
+                pos.s++;
+            } else {
+                if (PeekSpecial()) break;
+                Keep();
+            }
+        }
         if (!HaveKept()) return 0;
         word = GetKept();
         return 1;

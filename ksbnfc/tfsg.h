@@ -414,6 +414,10 @@ void Convert(char* s, const unsigned char* table);
 
 // tfsg_write.cpp: one write call each; a failing write raises its system text.
 int Write(int fd, const void* buf, unsigned len);
+// Whether f has more words and externs than a file can number. Neither list
+// shrinks before writing, so once true it stays true.
+bool TooManyWordsAndExterns(TFSG* f);
+extern const char kTooManyWordsAndExterns[];
 void writelong(int fd, long l); // 4 bytes, little-endian
 
 // tfsg_read.cpp: one read call each; a failing read raises its system text.

@@ -99,6 +99,59 @@ static bool IsFinal(const TArc* a)
     return a->word->id == 0 && !a->state;
 }
 
+// Whether building a mixture from the arcs of s might read the arcs of s
+// itself: one of them leads to s, or to a mixture that has s as a member.
+static bool MixMayReadSelf(TState* s)
+{
+    for (int i = 0; i < s->arcs.length; i++) {
+        TState* t = s->arcs.elements[i]->state;
+        if (t == s) return true;
+        if (t && t->mix)
+            for (int k = 0; k < t->mix->length; k++)
+                if (t->mix->elements[k].state == s) return true;
+    }
+    return false;
+}
+
+// Merges each run of arcs [i, j) of the sorted state s into one arc appended
+// at the end. Runs are deleted as they are found and the gap closed at once,
+// so the state's arcs stay exactly as a mixture built from s must see them.
+static void MergeRunsInPlace(TSubFSG* sub, TState* s)
+{
+    int n = s->arcs.length;
+    int i = 0;
+    while (i < n - 1) {
+        TArc* a = s->arcs.elements[i];
+        prob P = a->p;
+        int j = i + 1;
+        for (; j < n; j++) {
+            TArc* b = s->arcs.elements[j];
+            if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
+                IsFinal(b) != IsFinal(a))
+                break;
+            P = P + b->p;
+        }
+        if (j - i == 1) {
+            i++;
+            continue;
+        }
+        TState* T = nullptr;
+        if (!IsFinal(a)) {
+            TMix* m = new TMix();
+            for (int k = i; k < j; k++) {
+                TArc* b = s->arcs.elements[k];
+                m->Add(b->state, b->p / P);
+            }
+            m->Sort();
+            T = sub->GetMix(m);
+        }
+        TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
+        merged->needtr = a->needtr;
+        s->DelArcs(i, j - i);
+        n -= j - i;
+    }
+}
+
 void TSubFSG::EliminateDuplicateArcs()
 {
     Enter("EliminateDuplicateArcs");
@@ -106,9 +159,18 @@ void TSubFSG::EliminateDuplicateArcs()
     for (int si = 0; si < states.length; si++) {
         TState* s = states.elements[si];
         s->arcs.Sort();
+        if (MixMayReadSelf(s)) {
+            MergeRunsInPlace(this, s);
+            continue;
+        }
+        // No mixture built here reads the arcs of s, so the runs can be
+        // dropped lazily: the kept arcs move down to w in one sweep, and the
+        // merged arcs, appended behind the n sorted ones, follow them. The
+        // order is the one deleting each run on the spot would give.
         int n = s->arcs.length;
+        int w = 0;
         int i = 0;
-        while (i < n - 1) {
+        while (i < n) {
             TArc* a = s->arcs.elements[i];
             prob P = a->p;
             int j = i + 1;
@@ -120,6 +182,7 @@ void TSubFSG::EliminateDuplicateArcs()
                 P = P + b->p;
             }
             if (j - i == 1) {
+                s->arcs.elements[w++] = a;
                 i++;
                 continue;
             }
@@ -135,9 +198,12 @@ void TSubFSG::EliminateDuplicateArcs()
             }
             TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
             merged->needtr = a->needtr;
-            s->DelArcs(i, j - i);
-            n -= j - i;
+            for (int k = i; k < j; k++) delete s->arcs.elements[k];
+            i = j;
         }
+        int added = s->arcs.length - n;
+        for (int k = 0; k < added; k++) s->arcs.elements[w + k] = s->arcs.elements[n + k];
+        s->arcs.length = w + added;
     }
     if (mixes) {
         if (dbglevel > 1) Print(dbglevel - 1, "in elim.dup.arcs before compress");

@@ -5,6 +5,8 @@
 // and the initial-state split build on as well.
 #include "tfsg.h"
 
+#include <unordered_map>
+
 // `from` may be this state only if the caller accepts copies of the copies:
 // the loop reads the arc count once, so it terminates either way.
 void TState::AddArcsFromState(TState* from, float p, mbstring action)
@@ -22,33 +24,38 @@ void TState::AddArcsFromState(TState* from, float p, mbstring action)
 // Each state is processed once, in index order. Targets already merged into
 // the current state are remembered, so a null cycle (or a second null arc to
 // the same target) contributes nothing the second time and the loop ends.
+//
+// Cost: linear in the arcs read and written. A target is marked with the
+// number of the state it was merged into, and the surviving arcs are moved
+// down over the deleted null arcs in one sweep, so the replacements still
+// come out behind all the original arcs in the order they were appended.
 void TSubFSG::EliminateNullArcs()
 {
     Enter("EliminateNullArcs");
-    TArrayX<TState*> merged; // reused for every state
+    std::unordered_map<TState*, int> merged_into; // target -> state index + 1
     for (int i = 0; i < states.length; i++) {
         TState* s = states.elements[i];
-        merged.Clear();
-        merged.Add(s);
-        for (int j = 0; j < s->arcs.length;) {
+        merged_into[s] = i + 1;
+        int w = 0;
+        // AddArcsFromState appends behind the arcs still to be read (never
+        // to s itself, which is marked), so the sweep sees every arc once.
+        for (int j = 0; j < s->arcs.length; j++) {
             TArc* a = s->arcs.elements[j];
             TState* t = a->state;
             if (!t || a->word->id != 0) {
-                j++;
+                s->arcs.elements[w++] = a;
                 continue;
             }
-            bool seen = false;
-            for (int k = 0; k < merged.length && !seen; k++) seen = merged.elements[k] == t;
-            if (!seen) {
-                merged.Add(t);
+            int& mark = merged_into[t];
+            if (mark != i + 1) {
+                mark = i + 1;
                 mbstring action = a->anno->word;
                 if (!action && a->needtr) action = mbstring("");
                 s->AddArcsFromState(t, a->p, action);
             }
-            // The replacements were appended behind the null arc, so it is
-            // still arc j.
-            s->DelArcs(j, 1);
+            delete a;
         }
+        s->arcs.length = w;
         s->NormalizeArcProbabilities();
     }
     Compress();

@@ -287,12 +287,19 @@ void TFSG::WriteFileX(int fd)
     if (::close(fd) < 0) Error("%s", std::strerror(errno));
 }
 
+const char kTooManyWordsAndExterns[] = "more than 64K words and externs";
+
+bool TooManyWordsAndExterns(TFSG* f)
+{
+    return f->externs.length + f->words.length > kMaxIds;
+}
+
 void TFSG::WriteFile(const char* path)
 {
     CodePage();
     if (!normalized) Normalize();
 
-    if (externs.length + words.length > kMaxIds) Error("more than 64K words and externs");
+    if (TooManyWordsAndExterns(this)) Error("%s", kTooManyWordsAndExterns);
     if (annos.length > kMaxIds) Error("more than 64K annotations");
     if (states.length > kMaxIds) Error("more than 64K states");
     // Checks beyond the three classic limits: an intern network's NextState

@@ -226,6 +226,8 @@ private:
     void Init();
     void Enter(int l, int c);
     void Leave() { nesting--; }
+    bool PlainPeek(mbchar& c);
+    int IsSpecial(mbchar c);
     void Include(mbstring word, int l, int c);
     [[noreturn]] void ErrorAt(int l, int c, const char* fmt, ...) KSBNFC_PRINTF(4, 5);
 };

@@ -21,10 +21,11 @@ int hexval(unsigned char c)
 }
 
 // The character at p, never reading at or past e: a lead byte in the last
-// position stands alone.
+// position stands alone. Bytes below the lowest lead byte (all of ASCII in
+// every code page) are answered without the call.
 inline mbchar char_at(const unsigned char* p, const unsigned char* e, const unsigned char** next)
 {
-    if (p + 1 < e && dbcsleadbyte(p[0]) && p[1]) {
+    if (p[0] >= dbLo1 && p + 1 < e && dbcsleadbyte(p[0]) && p[1]) {
         *next = p + 2;
         return (mbchar)(p[0] * 256 + p[1]);
     }
@@ -222,19 +223,21 @@ void TStream::PutKept(const char* s)
     for (const unsigned char* q = reinterpret_cast<const unsigned char*>(s); *q; q++) kept.Add(*q);
 }
 
+// The pool takes the buffer as it is: sized for two bytes a code, it is
+// rarely more than twice the text and saves a copy per token.
 mbstring TStream::GetKept()
 {
     char* buf = new char[2 * (size_t)kept.length + 1];
     char* out = buf;
     for (int i = 0; i < kept.length; i++) {
-        unsigned int v = kept[i];
+        unsigned int v = kept.elements[i];
         if (v == 0) continue;
         if (v & 0xFF00u) *out++ = (char)((v >> 8) & 0xFF);
         *out++ = (char)(v & 0xFF);
     }
     *out = 0;
-    mbstring r = pool.Add(mbstring(buf));
-    delete[] buf;
+    mbstring r(buf);
+    pool[pool.length] = r;
     kept.Clear();
     return r;
 }
