@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -57,33 +56,6 @@ TEST_P(ActionCases, Merge)
 
 INSTANTIATE_TEST_SUITE_P(Annotations, ActionCases, ::testing::ValuesIn(kActionCases));
 
-TEST(Annotations, MergedTextIsSharedThroughTheAnnotationList)
-{
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, "0: a!->*, b/<{1}>->*");
-    TState* s = g.Initial();
-    s->AddArcPostAction(s->arcs[0], "<{1}>");
-    s->AddArcPreAction(s->arcs[1], "a");
-    EXPECT_EQ(s->arcs[0]->anno, g.annos.Lookup("<a>", 0));
-    EXPECT_EQ(s->arcs[1]->anno, s->arcs[0]->anno);
-}
-
-TEST(Annotations, MergeArcActions)
-{
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, "0: w->*");
-    TState* s = g.Initial();
-    TArc* a = s->arcs[0];
-    s->MergeArcActions(a, mbstring(), "y");
-    EXPECT_STREQ(a->anno->word.s, "y");
-    s->MergeArcActions(a, "x", mbstring());
-    EXPECT_STREQ(a->anno->word.s, "x");
-    s->MergeArcActions(a, "x", "f({1})");
-    EXPECT_STREQ(a->anno->word.s, "f(x)");
-    s->MergeArcActions(a, mbstring(), mbstring());
-    EXPECT_EQ(a->anno, g.annos[0]);
-}
-
 // An action handed in straight from an earlier merge lives in the merge's
 // own result buffer; the new merge must not read it while overwriting it.
 TEST(Annotations, ActionFromAnEarlierMergeSurvives)
@@ -129,41 +101,5 @@ TEST_P(PropagateCases, Moves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Annotations, PropagateCases, ::testing::ValuesIn(kPropagateCases));
-
-TEST(Annotations, RepeatedPropagationReachesTheStart)
-{
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, "0: a->1; 1: b->2; 2: c/X->*");
-    int calls = 0;
-    while (g.PropagateAnnotations()) calls++;
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(Dump(&g, false), "0: a/X->1\n1: b->2\n2: c->*\n");
-}
-
-std::string Traced(TSubFSG* g, void (*pass)(TSubFSG*))
-{
-    int saved = dbglevel;
-    dbglevel = 1;
-    ::testing::internal::CaptureStdout();
-    pass(g);
-    std::string out = ::testing::internal::GetCapturedStdout();
-    dbglevel = saved;
-    return out;
-}
-
-std::string TraceLine(const char* tag, const char* what, int states)
-{
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%-5s %-25s for %-15s %4d states\n", tag, what, "g", states);
-    return buf;
-}
-
-TEST(Annotations, PropagationTraces)
-{
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, "0: a->1; 1: b/X->*");
-    EXPECT_EQ(Traced(&g, [](TSubFSG* n) { n->PropagateAnnotations(); }),
-              TraceLine("Enter", "PropagateAnnotations", 2) + TraceLine("Exit", "PropagateAnnotations", 2));
-}
 
 } // namespace

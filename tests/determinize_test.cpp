@@ -2,53 +2,23 @@
 // EliminateDuplicateArcs merges or keeps apart.
 #include "tfsg.h"
 
+#include "graph_dump.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
 
-// One line per state: "id: word/anno p >target, ..." (">$" leaves the network).
-std::string Dump(TSubFSG& n)
-{
-    std::string out;
-    char buf[200];
-    for (int i = 0; i < n.states.length; i++) {
-        TState* s = n.states[i];
-        std::snprintf(buf, sizeof buf, "%d:", s->id);
-        out += buf;
-        for (int k = 0; k < s->arcs.length; k++) {
-            TArc* a = s->arcs[k];
-            std::snprintf(buf, sizeof buf, "%s %s%s%s %g >", k ? "," : "", a->word->word.s,
-                          a->anno->word.s ? "/" : "", a->anno->word.s ? a->anno->word.s : "", (double)a->p);
-            out += buf;
-            if (a->state) {
-                std::snprintf(buf, sizeof buf, "%d", a->state->id);
-                out += buf;
-            } else {
-                out += "$";
-            }
-        }
-        out += "\n";
-    }
-    return out;
-}
+using graph_dump::Build;
+using graph_dump::Dump;
 
-struct Net {
-    TFSG g{mbstring("<<g>>"), TSubFSG::EqNorm};
-    TState* S(int i)
-    {
-        while (g.states.length <= i) g.AddState();
-        return g.states[i];
-    }
-};
-
-TEST(MixTest, AddFlattensMixtureStatesAndSortSumsSharedMembers)
+TEST(TMix, FlattensMixtureStatesAndReusesStatesWhateverTheWeights)
 {
-    Net n;
-    TState* t1 = n.S(1);
-    TState* t2 = n.S(2);
-    TState* t3 = n.S(3);
+    TFSG g("g", TSubFSG::EqNorm);
+    TState* t1 = graph_dump::StateAt(&g, 1);
+    TState* t2 = graph_dump::StateAt(&g, 2);
+    TState* t3 = graph_dump::StateAt(&g, 3);
     TMix* m1 = new TMix();
     m1->Add(t1, 0.5f);
     m1->Add(t2, 0.5f);
@@ -56,10 +26,11 @@ TEST(MixTest, AddFlattensMixtureStatesAndSortSumsSharedMembers)
     m2->Add(t3, 0.5f);
     m2->Add(t2, 0.5f);
     m2->Sort();
-    TState* s1 = n.g.GetMix(m1);
-    TState* s2 = n.g.GetMix(m2);
+    TState* s1 = g.GetMix(m1);
+    TState* s2 = g.GetMix(m2);
     ASSERT_NE(s1, s2);
 
+    // Members of mixture states are added in their place; Sort sums shares.
     TMix m;
     m.Add(s1, 0.5f);
     m.Add(s2, 0.5f);
@@ -79,122 +50,60 @@ TEST(MixTest, AddFlattensMixtureStatesAndSortSumsSharedMembers)
     e.Sort();
     EXPECT_EQ(e[1].state, nullptr);
     EXPECT_EQ(e.Key(), (unsigned long)((2u * 17u) * 48923u + 17u * 100000u));
-    EXPECT_EQ(TMix().Key(), 0ul);
-    n.g.EliminateDuplicateArcs(); // releases the mixtures
-}
 
-TEST(MixTest, EqualityIgnoresWeightsAndGetMixReusesTheFirstState)
-{
-    Net n;
-    TMix* a = new TMix();
-    a->Add(n.S(1), 0.75f);
-    a->Add(n.S(2), 0.25f);
     TMix* b = new TMix();
-    b->Add(n.S(1), 0.1f);
-    b->Add(n.S(2), 0.9f);
-    EXPECT_TRUE(*a == *b);
-    EXPECT_EQ(a->Key(), b->Key());
-    TState* first = n.g.GetMix(a);
-    EXPECT_EQ(n.g.GetMix(b), first); // b is consumed
-    EXPECT_EQ(first->mix, a);
-    n.g.EliminateDuplicateArcs();
+    b->Add(t1, 0.1f);
+    b->Add(t2, 0.9f);
+    EXPECT_TRUE(*m1 == *b);
+    EXPECT_EQ(g.GetMix(b), s1); // b is consumed
+    EXPECT_EQ(s1->mix, m1);
+    g.EliminateDuplicateArcs(); // releases the mixtures
 }
 
-TEST(DeterminizeTest, RunIntoTwoTargetsBuildsWeightedMixture)
+TEST(EliminateDuplicateArcs, RunIntoTwoTargetsBuildsAWeightedMixture)
 {
-    Net n;
-    n.S(0)->AddArc(n.S(1), 0.3f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(2), 0.1f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(nullptr, 0.6f, "b", nullptr, OpNone);
-    n.S(1)->AddArc(nullptr, 1.0f, "x", nullptr, OpNone);
-    n.S(2)->AddArc(nullptr, 1.0f, "y", nullptr, OpNone);
-    n.g.EliminateDuplicateArcs();
-    // t1 and t2 are now unreachable and compacted away.
-    EXPECT_EQ(Dump(n.g), "0: b 0.6 >$, a 0.4 >1\n1: x 0.75 >$, y 0.25 >$\n");
-    const float P = 0.3f + 0.1f;
-    EXPECT_EQ(n.g.states[1]->arcs[0]->p, 0.3f / P);
-    EXPECT_EQ(n.g.states[1]->arcs[1]->p, 0.1f / P);
-    EXPECT_EQ(n.g.states[1]->mix, nullptr);
-    EXPECT_EQ(n.g.mixes, nullptr);
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: a->1@0.3, a->2@0.1, b->*@0.6; 1: x->*; 2: y->*");
+    g.EliminateDuplicateArcs();
+    // The former targets are unreachable now and compacted away.
+    EXPECT_EQ(Dump(&g), "0: b->*@0.6, a->1@0.4\n1: x->*@0.75, y->*@0.25\n");
+    EXPECT_EQ(g.states[1]->arcs[0]->p, 0.3f / (0.3f + 0.1f));
+    EXPECT_EQ(g.states[1]->arcs[1]->p, 0.1f / (0.3f + 0.1f));
+    EXPECT_EQ(g.states[1]->mix, nullptr);
+    EXPECT_EQ(g.mixes, nullptr);
 }
 
-TEST(DeterminizeTest, LaterRunOverSameTargetsReusesStateUnchanged)
-{
-    Net n;
-    n.S(0)->AddArc(n.S(1), 0.3f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(2), 0.1f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(1), 0.1f, "b", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(2), 0.5f, "b", nullptr, OpNone);
-    n.S(1)->AddArc(nullptr, 1.0f, "x", nullptr, OpNone);
-    n.S(2)->AddArc(nullptr, 1.0f, "y", nullptr, OpNone);
-    n.g.EliminateDuplicateArcs();
-    EXPECT_EQ(Dump(n.g), "0: a 0.4 >1, b 0.6 >1\n1: x 0.75 >$, y 0.25 >$\n");
-}
-
-TEST(DeterminizeTest, DuplicateArcsGiveOneMemberMixture)
-{
-    Net n;
-    n.S(0)->AddArc(n.S(1), 0.5f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(1), 0.5f, "a", nullptr, OpNone);
-    n.S(1)->AddArc(nullptr, 1.0f, "x", nullptr, OpNone);
-    n.g.EliminateDuplicateArcs();
-    EXPECT_EQ(Dump(n.g), "0: a 1 >1\n1: x 1 >$\n");
-}
-
-TEST(DeterminizeTest, FinalRunsMergeWithoutMixtureOrCompaction)
-{
-    Net n;
-    n.S(0)->AddArc(nullptr, 0.3f, "", nullptr, OpNone);
-    n.S(0)->AddArc(nullptr, 0.2f, "", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(1), 0.5f, "a", nullptr, OpNone);
-    n.S(1)->AddArc(nullptr, 1.0f, "", nullptr, OpNone);
-    n.S(2); // unreachable: survives because nothing was mixed
-    n.g.EliminateDuplicateArcs();
-    EXPECT_EQ(Dump(n.g), "0: a 0.5 >1,  0.5 >$\n1:  1 >$\n2:\n");
-}
-
-// Arcs with one word that differ in one other respect stay apart.
-TEST(DeterminizeTest, RunsSplitOnAnnotationOpNeedtrAndFinality)
+TEST(EliminateDuplicateArcs, Runs)
 {
     struct Case {
-        const char* name;
-        const char* anno2;
-        Op op2;
-        int needtr2;
-        bool final2;
+        const char* what;
+        const char* in;
+        const char* out;
     } cases[] = {
-        {"annotation", "X", OpNone, 0, false},
-        {"operator", nullptr, OpStar, 0, false},
-        {"needtr", nullptr, OpNone, 1, false},
-        {"finality", nullptr, OpNone, 0, true},
+        {"a later run over the same targets reuses the state unchanged",
+         "0: a->1@0.3, a->2@0.1, b->1@0.1, b->2@0.5; 1: x->*; 2: y->*",
+         "0: a->1@0.4, b->1@0.6\n1: x->*@0.75, y->*@0.25\n"},
+        {"duplicate arcs give a one-member mixture", "0: a->1@0.5, a->1@0.5; 1: x->*", "0: a->1@1\n1: x->*@1\n"},
+        {"final runs merge without a mixture, so nothing is compacted",
+         "0: _->*@0.3, _->*@0.2, a->1@0.5; 1: _->*; 2:", "0: a->1@0.5, _->*@0.5\n1: _->*@1\n2:\n"},
+        {"mixture states are determinised in the same pass",
+         "0: a->1@0.5, a->2@0.5; 1: x->3; 2: x->4; 3: y->*; 4: z->*",
+         "0: a->1@1\n1: x->2@1\n2: y->*@0.5, z->*@0.5\n"},
+        {"annotation splits a run", "0: a->1@0.5, a/X->2@0.5; 1: x->*; 2: y->*",
+         "0: a->1@0.5, a/X->2@0.5\n1: x->*@1\n2: y->*@1\n"},
+        {"operator splits a run", "0: a->1@0.5, a*->2@0.5; 1: x->*; 2: y->*",
+         "0: a->1@0.5, a*->2@0.5\n1: x->*@1\n2: y->*@1\n"},
+        {"needtr splits a run", "0: a->1@0.5, a!->2@0.5; 1: x->*; 2: y->*",
+         "0: a->1@0.5, a!->2@0.5\n1: x->*@1\n2: y->*@1\n"},
+        {"finality splits a run", "0: _->1@0.5, _->*@0.5; 1: x->*; 2: y->*",
+         "0: _->1@0.5, _->*@0.5\n1: x->*@1\n2: y->*@1\n"},
     };
     for (const Case& c : cases) {
-        Net n;
-        const char* w = c.final2 ? "" : "a";
-        n.S(0)->AddArc(n.S(1), 0.5f, w, nullptr, OpNone);
-        TArc* b = n.S(0)->AddArc(c.final2 ? nullptr : n.S(2), 0.5f, w, c.anno2, c.op2);
-        b->needtr = (unsigned char)c.needtr2;
-        n.S(1)->AddArc(nullptr, 1.0f, "x", nullptr, OpNone);
-        n.S(2)->AddArc(nullptr, 1.0f, "y", nullptr, OpNone);
-        n.g.EliminateDuplicateArcs();
-        EXPECT_EQ(n.g.states.length, 3) << c.name;
-        EXPECT_EQ(n.g.states[0]->arcs.length, 2) << c.name;
+        TFSG g("g", TSubFSG::EqNorm);
+        Build(&g, c.in);
+        g.EliminateDuplicateArcs();
+        EXPECT_EQ(Dump(&g), c.out) << c.what;
     }
-}
-
-TEST(DeterminizeTest, MixtureStatesAreDeterminisedInTheSamePass)
-{
-    // a leads to t1 and t2, which both continue with x: the mixture state's
-    // two x arcs are merged in turn.
-    Net n;
-    n.S(0)->AddArc(n.S(1), 0.5f, "a", nullptr, OpNone);
-    n.S(0)->AddArc(n.S(2), 0.5f, "a", nullptr, OpNone);
-    n.S(1)->AddArc(n.S(3), 1.0f, "x", nullptr, OpNone);
-    n.S(2)->AddArc(n.S(4), 1.0f, "x", nullptr, OpNone);
-    n.S(3)->AddArc(nullptr, 1.0f, "y", nullptr, OpNone);
-    n.S(4)->AddArc(nullptr, 1.0f, "z", nullptr, OpNone);
-    n.g.EliminateDuplicateArcs();
-    EXPECT_EQ(Dump(n.g), "0: a 1 >1\n1: x 1 >2\n2: y 0.5 >$, z 0.5 >$\n");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // graph_dump.h: a compact text notation for networks, so that tests of the
 // graph passes can build their input and check their output in one line per
-// state.
+// state; and the small helpers those tests share.
 //
 //   "0: a->1@0.5, b/X->*@0.5\n1: _->*"
 //
@@ -19,8 +19,13 @@
 
 #include "tfsg.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -81,14 +86,6 @@ inline std::string Dump(TSubFSG* g, bool probs = true)
     return out;
 }
 
-inline std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
-
 // The state with id `id`, adding states to g until it exists. Meant for
 // freshly built networks, where ids equal indices.
 inline TState* StateAt(TSubFSG* g, int id)
@@ -99,78 +96,143 @@ inline TState* StateAt(TSubFSG* g, int id)
 
 // Adds the states and arcs written in the notation to g (whose initial state
 // already exists). Throws std::invalid_argument on malformed text.
-inline void Build(TSubFSG* g, const std::string& text)
+inline void Build(TSubFSG* g, std::string text)
 {
-    std::vector<std::string> lines;
-    std::string cur;
-    for (char c : text) {
-        if (c == '\n' || c == ';') {
-            lines.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    lines.push_back(cur);
-    for (const std::string& raw : lines) {
-        std::string line = Trim(raw);
-        if (line.empty()) continue;
+    for (char& c : text)
+        if (c == ';') c = '\n';
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
         size_t colon = line.find(':');
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
         if (colon == std::string::npos) throw std::invalid_argument("no state id in: " + line);
-        TState* from = StateAt(g, std::atoi(line.substr(0, colon).c_str()));
-        std::string rest = line.substr(colon + 1);
-        size_t pos = 0;
-        while (pos <= rest.size()) {
-            size_t comma = rest.find(", ", pos);
-            std::string arc = Trim(rest.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
-            pos = comma == std::string::npos ? rest.size() + 1 : comma + 2;
-            if (arc.empty()) continue;
-            size_t arrow = arc.find("->");
+        TState* from = StateAt(g, std::atoi(line.c_str()));
+        std::string rest = line.substr(colon + 1) + ", ";
+        for (size_t pos = 0, comma; (comma = rest.find(", ", pos)) != std::string::npos; pos = comma + 2) {
+            std::string arc = rest.substr(pos, comma - pos);
+            if (arc.find_first_not_of(' ') == std::string::npos) continue;
+            size_t arrow = arc.find("->"), at = arc.find('@', arrow);
             if (arrow == std::string::npos) throw std::invalid_argument("no -> in arc: " + arc);
-            std::string left = arc.substr(0, arrow), right = arc.substr(arrow + 2);
-            std::string anno;
-            bool has_anno = false;
-            size_t slash = left.find('/');
-            if (slash != std::string::npos && slash > 0) {
-                anno = left.substr(slash + 1);
-                has_anno = true;
-                left = left.substr(0, slash);
-            }
-            unsigned char needtr = 0;
-            if (left.size() > 1 && left.back() == '!') {
-                needtr = 1;
-                left.pop_back();
-            }
-            Op op = OpNone;
-            if (left.size() > 1) {
-                char m = left.back();
-                if (m == '?') op = OpOpt;
-                if (m == '+') op = OpPlus;
-                if (m == '*') op = OpStar;
-                if (op != OpNone) left.pop_back();
-            }
-            float p = 1.0f;
-            size_t at = right.find('@');
-            if (at != std::string::npos) {
-                p = std::strtof(right.substr(at + 1).c_str(), nullptr);
-                right = right.substr(0, at);
-            }
-            right = Trim(right);
-            TState* to = right == "*" ? nullptr : StateAt(g, std::atoi(right.c_str()));
-            mbstring a = has_anno ? mbstring(anno.c_str()) : mbstring();
-            TArc* made;
-            if (left == "_")
-                made = from->AddNullArc(to, p, a);
-            else if (left[0] == '$')
-                made = from->AddExternArc(to, p, mbstring(left.c_str() + 1), a, op);
-            else if (left[0] == '<')
-                made = from->AddInternArc(to, p, mbstring(left.c_str()), a, op);
-            else
-                made = from->AddArc(to, p, mbstring(left.c_str()), a, op);
+            std::string left = arc.substr(arc.find_first_not_of(' '), arrow - arc.find_first_not_of(' '));
+            std::string right = arc.substr(arrow + 2, at == std::string::npos ? std::string::npos : at - arrow - 2);
+            size_t slash = left.find('/', 1);
+            std::string annotext = slash == std::string::npos ? "" : left.substr(slash + 1);
+            mbstring anno = slash == std::string::npos ? mbstring() : mbstring(annotext.c_str());
+            left = left.substr(0, slash);
+            unsigned char needtr = left.size() > 1 && left.back() == '!';
+            if (needtr) left.pop_back();
+            const std::string ops = "?+*";
+            Op op = left.size() > 1 && ops.find(left.back()) != std::string::npos
+                        ? (Op)((int)OpOpt + (int)ops.find(left.back()))
+                        : OpNone;
+            if (op != OpNone) left.pop_back();
+            float p = at == std::string::npos ? 1.0f : std::strtof(arc.c_str() + at + 1, nullptr);
+            TState* to = right.find('*') != std::string::npos ? nullptr : StateAt(g, std::atoi(right.c_str()));
+            TArc* made = left == "_"      ? from->AddNullArc(to, p, anno)
+                         : left[0] == '$' ? from->AddExternArc(to, p, mbstring(left.c_str() + 1), anno, op)
+                         : left[0] == '<' ? from->AddInternArc(to, p, mbstring(left.c_str()), anno, op)
+                                          : from->AddArc(to, p, mbstring(left.c_str()), anno, op);
             made->op = op;
             made->needtr = needtr;
         }
     }
+}
+
+// The message f throws, or "(no error)".
+inline std::string Thrown(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (char* msg) {
+        return msg;
+    }
+    return "(no error)";
+}
+
+// What f prints on standard output.
+inline std::string Captured(const std::function<void()>& f)
+{
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// Collects warnings in KsMsgBuf for the life of the object.
+struct WarningsCollected {
+    int saved = warnings;
+    WarningsCollected()
+    {
+        warnings = 1;
+        KsMsgBuf[0] = 0;
+    }
+    ~WarningsCollected() { warnings = saved; }
+    std::string Text() const { return KsMsgBuf; }
+};
+
+inline std::vector<std::string> Words(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// Whether network n accepts the words, following empty words and, through
+// the intern table of its normalised FSG, intern references. A configuration
+// is the return state of every open call (null: the caller ends too), then
+// the current state; the empty configuration has left the main network.
+inline bool Accepts(TSubFSG* n, const std::vector<std::string>& words)
+{
+    using Config = std::vector<TState*>;
+    auto empty = [](const TWord* w) { return w->kind == TWord::Word && (!w->word.s || !*w->word.s); };
+    auto leave = [](Config c) {
+        while (!c.empty() && !c.back()) c.pop_back();
+        return c;
+    };
+    auto closure = [&](std::set<Config> seen) {
+        std::vector<Config> todo(seen.begin(), seen.end());
+        while (!todo.empty()) {
+            Config c = todo.back();
+            todo.pop_back();
+            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
+                TArc* a = c.back()->arcs[j];
+                Config next = c;
+                next.back() = a->state;
+                if (a->word->kind == TWord::Intern) {
+                    int k = 0xFFFF - a->word->id;
+                    if (k < 0 || k >= n->fsg->intern_fsgs.length) {
+                        ADD_FAILURE() << "unresolved intern reference " << WordText(a->word);
+                        continue;
+                    }
+                    if (c.size() >= 64) continue;
+                    next.push_back(n->fsg->intern_fsgs[k]->Initial());
+                } else if (!empty(a->word)) {
+                    continue;
+                }
+                if (seen.insert(next = leave(next)).second) todo.push_back(next);
+            }
+        }
+        return seen;
+    };
+    std::set<Config> cur = closure({Config{n->Initial()}});
+    for (const std::string& w : words) {
+        std::set<Config> next;
+        for (const Config& c : cur)
+            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
+                TArc* a = c.back()->arcs[j];
+                if (a->word->kind != TWord::Word || empty(a->word) || w != a->word->word.s) continue;
+                Config m = c;
+                m.back() = a->state;
+                next.insert(leave(m));
+            }
+        cur = closure(next);
+    }
+    return cur.count(Config{}) > 0;
+}
+
+inline bool Accepts(TSubFSG* n, const char* sentence)
+{
+    return Accepts(n, Words(sentence));
 }
 
 } // namespace graph_dump

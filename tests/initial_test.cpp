@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -66,32 +65,6 @@ TEST(EngineBug, SurvivesStateArrayGrowth)
     TState* i1 = g.states[n + 1];
     for (int i = 1; i <= n; i++) EXPECT_EQ(g.states[i]->arcs[0]->state, i1);
     EXPECT_EQ(i1->arcs.length, n);
-}
-
-std::string Traced(TSubFSG* g, void (*pass)(TSubFSG*))
-{
-    int saved = dbglevel;
-    dbglevel = 1;
-    ::testing::internal::CaptureStdout();
-    pass(g);
-    std::string out = ::testing::internal::GetCapturedStdout();
-    dbglevel = saved;
-    return out;
-}
-
-std::string TraceLine(const char* tag, const char* what, int states)
-{
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%-5s %-25s for %-15s %4d states\n", tag, what, "g", states);
-    return buf;
-}
-
-TEST(EngineBug, Traces)
-{
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, "0: a->0, _->*");
-    EXPECT_EQ(Traced(&g, [](TSubFSG* n) { n->EngineBug(); }),
-              TraceLine("Enter", "EngineBug", 1) + TraceLine("Exit", "EngineBug", 2));
 }
 
 } // namespace
