@@ -34,38 +34,42 @@ std::string Message()
 }
 
 // A grammar file loaded through KsLoadFSG, unloaded at the end.
-class Loaded {
-public:
-    Loaded(const std::string& main, const std::vector<std::string>& interns = {})
+struct Loaded {
+    Loaded(const std::string& main)
     {
-        fsg_build::Write(main, interns, file);
-        rc = KsLoadFSG(file.c_str(), &fsg);
+        fsg_build::Write(main, {}, file);
+        EXPECT_EQ(KsLoadFSG(file.c_str(), &fsg), 0) << Message();
     }
     ~Loaded() { KsUnloadFSG(fsg); }
     fsg_build::TempFile file;
     void* fsg = nullptr;
-    int rc = -1;
 };
 
-TEST(Runtime, LoadingAMissingFileStoresNothing)
+// The translation of words (with vocabulary tags if given), "(none)" for
+// none, or "error <rc>"; the result is the caller's to free.
+std::string Translation(void* fsg, Words words, char** vocabs = nullptr)
+{
+    char* t = reinterpret_cast<char*>(&t);
+    int rc = vocabs ? KsGetTranslation2(fsg, words.get(), vocabs, &t) : KsGetTranslation(fsg, words.get(), &t);
+    if (rc) return "error " + std::to_string(rc) + (t == reinterpret_cast<char*>(&t) ? "" : " (result set)");
+    std::string s = t ? t : "(none)";
+    std::free(t);
+    return s;
+}
+
+TEST(Runtime, LoadTestAndFailureConvention)
 {
     void* fsg = &fsg;
     EXPECT_EQ(KsLoadFSG("/nonexistent/dir/g.fsg", &fsg), 1000);
     EXPECT_EQ(fsg, &fsg);
     EXPECT_EQ(Message(), std::string("can't open '/nonexistent/dir/g.fsg' (") + std::strerror(ENOENT) + ")");
     EXPECT_EQ(KsUnloadFSG(nullptr), 0);
-}
 
-TEST(Runtime, TestResults)
-{
     Loaded g("0: a->1; 1: b->*");
-    ASSERT_EQ(g.rc, 0) << Message();
     struct Case {
         Words words;
         int want;
-    } cases[] = {
-        {{"a", "b"}, 2}, {{"A", "B"}, 2}, {{"a"}, 1}, {{"a", "c"}, 0}, {{}, 1}, {{"a", "b", "b"}, 0},
-    };
+    } cases[] = {{{"A", "B"}, 2}, {{"a"}, 1}, {{}, 1}, {{"a", "c"}, 0}, {{"a", "b", "b"}, 0}};
     for (Case& c : cases) {
         int result = -1;
         EXPECT_EQ(KsTest(g.fsg, c.words.get(), &result), 0);
@@ -74,77 +78,46 @@ TEST(Runtime, TestResults)
     int result = -1;
     EXPECT_EQ(KsTest(nullptr, Words{"a"}.get(), &result), 1000);
     EXPECT_EQ(result, -1);
+    std::vector<char*> many(100000, const_cast<char*>("a"));
+    many.push_back(nullptr);
+    Loaded loop("0: _->*, a->0");
+    EXPECT_EQ(KsTest(loop.fsg, many.data(), &result), 0);
+    EXPECT_EQ(result, 2);
+
+    Loaded bad("0: a/{}->*");
+    EXPECT_EQ(Translation(bad.fsg, {"a"}), "error 1000");
+    EXPECT_NE(Message(), "");
+    EXPECT_EQ(KsTest(bad.fsg, Words{"a"}.get(), &result), 1000); // KsTest runs the actions too
 }
 
-TEST(Runtime, Translations)
+TEST(Runtime, TranslationsAndVocabularies)
 {
     Loaded g("0: hello/hi->1; 1: world/{} there->*, $<rt_person>/{1} greet({})->*");
-    ASSERT_EQ(g.rc, 0) << Message();
-    char* t = nullptr;
-    EXPECT_EQ(KsGetTranslation(g.fsg, Words{"hello", "WORLD"}.get(), &t), 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t, "hi there");
-    std::free(t);
-
-    t = reinterpret_cast<char*>(&t);
-    EXPECT_EQ(KsGetTranslation(g.fsg, Words{"hello", "moon"}.get(), &t), 0);
-    EXPECT_EQ(t, nullptr);
-
-    // The vocabulary names the word's class, in any length.
+    EXPECT_EQ(Translation(g.fsg, {"hello", "WORLD"}), "hi there");
+    EXPECT_EQ(Translation(g.fsg, {"hello", "moon"}), "(none)");
     std::string longname(500, 'v');
-    Words words{"hello", "Ann"};
-    char* vocabs[] = {const_cast<char*>("greeting"), const_cast<char*>("rt_person"), nullptr};
-    t = nullptr;
-    EXPECT_EQ(KsGetTranslation2(g.fsg, words.get(), vocabs, &t), 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t, "hi greet(Ann)");
-    std::free(t);
-    char* other[] = {const_cast<char*>("greeting"), const_cast<char*>(longname.c_str()), nullptr};
-    t = reinterpret_cast<char*>(&t);
-    EXPECT_EQ(KsGetTranslation2(g.fsg, words.get(), other, &t), 0);
-    EXPECT_EQ(t, nullptr);
-    // A vocabulary list that ends early: no tags for the rest of the words.
-    char* early[] = {const_cast<char*>("greeting"), nullptr};
-    t = reinterpret_cast<char*>(&t);
-    EXPECT_EQ(KsGetTranslation2(g.fsg, words.get(), early, &t), 0);
-    EXPECT_EQ(t, nullptr);
-    t = nullptr;
-    EXPECT_EQ(KsGetTranslation2(g.fsg, Words{"hello", "<RT_PERSON>"}.get(), early, &t), 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t, "hi greet(<RT_PERSON>)");
-    std::free(t);
-}
-
-TEST(Runtime, ActionErrorsAreReported)
-{
-    Loaded g("0: a/{}->*");
-    ASSERT_EQ(g.rc, 0) << Message();
-    char* t = reinterpret_cast<char*>(&t);
-    EXPECT_EQ(KsGetTranslation(g.fsg, Words{"a"}.get(), &t), 1000);
-    EXPECT_NE(Message(), "");
-    EXPECT_EQ(t, reinterpret_cast<char*>(&t));
-    // KsTest runs the actions too.
-    int result = -1;
-    EXPECT_EQ(KsTest(g.fsg, Words{"a"}.get(), &result), 1000);
+    char* person[] = {(char*)"greeting", (char*)"rt_person", nullptr};
+    char* other[] = {(char*)"greeting", (char*)longname.c_str(), nullptr};
+    char* early[] = {(char*)"greeting", nullptr}; // no tags for the rest of the words
+    EXPECT_EQ(Translation(g.fsg, {"hello", "Ann"}, person), "hi greet(Ann)");
+    EXPECT_EQ(Translation(g.fsg, {"hello", "Ann"}, other), "(none)");
+    EXPECT_EQ(Translation(g.fsg, {"hello", "Ann"}, early), "(none)");
+    EXPECT_EQ(Translation(g.fsg, {"hello", "<RT_PERSON>"}, early), "hi greet(<RT_PERSON>)");
 }
 
 TEST(Runtime, SubStrings)
 {
     Loaded g("0: a->1@0.5, b->*@0.5; 1: _->*, b->*");
-    ASSERT_EQ(g.rc, 0) << Message();
     void* h = nullptr;
     ASSERT_EQ(KsFindSubStrs(Words{"a", "b", "b"}.get(), g.fsg, &h), 0);
-    std::vector<std::string> got;
+    std::string got;
     while (void* r = KsGetNextSubStr(h))
-        got.push_back(std::to_string(KsGetSubStrStart(r)) + "-" + std::to_string(KsGetSubStrEnd(r)) + "@" +
-                      std::to_string(KsGetSubStrProb(r) > 0.49 && KsGetSubStrProb(r) < 0.51));
-    EXPECT_EQ(got, (std::vector<std::string>{"2-2@1", "1-1@1", "0-1@1", "0-0@1"}));
-    KsFreeSubStrs(h);
-
-    ASSERT_EQ(KsFindSubStrs(Words{}.get(), g.fsg, &h), 0);
-    EXPECT_EQ(KsGetNextSubStr(h), nullptr);
+        got += std::to_string(KsGetSubStrStart(r)) + "-" + std::to_string(KsGetSubStrEnd(r)) +
+               (std::abs(KsGetSubStrProb(r) - 0.5) < 0.01 ? " " : "? ");
+    EXPECT_EQ(got, "2-2 1-1 0-1 0-0 ");
     KsFreeSubStrs(h);
     KsFreeSubStrs(nullptr);
+    EXPECT_EQ(KsGetNextSubStr(nullptr), nullptr);
 
     Loaded bad("0: a->*, _->*");
     h = &h;
@@ -157,54 +130,21 @@ TEST(Runtime, ExternRegistration)
 {
     fsg_build::TempFile file;
     fsg_build::Write("0: oslo/OSL->*, rome/ROM->*", {}, file);
-    void* a = &a;
+    void *a = &a, *b = nullptr;
     EXPECT_EQ(KsLoadExternFSG("rt_city", nullptr, &a), 0);
     EXPECT_EQ(a, nullptr);
     ASSERT_EQ(KsLoadExternFSG("rt_city", file.c_str(), &a), 0);
-    ASSERT_NE(a, nullptr);
-    void* b = nullptr;
     EXPECT_EQ(KsLoadExternFSG("<rt_city>", nullptr, &b), 0);
+    EXPECT_NE(a, nullptr);
     EXPECT_EQ(a, b);
 
     Loaded g("0: to->1; 1: $<rt_city>/dest={}->*");
-    ASSERT_EQ(g.rc, 0) << Message();
-    char* t = nullptr;
-    ASSERT_EQ(KsGetTranslation(g.fsg, Words{"to", "Rome"}.get(), &t), 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t, "dest=ROM");
-    std::free(t);
-
+    EXPECT_EQ(Translation(g.fsg, {"to", "Rome"}), "dest=ROM");
     // Unloading a cached extern grammar leaves it in the cache, usable.
     EXPECT_EQ(KsUnloadFSG(a), 0);
-    t = nullptr;
-    ASSERT_EQ(KsGetTranslation(g.fsg, Words{"to", "oslo"}.get(), &t), 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t, "dest=OSL");
-    std::free(t);
-
+    EXPECT_EQ(Translation(g.fsg, {"to", "oslo"}), "dest=OSL");
     EXPECT_EQ(KsLoadExternFSG("rt_broken", "/nonexistent/x.fsg", &b), 1000);
     EXPECT_NE(Message().find("can't open"), std::string::npos);
-}
-
-TEST(Runtime, HundredThousandWords)
-{
-    Loaded g("0: _->*, a->0");
-    ASSERT_EQ(g.rc, 0) << Message();
-    std::vector<char*> words(100000, const_cast<char*>("a"));
-    words.push_back(nullptr);
-    int result = -1;
-    EXPECT_EQ(KsTest(g.fsg, words.data(), &result), 0);
-    EXPECT_EQ(result, 2);
-}
-
-TEST(Runtime, Trivia)
-{
-    EXPECT_EQ(KsMemStats(), 0);
-    int x = 7;
-    KsDelete(&x);
-    KsDelete(nullptr);
-    EXPECT_EQ(x, 7);
-    EXPECT_EQ(KsGetNextSubStr(nullptr), nullptr);
 }
 
 } // namespace
