@@ -1,6 +1,7 @@
 // fsg_build.h: run-time test grammars. Builds a TFSG in the graph_dump
 // notation, numbers it as normalisation would, and either matches it in
-// memory or writes it to a temporary .fsg file for the loaders.
+// memory or writes it to a temporary .fsg file for the loaders; and builds
+// .fsg file images byte by byte for the reader and writer tests.
 //
 // Intern references are written "<k>" and call intern network k (the k-th
 // text passed to Make); extern references are "$<name>".
@@ -10,7 +11,9 @@
 #include "graph_dump.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -88,6 +91,96 @@ inline std::string Thrown(const std::function<void()>& f)
 inline void Fill(TStringList& l, const std::vector<const char*>& words)
 {
     for (const char* w : words) l.Add(mbstring(w));
+}
+
+// ---- file images ----
+
+using Bytes = std::vector<unsigned char>;
+
+// Little-endian image of file contents.
+struct LE {
+    Bytes b;
+    LE& i32(long v)
+    {
+        for (int k = 0; k < 4; k++) b.push_back((unsigned char)((unsigned long)v >> (8 * k)));
+        return *this;
+    }
+    LE& u16(long v) { return b.push_back((unsigned char)v), b.push_back((unsigned char)((unsigned long)v >> 8)), *this; }
+    LE& str(const std::string& s) { return b.insert(b.end(), s.begin(), s.end()), *this; }
+    LE& z(const std::string& s) { return str(s).str(std::string(1, '\0')); }
+    LE& bytes(const LE& o) { return b.insert(b.end(), o.b.begin(), o.b.end()), *this; }
+};
+
+inline int32_t At32(const Bytes& b, size_t off)
+{
+    return (int32_t)((uint32_t)b[off] | (uint32_t)b[off + 1] << 8 | (uint32_t)b[off + 2] << 16 | (uint32_t)b[off + 3] << 24);
+}
+inline void Put32(Bytes& b, size_t off, long v)
+{
+    for (int k = 0; k < 4; k++) b[off + k] = (unsigned char)((unsigned long)v >> (8 * k));
+}
+
+struct FileArc {
+    unsigned w, next;
+    int logp;
+    unsigned anno;
+};
+struct Block {
+    std::vector<long> first; // nStates entries
+    std::vector<FileArc> arcs;
+};
+// The pieces of a file; Image computes every length and count.
+struct FileSpec {
+    int flags = 0x410;
+    std::vector<Block> blocks;        // the main grammar first
+    std::vector<std::string> externs; // bare names
+    std::vector<std::string> words;   // without the null word
+    std::vector<std::string> annos;   // as stored ("" for annotation 0)
+    bool private_area = true;
+};
+
+inline Bytes Image(const FileSpec& s)
+{
+    LE in, ex, wd, an, f;
+    for (size_t k = 0; k < s.blocks.size(); k++) {
+        in.i32((long)s.blocks[k].first.size());
+        for (long first : s.blocks[k].first) in.i32(first);
+        in.i32((long)s.blocks[k].arcs.size());
+        for (const FileArc& a : s.blocks[k].arcs) in.u16(a.w).u16(a.next).u16(a.logp).u16(a.anno);
+        in.i32(k ? 0 : (long)s.annos.size()); // only the main grammar has an annotation table
+        long off = 0;
+        for (size_t j = 0; k == 0 && j < s.annos.size(); off += (long)s.annos[j++].size() + 1) in.i32(off);
+    }
+    for (const std::string& e : s.externs) ex.z(e);
+    for (const std::string& w : s.words) wd.z(w);
+    for (const std::string& a : s.annos) an.z(a);
+    f.i32(64 + 4 + (long)(in.b.size() + ex.b.size() + wd.b.size())).i32(s.private_area ? 24 + (long)an.b.size() : 0);
+    f.str("SACOKV01").i32(64).i32(6).i32(4).i32(1);
+    f.i32((long)in.b.size()).i32((long)s.blocks.size()).i32((long)ex.b.size()).i32((long)s.externs.size());
+    f.i32((long)wd.b.size()).i32((long)s.words.size()).i32(0).i32(0).i32(s.flags);
+    f.bytes(in).bytes(ex).bytes(wd);
+    if (s.private_area) f.str("02 GB   ").i32(24).i32((long)an.b.size()).i32(0).i32(0).bytes(an);
+    return f.b;
+}
+
+// The grammar whose one rule is the word "yes" with the annotation "y": 137 bytes.
+inline FileSpec OneWord()
+{
+    FileSpec s;
+    s.blocks = {{{0, 1}, {{1, 1, 0, 1}}}};
+    s.words = {"yes"};
+    s.annos = {"", "&y."};
+    return s;
+}
+
+inline Bytes Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+inline void Save(const Bytes& b, const std::string& path)
+{
+    std::ofstream(path, std::ios::binary).write((const char*)b.data(), (std::streamsize)b.size());
 }
 
 } // namespace fsg_build
