@@ -12,7 +12,6 @@ examples=${3:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # run NAME EXPECTED_STATUS ARGS... (standard input from $work/in if present)
@@ -54,10 +53,9 @@ printf 'one espresso\n' >"$work/in"
 run "translate -" 0 translate "$order" -
 expect "translate -" "2 p=0.000192822 1 regular espresso"
 
-run "test incomplete" 0 test "$order" two large
-expect "test incomplete" "1 incomplete"
-run "test rejected" 0 test "$order" please two
-expect "test rejected" "0 rejected"
+printf 'two large\nplease two\n' >"$work/in"
+run "test" 0 test "$order"
+expect "test" "1 incomplete\n0 rejected"
 
 # Accepted stretches, newest first.
 run "substrs" 0 substrs "$order" well a tea please thanks
@@ -88,19 +86,19 @@ run "list -v 2" 0 list -v 2 "$order"
 grep -q "^--- shared" "$work/out" || fail "list -v 2: no shared tables"
 
 # Errors: library messages on standard error, non-zero exits.
-run "missing file" 1 test "$work/none.fst" a
-err_has "missing file" "ksfsg: can't open '$work/none.fst' ("
 printf 'not an fsg file at all, but long enough to hold a header of sixty-four bytes\n' >"$work/bad.fst"
-run "bad file" 1 translate "$work/bad.fst" a
-err_has "bad file" "does not appear to be a valid .fsg file"
-run "unknown command" 2 frobnicate "$order"
-err_has "unknown command" "unknown command frobnicate"
-run "no file" 2 test
-err_has "no file" "no FSG file given"
-run "unknown option" 2 random --bogus "$order"
-err_has "unknown option" "unknown option --bogus"
-run "bad count" 2 random "$order" -n many
-run "bad extern" 2 test -x nofile "$order" a
+while IFS='|' read -r want text args; do
+    run "$args" "$want" $args
+    [ -z "$text" ] || err_has "$args" "$text"
+done <<END
+1|ksfsg: can't open '$work/none.fst' (|test $work/none.fst a
+1|does not appear to be a valid .fsg file|translate $work/bad.fst a
+2|unknown command frobnicate|frobnicate $order
+2|no FSG file given|test
+2|unknown option --bogus|random --bogus $order
+2||random $order -n many
+2||test -x nofile $order a
+END
 
 # Help for the tool and each command.
 run "help" 0 --help
@@ -110,8 +108,5 @@ for c in dump list test translate substrs enumerate random; do
     grep -q "^usage: ksfsg $c" "$work/out" || fail "help $c: $(head -1 "$work/out")"
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures failure(s)" >&2
-    exit 1
-fi
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "ksfsg: all checks passed"
