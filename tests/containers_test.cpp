@@ -1,6 +1,5 @@
 // Tests of the containers: array growth and editing, stable sorting, byte
-// buffers, string lists, hash-set probing and growth, the string map and
-// reference counting.
+// buffers, string lists, hash-set probing and growth and the string map.
 #include "common.h"
 
 #include <gtest/gtest.h>
@@ -122,34 +121,6 @@ TEST(MapTest, StringHashValuesAndAddOrGet)
     m.Update("absent", 3); // never inserts
     EXPECT_EQ(m.Add("x", 1), 9);
     EXPECT_EQ(m.Add("absent", 4), 4);
-}
-
-struct Counted : TCounted {
-    static int alive;
-    Counted() { alive++; }
-    ~Counted() override { alive--; }
-};
-int Counted::alive = 0;
-
-TEST(CountedTest, OwnershipAndDeleteElements)
-{
-    Counted* c = new Counted;
-    c->AddRef();
-    c->AddRef();
-    c->SubRef();
-    c->SubRef(); // never deletes
-    EXPECT_EQ(Counted::alive, 1);
-    c->AddRef();
-    c->DelRef();
-    EXPECT_EQ(Counted::alive, 0);
-
-    TArray<Counted*> a;
-    a.Add(new Counted);
-    a.Add(nullptr);
-    a.Add(new Counted);
-    a.DeleteElements();
-    EXPECT_EQ(Counted::alive, 0);
-    EXPECT_EQ(a.length, 0);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Tests of TStream: opening files (with the default-extension retry and the
-// failures), reading in pieces, escape decoding, two-byte characters, literal
-// matching, the kept buffer, and line/column positions in error messages.
+// failures), reading in pieces, escape decoding, two-byte characters
+// and line/column positions in error messages.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -75,26 +75,6 @@ TEST_F(Stream, DbcsCharactersAreOneCode)
     int l, c;
     s.Where(l, c);
     EXPECT_EQ(6, c);
-}
-
-TEST_F(Stream, LiteralsAndKeptText)
-{
-    const char text[] = "->x \\| y \t\\\n";
-    TStream s(text, (int)sizeof text - 1);
-    EXPECT_FALSE(s.Next("-x"));
-    EXPECT_TRUE(s.Keep("->"));
-    EXPECT_EQ((mbchar)'x', s.Keep());
-    EXPECT_EQ((mbchar)' ', s.Next());
-    EXPECT_FALSE(s.Peek("|")); // an escaped character is not the literal
-    EXPECT_EQ('|' | E, s.Keep());
-    mbstring first = s.GetKept();
-    EXPECT_STREQ("->x|", first.s);
-    EXPECT_FALSE(s.Peek(" y!"));
-    while (!s.End()) s.Keep();
-    s.StripTrailingKeptSpaces();
-    EXPECT_STREQ(" y", s.GetKept().s);
-    EXPECT_STREQ("->x|", first.s); // pooled tokens stay valid
-    EXPECT_EQ(0u, s.Next());
 }
 
 TEST_F(Stream, LinesAndColumns)

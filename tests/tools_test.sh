@@ -12,17 +12,14 @@ examples=${3:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+fail() { printf 'FAIL: %b\n' "$*" >&2; failures=$((failures + 1)); }
 
 # run NAME EXPECTED_STATUS ARGS... (standard input from $work/in if present)
 run() {
     local name=$1 want=$2
     shift 2
-    if [ -e "$work/in" ]; then
-        "$ksfsg" "$@" <"$work/in" >"$work/out" 2>"$work/err"
-    else
-        "$ksfsg" "$@" </dev/null >"$work/out" 2>"$work/err"
-    fi
+    [ -e "$work/in" ] || : >"$work/in"
+    "$ksfsg" "$@" <"$work/in" >"$work/out" 2>"$work/err"
     local got=$?
     rm -f "$work/in"
     [ "$got" = "$want" ] || fail "$name: exit $got, expected $want; stderr: $(cat "$work/err")"
@@ -31,17 +28,13 @@ run() {
 expect() {
     local want
     want=$(printf '%b' "$2")
-    [ "$(cat "$work/out")" = "$want" ] || fail "$1: output was:
-$(cat "$work/out")
-expected:
-$want"
+    [ "$(cat "$work/out")" = "$want" ] || fail "$1: output was:\n$(cat "$work/out")\nexpected:\n$want"
 }
 err_has() { grep -qF -- "$2" "$work/err" || fail "$1: stderr lacks '$2': $(cat "$work/err")"; }
 
-"$ksbnfc" -tr "$examples/coffee.bnf" -d "$work" >/dev/null 2>&1 || fail "coffee.bnf does not compile"
-"$ksbnfc" -en "$examples/dialer.bnf" -d "$work" >/dev/null 2>&1 || fail "dialer.bnf does not compile"
-order=$work/order.fst
-dial=$work/dial.fsg
+"$ksbnfc" -tr "$examples/coffee.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -en "$examples/dialer.bnf" -d "$work" 2>/dev/null \
+    || fail "the examples do not compile"
+order=$work/order.fst dial=$work/dial.fsg
 
 # Translations, from arguments and one per line from standard input.
 run "translate args" 0 translate "$order" "i'd" like two large lattes and a tea please
