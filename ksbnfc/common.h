@@ -266,14 +266,9 @@ public:
     // The member equal to x if any, else inserts x and returns it.
     T* Add(T* x)
     {
-        searches++;
         unsigned long key = x->Key();
-        int i = (int)(key & (unsigned long)mask);
-        while (entries[i].value) {
-            if (entries[i].key == key && *entries[i].value == *x) return entries[i].value;
-            extras++;
-            i = (i + 1) & mask;
-        }
+        int i = Probe(x, key);
+        if (entries[i].value) return entries[i].value;
         entries[i].key = key;
         entries[i].value = x;
         inuse++;
@@ -281,18 +276,7 @@ public:
         return x;
     }
     // The member equal to x, or null.
-    T* Find(T* x)
-    {
-        searches++;
-        unsigned long key = x->Key();
-        int i = (int)(key & (unsigned long)mask);
-        while (entries[i].value) {
-            if (entries[i].key == key && *entries[i].value == *x) return entries[i].value;
-            extras++;
-            i = (i + 1) & mask;
-        }
-        return nullptr;
-    }
+    T* Find(T* x) { return entries[Probe(x, x->Key())].value; }
     // Deletes every member in slot order; the slots keep their (now dangling)
     // pointers, so the set must not be used afterwards except to destroy it.
     void DeleteElements()
@@ -325,6 +309,22 @@ public:
             entries[i] = old[j];
         }
         delete[] old;
+    }
+
+private:
+    // Linear probing from the key's home slot: the slot holding the member
+    // equal to x, or the empty slot where x belongs. Counts one search and
+    // every occupied slot passed over.
+    int Probe(T* x, unsigned long key)
+    {
+        searches++;
+        int i = (int)(key & (unsigned long)mask);
+        while (entries[i].value) {
+            if (entries[i].key == key && *entries[i].value == *x) return i;
+            extras++;
+            i = (i + 1) & mask;
+        }
+        return i;
     }
 };
 

@@ -113,40 +113,58 @@ static bool MixMayReadSelf(TState* s)
     return false;
 }
 
-// Merges each run of arcs [i, j) of the sorted state s into one arc appended
-// at the end. Runs are deleted as they are found and the gap closed at once,
-// so the state's arcs stay exactly as a mixture built from s must see them.
+// End of the run of arcs of the sorted state s that starts at i and ends
+// before n: arcs that differ only in target and probability. Their summed
+// probability is left in P.
+static int RunEnd(TState* s, int i, int n, prob& P)
+{
+    TArc* a = s->arcs.elements[i];
+    P = a->p;
+    int j = i + 1;
+    for (; j < n; j++) {
+        TArc* b = s->arcs.elements[j];
+        if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
+            IsFinal(b) != IsFinal(a))
+            break;
+        P = P + b->p;
+    }
+    return j;
+}
+
+// Appends to s the one arc that replaces the run [i, j) of total probability
+// P: final runs stay final, others lead to the state of their mixture.
+static void AddMergedArc(TSubFSG* sub, TState* s, int i, int j, prob P)
+{
+    TArc* a = s->arcs.elements[i];
+    TState* T = nullptr;
+    if (!IsFinal(a)) {
+        TMix* m = new TMix();
+        for (int k = i; k < j; k++) {
+            TArc* b = s->arcs.elements[k];
+            m->Add(b->state, b->p / P);
+        }
+        m->Sort();
+        T = sub->GetMix(m);
+    }
+    TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
+    merged->needtr = a->needtr;
+}
+
+// Merges each run of arcs of the sorted state s into one arc appended at the
+// end. Runs are deleted as they are found and the gap closed at once, so the
+// state's arcs stay exactly as a mixture built from s must see them.
 static void MergeRunsInPlace(TSubFSG* sub, TState* s)
 {
     int n = s->arcs.length;
     int i = 0;
     while (i < n - 1) {
-        TArc* a = s->arcs.elements[i];
-        prob P = a->p;
-        int j = i + 1;
-        for (; j < n; j++) {
-            TArc* b = s->arcs.elements[j];
-            if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
-                IsFinal(b) != IsFinal(a))
-                break;
-            P = P + b->p;
-        }
+        prob P;
+        int j = RunEnd(s, i, n, P);
         if (j - i == 1) {
             i++;
             continue;
         }
-        TState* T = nullptr;
-        if (!IsFinal(a)) {
-            TMix* m = new TMix();
-            for (int k = i; k < j; k++) {
-                TArc* b = s->arcs.elements[k];
-                m->Add(b->state, b->p / P);
-            }
-            m->Sort();
-            T = sub->GetMix(m);
-        }
-        TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
-        merged->needtr = a->needtr;
+        AddMergedArc(sub, s, i, j, P);
         s->DelArcs(i, j - i);
         n -= j - i;
     }
@@ -171,33 +189,14 @@ void TSubFSG::EliminateDuplicateArcs()
         int w = 0;
         int i = 0;
         while (i < n) {
-            TArc* a = s->arcs.elements[i];
-            prob P = a->p;
-            int j = i + 1;
-            for (; j < n; j++) {
-                TArc* b = s->arcs.elements[j];
-                if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
-                    IsFinal(b) != IsFinal(a))
-                    break;
-                P = P + b->p;
-            }
+            prob P;
+            int j = RunEnd(s, i, n, P);
             if (j - i == 1) {
-                s->arcs.elements[w++] = a;
+                s->arcs.elements[w++] = s->arcs.elements[i];
                 i++;
                 continue;
             }
-            TState* T = nullptr;
-            if (!IsFinal(a)) {
-                TMix* m = new TMix();
-                for (int k = i; k < j; k++) {
-                    TArc* b = s->arcs.elements[k];
-                    m->Add(b->state, b->p / P);
-                }
-                m->Sort();
-                T = GetMix(m);
-            }
-            TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
-            merged->needtr = a->needtr;
+            AddMergedArc(this, s, i, j, P);
             for (int k = i; k < j; k++) delete s->arcs.elements[k];
             i = j;
         }
