@@ -9,15 +9,6 @@
 
 // ---- words ----
 
-TWord::TWord(mbstring text, int id_, Kind kind_) : word(::Copy(text.s)), id(id_), kind(kind_), copy(nullptr)
-{
-}
-
-TWord::~TWord()
-{
-    delete[] word.s;
-}
-
 int TWord::operator==(mbstring text) const
 {
     return word == text;
@@ -27,28 +18,10 @@ TWordList::TWordList(int base_, TWord::Kind kind_) : base(base_), kind(kind_)
 {
 }
 
-TWordList::~TWordList()
-{
-    DeleteElements();
-}
-
-namespace {
-
-// Index stored in the map for text, or -1; counts a search but never inserts.
-int MapFind(TMap& map, const char* text)
-{
-    map.ex->s = const_cast<char*>(text);
-    TMap::Entry* e = map.table.Find(map.ex);
-    map.ex->s = nullptr;
-    return e ? e->value : -1;
-}
-
-} // namespace
-
 TWord* TWordList::Add(mbstring text)
 {
     int i = length;
-    TWord* w = new TWord(text, base + i, kind);
+    TWord* w = new (arena.Alloc(sizeof(TWord))) TWord(arena.Copy(text.s), base + i, kind);
     (*this)[i] = w;
     // The map never holds a null key: null texts are found through index 0.
     if (w->word.s) map.Add(w->word.s, i);
@@ -59,14 +32,12 @@ TWord* TWordList::Add(int i, mbstring text, int id)
 {
     TWord*& slot = (*this)[i];
     if (slot) {
-        char* old = slot->word.s;
-        slot->word = mbstring(::Copy(text.s));
-        delete[] old;
+        slot->word = mbstring(arena.Copy(text.s));
         if (slot->word.s) map.Add(slot->word.s, i);
         if (slot->id != id) Error("id changed (id %d w->id %d)", id, slot->id);
         return slot;
     }
-    slot = new TWord(text, id, kind);
+    slot = new (arena.Alloc(sizeof(TWord))) TWord(arena.Copy(text.s), id, kind);
     if (slot->word.s) map.Add(slot->word.s, i);
     return slot;
 }
@@ -74,7 +45,7 @@ TWord* TWordList::Add(int i, mbstring text, int id)
 TWord* TWordList::Lookup(mbstring text, int add)
 {
     if (!text) return (*this)[0];
-    int i = MapFind(map, text.s);
+    int i = map.Find(text.s);
     if (i >= 0 && i < length && elements[i] && *elements[i] == text) return elements[i];
     if (i >= 0) {
         // The word at the mapped index was renamed by an indexed Add: find

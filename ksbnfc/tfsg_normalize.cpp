@@ -211,15 +211,12 @@ void TFSG::Normalize()
 
     // Unused annotations go; the kept ones move down in creation order and
     // are re-pointed in the map (removed texts keep stale map entries, which
-    // Lookup detects by comparing the text).
+    // Lookup detects by comparing the text). Dropped words stay in the
+    // list's arena until the list goes.
     int kept = 0;
     for (int i = 0; i < annos.length; i++) {
         TWord* a = annos.elements[i];
-        if (a->id != 0) {
-            annos.elements[kept++] = a;
-        } else {
-            delete a;
-        }
+        if (a->id != 0) annos.elements[kept++] = a;
     }
     for (int i = kept; i < annos.length; i++) annos.elements[i] = nullptr;
     annos.length = kept;

@@ -81,10 +81,8 @@ TDictionaryEntry* TDictionary::Entry(mbstring n)
 TDictionaryEntry* TDictionary::Find(mbstring n)
 {
     if (!n) return nullptr;
-    map.ex->s = n.s;
-    TMap::Entry* e = map.table.Find(map.ex);
-    map.ex->s = nullptr;
-    return e ? elements[e->value] : nullptr;
+    int i = map.Find(n.s);
+    return i >= 0 ? elements[i] : nullptr;
 }
 
 void TDictionary::Add(mbstring n, TRule* rule, int intermediate)
