@@ -23,6 +23,17 @@ bool IsReference(const TArc* a)
     return a->word->kind == TWord::Intern && a->op == OpNone;
 }
 
+// Makes sure list has the text of w, as list.Lookup(w->word, 1) does. A word
+// of the list itself (its id is its index in the words and annotations
+// lists) needs no look-up: its text is present and mapped to an index
+// holding that text, so Lookup would neither add nor re-map anything. The
+// look-up is skipped because its probing is fixed and slow on clustered keys.
+void EnsureText(TWordList& list, TWord* w)
+{
+    if (w->id >= 0 && w->id < list.length && list.elements[w->id] == w) return;
+    list.Lookup(w->word, 1);
+}
+
 } // namespace
 
 // ---- recursion check ----
@@ -124,8 +135,8 @@ void TSubFSG::Expand(int p)
             if (!IsReference(a)) {
                 stack[top].j++;
                 if (w->kind == TWord::Word && a->op == OpNone) {
-                    f->words.Lookup(w->word, 1);
-                    f->annos.Lookup(a->anno->word, 1);
+                    EnsureText(f->words, w);
+                    EnsureText(f->annos, a->anno);
                 }
                 continue;
             }
