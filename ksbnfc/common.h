@@ -565,7 +565,7 @@ const mbchar KS_ESCAPED = 0x80000000u;
 // Tokens handed out by GetKept belong to the stream and die with it.
 class TStream {
 public:
-    TStringList pool;      // every token handed out
+    TArena pool;           // every token handed out
     char* fn;              // file name in messages (owned)
     mbstring stream;       // the whole text, NUL-terminated for files
     mbstring pos;          // next character

@@ -284,7 +284,7 @@ mbstring TBNFStream::MakeRuleName()
     char name[32];
     snprintf(name, sizeof name, "<_rule%d>", ruleno);
     ruleno++;
-    return pool.Add(mbstring(name));
+    return pool.Copy(name);
 }
 
 // ---- statements ----

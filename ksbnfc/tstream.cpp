@@ -223,11 +223,16 @@ void TStream::PutKept(const char* s)
     for (const unsigned char* q = reinterpret_cast<const unsigned char*>(s); *q; q++) kept.Add(*q);
 }
 
-// The pool takes the buffer as it is: sized for two bytes a code, it is
-// rarely more than twice the text and saves a copy per token.
+// Tokens are many and all die with the stream, so they come from its arena,
+// sized exactly: a grammar of 65,000 words makes as many tokens.
 mbstring TStream::GetKept()
 {
-    char* buf = new char[2 * (size_t)kept.length + 1];
+    size_t n = 1;
+    for (int i = 0; i < kept.length; i++) {
+        unsigned int v = kept.elements[i];
+        n += v == 0 ? 0 : (v & 0xFF00u) ? 2 : 1;
+    }
+    char* buf = static_cast<char*>(pool.Alloc(n));
     char* out = buf;
     for (int i = 0; i < kept.length; i++) {
         unsigned int v = kept.elements[i];
@@ -236,10 +241,8 @@ mbstring TStream::GetKept()
         *out++ = (char)(v & 0xFF);
     }
     *out = 0;
-    mbstring r(buf);
-    pool[pool.length] = r;
     kept.Clear();
-    return r;
+    return mbstring(buf);
 }
 
 void TStream::StripTrailingKeptSpaces()
