@@ -4,27 +4,32 @@
 // trule_compile.cpp.
 #include "trule.h"
 
-TPhraseItem::TPhraseItem(mbstring w, mbstring a, int t)
-    : word(Copy(w.s)), anno(Copy(a.s)), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone)
+TPhraseItem::TPhraseItem(char* w, char* a, int t)
+    : word(w), anno(a), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone)
 {
 }
 
-TPhraseItem::~TPhraseItem()
+TPhraseItem* TPhraseItem::Make(mbstring w, mbstring a, int t)
 {
-    delete[] word.s;
-    delete[] anno.s;
+    size_t lw = w.s ? std::strlen(w.s) + 1 : 0;
+    size_t la = a.s ? std::strlen(a.s) + 1 : 0;
+    char* block = static_cast<char*>(::operator new(sizeof(TPhraseItem) + lw + la));
+    char* texts = block + sizeof(TPhraseItem);
+    char* wc = w.s ? static_cast<char*>(std::memcpy(texts, w.s, lw)) : nullptr;
+    char* ac = a.s ? static_cast<char*>(std::memcpy(texts + lw, a.s, la)) : nullptr;
+    return new (block) TPhraseItem(wc, ac, t);
 }
 
 TPhraseItem* TPhrase::AddTerminal(mbstring word, mbstring anno)
 {
-    TPhraseItem* item = new TPhraseItem(word, anno, 1);
+    TPhraseItem* item = TPhraseItem::Make(word, anno, 1);
     Add(item);
     return item;
 }
 
 TPhraseItem* TPhrase::AddNonterminal(mbstring name)
 {
-    TPhraseItem* item = new TPhraseItem(name, mbstring(), 0);
+    TPhraseItem* item = TPhraseItem::Make(name, mbstring(), 0);
     Add(item);
     return item;
 }

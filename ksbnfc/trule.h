@@ -12,7 +12,9 @@ class TDictionary;
 // ---- phrases and rules ----
 
 // One element of a phrase: a word (terminal) or a nonterminal name. Holds its
-// own copies of the texts it is given.
+// own copies of the texts it is given, in the item's own block: a grammar
+// has an item for every word it spells out, and one allocation each instead
+// of two halves the parser's time in the allocator.
 class TPhraseItem {
 public:
     mbstring word; // the word, or the nonterminal name with its brackets
@@ -21,10 +23,16 @@ public:
     unsigned char needtr; // translation needed as an argument of the rule's translation
     Op op;
 
-    TPhraseItem(mbstring word, mbstring anno, int terminal);
-    ~TPhraseItem();
+    // A new item with copies of word and anno; free it with delete.
+    static TPhraseItem* Make(mbstring word, mbstring anno, int terminal);
     TPhraseItem(const TPhraseItem&) = delete;
     TPhraseItem& operator=(const TPhraseItem&) = delete;
+    // The block is larger than the object, so it must not be freed with the
+    // size of one.
+    static void operator delete(void* p) { ::operator delete(p); }
+
+private:
+    TPhraseItem(char* word, char* anno, int terminal);
 };
 
 // Owns its items. The Add operations return the new item so that the parser
