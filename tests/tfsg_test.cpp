@@ -92,12 +92,12 @@ TEST(TState, Accepting)
 TEST(TArc, Orderings)
 {
     // Arcs with given word, annotation and target ids (target -1: none).
-    struct Spec {
+    struct ArcCase {
         int word, anno, target;
         float p;
     };
     struct Case {
-        Spec a, b;
+        ArcCase a, b;
         int sign, sign2;
     } cases[] = {
         {{3, 9, 7, 1}, {5, 0, 2, 1}, -1, -1},      // word first
@@ -109,7 +109,7 @@ TEST(TArc, Orderings)
     };
     TFSG g("g", TSubFSG::EqNorm);
     TWordList w(0, TWord::Word);
-    auto make = [&](const Spec& s) {
+    auto make = [&](const ArcCase& s) {
         TWord* word = w.Add(w.length, "w", s.word);
         TWord* anno = w.Add(w.length, "n", s.anno);
         TState* to = s.target < 0 ? nullptr : graph_dump::StateAt(&g, s.target);
