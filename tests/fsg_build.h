@@ -78,15 +78,7 @@ inline void Write(const std::string& main, const std::vector<std::string>& inter
     delete g;
 }
 
-inline std::string Thrown(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (char* msg) {
-        return msg;
-    }
-    return "(no error)";
-}
+using graph_dump::Thrown;
 
 inline void Fill(TStringList& l, const std::vector<const char*>& words)
 {
