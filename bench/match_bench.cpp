@@ -1,14 +1,17 @@
 // match_bench.cpp: per-call time of KsTest and KsGetTranslation on grammars
 // of "call NAME" with 1,000 and with 65,000 alternative names, and the ratio
 // of the two sizes: finding a word's arcs must not depend on how many
-// alternatives a state has.
+// alternatives a state has. Also the bundled examples, compiled from
+// examples/: coffee orders translated, dialling commands tested.
 #include "tfsg.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -87,6 +90,80 @@ void BM_KsGetTranslation(benchmark::State& state)
     }
 }
 BENCHMARK(BM_KsGetTranslation)->Arg(1000)->Arg(65000);
+
+// Compiles examples/<bnf> with the given mode switch into a temporary
+// directory and loads root, with the externs it names; exits on failure.
+void* LoadExample(const char* bnf, const char* mode, const char* root)
+{
+    static char dir[] = "/tmp/ksbnfc_match_bench_XXXXXX";
+    static bool made = mkdtemp(dir) != nullptr;
+    std::string src = std::string(KSBNFC_SOURCE_DIR "/examples/") + bnf;
+    KsArg args[] = {{const_cast<char*>("bnfFile"), (long)src.c_str()},
+                    {const_cast<char*>("fsgDirectory"), (long)dir},
+                    {const_cast<char*>(mode), 1}};
+    void* fsg = nullptr;
+    std::string file = std::string(dir) + "/" + root;
+    if (!made || KsCompileGrammar(3, args) >= 1000 || KsLoadFSG(file.c_str(), &fsg) != 0) {
+        std::fprintf(stderr, "match_bench: %s: %s\n", bnf, KsMsgBuf);
+        std::exit(1);
+    }
+    static_cast<TFSG*>(fsg)->LoadExterns(file.c_str(), 0);
+    return fsg;
+}
+
+// Word strings, one per line of a text, split at blanks.
+struct Sentences {
+    std::vector<std::vector<std::string>> words;
+    std::vector<std::vector<char*>> ptrs;
+    explicit Sentences(const std::string& text)
+    {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream in(line);
+            words.emplace_back();
+            for (std::string w; in >> w;) words.back().push_back(w);
+        }
+        for (auto& s : words) {
+            ptrs.emplace_back();
+            for (auto& w : s) ptrs.back().push_back(const_cast<char*>(w.c_str()));
+            ptrs.back().push_back(nullptr);
+        }
+    }
+};
+
+void BM_CoffeeTranslation(benchmark::State& state)
+{
+    static void* fsg = LoadExample("coffee.bnf", "trMode", "order.fst");
+    std::ifstream in(KSBNFC_SOURCE_DIR "/examples/coffee.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    static Sentences orders(text.str());
+    size_t k = 0;
+    for (auto _ : state) {
+        char* t = nullptr;
+        KsGetTranslation(fsg, orders.ptrs[k].data(), &t);
+        if (!t) state.SkipWithError("no translation");
+        std::free(t);
+        k = (k + 1) % orders.ptrs.size();
+    }
+}
+BENCHMARK(BM_CoffeeTranslation);
+
+void BM_DialerTest(benchmark::State& state)
+{
+    static void* contact = LoadExample("contacts.bnf", "enMode", "contact.fsg");
+    static void* fsg = LoadExample("dialer.bnf", "enMode", "dial.fsg");
+    static Sentences commands("call anna berg at home\ndial oh two double seven five\nredial\n");
+    (void)contact;
+    size_t k = 0;
+    for (auto _ : state) {
+        int result = 0;
+        KsTest(fsg, commands.ptrs[k].data(), &result);
+        if (result != 2) state.SkipWithError("not accepted");
+        k = (k + 1) % commands.ptrs.size();
+    }
+}
+BENCHMARK(BM_DialerTest);
 
 // Prints as usual and keeps each run's processor time per call for the
 // ratios (less disturbed by other load on the machine than wall time).
