@@ -13,9 +13,12 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 # Install into a scratch prefix and build a C program against it.
 rm -rf build/install-test
 cmake --install build --prefix "$PWD/build/install-test" >/dev/null
-cmake -S tests/install -B build/install-test/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install-test"
+cmake -S tests/install -B build/install-test/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install-test" \
+    -DKSBNFC_API_EXAMPLE="$PWD/build/install-test/share/doc/ksbnfc/api_example.c"
 cmake --build build/install-test/consumer
 build/install-test/consumer/testinstall
+# The program of docs/api.md, as installed, compiles, loads, tests, translates and searches.
+build/install-test/consumer/api_example examples/coffee.bnf build/install-test/order.fst
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
