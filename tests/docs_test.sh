@@ -194,7 +194,12 @@ for doc in "$docs"/*.md; do
         bytes:*) bytes_equal ;;
         include:*) block_equals "$docs/$markargs"; fsg="" ;;
         output:*) output_equals "$markargs"; fsg="" ;;
-        :sentences) while IFS= read -r claim; do check "$claim"; done <"$work/block" ;;
+        :sentences)
+            claimline=$((lineno - $(wc -l <"$work/block")))
+            while IFS= read -r claim; do
+                where="$name.md:$claimline" claimline=$((claimline + 1))
+                check "$claim"
+            done <"$work/block" ;;
         *) fsg="" ;;
         esac
         mark=""
