@@ -1,6 +1,7 @@
 // ksfsg.cpp: the run-time tool's command line. Parses the subcommand and
 // its options into an FsgRequest and hands it to FsgMain (ksfsg_main.cpp).
 #include "ksfsg_main.h"
+#include "ksfsg_export.h"
 
 #include <cerrno>
 #include <climits>
@@ -21,6 +22,7 @@ const char kUsage[] =
     "  substrs FILE [WORDS...]    the stretches of the words the grammar accepts\n"
     "  enumerate FILE             the accepted sentences\n"
     "  random FILE                random sentences with their probabilities\n"
+    "  export --format F FILE     the FSG as recogniser, acceptor or Graphviz text\n"
     "\n"
     "Run 'ksfsg COMMAND --help' for the options of a command.\n";
 
@@ -105,6 +107,7 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (cmd == "export") return ExportCommand(argc - 1, argv + 1, stdout, stderr);
     const Command* command = nullptr;
     for (const Command& c : kCommands)
         if (cmd == c.name) command = &c;

@@ -1,0 +1,92 @@
+// fsg_export.h: writes a loaded FSG in the text formats other tools read:
+// the recogniser's text FSG ("sphinx"), a finite-state toolkit acceptor with
+// its symbol table ("openfst") and a Graphviz drawing ("dot"). Flatten, which
+// the writers share, is also what the speech tool hands to the recogniser.
+//
+// Every entry point reports failure by throwing ksexport::Error with a text
+// that names what went wrong (an unresolvable extern, a recursive
+// sub-grammar, a word the format cannot hold).
+#ifndef KSBNFC_EXPORT_FSG_EXPORT_H
+#define KSBNFC_EXPORT_FSG_EXPORT_H
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ksexport {
+
+struct Error : std::runtime_error {
+    explicit Error(const std::string& text) : std::runtime_error(text) {}
+};
+
+enum class Format { Sphinx, OpenFst, Dot };
+
+// "sphinx", "openfst" or "dot"; false for anything else.
+bool ParseFormat(const std::string& name, Format* format);
+
+struct Options {
+    // Intern sub-FSGs and extern grammars are copied into the network in
+    // place of the arcs that call them. Without splicing such an arc stays
+    // one arc labelled "<NAME>" (externs) or "<intern#K>" (interns); the
+    // drawing then also shows each intern network on its own.
+    bool splice = true;
+    // Words lower-cased in the current code page (recogniser dictionaries).
+    bool lower = false;
+    // Where the grammar was loaded from: externs not registered yet are read
+    // from NAME plus this file's extension beside it, as the run time does.
+    std::string source;
+    // Extern grammars registered (name, file) before anything is looked up.
+    std::vector<std::pair<std::string, std::string>> externs;
+    // Name written into the output; empty: the source's base name.
+    std::string name;
+    // Splicing copies a sub-grammar for every call: a bound on the result.
+    size_t max_states = 4000000;
+};
+
+// One network flattened to numbered states. A word of -1 is a null arc.
+struct Arc {
+    int from;
+    int to;
+    int word;   // index into Graph::words, or -1
+    int anno;   // index into Graph::annos, or -1 for none
+    double p;   // linear probability as stored
+};
+
+// A network as drawn: part 0 is the grammar itself; further parts are intern
+// networks kept apart by Options::splice = false. Each has one start and one
+// final state without outgoing arcs; the states of a part are contiguous.
+struct Part {
+    std::string name;
+    int first;    // first state
+    int count;    // number of states, its final state included
+    int start;
+    int final_state;
+};
+
+struct Graph {
+    std::vector<std::string> words; // distinct texts, in order of first use
+    std::vector<std::string> annos; // distinct annotation texts
+    std::vector<Arc> arcs;          // grouped by source state, in stored order
+    std::vector<Part> parts;
+    int states = 0;
+    int codepage = 0;               // of the texts (the grammar's)
+};
+
+// Flattens a grammar handle from KsLoadFSG (or a TFSG) into a Graph.
+Graph Flatten(void* fsg, const Options& options);
+
+// The text of g in the format; for OpenFst the symbol table goes to
+// *symbols (required then). Only part 0 is written, except in a drawing.
+std::string Write(const Graph& g, Format format, const std::string& name, std::string* symbols);
+
+// Flatten + Write for a loaded grammar.
+std::string Export(void* fsg, Format format, const Options& options, std::string* symbols = nullptr);
+
+// Loads options.source, exports it and releases it again.
+std::string ExportFile(Format format, const Options& options, std::string* symbols = nullptr);
+
+} // namespace ksexport
+
+#endif // KSBNFC_EXPORT_FSG_EXPORT_H
