@@ -19,6 +19,15 @@ cmake --build build/install-test/consumer
 build/install-test/consumer/testinstall
 # The program of docs/api.md, as installed, compiles, loads, tests, translates and searches.
 build/install-test/consumer/api_example examples/coffee.bnf build/install-test/order.fst
+# The Python module, where it was built, imported from the scratch install.
+site=$(sed -n 's/^KSBNFC_PYTHON_SITE:[A-Z]*=//p' build/CMakeCache.txt)
+python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' build/CMakeCache.txt)
+if [ -n "$site" ] && [ -d "build/install-test/$site/ksbnfc" ]; then
+    (cd build/install-test && PYTHONPATH="$PWD/$site" "$python" -c \
+        "import ksbnfc, os; assert ksbnfc.__file__.startswith(os.getcwd()), ksbnfc.__file__; print(ksbnfc.load(ksbnfc.compile('../../examples/coffee.bnf', 'translation')['order']).translate('two large lattes please'))")
+else
+    echo "Python module not built: its install check is skipped"
+fi
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"

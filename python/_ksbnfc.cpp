@@ -1,0 +1,459 @@
+// _ksbnfc.cpp: the C++ half of the Python module: compiles grammars, loads
+// FSG files and matches word strings against them, handing Python plain
+// bytes, numbers and tuples. The Python half (ksbnfc/__init__.py) turns them
+// into keyword arguments, text, named tuples and exceptions.
+//
+// The library keeps process-wide state (the code page, the message buffers,
+// the extern cache, std::rand), so every call runs under one lock: exclusive
+// for everything that writes that state, shared for matching. Matching runs
+// with the GIL released; the lock is only ever taken after the GIL is let go
+// or while it is held, never the GIL while holding the lock.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "tfsg.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace py = pybind11;
+
+namespace {
+
+// Whether matching may run on several threads at once: it needs matching to
+// leave the loaded grammar (and the extern cache) untouched.
+const bool kSharedMatching = false;
+
+std::shared_mutex library;
+
+// A library failure, with the library's text; ksbnfc.Error on the Python side.
+class Failure : public std::runtime_error {
+public:
+    explicit Failure(const std::string& text) : std::runtime_error(text) {}
+};
+
+// Runs work and turns the library's thrown texts into Failure.
+template <class F> auto Guard(F&& work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (char* msg) {
+        std::string text(msg ? msg : "unknown error");
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        throw Failure(text);
+    }
+}
+
+// The code page a call runs in; the previous one comes back afterwards.
+class CodePageScope {
+public:
+    explicit CodePageScope(unsigned long cp) : saved(ks_get_cp())
+    {
+        if (cp && cp != saved) ks_set_cp(cp);
+    }
+    ~CodePageScope()
+    {
+        if (ks_get_cp() != saved) ks_set_cp(saved);
+    }
+    CodePageScope(const CodePageScope&) = delete;
+    CodePageScope& operator=(const CodePageScope&) = delete;
+
+private:
+    unsigned long saved;
+};
+
+typedef std::vector<std::string> Words;
+
+void ToList(const Words& words, TStringList& list)
+{
+    for (const std::string& w : words) list.Add(mbstring(w.c_str()));
+}
+
+py::object Bytes(const char* s)
+{
+    if (!s) return py::none();
+    return py::bytes(s);
+}
+
+// A loaded grammar. Owns its TFSG unless the extern cache holds it too.
+class Grammar {
+public:
+    Grammar(const std::string& path, unsigned long cp) : path(path)
+    {
+        std::unique_lock<std::shared_mutex> hold(library);
+        Guard([&] {
+            if (cp) ks_set_cp(cp);
+            TFSG* f = new TFSG(mbstring(path.c_str()), TSubFSG::EqNorm);
+            try {
+                f->ReadFile(path.c_str(), 0);
+            } catch (char*) {
+                delete f;
+                throw;
+            }
+            g = f;
+        });
+    }
+    ~Grammar()
+    {
+        std::unique_lock<std::shared_mutex> hold(library);
+        if (g && g->refcnt <= 0) delete g;
+    }
+    Grammar(const Grammar&) = delete;
+    Grammar& operator=(const Grammar&) = delete;
+
+    unsigned long CodePage() const { return (unsigned long)g->codepage; }
+    int Flags() const { return g->flags; }
+
+    // Registers every extern the grammar names from the files beside it.
+    void LoadExterns()
+    {
+        py::gil_scoped_release nogil;
+        std::unique_lock<std::shared_mutex> hold(library);
+        CodePageScope cp(CodePage());
+        Guard([&] { g->LoadExterns(path.c_str(), 0); });
+    }
+
+    // 2: accepted, 1: a continuation would be, 0: rejected.
+    int Test(const Words& words)
+    {
+        int prefix = 0;
+        double p = Matching([&] {
+            TStringList list;
+            ToList(words, list);
+            mbstring out;
+            double r = g->Match(list, nullptr, out, &prefix);
+            delete[] out.s;
+            return r;
+        });
+        return p > 0 ? 2 : prefix ? 1 : 0;
+    }
+
+    // (probability, translation or None); probability 0 when rejected.
+    py::tuple Translate(const Words& words, const Words& vocabs)
+    {
+        std::string text;
+        bool has_text = false;
+        double p = Matching([&] {
+            TStringList list, tags;
+            ToList(words, list);
+            for (const std::string& v : vocabs) tags.Add(mbstring(("<" + v + ">").c_str()));
+            return MatchText(list, vocabs.empty() ? nullptr : &tags, text, has_text);
+        });
+        return py::make_tuple(p, has_text ? Bytes(text.c_str()) : py::none());
+    }
+
+    // (start, end, probability, translation or None) in the library's order:
+    // the latest start first.
+    py::list SubStrings(const Words& words)
+    {
+        struct Found {
+            int start, end;
+            double p;
+            bool has_text;
+            std::string text;
+        };
+        std::vector<Found> found;
+        Matching([&] {
+            TStringList list;
+            ToList(words, list);
+            SubStrsHandler h;
+            for (int s = 0; s < list.length; s++) g->SubStrs(list, &h, s, s, 1.0, g->Initial(), nullptr);
+            while (MySubStrTuple* t = h.getNext()) {
+                Found f{t->start_index, t->end_index, t->prob, false, std::string()};
+                TStringList part;
+                for (int i = f.start; i <= f.end && i < list.length; i++) part.Add(list.elements[i]);
+                MatchText(part, nullptr, f.text, f.has_text);
+                found.push_back(std::move(f));
+            }
+            return 0.0;
+        });
+        py::list out;
+        for (const Found& f : found)
+            out.append(py::make_tuple(f.start, f.end, f.p, f.has_text ? Bytes(f.text.c_str()) : py::none()));
+        return out;
+    }
+
+    // The accepted sentences as the library's enumeration lists them, at
+    // most `limit` of them. The enumeration prints on standard output, so
+    // the process's descriptor 1 goes to a scratch file meanwhile; the GIL
+    // stays held so that no Python thread prints into it.
+    py::list Sentences(int limit, int max_words, int max_loops, bool full)
+    {
+        std::unique_lock<std::shared_mutex> hold(library);
+        CodePageScope cp(CodePage());
+        std::FILE* scratch = std::tmpfile();
+        if (!scratch) throw Failure("can't create a temporary file for the sentences");
+        std::fflush(stdout);
+        int saved = dup(1);
+        dup2(fileno(scratch), 1);
+        std::string error;
+        try {
+            Guard([&] { g->Enumerate(0, 0, full, max_loops, max_words); });
+        } catch (const Failure& f) {
+            error = f.what();
+        }
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        py::list lines;
+        std::rewind(scratch);
+        std::string line;
+        for (int c; (int)py::len(lines) < limit && (c = std::fgetc(scratch)) != EOF;) {
+            if (c != '\n') {
+                line += (char)c;
+                continue;
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            lines.append(py::bytes(line));
+            line.clear();
+        }
+        std::fclose(scratch);
+        if (!error.empty()) throw Failure(error);
+        return lines;
+    }
+
+    // n random sentences drawn as `ksfsg random` draws them: std::rand
+    // seeded with `seed`, an arc by its probability, calls followed.
+    py::list Random(int n, unsigned seed)
+    {
+        std::vector<std::pair<double, Words>> drawn;
+        {
+            py::gil_scoped_release nogil;
+            std::unique_lock<std::shared_mutex> hold(library);
+            Guard([&] {
+                std::srand(seed);
+                for (int i = 0; i < n; i++) {
+                    Words w;
+                    double p = RandomSentence(w);
+                    drawn.emplace_back(p, std::move(w));
+                }
+            });
+        }
+        py::list out;
+        for (auto& d : drawn) {
+            py::list w;
+            for (const std::string& s : d.second) w.append(py::bytes(s));
+            out.append(py::make_tuple(d.first, w));
+        }
+        return out;
+    }
+
+    // Word texts by id (entry 0 is the empty word; a slot a file leaves
+    // empty is None), and the extern names by position.
+    py::list WordTexts(int which) const
+    {
+        std::shared_lock<std::shared_mutex> hold(library);
+        const TWordList& list = which == 0 ? g->words : g->externs;
+        py::list out;
+        for (int i = 0; i < list.length; i++) {
+            const TWord* w = list.elements[i];
+            out.append(w ? Bytes(w->word.s) : py::none());
+        }
+        return out;
+    }
+
+    // The main network then each intern network: (name, states), a state
+    // being its arcs (target or -1 for the end, word kind, word id, word
+    // text, annotation text, probability).
+    py::list Networks() const
+    {
+        std::shared_lock<std::shared_mutex> hold(library);
+        py::list out;
+        auto network = [&](TSubFSG* sub, const char* name) {
+            py::list states;
+            if (sub)
+                for (int i = 0; i < sub->states.length; i++) {
+                    TState* s = sub->states.elements[i];
+                    py::list arcs;
+                    for (int j = 0; j < s->arcs.length; j++) {
+                        TArc* a = s->arcs.elements[j];
+                        const char* kind = a->word->kind == TWord::Intern   ? "intern"
+                                           : a->word->kind == TWord::Extern ? "extern"
+                                           : a->word->id == 0               ? "null"
+                                                                            : "word";
+                        arcs.append(py::make_tuple(a->state ? a->state->id : -1, kind, a->word->id,
+                                                   Bytes(a->word->word.s), Bytes(a->anno->word.s),
+                                                   (double)a->p));
+                    }
+                    states.append(arcs);
+                }
+            out.append(py::make_tuple(name, states));
+        };
+        network(g, "main");
+        for (int i = 0; i < g->intern_fsgs.length; i++) {
+            std::string name = "intern #" + std::to_string(i);
+            network(g->intern_fsgs.elements[i], name.c_str());
+        }
+        return out;
+    }
+
+private:
+    // Runs a match with the GIL released, in the grammar's code page: shared
+    // with other matches when that is safe and the code page is current,
+    // else alone.
+    template <class F> double Matching(F&& work)
+    {
+        py::gil_scoped_release nogil;
+        if (kSharedMatching) {
+            std::shared_lock<std::shared_mutex> hold(library);
+            if (ks_get_cp() == CodePage()) return Guard(work);
+        }
+        std::unique_lock<std::shared_mutex> hold(library);
+        CodePageScope cp(CodePage());
+        return Guard(work);
+    }
+
+    double MatchText(TStringList& list, TStringList* tags, std::string& text, bool& has_text)
+    {
+        int prefix = 0;
+        mbstring out;
+        double p = g->Match(list, tags, out, &prefix);
+        has_text = p > 0;
+        if (out.s) text = out.s;
+        delete[] out.s;
+        return p;
+    }
+
+    // One walk from the initial state, drawing each arc by its probability.
+    // Intern calls go into the calling grammar's sub-networks, extern
+    // references into the registered extern grammar (unregistered ones
+    // stay their bracketed names, which is what matches them then).
+    double RandomSentence(Words& words)
+    {
+        const int kMaxArcs = 100000;
+        struct Call {
+            TFSG* g;   // the caller, whose sub-networks the walk returns to
+            TState* to;
+        };
+        std::vector<Call> calls; // innermost last
+        TFSG* in = g;
+        TState* s = g->Initial();
+        double p = 1;
+        for (int steps = 0;; steps++) {
+            if (!s) {
+                if (calls.empty()) return p;
+                in = calls.back().g;
+                s = calls.back().to;
+                calls.pop_back();
+                continue;
+            }
+            if (steps > kMaxArcs) Error("random sentence longer than %d arcs", kMaxArcs);
+            if (s->arcs.length == 0) Error("state %d has no arcs", s->id);
+            double r = std::rand() * (1.0 / 2147483648.0);
+            TArc* a = nullptr;
+            for (int i = 0; i < s->arcs.length; i++) {
+                a = s->arcs.elements[i];
+                r -= a->p;
+                if (r < 0) break;
+            }
+            p *= a->p;
+            TWord* w = a->word;
+            TSubFSG* callee = nullptr;
+            TFSG* callee_in = in;
+            if (w->kind == TWord::Intern) {
+                callee = w->id >= 0 && w->id < in->intern_fsgs.length ? in->intern_fsgs.elements[w->id] : nullptr;
+                if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
+            } else if (w->kind == TWord::Extern && w->word.s) {
+                TFSG* x = TFSG::Extern(w->word.s, nullptr);
+                if (x && x->states.length > 0) callee = callee_in = x;
+            }
+            if (callee) {
+                calls.push_back(Call{in, a->state});
+                in = callee_in;
+                s = callee->Initial();
+                continue;
+            }
+            if (w->id != 0 && w->word.s) words.push_back(w->word.s);
+            s = a->state;
+        }
+    }
+
+    std::string path;
+    TFSG* g = nullptr;
+};
+
+// Registers an extern grammar in the process-wide cache (loading it from
+// path unless the name is registered already).
+void RegisterExtern(const std::string& name, const std::string& path, unsigned long cp)
+{
+    py::gil_scoped_release nogil;
+    std::unique_lock<std::shared_mutex> hold(library);
+    Guard([&] {
+        if (cp) ks_set_cp(cp);
+        TFSG::Extern(name.c_str(), path.c_str());
+    });
+}
+
+bool ExternRegistered(const std::string& name)
+{
+    std::shared_lock<std::shared_mutex> hold(library);
+    return TFSG::Extern(name.c_str(), nullptr) != nullptr;
+}
+
+// Compiles with KsCompileGrammar: the file names and the integer parameters
+// in the given order. Returns the warnings text (tab-indented lines).
+std::string CompileGrammar(const std::string& bnf_file, const std::string& fsg_directory,
+                    const std::vector<std::pair<std::string, long>>& ints)
+{
+    py::gil_scoped_release nogil;
+    std::unique_lock<std::shared_mutex> hold(library);
+    std::vector<KsArg> args;
+    args.push_back(KsArg{const_cast<char*>("bnfFile"), reinterpret_cast<long>(bnf_file.c_str())});
+    args.push_back(KsArg{const_cast<char*>("fsgDirectory"), reinterpret_cast<long>(fsg_directory.c_str())});
+    for (const auto& kv : ints) args.push_back(KsArg{const_cast<char*>(kv.first.c_str()), kv.second});
+    int rc = KsCompileGrammar((int)args.size(), args.data());
+    std::string text(KsMsgBuf);
+    if (rc == 1000) {
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        throw Failure(text);
+    }
+    return rc == 1 ? text : std::string();
+}
+
+unsigned long GetCodePage()
+{
+    std::shared_lock<std::shared_mutex> hold(library);
+    return ks_get_cp();
+}
+
+void SetCodePage(unsigned long cp)
+{
+    std::unique_lock<std::shared_mutex> hold(library);
+    ks_set_cp(cp);
+}
+
+} // namespace
+
+PYBIND11_MODULE(_ksbnfc, m)
+{
+    m.doc() = "C++ half of ksbnfc; use the ksbnfc package instead.";
+    py::register_exception<Failure>(m, "Failure");
+    m.attr("shared_matching") = kSharedMatching;
+
+    m.def("compile", &CompileGrammar, py::arg("bnf_file"), py::arg("fsg_directory"), py::arg("ints"));
+    m.def("register_extern", &RegisterExtern, py::arg("name"), py::arg("path"), py::arg("code_page"));
+    m.def("extern_registered", &ExternRegistered, py::arg("name"));
+    m.def("code_page", &GetCodePage);
+    m.def("set_code_page", &SetCodePage, py::arg("code_page"));
+
+    py::class_<Grammar>(m, "Grammar")
+        .def(py::init<const std::string&, unsigned long>(), py::arg("path"), py::arg("code_page"),
+             py::call_guard<py::gil_scoped_release>())
+        .def_property_readonly("code_page", &Grammar::CodePage)
+        .def_property_readonly("flags", &Grammar::Flags)
+        .def("load_externs", &Grammar::LoadExterns)
+        .def("test", &Grammar::Test)
+        .def("translate", &Grammar::Translate)
+        .def("substrings", &Grammar::SubStrings)
+        .def("sentences", &Grammar::Sentences)
+        .def("random", &Grammar::Random)
+        .def("word_texts", &Grammar::WordTexts)
+        .def("networks", &Grammar::Networks);
+}
