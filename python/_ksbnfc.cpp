@@ -11,6 +11,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "fsg_export.h"
 #include "tfsg.h"
 
 #include <cstdio>
@@ -85,7 +86,9 @@ py::object Bytes(const char* s)
 // A loaded grammar. Owns its TFSG unless the extern cache holds it too.
 class Grammar {
 public:
-    Grammar(const std::string& path, unsigned long cp) : path(path)
+    // A grammar from the FSG file at path; from_file says whether the file
+    // stays there (externs beside it can be found later).
+    Grammar(const std::string& path, unsigned long cp, bool from_file) : path(path), from_file(from_file)
     {
         std::unique_lock<std::shared_mutex> hold(library);
         Guard([&] {
@@ -245,6 +248,33 @@ public:
         return out;
     }
 
+    // (text, symbol table or None) of the grammar in an export format.
+    // Splicing may load extern grammars into the cache, so it runs alone.
+    py::tuple Export(const std::string& format_name, bool splice, bool lower, const std::string& name)
+    {
+        ksexport::Format format;
+        if (!ksexport::ParseFormat(format_name, &format))
+            throw py::value_error("format must be 'sphinx', 'openfst' or 'dot', not '" + format_name + "'");
+        std::string text, symbols;
+        {
+            py::gil_scoped_release nogil;
+            std::unique_lock<std::shared_mutex> hold(library);
+            CodePageScope cp(CodePage());
+            ksexport::Options o;
+            o.splice = splice;
+            o.lower = lower;
+            o.source = from_file ? path : std::string();
+            o.name = name;
+            try {
+                Guard([&] { text = ksexport::Export(g, format, o, &symbols); });
+            } catch (const ksexport::Error& e) {
+                throw Failure(e.what());
+            }
+        }
+        return py::make_tuple(py::bytes(text),
+                              format == ksexport::Format::OpenFst ? py::object(py::bytes(symbols)) : py::none());
+    }
+
     // Word texts by id (entry 0 is the empty word; a slot a file leaves
     // empty is None), and the extern names by position.
     py::list WordTexts(int which) const
@@ -376,6 +406,7 @@ private:
     }
 
     std::string path;
+    bool from_file;
     TFSG* g = nullptr;
 };
 
@@ -444,7 +475,8 @@ PYBIND11_MODULE(_ksbnfc, m)
     m.def("set_code_page", &SetCodePage, py::arg("code_page"));
 
     py::class_<Grammar>(m, "Grammar")
-        .def(py::init<const std::string&, unsigned long>(), py::arg("path"), py::arg("code_page"),
+        .def(py::init<const std::string&, unsigned long, bool>(), py::arg("path"), py::arg("code_page"),
+             py::arg("from_file"),
              py::call_guard<py::gil_scoped_release>())
         .def_property_readonly("code_page", &Grammar::CodePage)
         .def_property_readonly("flags", &Grammar::Flags)
@@ -454,6 +486,7 @@ PYBIND11_MODULE(_ksbnfc, m)
         .def("substrings", &Grammar::SubStrings)
         .def("sentences", &Grammar::Sentences)
         .def("random", &Grammar::Random)
+        .def("export", &Grammar::Export)
         .def("word_texts", &Grammar::WordTexts)
         .def("networks", &Grammar::Networks);
 }

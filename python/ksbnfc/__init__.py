@@ -358,13 +358,13 @@ def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
             raise ValueError("externs=True needs a file: give the externs by name")
         path = _scratch_copy(bytes(source), ".fsg")
         try:
-            grammar = _call(_ksbnfc.Grammar, path, 0, names={path: "<bytes>"}, file="<bytes>")
+            grammar = _call(_ksbnfc.Grammar, path, 0, False, names={path: "<bytes>"}, file="<bytes>")
         finally:
             os.unlink(path)
         shown = "<bytes>"
     else:
         path = shown = os.fspath(source)
-        grammar = _call(_ksbnfc.Grammar, path, 0, file=path)
+        grammar = _call(_ksbnfc.Grammar, path, 0, True, file=path)
     fsg = Fsg(grammar, shown)
     if externs is True:
         _call(grammar.load_externs)
@@ -478,9 +478,27 @@ class Fsg:
         return [(p, [self._decode(w) for w in words])
                 for p, words in _call(self._g.random, int(n), int(seed) & 0xFFFFFFFF)]
 
-    def export(self, format: str) -> str:
-        """The text of the grammar in the `sphinx`, `openfst` or `dot` format."""
-        raise NotImplementedError("export is not available in this build")
+    def export(self, format: str, *, splice: bool = True, lower: bool = False,
+               name: Optional[str] = None) -> str:
+        """The grammar as text, as `ksfsg export --format FORMAT` writes it:
+        "sphinx" (the recogniser's text FSG), "openfst" (an acceptor for
+        `fstcompile --acceptor`, symbols from export_symbols) or "dot" (a
+        Graphviz drawing).
+
+        With `splice` sub-grammar and extern calls are copied in place of
+        their arcs (externs not registered are read from beside the file,
+        as load(externs=True) does); without it they stay arcs labelled
+        <NAME>. `lower` lower-cases the words; `name` is the grammar name
+        written (default: the file's base name)."""
+        return self._export(format, splice, lower, name)[0]
+
+    def export_symbols(self, *, splice: bool = True, lower: bool = False) -> str:
+        """The symbol table that goes with export("openfst")."""
+        return self._export("openfst", splice, lower, None)[1]
+
+    def _export(self, format, splice, lower, name):
+        text, symbols = _call(self._g.export, format, bool(splice), bool(lower), name or "")
+        return self._decode(text), self._decode(symbols)
 
     @property
     def flags(self) -> Flag:

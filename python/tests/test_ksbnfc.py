@@ -16,6 +16,7 @@ import ksbnfc
 from ksbnfc import Result
 
 TOOL = os.environ.get("KSBNFC_TOOL", "ksbnfc")
+KSFSG = os.environ.get("KSBNFC_KSFSG", "ksfsg")
 EXAMPLES = os.environ.get("KSBNFC_EXAMPLES",
                           os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
 
@@ -265,10 +266,33 @@ def test_inspection(order):
                 elif a.kind == "word":
                     assert order.words[a.word_id] == a.word
     assert any(a.annotation for net in nets for arcs in net.states for a in arcs)
-    with pytest.raises(NotImplementedError):
-        order.export("dot")
     with pytest.raises(TypeError):
         order.test(b"two lattes")
+
+
+# (grammar, format, keywords of export, switches of ksfsg export)
+EXPORTS = [
+    ("order.fst", "sphinx", {}, []),
+    ("order.fst", "dot", {"splice": False}, ["--no-splice"]),
+    ("order.fst", "openfst", {"lower": True, "name": "coffee"}, ["--lower", "--name", "coffee"]),
+    ("dial.fsg", "sphinx", {}, []),
+]
+
+
+@pytest.mark.parametrize("grammar,format,kw,switches", EXPORTS)
+def test_export_gives_the_tools_text(built, tmp_path, grammar, format, kw, switches):
+    g = ksbnfc.load(built / grammar)
+    cmd = [KSFSG, "export", "--format", format, *switches, str(built / grammar),
+           "-o", str(tmp_path / "out")]
+    if format == "openfst":
+        cmd += ["--symbols", str(tmp_path / "syms")]
+    subprocess.run(cmd, check=True, capture_output=True)
+    assert g.export(format, **kw) == (tmp_path / "out").read_text(encoding="cp1252")
+    if format == "openfst":
+        kw.pop("name")
+        assert g.export_symbols(**kw) == (tmp_path / "syms").read_text(encoding="cp1252")
+    with pytest.raises(ValueError):
+        g.export("png")
 
 
 @pytest.mark.parametrize("cp,name", [(1252, "cp1252"), (850, "cp850"), (932, "cp932"),
