@@ -54,35 +54,50 @@ class Error(Exception):
 
 
 class CompileWarning(UserWarning):
-    """A warning of the grammar compiler."""
+    """A warning of the grammar compiler; `file`, `line` and `column` say
+    where, when the compiler names a place (None otherwise)."""
+
+    def __init__(self, message: str):
+        super().__init__(message)
+        self.message = message
+        self.file, self.line, self.column = _place(message)
 
 
-# The places the library's messages name, most specific first.
+# The places the library's messages name: the first one given.
 _PLACES = [
-    re.compile(r'.* in "(?P<file>[^"]*)", line (?P<line>\d+), column (?P<column>\d+)', re.S),
-    re.compile(r'(?P<file>[^:\s][^:]*):(?P<line>\d+):(?P<column>\d+): .*', re.S),
-    re.compile(r'.* in "(?P<file>[^"]*)", line (?P<line>\d+)', re.S),
-    re.compile(r"(?:can't open|can't read) '(?P<file>[^']*)'.*", re.S),
-    re.compile(r"'(?P<file>[^']*)' is (?:truncated|corrupt).*", re.S),
-    re.compile(r"(?P<file>\S.*) does not appear to be a valid \.fsg file", re.S),
+    re.compile(r' in "(?P<file>[^"]*)", line (?P<line>\d+)(?:, column (?P<column>\d+))?'),
+    re.compile(r'^(?P<file>[^:\s][^:]*):(?P<line>\d+):(?P<column>\d+): '),
+    re.compile(r"(?:can't open|can't read) '(?P<file>[^']*)'"),
+    re.compile(r"^'(?P<file>[^']*)' is (?:truncated|corrupt)"),
+    re.compile(r"^(?P<file>\S.*) does not appear to be a valid \.fsg file"),
+    re.compile(r", line (?P<line>\d+), column (?P<column>\d+)"),
 ]
+
+
+def _place(text: str):
+    """(file, line, column) that a library message names, None where not."""
+    for pattern in _PLACES:
+        m = pattern.search(text)
+        if m:
+            found = m.groupdict()
+            line, column = found.get("line"), found.get("column")
+            return found.get("file"), int(line) if line else None, int(column) if column else None
+    return None, None, None
+
+
+def _rename(text: str, names: Optional[dict]) -> str:
+    for scratch, shown in (names or {}).items():
+        text = text.replace(scratch, shown)
+    return text
 
 
 def _error(text: str, names: Optional[dict] = None, file: Optional[str] = None) -> Error:
     """An Error from a library message; `names` maps scratch file names the
     library saw to the names the caller knows; `file` is the file the call
     was reading, for messages that name none."""
-    for scratch, shown in (names or {}).items():
-        text = text.replace(scratch, shown)
-    for pattern in _PLACES:
-        m = pattern.fullmatch(text)
-        if m:
-            found = m.groupdict()
-            line = found.get("line")
-            column = found.get("column")
-            return Error(text, found["file"], int(line) if line else None,
-                         int(column) if column else None)
-    return Error(text, file)
+    text = _rename(text, names)
+    place = _place(text)
+    return Error(text, place[0] or file, place[1], place[2])
 
 
 def _call(fn, *args, names=None, file=None):
@@ -226,9 +241,9 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
         os.mkdir(target)
         names[target + "/"] = ""
         found = _call(_ksbnfc.compile, bnf, target, ints, names=names)
-        for line in found.splitlines():
+        for line in _rename(found, names).splitlines():
             if line.strip():
-                _warnings.warn(line.strip(), CompileWarning, stacklevel=2)
+                _warnings.warn(CompileWarning(line.strip()), stacklevel=2)
         made = sorted(f for f in os.listdir(target) if f.endswith(ext))
         results = {f[:-len(ext)]: os.path.join(target, f) for f in made}
         if roots is not None:

@@ -15,7 +15,12 @@ class Error(Exception):
     def __init__(self, message: str, file: Optional[str] = ..., line: Optional[int] = ...,
                  column: Optional[int] = ...) -> None: ...
 
-class CompileWarning(UserWarning): ...
+class CompileWarning(UserWarning):
+    message: str
+    file: Optional[str]
+    line: Optional[int]
+    column: Optional[int]
+    def __init__(self, message: str) -> None: ...
 
 class Flag(enum.IntFlag):
     ALLOW_SILENCES: int

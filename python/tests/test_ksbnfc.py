@@ -135,6 +135,9 @@ def test_compile_text_and_roots(tmp_path):
 def test_warnings_go_through_the_warnings_module():
     with pytest.warns(ksbnfc.CompileWarning, match="<spare> defined but not used"):
         ksbnfc.compile("<<a>> = x .\n<spare> = y .\n")
+    with pytest.warns(ksbnfc.CompileWarning, match="empty rule ignored") as found:
+        ksbnfc.compile("<<a>> = x | y .\n<<b>> = y | .\n")
+    assert [(w.message.line, w.message.column) for w in found] == [(2, 12)]
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         ksbnfc.compile("<<a>> = x .\n")
