@@ -1,0 +1,114 @@
+// ksspeech.cpp: the speech tool's command line. Parses the options into a
+// SpeechRequest and hands it to SpeechMain (speech_main.cpp).
+#include "speech_main.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "usage: ksspeech [options] GRAMMAR [TRANSLATION.fst] AUDIO...\n"
+    "Recognises speech with a grammar and prints, for each recording, the words,\n"
+    "whether the grammar accepts them, their translation and the time taken.\n"
+    "GRAMMAR is a grammar source, compiled here (engine FSG for the search,\n"
+    "translation FSG for the meaning), or a compiled .fsg or .fst; after a\n"
+    ".fsg, a .fst gives the meaning. AUDIO is a .wav file or raw 16 kHz 16-bit\n"
+    "mono samples; - reads standard input.\n"
+    "\n"
+    "  --root NAME          the root rule, for a grammar with several\n"
+    "  --model DIR          acoustic model folder\n"
+    "                       (default /usr/share/pocketsphinx/model/en-us/en-us)\n"
+    "  --model-dict FILE    the model's dictionary\n"
+    "                       (default /usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict)\n"
+    "  --dict FILE          pronunciations of further words, 'word PHONES' a line\n"
+    "                       (repeatable)\n"
+    "  --no-espeak          no espeak-ng pronunciation of words missing from the\n"
+    "                       dictionaries\n"
+    "  --extern NAME=FILE, -x NAME=FILE\n"
+    "                       the extern grammar NAME: a compiled file or a grammar\n"
+    "                       source (repeatable); by default NAME.bnf, .fst or .fsg\n"
+    "                       beside the grammar\n"
+    "  --nbest N            take the first of the N best hypotheses that the\n"
+    "                       grammar accepts (default 1)\n"
+    "  --json               one JSON object a recording\n"
+    "  -v                   the recogniser's own log on standard error\n"
+    "  -h, --help           this text\n";
+
+int Usage(const std::string& msg)
+{
+    std::fprintf(stderr, "ksspeech: %s\nRun 'ksspeech --help' for usage.\n", msg.c_str());
+    return 2;
+}
+
+bool Compiled(const std::string& path, const char* ext)
+{
+    size_t n = std::strlen(ext);
+    return path.size() > n && path.compare(path.size() - n, n, ext) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SpeechRequest r;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto value = [&](std::string& to) {
+            if (!next) return false;
+            to = next;
+            i++;
+            return true;
+        };
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--root") {
+            if (!value(r.root)) return Usage("--root needs a rule name");
+        } else if (a == "--model") {
+            if (!value(r.model)) return Usage("--model needs a folder");
+        } else if (a == "--model-dict") {
+            if (!value(r.model_dict)) return Usage("--model-dict needs a file");
+        } else if (a == "--dict") {
+            std::string d;
+            if (!value(d)) return Usage("--dict needs a file");
+            r.dicts.push_back(d);
+        } else if (a == "--no-espeak") {
+            r.espeak = false;
+        } else if (a == "--extern" || a == "-x") {
+            std::string x;
+            size_t eq = std::string::npos;
+            if (value(x)) eq = x.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 == x.size()) return Usage(a + " needs NAME=FILE");
+            r.externs.emplace_back(x.substr(0, eq), x.substr(eq + 1));
+        } else if (a == "--nbest") {
+            std::string n;
+            char* end = nullptr;
+            errno = 0;
+            long v = value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
+            if (n.empty() || errno || *end || v < 1 || v > 1000) return Usage("--nbest needs a number from 1 to 1000");
+            r.nbest = (int)v;
+        } else if (a == "--json") {
+            r.json = true;
+        } else if (a == "-v") {
+            r.verbose = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Usage("unknown option " + a);
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.empty()) return Usage("no grammar given");
+    r.grammar = args[0];
+    size_t first = 1;
+    if ((Compiled(r.grammar, ".fsg") || Compiled(r.grammar, ".fst")) && args.size() > 1 && Compiled(args[1], ".fst")) {
+        r.translation = args[1];
+        first = 2;
+    }
+    r.recordings.assign(args.begin() + (long)first, args.end());
+    if (r.recordings.empty()) return Usage("no recording given");
+    return SpeechMain(r, stdout, stderr);
+}

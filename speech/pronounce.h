@@ -1,0 +1,28 @@
+// pronounce.h: pronunciations for grammar words the recogniser's dictionary
+// lacks: entries of the user's dictionary files, and the letter-to-sound
+// rules of espeak-ng, whose phoneme mnemonics are mapped to the phone set of
+// the US English acoustic model.
+#ifndef KSBNFC_SPEECH_PRONOUNCE_H
+#define KSBNFC_SPEECH_PRONOUNCE_H
+
+#include <map>
+#include <string>
+
+namespace ksspeech {
+
+// Adds the entries of a dictionary file ("word PHONE PHONE ...", one a
+// line; "word(2)" variants and blank lines skipped) to `into`, keyed by the
+// lower-cased word. Throws SpeechError naming the file and line.
+void ReadDictionary(const std::string& path, std::map<std::string, std::string>& into);
+
+// The phones for espeak-ng's "-x" phoneme mnemonics of one word (stress and
+// syllable marks ignored), or "" when a mnemonic has no counterpart.
+std::string EspeakToPhones(const std::string& mnemonics);
+
+// Runs espeak-ng (US English) on the word and returns its mnemonics; "" when
+// espeak-ng can't be run. The word goes through a pipe, never a shell.
+std::string RunEspeak(const std::string& word);
+
+} // namespace ksspeech
+
+#endif // KSBNFC_SPEECH_PRONOUNCE_H

@@ -1,0 +1,50 @@
+// recogniser.h: what the speech tool needs from a speech recogniser. The
+// one implementation (recogniser_pocketsphinx.cpp) is the only file that
+// knows which recogniser it drives.
+#ifndef KSBNFC_SPEECH_RECOGNISER_H
+#define KSBNFC_SPEECH_RECOGNISER_H
+
+#include "fsg_export.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ksspeech {
+
+struct RecogniserConfig {
+    std::string model;      // acoustic model folder
+    std::string dictionary; // pronunciation dictionary
+    bool verbose = false;   // the recogniser's own log on standard error
+};
+
+struct Hypothesis {
+    std::string words; // space-separated, as the dictionary spells them
+    int32_t score = 0;
+};
+
+class Recogniser {
+public:
+    virtual ~Recogniser() = default;
+    // Sample rate the model expects, in Hz.
+    virtual int SampleRate() const = 0;
+    // Whether the dictionary holds the word (as given: the dictionary's case).
+    virtual bool HasWord(const std::string& word) = 0;
+    // Adds pronunciations (word, space-separated phones); throws on a phone
+    // the model lacks.
+    virtual void AddWords(const std::vector<std::pair<std::string, std::string>>& words) = 0;
+    // The network to search: part 0 of the graph, its words in dictionary case.
+    virtual void SetGrammar(const ksexport::Graph& graph, const std::string& name) = 0;
+    // Decodes one recording; up to nbest hypotheses, best first (none when
+    // nothing in the grammar matched).
+    virtual std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) = 0;
+};
+
+// Opens the recogniser; throws SpeechError naming a missing model or
+// dictionary, or the recogniser's refusal.
+std::unique_ptr<Recogniser> OpenRecogniser(const RecogniserConfig& config);
+
+} // namespace ksspeech
+
+#endif // KSBNFC_SPEECH_RECOGNISER_H
