@@ -1,0 +1,127 @@
+#!/bin/bash
+# End-to-end test of ksspeech with the recogniser: the shipped recordings
+# recognised and translated with examples/robot.bnf; coffee orders and a
+# dialler command spoken by espeak-ng, with words only the letter-to-sound
+# fallback pronounces; the compiled-pair and standard-input forms; and a
+# clear error with a non-zero exit for each thing that can be wrong.
+# Skipped when the model or the test recordings are not installed.
+#   speech_tool_test.sh path/to/ksspeech path/to/examples
+set -uo pipefail
+ksspeech=${1:?usage: speech_tool_test.sh KSSPEECH EXAMPLES_DIR}
+ksbnfc=${2:?usage: speech_tool_test.sh KSSPEECH KSBNFC EXAMPLES_DIR}
+examples=${3:?usage: speech_tool_test.sh KSSPEECH KSBNFC EXAMPLES_DIR}
+data=/usr/share/pocketsphinx/test/data
+if [ ! -d /usr/share/pocketsphinx/model/en-us/en-us ] || [ ! -r "$data/goforward.raw" ]; then
+    echo "SKIP: recogniser model or recordings missing (packages pocketsphinx-en-us, pocketsphinx-testdata)"
+    exit 0
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { printf 'FAIL: %b\n' "$*" >&2; failures=$((failures + 1)); }
+
+# run NAME EXPECTED_STATUS ARGS...: output in $work/out, messages in $work/err.
+run() {
+    local name=$1 want=$2
+    shift 2
+    "$ksspeech" "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    [ "$got" = "$want" ] || fail "$name: exit $got, expected $want; stderr: $(cat "$work/err")"
+    [ "$got" -lt 128 ] || fail "$name: crashed (status $got)"
+}
+# has NAME FILE TEXT: the file holds the text.
+has() { grep -qF -- "$3" "$2" || fail "$1: $(basename "$2") lacks '$3':\n$(cat "$2")"; }
+json() { # NAME LINE FILE WORDS TRANSLATION
+    local line
+    line=$(sed -n "${2}p" "$work/out")
+    case $line in
+    *"\"file\": \"$3\", \"words\": \"$4\", \"accepted\": true, \"translation\": \"$5\","*) ;;
+    *) fail "$1: line $2 of the output is\n$line\nexpected words '$4', translation '$5'" ;;
+    esac
+}
+
+# The shipped recordings, one command from audio to meaning.
+run "shipped recordings" 0 --json "$examples/robot.bnf" "$data/goforward.raw" "$data/tidigits/dhd.2934z.raw"
+json "goforward" 1 "$data/goforward.raw" "go forward ten meters" "move forward 10 m"
+json "digits" 2 "$data/tidigits/dhd.2934z.raw" "two nine three four zero" "digits 29340"
+[ -s "$work/err" ] && fail "robot grammar: unexpected messages: $(cat "$work/err")"
+run "text output" 0 "$examples/robot.bnf" "$data/goforward.raw"
+has "text output" "$work/out" "  translation: move forward 10 m"
+has "text output" "$work/out" "s of audio decoded in"
+
+# Already compiled: an engine/translation pair, and a recording on standard input.
+"$ksbnfc" -en "$examples/robot.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$examples/robot.bnf" -d "$work" 2>/dev/null ||
+    fail "robot.bnf does not compile"
+"$ksspeech" --json "$work/command.fsg" "$work/command.fst" - <"$data/goforward.raw" >"$work/out" 2>"$work/err" ||
+    fail "compiled pair from standard input: $(cat "$work/err")"
+json "compiled pair" 1 "-" "go forward ten meters" "move forward 10 m"
+
+if command -v espeak-ng >/dev/null && command -v sox >/dev/null; then
+    # espeak-ng speaks at 22050 Hz; sox brings it to the model's 16 kHz.
+    # Voice en-us at 140 words a minute is recognised reliably; the plural
+    # "cappuccinos" comes back as "cappuccino", which translates the same.
+    speak() { # TEXT FILE
+        espeak-ng -v en-us -s 140 -w "$work/22k.wav" "$1" && sox "$work/22k.wav" -r 16000 -c 1 -b 16 "$2"
+    }
+    speak "i'd like two large lattes please" "$work/o1.wav"
+    speak "can i have three cappuccinos and a tea" "$work/o2.wav"
+    speak "i will have four medium americanos" "$work/o3.wav"
+    speak "call ben okafor at work" "$work/d1.wav"
+    run "coffee orders" 0 --json "$examples/coffee.bnf" "$work/o1.wav" "$work/o2.wav" "$work/o3.wav"
+    json "order 1" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
+    json "order 2" 2 "$work/o2.wav" "can i have three cappuccino and a tea" "3 regular cappuccino, 1 regular tea"
+    json "order 3" 3 "$work/o3.wav" "i will have four medium americanos" "4 medium americano"
+    for w in lattes cappuccinos; do has "fallback warning" "$work/err" "warning: '$w' is not in the dictionary; espeak-ng pronounces it"; done
+
+    run "dialler with its extern" 0 --json -x contact="$examples/contacts.bnf" "$examples/dialer.bnf" "$work/d1.wav"
+    has "dialler" "$work/out" "ben okafor at work\", \"accepted\": true"
+    has "dialler" "$work/err" "warning: 'okafor' is not in the dictionary"
+
+    # Without the fallback the missing words are listed in one error,
+    # unless a dictionary file supplies them.
+    run "no fallback" 1 --no-espeak "$examples/coffee.bnf" "$work/o1.wav"
+    has "no fallback" "$work/err" "2 word(s) of the grammar have no pronunciation: cappuccinos, lattes"
+    printf 'LATTES L AA T EY Z\ncappuccinos K AE P AH CH IY N OW Z\n' >"$work/my.dict"
+    run "user dictionary" 0 --json --no-espeak --dict "$work/my.dict" "$examples/coffee.bnf" "$work/o1.wav"
+    json "user dictionary" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
+
+    run "wrong sample rate" 1 "$examples/robot.bnf" "$work/22k.wav"
+    has "wrong sample rate" "$work/err" "22k.wav: sample rate 22050 Hz; the model needs 16000 Hz"
+else
+    echo "SKIP: espeak-ng or sox missing: no spoken orders"
+fi
+
+# Errors: each names what is wrong and exits non-zero; a bad recording
+# doesn't stop the others.
+: >"$work/empty.raw"
+printf '<<a>> = hello ( world .\n' >"$work/bad.bnf"
+run "missing model" 1 --model "$work/none" "$examples/robot.bnf" "$data/goforward.raw"
+has "missing model" "$work/err" "acoustic model folder '$work/none' not found"
+run "not a model" 1 --model "$work" "$examples/robot.bnf" "$data/goforward.raw"
+has "not a model" "$work/err" "is not an acoustic model folder: it lacks mdef"
+run "missing dictionary" 1 --model-dict "$work/none.dict" "$examples/robot.bnf" "$data/goforward.raw"
+has "missing dictionary" "$work/err" "dictionary '$work/none.dict' not readable"
+run "unreadable audio" 1 --json "$examples/robot.bnf" "$work/none.raw" "$data/goforward.raw"
+has "unreadable audio" "$work/err" "can't open '$work/none.raw'"
+has "unreadable audio" "$work/out" "\"error\": \"can't open"
+has "later recordings still decoded" "$work/out" "\"words\": \"go forward ten meters\""
+run "empty recording" 1 "$examples/robot.bnf" "$work/empty.raw"
+has "empty recording" "$work/err" "empty.raw: the recording is empty"
+cp "$examples/robot.bnf" "$work/text.wav"
+run "not a wav" 1 "$examples/robot.bnf" "$work/text.wav"
+has "not a wav" "$work/err" "text.wav: not a WAV file"
+run "grammar error" 1 "$work/bad.bnf" "$data/goforward.raw"
+has "grammar error" "$work/err" "line 1, column"
+run "missing grammar" 1 "$work/none.bnf" "$data/goforward.raw"
+has "missing grammar" "$work/err" "can't read the grammar"
+run "unresolved extern" 1 "$examples/dialer.bnf" "$data/goforward.raw"
+has "unresolved extern" "$work/err" "extern grammar <contact> not found"
+run "no recording" 2 "$examples/robot.bnf"
+run "bad nbest" 2 --nbest 0 "$examples/robot.bnf" "$data/goforward.raw"
+run "nbest" 0 --nbest 5 "$examples/robot.bnf" "$data/goforward.raw"
+has "nbest" "$work/out" "translation: move forward 10 m"
+run "help" 0 --help
+has "help" "$work/out" "--nbest N"
+
+[ "$failures" = 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
+echo "speech tool: all passed"
