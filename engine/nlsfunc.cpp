@@ -1,5 +1,5 @@
 // nlsfunc.cpp: the process-wide code page and everything that depends on it:
-// choosing it (ks_set_cp/ks_get_cp), stepping through two-byte text
+// choosing it (ks_set_cp/ks_get_cp), stepping through two-byte and UTF-8 text
 // (_mbsnextc, _mbsinc, dbcsleadbyte), case folding and the ks_str* functions.
 #include "nlsfunc.h"
 
@@ -10,6 +10,8 @@
 unsigned long codepage = 0;
 int isSBCS = 0;
 int dbLo1 = 256, dbHi1 = 0, dbLo2 = 0, dbHi2 = 0;
+int isUTF8 = 0;
+int mbLo = 256;
 
 // Lower-casing tables: ASCII only; Windows 1252; DOS Latin-1 (850). The two
 // code-page tables are the Unicode simple lower-case mappings restricted to
@@ -122,10 +124,33 @@ char* tok_next = nullptr;
 
 inline bool lead(unsigned char c) { return dbcsleadbyte(c) != 0; }
 
+#include "casefold_table.h"
+
+// Length of the UTF-8 character at p: the valid sequence, or the stray byte.
+inline int utf8len(const unsigned char* p) {
+    unsigned code;
+    int n = Utf8Decode(p, nullptr, &code);
+    return n ? n : 1;
+}
+
+// The code of the UTF-8 character at p and its length.
+inline unsigned utf8char(const unsigned char* p, int* len) {
+    unsigned code;
+    int n = Utf8Decode(p, nullptr, &code);
+    if (n) {
+        *len = n;
+        return code;
+    }
+    *len = 1;
+    return kUtf8Stray + *p;
+}
+
 // Length in bytes of the character at p: 0 at the end of the text (including
-// a lead byte whose trail is the terminator), else 1 or 2.
+// a lead byte whose trail is the terminator), else 1 or 2 (up to 4 in UTF-8).
 inline int charlen(const unsigned char* p) {
     if (!*p) return 0;
+    if (*p < mbLo) return 1;
+    if (isUTF8) return utf8len(p);
     if (lead(*p)) return p[1] ? 2 : 0;
     return 1;
 }
@@ -133,8 +158,32 @@ inline int charlen(const unsigned char* p) {
 // Whether the character of n bytes at c occurs in t, walking t by characters.
 bool inset(const unsigned char* c, int n, const unsigned char* t) {
     for (int m; (m = charlen(t)) != 0; t += m)
-        if (m == n && t[0] == c[0] && (n == 1 || t[1] == c[1])) return true;
+        if (m == n && memcmp(t, c, (size_t)n) == 0) return true;
     return false;
+}
+
+// Lower-cases UTF-8 text in place by simple case folding. The few folds
+// whose UTF-8 form is longer than the original (U+023A and U+023E) are left
+// as they are: the text cannot grow in place. Shorter ones close up.
+char* utf8lower(char* str) {
+    unsigned char* p = reinterpret_cast<unsigned char*>(str);
+    unsigned char* out = p;
+    while (*p) {
+        int n;
+        unsigned code = utf8char(p, &n);
+        unsigned char buf[4];
+        int m = Utf8Encode(FoldCase(code), buf);
+        if (m > n) {
+            memmove(out, p, (size_t)n);
+            out += n;
+        } else {
+            memcpy(out, buf, (size_t)m);
+            out += m;
+        }
+        p += n;
+    }
+    *out = 0;
+    return str;
 }
 
 // Bytes of the leading part of s whose characters are (want = true) or are not
@@ -176,6 +225,7 @@ int ks_set_cp(unsigned long cp) {
     ks_tolower_ = ks_tolower_C;
     dbLo1 = 256;
     isSBCS = 1;
+    isUTF8 = 0;
     switch (cp) {
         case 932:
             dbLo1 = 0x81; dbHi1 = 0x9F; dbLo2 = 0xE0; dbHi2 = 0xFC;
@@ -193,9 +243,15 @@ int ks_set_cp(unsigned long cp) {
         case 850:
             ks_tolower_ = ks_tolower_850;
             break;
+        case kCodePageUTF8:
+            isUTF8 = 1;
+            isSBCS = 0;
+            break;
         default:
             break;
     }
+    mbLo = isUTF8 ? 0x80 : dbLo1;
+    if (isUTF8) return 4;
     return dbLo1 != 256 ? 2 : 1;
 }
 
@@ -211,17 +267,143 @@ int dbcsleadbyte(int ch) {
 // A lead byte directly before the terminator is taken as a one-byte
 // character so that no walk ever steps over the end of a text.
 int _mbsnextc(const unsigned char* s) {
+    if (s[0] < mbLo) return s[0];
+    if (isUTF8) {
+        int n;
+        return static_cast<int>(utf8char(s, &n));
+    }
     if (lead(s[0]) && s[1]) return s[0] * 256 + s[1];
     return s[0];
 }
 
 unsigned char* _mbsinc(const unsigned char* s) {
+    if (s[0] < mbLo) return const_cast<unsigned char*>(s + 1);
+    if (isUTF8) return const_cast<unsigned char*>(s + utf8len(s));
     return const_cast<unsigned char*>(s + (lead(s[0]) && s[1] ? 2 : 1));
+}
+
+int Utf8Decode(const unsigned char* p, const unsigned char* end, unsigned* code) {
+    auto avail = [&](int n) {
+        for (int i = 1; i < n; i++)
+            if ((end && p + i >= end) || (p[i] & 0xC0) != 0x80) return false;
+        return true;
+    };
+    if (end && p >= end) return 0;
+    unsigned c = p[0];
+    if (c < 0x80) {
+        *code = c;
+        return 1;
+    }
+    int n;
+    unsigned min;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2; min = 0x80; c &= 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3; min = 0x800; c &= 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4; min = 0x10000; c &= 0x07;
+    } else {
+        return 0;
+    }
+    if (!avail(n)) return 0;
+    for (int i = 1; i < n; i++) c = (c << 6) | (p[i] & 0x3F);
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    *code = c;
+    return n;
+}
+
+int Utf8Encode(unsigned code, unsigned char* out) {
+    if (code < 0x80 || (code >= kUtf8Stray + 0x80 && code <= kUtf8Stray + 0xFF)) {
+        out[0] = static_cast<unsigned char>(code & 0xFF);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<unsigned char>(0xF0 | ((code >> 18) & 0x07));
+    out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+unsigned FoldCase(unsigned code) {
+    if (code < 0x80) return code >= 'A' && code <= 'Z' ? code + 32 : code;
+    // The last run that starts at or before code.
+    size_t lo = 0, hi = sizeof kFoldRuns / sizeof kFoldRuns[0];
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (kFoldRuns[mid].first <= code)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == 0) return code;
+    const FoldRun& r = kFoldRuns[lo - 1];
+    if (code > r.last || (code - r.first) % r.step != 0) return code;
+    return static_cast<unsigned>(static_cast<int>(code) + r.delta);
+}
+
+bool TextIsValid(const char* s) {
+    if (!isUTF8 || !s) return true;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    unsigned code;
+    for (int n; *p; p += n)
+        if ((n = Utf8Decode(p, nullptr, &code)) == 0) return false;
+    return true;
+}
+
+TCodePageScope::TCodePageScope(unsigned long cp)
+    : active(cp == kCodePageUTF8 && ks_get_cp() != kCodePageUTF8), saved_cp(codepage), saved{},
+      saved_lower(ks_tolower_) {
+    if (!active) return;
+    int state[8] = {isSBCS, dbLo1, dbHi1, dbLo2, dbHi2, isUTF8, mbLo, 0};
+    memcpy(saved, state, sizeof saved);
+    ks_set_cp(cp);
+}
+
+TCodePageScope::~TCodePageScope() {
+    if (!active) return;
+    codepage = saved_cp;
+    isSBCS = saved[0];
+    dbLo1 = saved[1];
+    dbHi1 = saved[2];
+    dbLo2 = saved[3];
+    dbHi2 = saved[4];
+    isUTF8 = saved[5];
+    mbLo = saved[6];
+    ks_tolower_ = saved_lower;
+}
+
+// Under UTF-8 size counts the bytes of s1; a character that starts within
+// them is compared whole. Characters compare by their folded code points,
+// which orders valid texts as their bytes do.
+static int utf8nicmp(const unsigned char* p, const unsigned char* q, int size) {
+    while (size > 0) {
+        int na, nb;
+        unsigned a = FoldCase(utf8char(p, &na));
+        unsigned b = FoldCase(utf8char(q, &nb));
+        if (a != b) return a < b ? -1 : 1;
+        if (a == 0) return 0;
+        p += na;
+        q += nb;
+        size -= na;
+    }
+    return 0;
 }
 
 int ks_strnicmp(const char* s1, const char* s2, int size) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s1);
     const unsigned char* q = reinterpret_cast<const unsigned char*>(s2);
+    if (isUTF8) return utf8nicmp(p, q, size);
     while (size > 0) {
         int a = *p++, b = *q++;
         size--;
@@ -246,17 +428,28 @@ int ks_strnicmp(const char* s1, const char* s2, int size) {
 int ks_stricmp(const char* s1, const char* s2) { return ks_strnicmp(s1, s2, 0x7FFFFFFF); }
 
 char* ks_strlwr(char* str) {
+    if (isUTF8) return utf8lower(str);
     return mapbytes(str, [](unsigned char c) { return ks_tolower_[c]; });
 }
 
 char* ks_strupr(char* str) {
-    return mapbytes(str, [](unsigned char c) { return static_cast<unsigned char>(toupper(c)); });
+    // Under UTF-8 only ASCII letters change: a stray byte is not a letter.
+    return mapbytes(str, [](unsigned char c) {
+        return isUTF8 && c >= 0x80 ? c : static_cast<unsigned char>(toupper(c));
+    });
 }
 
 char* ks_strchr(const char* s, int ch) {
     if (isSBCS) return const_cast<char*>(strchr(s, ch));
     const unsigned char c = static_cast<unsigned char>(ch);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    if (isUTF8) {
+        // ch is a code point; a stray byte is found by its own code.
+        for (int n; *p; p += n)
+            if (utf8char(p, &n) == static_cast<unsigned>(ch))
+                return reinterpret_cast<char*>(const_cast<unsigned char*>(p));
+        return nullptr;
+    }
     for (int n; (n = charlen(p)) != 0; p += n)
         if (n == 1 && *p == c) return reinterpret_cast<char*>(const_cast<unsigned char*>(p));
     return nullptr;
@@ -267,7 +460,10 @@ char* ks_strrchr(const char* s, int ch) {
     const unsigned char c = static_cast<unsigned char>(ch);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
     const unsigned char* found = nullptr;
-    if (c <= 0x3F) {
+    if (isUTF8) {
+        for (int n; *p; p += n)
+            if (utf8char(p, &n) == static_cast<unsigned>(ch)) found = p;
+    } else if (c <= 0x3F) {
         // No supported code page uses a byte below 0x40 as a trail byte, so a
         // backward byte scan cannot land inside a two-byte character.
         for (const unsigned char* q = p + strlen(s); q > p;)

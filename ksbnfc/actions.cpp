@@ -20,7 +20,9 @@ const int kResultSize = 2000;
 // The character code that separates segments: that of the one-byte text 0xB7.
 // Where 0xB7 leads a two-byte character no character of a text has this
 // code (not even a lead byte cut off by the terminator, which the stepping
-// functions return alone), so actions there have a single segment.
+// functions return alone), so actions there have a single segment. Under
+// UTF-8 codes are code points: 0xB7 is the character U+00B7 (C2 B7), and the
+// byte 0xB7 of a character such as D0 B7 is never a character of its own.
 unsigned Separator() {
   return dbcsleadbyte(0xB7) ? 0xB700u : 0xB7u;
 }
@@ -63,7 +65,8 @@ SegmentShape ScanSegment(const char* p, unsigned sep) {
 
 void AppendBytes(TCharArray& buf, const char* text) {
   if (!text) return;
-  for (; *text; ++text) buf.Add(static_cast<unsigned>(static_cast<unsigned char>(*text)));
+  // Bytes, not character codes: under UTF-8 a code above 0x7F is a character.
+  for (; *text; ++text) buf.TArrayX<char>::Add(*text);
 }
 
 // A bounded writer into one of the static result buffers; running out of room

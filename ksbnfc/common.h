@@ -198,11 +198,13 @@ public:
 // Byte buffer for assembling texts; callers add the terminator themselves.
 class TCharArray : public TArrayX<char> {
 public:
-    // One byte, or two (high byte first) when bits 8-15 of code are set.
+    // The character's bytes in the current code page (CharBytes): one byte,
+    // two (high byte first) when bits 8-15 of code are set, UTF-8 under 65001.
     void Add(unsigned int code)
     {
-        if (code & 0xFF00u) TArrayX<char>::Add((char)((code >> 8) & 0xFF));
-        TArrayX<char>::Add((char)(code & 0xFF));
+        unsigned char b[4];
+        int n = CharBytes(code, b);
+        for (int i = 0; i < n; i++) TArrayX<char>::Add((char)b[i]);
     }
     void Add(mbstring m)
     {
@@ -617,7 +619,9 @@ private:
 
 // ---- annotation actions ----
 // An action is text in the current code page made of segments split by the
-// separator character (the code of the one-byte text 0xB7). In a segment "{}"
+// separator character (the code of the one-byte text 0xB7; under UTF-8 the
+// character U+00B7, bytes C2 B7, so that the byte 0xB7 inside a character such
+// as Cyrillic ze, D0 B7, separates nothing). In a segment "{}"
 // is the top stack item, "{k}" argument k (digits only count), the rest literal.
 
 // If an argument reference starts at s: sets k, moves s past its '}' and

@@ -34,7 +34,7 @@ bool IsDigit(mbchar c) { return c >= '0' && c <= '9'; }
 inline bool TBNFStream::PlainPeek(mbchar& c)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(pos.s);
-    if (pos.s >= end.s || *p == '\\' || *p >= dbLo1) return false;
+    if (pos.s >= end.s || *p == '\\' || *p >= mbLo) return false;
     c = *p;
     return true;
 }

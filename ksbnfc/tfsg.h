@@ -343,6 +343,13 @@ struct FSGprivate_ {
     int32_t WcisSize;
 };
 
+// The code-page record: 8 bytes right after the annotation area, inside the
+// private area (counted in lPrivateData): the tag "KSCP" and the code page as
+// int32. Written for UTF-8 (65001) grammars only; a file without it is in
+// the code page of the process that loads it, as it always was.
+const char kCodePageTag[4] = {'K', 'S', 'C', 'P'};
+const int kCodePageRecordSize = 8;
+
 // A whole grammar: the root network plus the word lists shared by all of
 // its networks and the intern sub-FSGs it carries.
 class TFSG : public TSubFSG {

@@ -12,8 +12,10 @@
 
 // The case-folded form of a word: equal keys for texts that ks_stricmp finds
 // equal in the current code page (one-byte characters through ks_tolower_,
-// two-byte characters as they are). A null text gives an empty key.
-void FoldWordKey(const char* s, std::string& key);
+// two-byte characters as they are, UTF-8 by simple case folding). A null text
+// gives an empty key. Returns false when s is not valid text of the code page
+// (invalid UTF-8), which the callers let match nothing.
+bool FoldWordKey(const char* s, std::string& key);
 
 // Whether an arc consumes a word compared by text (not null, intern or extern).
 inline bool IsPlainWordArc(const TArc* a)

@@ -42,11 +42,27 @@ void TArcIndexFree::operator()(TArcIndex* x) const
     delete x;
 }
 
-void FoldWordKey(const char* s, std::string& key)
+bool FoldWordKey(const char* s, std::string& key)
 {
     key.clear();
-    if (!s) return;
+    if (!s) return true;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    if (isUTF8) {
+        bool valid = true;
+        while (*p) {
+            unsigned code;
+            int n = Utf8Decode(p, nullptr, &code);
+            if (!n) {
+                valid = false;
+                code = kUtf8Stray + *p;
+                n = 1;
+            }
+            unsigned char b[4];
+            key.append(reinterpret_cast<char*>(b), (size_t)Utf8Encode(FoldCase(code), b));
+            p += n;
+        }
+        return valid;
+    }
     while (*p) {
         unsigned char c = *p++;
         if (dbcsleadbyte(c)) {
@@ -57,6 +73,7 @@ void FoldWordKey(const char* s, std::string& key)
             key += (char)ks_tolower_[c];
         }
     }
+    return true;
 }
 
 namespace {
@@ -162,7 +179,8 @@ public:
         : input(input), vocabs(vocabs), output(output), prefix(prefix), n(input.length)
     {
         keys.resize((size_t)n);
-        for (int k = 0; k < n; k++) FoldWordKey(input.elements[k].s, keys[(size_t)k]);
+        valid.resize((size_t)n);
+        for (int k = 0; k < n; k++) valid[(size_t)k] = FoldWordKey(input.elements[k].s, keys[(size_t)k]);
     }
 
     double Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ctx);
@@ -215,7 +233,7 @@ private:
     {
         if (k >= n) return false;
         const char* s = input.elements[k].s;
-        return s && w->word.s && ks_stricmp(s, w->word.s) == 0;
+        return s && w->word.s && valid[(size_t)k] && ks_stricmp(s, w->word.s) == 0;
     }
     bool TagIs(int k, const TWord* w) const
     {
@@ -234,6 +252,7 @@ private:
     int* prefix;
     int n;
     std::vector<std::string> keys;
+    std::vector<char> valid; // whole characters of the code page: a word that is not matches nothing
     // A deque keeps the frames in place as it grows, so a child may point at
     // its parent's context record.
     std::deque<Frame> stack;
@@ -367,6 +386,8 @@ double Matcher::Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ct
 double TFSG::Match(TStringList& input, TStringList* vocabs, int in, double pin, TState* state,
                    TSubFSG::Ctx* ctx, TStringList* output, int* prefix)
 {
+    // A grammar stored as UTF-8 compares in UTF-8 whatever the process code page.
+    TCodePageScope cp(codepage);
     TStringList scratch;
     int unused = 0;
     Matcher m(input, vocabs, output ? *output : scratch, prefix ? prefix : &unused);
@@ -376,6 +397,7 @@ double TFSG::Match(TStringList& input, TStringList* vocabs, int in, double pin, 
 double TFSG::Match(TStringList& words, TStringList* tags, mbstring& out, int* prefix)
 {
     print_all = 0;
+    TCodePageScope cp(codepage);
     TStringList actions;
     double p = Match(words, tags, 0, 1.0, Initial(), nullptr, &actions, prefix);
     if (p > 0) out = DoActions(actions);

@@ -155,6 +155,25 @@ void ConvertText(char* s, const unsigned char* table)
     for (; *s; s++) *s = (char)table[(unsigned char)*s];
 }
 
+// The code page of the record after the annotation area, or 0 when the
+// private area holds none. Read before the word texts, whose conversion
+// depends on it; the annotation area itself is checked later.
+int RecordedCodePage(int fd, long long private_at, long long lprivate)
+{
+    if (lprivate < 24 + kCodePageRecordSize) return 0;
+    unsigned char pr[24];
+    Seek(fd, private_at);
+    ReadExact(fd, pr, sizeof pr);
+    long long off = Get32(pr + 8), size = Get32(pr + 12);
+    if (off < 24 || size < 0 || off + size + kCodePageRecordSize > lprivate) return 0;
+    unsigned char rec[kCodePageRecordSize];
+    Seek(fd, private_at + off + size);
+    ReadExact(fd, rec, sizeof rec);
+    if (std::memcmp(rec, kCodePageTag, 4) != 0) return 0;
+    int32_t cp = Get32(rec + 4);
+    return cp > 0 ? cp : 0;
+}
+
 struct FlagName {
     int mask;
     const char* name;
@@ -437,6 +456,10 @@ void TFSG::ReadFile(const char* fn, int dbg)
         sub->ReadIntern(fd, dbg, 0);
     }
 
+    // A recorded code page replaces the process one for this grammar.
+    const int recorded = RecordedCodePage(fd, private_at, fh.lPrivateData);
+    if (recorded) codepage = recorded;
+
     const long long ni = fh.nInterns - 1;
     {
         std::vector<char> area = ReadArea(fd, externs_at, fh.lExterns);
@@ -486,6 +509,7 @@ void TFSG::ReadFile(const char* fn, int dbg)
             if (i > 0) annos.Add((int)i, mbstring(t), (int)i);
         }
         if (dbg) std::printf("\n");
+        if (dbg && recorded) std::printf("codepage      %d\n\n", recorded);
         if (ctx.maxanno > 0 && ctx.maxanno >= (long long)texts.size()) {
             char what[128];
             std::snprintf(what, sizeof what, "annotation %lld lies beyond the annotation area", ctx.maxanno);

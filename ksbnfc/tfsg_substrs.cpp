@@ -132,7 +132,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 // The input is used up: no later arc of this state is tried.
                 if (f.position == n) break;
                 const char* s = input.elements[f.position].s;
-                if (s && w->word.s && ks_stricmp(s, w->word.s) == 0) {
+                if (s && w->word.s && TextIsValid(s) && ks_stricmp(s, w->word.s) == 0) {
                     push(f.g, a->state, f.position + 1, p, f.ctx);
                     pushed = true;
                 }

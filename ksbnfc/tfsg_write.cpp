@@ -238,7 +238,10 @@ void TFSG::WriteFileX(int fd)
         fh.nPools = 0;
         fh.lEngineData = FileLength((long long)fh.lParameters + fh.lHeader + fh.lInterns + fh.lExterns +
                                     fh.lWords);
-        fh.lPrivateData = FileLength((long long)ph.AnnotSize + 24);
+        // Only UTF-8 grammars record their code page, so every other file stays
+        // as it always was.
+        const bool record_cp = codepage == (int)kCodePageUTF8;
+        fh.lPrivateData = FileLength((long long)ph.AnnotSize + 24 + (record_cp ? kCodePageRecordSize : 0));
         FileLength((long long)fh.lEngineData + fh.lPrivateData);
         ph.AnnotOffset = 24;
         ph.WcisOffset = 0;
@@ -258,6 +261,10 @@ void TFSG::WriteFileX(int fd)
             priv.raw("&", 1);
             priv.raw(t ? t : "", TextLength(annos.elements[i]));
             priv.text(".", 1, nullptr);
+        }
+        if (record_cp) {
+            priv.raw(kCodePageTag, 4);
+            priv.i32(codepage);
         }
         priv.flush(fd);
 

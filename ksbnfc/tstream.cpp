@@ -21,17 +21,30 @@ int hexval(unsigned char c)
 }
 
 // The character at p, never reading at or past e: a lead byte in the last
-// position stands alone. Bytes below the lowest lead byte (all of ASCII in
-// every code page) are answered without the call.
+// position stands alone; under UTF-8 a byte that starts no valid sequence is
+// the stray code kUtf8Stray + byte, which peek rejects. Bytes below mbLo (all
+// of ASCII in every code page) are answered without the call.
 inline mbchar char_at(const unsigned char* p, const unsigned char* e, const unsigned char** next)
 {
-    if (p[0] >= dbLo1 && p + 1 < e && dbcsleadbyte(p[0]) && p[1]) {
+    if (p[0] < mbLo) {
+        *next = p + 1;
+        return p[0];
+    }
+    if (isUTF8) {
+        unsigned code;
+        int n = Utf8Decode(p, e, &code);
+        *next = p + (n ? n : 1);
+        return n ? code : kUtf8Stray + p[0];
+    }
+    if (p + 1 < e && dbcsleadbyte(p[0]) && p[1]) {
         *next = p + 2;
         return (mbchar)(p[0] * 256 + p[1]);
     }
     *next = p + 1;
     return p[0];
 }
+
+inline bool stray(mbchar c) { return isUTF8 && c >= kUtf8Stray + 0x80 && c <= kUtf8Stray + 0xFF; }
 
 inline const unsigned char* U(const mbstring& m) { return reinterpret_cast<const unsigned char*>(m.s); }
 inline char* C(const unsigned char* p) { return reinterpret_cast<char*>(const_cast<unsigned char*>(p)); }
@@ -140,6 +153,7 @@ mbstring TStream::peek(mbchar& c)
     }
     if (*p != '\\') {
         c = char_at(p, e, &next);
+        if (stray(c)) ErrorMsg("invalid UTF-8 sequence");
         return mbstring(C(next));
     }
     p++;
@@ -147,19 +161,21 @@ mbstring TStream::peek(mbchar& c)
     if (p + 1 < e && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         const unsigned char* q = p + 2;
         for (int d; q < e && (d = hexval(*q)) >= 0; q++) v = v * 16 + (unsigned)d;
-        if ((v & 0xFF) == 0) ErrorMsg("invalid escape sequence");
+        // Under UTF-8 a byte above 0x7F is part of a character, never one.
+        if ((v & 0xFF) == 0 || (isUTF8 && (v & 0xFF) >= 0x80)) ErrorMsg("invalid escape sequence");
         c = (v & 0xFF) | KS_ESCAPED;
         return mbstring(C(q));
     }
     const unsigned char* q = p;
     for (; q < e && *q >= '0' && *q <= '7'; q++) v = v * 8 + (unsigned)(*q - '0');
     if ((v & 0xFF) != 0) {
+        if (isUTF8 && (v & 0xFF) >= 0x80) ErrorMsg("invalid escape sequence");
         c = (v & 0xFF) | KS_ESCAPED;
         return mbstring(C(q));
     }
     if (p >= e) ErrorMsg("invalid escape sequence");
     mbchar ch = char_at(p, e, &next);
-    if (ch == 0) ErrorMsg("invalid escape sequence");
+    if (ch == 0 || stray(ch)) ErrorMsg("invalid escape sequence");
     c = ch == '\n' ? KS_ESCAPED : ch | KS_ESCAPED;
     return mbstring(C(next));
 }
@@ -227,18 +243,20 @@ void TStream::PutKept(const char* s)
 // sized exactly: a grammar of 65,000 words makes as many tokens.
 mbstring TStream::GetKept()
 {
+    unsigned char b[4];
     size_t n = 1;
     for (int i = 0; i < kept.length; i++) {
         unsigned int v = kept.elements[i];
-        n += v == 0 ? 0 : (v & 0xFF00u) ? 2 : 1;
+        n += v == 0 ? 0 : (size_t)CharBytes(v, b);
     }
     char* buf = static_cast<char*>(pool.Alloc(n));
     char* out = buf;
     for (int i = 0; i < kept.length; i++) {
         unsigned int v = kept.elements[i];
         if (v == 0) continue;
-        if (v & 0xFF00u) *out++ = (char)((v >> 8) & 0xFF);
-        *out++ = (char)(v & 0xFF);
+        int m = CharBytes(v, b);
+        std::memcpy(out, b, (size_t)m);
+        out += m;
     }
     *out = 0;
     kept.Clear();

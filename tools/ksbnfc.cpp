@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -20,7 +21,8 @@ const char kUsage[] =
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
     "  -g, --debug N            debug level of the listings and traces (default 0)\n"
-    "  -c, --codepage N         code page of the grammar (default: from the environment)\n"
+    "  -c, --codepage N         code page of the grammar: a number, or utf-8 for 65001\n"
+    "                           (default: from the environment)\n"
     "  -f, --flags N            phrase flags of the FSG file (decimal or 0x..., default 0x410)\n"
     "      --eq-arcs N          equalise arc probabilities (default 1)\n"
     "      --eq-sentences N     equalise sentence probabilities when --eq-arcs is 0 (default 0)\n"
@@ -104,7 +106,11 @@ int main(int argc, char** argv)
             if (!sw) return UsageError("unknown option %s", a);
             const char* v = value();
             long n;
-            if (!v || !ParseInt(v, n)) return UsageError("%s needs an integer", a);
+            if (v && std::strcmp(sw->param, "codePage") == 0 &&
+                (strcasecmp(v, "utf-8") == 0 || strcasecmp(v, "utf8") == 0))
+                n = 65001;
+            else if (!v || !ParseInt(v, n))
+                return UsageError("%s needs an integer", a);
             if (std::strcmp(sw->param, "warnings") == 0) warnings_given = true;
             o.ints.emplace_back(sw->param, n);
         } else {
