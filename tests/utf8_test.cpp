@@ -1,0 +1,373 @@
+// Tests of code page 65001: UTF-8 sequences, simple case folding against the
+// Unicode data, the ks_str* functions, and grammars in five languages
+// compiled in both modes, loaded under another process code page, matched
+// and translated.
+#include "tfsg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Utf8 : public ::testing::Test {
+protected:
+    void SetUp() override { ks_set_cp(kCodePageUTF8); }
+    void TearDown() override { ks_set_cp(1252); }
+};
+
+const unsigned char* U(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+
+TEST_F(Utf8, SequencesDecodeOrAreStray)
+{
+    struct Case {
+        const char* bytes;
+        int len;       // 0: no valid sequence at the start
+        unsigned code;
+    } cases[] = {
+        {"A", 1, 0x41},          {"\xC3\xBC", 2, 0xFC},       {"\xD0\xB7", 2, 0x437},
+        {"\xE2\x82\xAC", 3, 0x20AC}, {"\xF0\x9F\x98\x80", 4, 0x1F600}, {"\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
+        {"\xB7", 0, 0},          {"\xC0\x80", 0, 0},          {"\xC1\xBF", 0, 0},   // stray, overlong
+        {"\xE0\x9F\xBF", 0, 0},  {"\xF0\x8F\xBF\xBF", 0, 0},  {"\xED\xA0\x80", 0, 0}, // overlong, surrogate
+        {"\xF4\x90\x80\x80", 0, 0}, {"\xF5\x80\x80\x80", 0, 0}, {"\xE2\x82", 0, 0},   // too big, cut short
+        {"\xD0", 0, 0},          {"\xC3\x41", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        unsigned code = 0;
+        EXPECT_EQ(c.len, Utf8Decode(U(c.bytes), nullptr, &code));
+        const unsigned char* p = U(c.bytes);
+        const int step = c.len ? c.len : 1;
+        EXPECT_EQ(p + step, _mbsinc(p));
+        EXPECT_EQ(c.len ? c.code : kUtf8Stray + p[0], (unsigned)_mbsnextc(p));
+        if (c.len) {
+            unsigned char out[4];
+            ASSERT_EQ(c.len, Utf8Encode(code, out));
+            EXPECT_EQ(0, memcmp(out, c.bytes, (size_t)c.len));
+        }
+    }
+    // A bound ends a sequence as the terminator does.
+    unsigned code;
+    EXPECT_EQ(0, Utf8Decode(U("\xD0\xB7"), U("\xD0\xB7") + 1, &code));
+    unsigned char b[4];
+    EXPECT_EQ(1, Utf8Encode(kUtf8Stray + 0xB7, b));
+    EXPECT_EQ(0xB7, b[0]);
+}
+
+TEST_F(Utf8, StateOfTheCodePage)
+{
+    EXPECT_EQ(4, ks_set_cp(65001));
+    EXPECT_EQ(65001u, ks_get_cp());
+    for (int b = 0; b < 256; b++) EXPECT_EQ(0, dbcsleadbyte(b)) << b;
+    setenv("SPCH_CODEPAGE", "65001", 1);
+    EXPECT_EQ(4, ks_set_cp(0));
+    unsetenv("SPCH_CODEPAGE");
+    EXPECT_EQ(1, ks_set_cp(1252));
+    EXPECT_EQ(0, isUTF8);
+}
+
+// Every code point folds as CaseFolding.txt says under statuses C and S, and
+// every other code point is left alone.
+TEST_F(Utf8, FoldingIsTheUnicodeSimpleFolding)
+{
+    std::ifstream f("/usr/share/unicode/CaseFolding.txt");
+    if (!f) GTEST_SKIP() << "unicode-data is not installed";
+    std::vector<unsigned> want(0x110000);
+    for (unsigned c = 0; c < want.size(); c++) want[c] = c;
+    std::string line;
+    int n = 0;
+    while (std::getline(f, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        unsigned from, to;
+        char status;
+        if (std::sscanf(line.c_str(), "%x; %c; %x", &from, &status, &to) != 3) continue;
+        if (status == 'C' || status == 'S') {
+            want[from] = to;
+            n++;
+        }
+    }
+    EXPECT_GT(n, 1000);
+    int wrong = 0;
+    for (unsigned c = 0; c < want.size(); c++)
+        if (FoldCase(c) != want[c] && wrong++ < 10) ADD_FAILURE() << std::hex << "U+" << c;
+    EXPECT_EQ(0, wrong);
+}
+
+TEST_F(Utf8, CaseInsensitiveComparison)
+{
+    struct Case {
+        const char *a, *b;
+        int sign;
+    } cases[] = {
+        {"Über", "über", 0},          {"ÉLÈVE", "élève", 0},     {"ПРИВЕТ", "привет", 0},
+        {"ΣΟΦΙΑ", "σοφια", 0},        {"ΣΟΦΟΣ", "σοφος", 0},     {"ΣΟΦΟΣ", "σοφοσ", 0},
+        {"\xE2\x84\xAA", "k", 0},     // Kelvin sign
+        {"ılık", "ILIK", 1},          {"İstanbul", "istanbul", 1}, // Turkish letters keep their distinction
+        {"straße", "STRASSE", 1},     // simple folding: one character never becomes two
+        {"a", "б", -1},               {"б", "a", 1},               {"з", "\xD0", -1},
+        {"\xFF", "\xFF", 0},          {"\xFF", "\xFE", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        int r = ks_stricmp(c.a, c.b);
+        EXPECT_EQ(c.sign, (r > 0) - (r < 0));
+    }
+    // The size counts the bytes of the first text; a character that starts
+    // within them is compared whole.
+    EXPECT_EQ(0, ks_strnicmp("ПРИВЕТ", "приВЕТ!", 12));
+    EXPECT_NE(0, ks_strnicmp("ПРИВЕТ", "приВЕТ!", 13));
+    EXPECT_NE(0, ks_strnicmp("пр", "пж", 3));
+    EXPECT_EQ(0, ks_strnicmp("пр", "пж", 2));
+}
+
+TEST_F(Utf8, CasingInPlace)
+{
+    struct Case {
+        const char *in, *lower, *upper;
+    } cases[] = {
+        {"ÜBER Straße", "über straße", "ÜBER STRAßE"},
+        {"ПРИВЕТ ΣΟΦΟΣ", "привет σοφοσ", "ПРИВЕТ ΣΟΦΟΣ"},
+        {"I İ ı", "i İ ı", "I İ ı"},
+        {"\xE2\x84\xAA\xC8\xBA", "k\xC8\xBA", "\xE2\x84\xAA\xC8\xBA"}, // Kelvin shrinks; U+023A would grow
+        {"a\xFF\xD0Z", "a\xFF\xD0z", "A\xFF\xD0Z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        std::string l = c.in, u = c.in;
+        EXPECT_STREQ(c.lower, ks_strlwr(&l[0]));
+        EXPECT_STREQ(c.upper, ks_strupr(&u[0]));
+    }
+}
+
+// A continuation byte never stands for a character of a search set.
+TEST_F(Utf8, SearchesStepOverWholeCharacters)
+{
+    const char s[] = "за·зе"; // D0 B7 D0 B0 C2 B7 D0 B7 D0 B5
+    EXPECT_EQ(s + 4, ks_strchr(s, 0xB7));
+    EXPECT_EQ(s + 4, ks_strrchr(s, 0xB7));
+    EXPECT_EQ(s + 2, ks_strchr(s, 0x430));
+    EXPECT_EQ(nullptr, ks_strchr("\xD0\xB7", 0xB7));
+    EXPECT_EQ(s + 4, ks_strpbrk(s, "·"));
+    EXPECT_EQ(nullptr, ks_strpbrk("зз", "\xB7"));
+    EXPECT_EQ(4, ks_strcspn(s, "·"));
+    EXPECT_EQ(4, ks_strspn(s, "аз"));
+    std::string t = s;
+    std::vector<std::string> tokens;
+    for (char* p = ks_strtok(&t[0], "·"); p; p = ks_strtok(nullptr, "·")) tokens.push_back(p);
+    EXPECT_EQ((std::vector<std::string>{"за", "зе"}), tokens);
+}
+
+// ---- grammars ----
+
+struct Language {
+    const char* name;
+    const char* grammar;
+    // Word strings (words split at blanks) and the translation each must
+    // give; null: rejected.
+    std::vector<std::pair<const char*, const char*>> inputs;
+};
+
+const Language kLanguages[] = {
+    {"German",
+     "<<g>> = {<w>} bitte? -> {1} .\n<w> = Über -> über | GRÜßE -> grüße | Äpfel -> äpfel·{1} zwei .\n",
+     {{"über", "über"}, {"ÜBER bitte", "über"}, {"grüße", "grüße"}, {"äpfel", "äpfel zwei"},
+      {"GRÜSSE", nullptr}, {"uber", nullptr}}},
+    {"French",
+     "<<g>> = {<w>} -> {1} .\n<w> = élève -> Élève | Œuvre -> œuvre | ÇA -> ça .\n",
+     {{"ÉLÈVE", "Élève"}, {"œuvre", "œuvre"}, {"ça", "ça"}, {"eleve", nullptr}}},
+    {"Russian",
+     "<<g>> = {<w>} -> {1} | {<w>} {<n>} -> {1} {2}·{1} (з) .\n"
+     "<w> = ПРИВЕТ -> здравствуй | зима -> «зима» .\n<n> = звезда -> звёзды | ЗЛО -> зло .\n",
+     {{"привет", "здравствуй"}, {"ЗИМА", "«зима»"}, {"Привет Звезда", "здравствуй звёзды (з)"},
+      {"зима зло", "«зима» зло (з)"}, {"прывет", nullptr}}},
+    {"Greek",
+     "<<g>> = {<w>} -> {1} .\n<w> = ΣΟΦΙΑ -> σοφία | σοφος -> ΣΟΦΟΣ | Ωμέγα -> ωμέγα .\n",
+     {{"σοφια", "σοφία"}, {"ΣΟΦΟΣ", "ΣΟΦΟΣ"}, {"σοφοσ", "ΣΟΦΟΣ"}, {"ΩΜΈΓΑ", "ωμέγα"}, {"σοφία", nullptr}}},
+    {"Turkish",
+     "<<g>> = {<w>} -> {1} .\n<w> = ılık -> ılık | İstanbul -> İstanbul | Işık -> ışık .\n",
+     // Simple folding takes I to i, so the dotless and dotted letters stay apart.
+     {{"ılık", "ılık"}, {"ILIK", nullptr}, {"İSTANBUL", "İstanbul"}, {"istanbul", nullptr},
+      {"işık", "ışık"}, {"IŞıK", "ışık"}, {"IŞIK", nullptr}, {"ışık", nullptr}}},
+};
+
+std::vector<std::string> Words(const char* s)
+{
+    std::istringstream in(s);
+    std::vector<std::string> w;
+    for (std::string x; in >> x;) w.push_back(x);
+    return w;
+}
+
+class Utf8Grammar : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/ksbnfc_utf8.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override
+    {
+        std::system(("rm -rf '" + dir + "'").c_str());
+        ks_set_cp(1252);
+    }
+    // Compiles text in the given mode and code page into dir/g.<ext>; returns
+    // the library's result code and leaves the message in msg.
+    int Compile(const std::string& text, bool tr, long cp, std::string& out)
+    {
+        std::string bnf = dir + "/g.bnf";
+        std::ofstream(bnf, std::ios::binary) << text;
+        out = dir + (tr ? "/g.fst" : "/g.fsg");
+        KsArg args[] = {{(char*)"bnfFile", reinterpret_cast<long>(bnf.c_str())},
+                        {(char*)"fsgFile", reinterpret_cast<long>(out.c_str())},
+                        {(char*)(tr ? "trMode" : "enMode"), 1},
+                        {(char*)"codePage", cp},
+                        {(char*)"warnings", 0}};
+        int rc = KsCompileGrammar(5, args);
+        char* m = nullptr;
+        KsGetMessage(&m);
+        msg = m ? m : "";
+        return rc;
+    }
+    std::string msg;
+};
+
+// Compiled under 65001 and loaded while the process is in 1252, as a caller
+// that never selects a code page would load it: the file's record decides.
+TEST_F(Utf8Grammar, FiveLanguagesInBothModes)
+{
+    for (const Language& lang : kLanguages) {
+        for (bool tr : {false, true}) {
+            SCOPED_TRACE(std::string(lang.name) + (tr ? " translation" : " engine"));
+            std::string file;
+            ASSERT_EQ(0, Compile(lang.grammar, tr, 65001, file)) << msg;
+            ks_set_cp(1252);
+            void* fsg = nullptr;
+            ASSERT_EQ(0, KsLoadFSG(file.c_str(), &fsg));
+            for (const auto& in : lang.inputs) {
+                SCOPED_TRACE(in.first);
+                std::vector<std::string> w = Words(in.first);
+                std::vector<char*> v;
+                for (std::string& x : w) v.push_back(&x[0]);
+                v.push_back(nullptr);
+                int result = -1;
+                ASSERT_EQ(0, KsTest(fsg, v.data(), &result));
+                EXPECT_EQ(in.second ? 2 : 0, result);
+                if (!tr || !in.second) continue;
+                char* t = nullptr;
+                ASSERT_EQ(0, KsGetTranslation(fsg, v.data(), &t)) << KsMsgBuf;
+                EXPECT_STREQ(in.second, t);
+                std::free(t);
+            }
+            EXPECT_EQ(1252u, ks_get_cp()); // matching left the process code page alone
+            KsUnloadFSG(fsg);
+        }
+    }
+}
+
+// Word strings that are not UTF-8 match nothing, also where a state is
+// scanned whole and where it has an index, and in the sub-string search.
+TEST_F(Utf8Grammar, InvalidWordsMatchNothing)
+{
+    std::string g = "<<g>> = {<w>} -> {1} .\n<w> = ";
+    for (int i = 0; i < 12; i++) g += (i ? " | з" : "з") + std::to_string(i) + " -> " + std::to_string(i);
+    g += " | з -> з .\n";
+    std::string file;
+    ASSERT_EQ(0, Compile(g, true, 65001, file)) << msg;
+    void* fsg = nullptr;
+    ASSERT_EQ(0, KsLoadFSG(file.c_str(), &fsg));
+    for (const char* w : {"\xD0", "\xB7", "\xD0\xB7\xB7", "з\xFF", "\xC0\xB7", "\xED\xA0\x80"}) {
+        SCOPED_TRACE(w);
+        char* v[] = {const_cast<char*>(w), nullptr};
+        int result = -1;
+        ASSERT_EQ(0, KsTest(fsg, v, &result));
+        EXPECT_EQ(0, result);
+        void* h = nullptr;
+        ASSERT_EQ(0, KsFindSubStrs(v, fsg, &h));
+        EXPECT_EQ(nullptr, KsGetNextSubStr(h));
+        KsFreeSubStrs(h);
+    }
+    char* ok[] = {const_cast<char*>("З11"), nullptr};
+    int result = -1;
+    ASSERT_EQ(0, KsTest(fsg, ok, &result));
+    EXPECT_EQ(2, result);
+    KsUnloadFSG(fsg);
+}
+
+TEST_F(Utf8Grammar, InvalidSequenceIsASyntaxErrorAtItsPosition)
+{
+    struct Case {
+        const char* text;
+        const char* where;
+    } cases[] = {
+        {"<<g>> = gr\xFC\xDF" "e .\n", "line 1, column 11"},
+        {"<<g>> = a\n  | b\xD0 .\n", "line 2, column 6"},
+        {"<<g>> = зз -> \xB7 .\n", "line 1, column 15"},
+        {"<<g>> = \"a \xE2\x82\" .\n", "line 1, column 12"},
+        {"<<g>> = a\xF4\x90\x80\x80 .\n", "line 1, column 10"},
+        {"<<g>> = a\xED\xA0\x80 .\n", "line 1, column 10"},
+        {"<<g>> = з\\0xFC .\n", "line 1, column 10"},
+        {"<<g>> = з\\374 .\n", "line 1, column 10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string file;
+        EXPECT_EQ(1000, Compile(c.text, true, 65001, file));
+        EXPECT_NE(std::string::npos, msg.find(c.where)) << msg;
+        EXPECT_NE(std::string::npos, msg.find("invalid")) << msg;
+        EXPECT_NE(0, access(file.c_str(), F_OK));
+    }
+    // The same bytes are text of a single-byte code page.
+    std::string file;
+    EXPECT_EQ(0, Compile(cases[0].text, true, 1252, file)) << msg;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+int32_t At(const std::string& s, size_t off)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data()) + off;
+    return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24);
+}
+
+// A UTF-8 file ends in the code-page record, counted in lPrivateData; a file
+// of any other code page has none and no other byte differs.
+TEST_F(Utf8Grammar, OnlyUtf8FilesRecordTheirCodePage)
+{
+    const char ascii[] = "<<g>> = {<w>} -> {1} .\n<w> = yes -> ja | no -> nein .\n";
+    std::string file;
+    ASSERT_EQ(0, Compile(ascii, true, 1252, file)) << msg;
+    std::string plain = ReadAll(file);
+    ASSERT_EQ(0, Compile(ascii, true, 65001, file)) << msg;
+    std::string utf8 = ReadAll(file);
+    ASSERT_EQ(plain.size() + 8, utf8.size());
+    EXPECT_EQ(At(plain, 4) + 8, At(utf8, 4));
+    EXPECT_EQ(plain.substr(8), utf8.substr(8, plain.size() - 8));
+    EXPECT_EQ(std::string("KSCP\xE9\xFD\0\0", 8), utf8.substr(plain.size()));
+    ASSERT_EQ(0, Compile(ascii, true, 850, file)) << msg;
+    EXPECT_EQ(plain, ReadAll(file));
+
+    // The reader takes the record; without it the process code page holds.
+    ks_set_cp(1252);
+    TFSG g(mbstring("g"), TSubFSG::EqNorm);
+    g.ReadFile(file.c_str(), 0);
+    EXPECT_EQ(1252, g.codepage);
+    ASSERT_EQ(0, Compile(ascii, true, 65001, file)) << msg;
+    ks_set_cp(1252);
+    TFSG h(mbstring("h"), TSubFSG::EqNorm);
+    h.ReadFile(file.c_str(), 0);
+    EXPECT_EQ(65001, h.codepage);
+}
+
+} // namespace
