@@ -77,6 +77,20 @@ run "flags" 0 "" -en -f 0x20 "$examples/contacts.bnf" -o "$work/flags.fsg"
 run "time" 0 "" -en --time "$examples/contacts.bnf" -o "$work/t.fsg"
 grep -qE '^[0-9]+\.[0-9]{3}$' "$work/err" || fail "time: stderr is '$(cat "$work/err")'"
 
+# UTF-8 by name or number; the file carries its code page, so the run-time
+# tool needs no switch.
+printf '<<g>> = {<w>} -> {1} .\n<w> = \xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2 -> \xd0\xb7\xd0\xb4\xd1\x80\xd0\xb0\xd0\xb2\xd1\x81\xd1\x82\xd0\xb2\xd1\x83\xd0\xb9 .\n' >"$work/ru.bnf"
+for cp in utf-8 UTF8 65001; do
+    run "codepage $cp" 0 - -tr -c "$cp" "$work/ru.bnf" -o "$work/ru.fst"
+    if [ -n "$ksfsg" ]; then
+        got=$("$ksfsg" translate "$work/ru.fst" $'\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82' | sed 's/ p=[^ ]* / /')
+        [ "$got" = $'2 \xd0\xb7\xd0\xb4\xd1\x80\xd0\xb0\xd0\xb2\xd1\x81\xd1\x82\xd0\xb2\xd1\x83\xd0\xb9' ] || fail "codepage $cp: translation is '$got'"
+    fi
+done
+printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
+run "latin-1 text as utf-8" 1 "invalid UTF-8 sequence in \"$work/latin1.bnf\", line 1, column 11" \
+    -en -c utf-8 "$work/latin1.bnf" -o "$work/bad.fsg"
+run "latin-1 text as 1252" 0 - -en -c 1252 "$work/latin1.bnf" -o "$work/good.fsg"
 run "unknown option" 2 "unknown option --frobnicate" --frobnicate "$examples/contacts.bnf"
 run "bad integer" 2 "-w needs an integer" -w many "$examples/contacts.bnf"
 run "help" 0 - --help
