@@ -27,7 +27,7 @@ extern int isUTF8;
 // without calling the stepping functions.
 extern int mbLo;
 
-const unsigned long kCodePageUTF8 = 65001;
+const unsigned long kCodePageUTF8 = KS_CP_UTF8;
 
 // Character codes under UTF-8 are code points. A byte that does not start a
 // valid sequence is a character of its own with the code kUtf8Stray + byte

@@ -53,8 +53,12 @@ KSBNFC_API int KsGetMessage(char** message);
 
 /* ---- code pages ---- */
 /* The process-wide code page decides which bytes lead a two-byte character
- * and how bytes fold for case-insensitive comparison. None of these fail. */
-KSBNFC_API int ks_set_cp(unsigned long cp); /* 0: from the environment; returns max bytes per char */
+ * and how bytes fold for case-insensitive comparison. None of these fail.
+ * Under KS_CP_UTF8 a character is a whole UTF-8 sequence, letters fold by
+ * Unicode simple case folding, dbcsleadbyte is 0 for every byte and
+ * ks_tolower_ folds ASCII only (the ks_str* functions fold the rest). */
+#define KS_CP_UTF8 65001UL
+KSBNFC_API int ks_set_cp(unsigned long cp); /* 0: from the environment; returns max bytes per char (4 for UTF-8) */
 KSBNFC_API unsigned long ks_get_cp(void);   /* chooses from the environment on first use */
 KSBNFC_API int dbcsleadbyte(int ch);
 KSBNFC_API int ks_strnicmp(const char* s1, const char* s2, int size);

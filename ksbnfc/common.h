@@ -71,7 +71,8 @@ struct mbstring {
     mbstring(const char* p) : s(const_cast<char*>(p)) {}
 
     bool operator!() const { return s == nullptr; }
-    // Current character: lead*256 + trail for a DBCS pair, else the byte; 0 at the end.
+    // Current character: lead*256 + trail for a DBCS pair, the code point under
+    // UTF-8, else the byte; 0 at the end.
     unsigned int operator*() const { return (unsigned int)_mbsnextc((const unsigned char*)s); }
     mbstring operator++(int)
     {
