@@ -449,7 +449,10 @@ class Fsg:
         for v in vocabs or ():
             if v is None:
                 break
-            tags.append(v.strip("<>").encode(self.codec))
+            try:
+                tags.append(v.strip("<>").encode(self.codec))
+            except UnicodeEncodeError:  # names no extern of the grammar
+                tags.append(b"")
         p, text = _call(self._g.translate, encoded, tags)
         if p <= 0:
             return None

@@ -132,6 +132,15 @@ def test_compile_text_and_roots(tmp_path):
     assert g.translate("Hello World") == ("hi", 1.0)
 
 
+def test_vocabularies_let_words_match_externs():
+    g = ksbnfc.load(ksbnfc.compile("extern <city>.\n<<t>> = fly to {<city>} -> to {1} .",
+                                   mode="translation")["t"])
+    assert g.translate("fly to paris", vocabs=["", "", "city"]) == ("to paris", 1.0)
+    assert g.translate("fly to paris", vocabs=["", "", "<city>"]).text == "to paris"
+    for vocabs in (None, ["", "", "town"], ["", "", "\u2615"], ["", None, "city"]):
+        assert g.translate("fly to paris", vocabs=vocabs) is None
+
+
 def test_warnings_go_through_the_warnings_module():
     with pytest.warns(ksbnfc.CompileWarning, match="<spare> defined but not used"):
         ksbnfc.compile("<<a>> = x .\n<spare> = y .\n")
