@@ -128,12 +128,9 @@ public:
     {
         int prefix = 0;
         double p = Matching([&] {
-            TStringList list;
+            TStringList list, actions;
             ToList(words, list);
-            mbstring out;
-            double r = g->Match(list, nullptr, out, &prefix);
-            delete[] out.s;
-            return r;
+            return Walk(list, nullptr, actions, &prefix);
         });
         return p > 0 ? 2 : prefix ? 1 : 0;
     }
@@ -340,12 +337,21 @@ private:
         return Guard(work);
     }
 
+    // The walk of the first accepting path, through the form of Match that
+    // leaves the listing switches alone (the other forms write them).
+    double Walk(TStringList& list, TStringList* tags, TStringList& actions, int* prefix)
+    {
+        return g->Match(list, tags, 0, 1.0, g->Initial(), nullptr, &actions, prefix);
+    }
+
     double MatchText(TStringList& list, TStringList* tags, std::string& text, bool& has_text)
     {
         int prefix = 0;
-        mbstring out;
-        double p = g->Match(list, tags, out, &prefix);
+        TStringList actions;
+        double p = Walk(list, tags, actions, &prefix);
         has_text = p > 0;
+        if (!has_text) return p;
+        mbstring out = DoActions(actions);
         if (out.s) text = out.s;
         delete[] out.s;
         return p;
