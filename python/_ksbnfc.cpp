@@ -445,7 +445,12 @@ std::string CompileGrammar(const std::string& bnf_file, const std::string& fsg_d
     args.push_back(KsArg{const_cast<char*>("bnfFile"), reinterpret_cast<long>(bnf_file.c_str())});
     args.push_back(KsArg{const_cast<char*>("fsgDirectory"), reinterpret_cast<long>(fsg_directory.c_str())});
     for (const auto& kv : ints) args.push_back(KsArg{const_cast<char*>(kv.first.c_str()), kv.second});
+    // The compiler leaves its warning and debug switches set for the process;
+    // the run time after it should not collect or print on their account.
+    int saved_warnings = ::warnings, saved_debug = ::dbglevel;
     int rc = KsCompileGrammar((int)args.size(), args.data());
+    ::warnings = saved_warnings;
+    ::dbglevel = saved_debug;
     std::string text(KsMsgBuf);
     if (rc == 1000) {
         while (!text.empty() && text.back() == '\n') text.pop_back();
