@@ -346,6 +346,21 @@ def test_readme_example(tmp_path):
     assert "ACCEPTED" in run.stdout and "<string> 2 7 syntax error" in run.stdout
 
 
+def test_utf8_grammar_keeps_its_code_page():
+    saved = ksbnfc.code_page()
+    try:
+        data = ksbnfc.compile("<<c>> = один кофе -> 1 кофе | crème brûlée -> dessert .\n",
+                              mode="translation", code_page=65001)["c"]
+    finally:
+        ksbnfc.set_code_page(saved)
+    g = ksbnfc.load(data)  # the file records its code page
+    assert g.codec == "utf-8" and "кофе" in g.words
+    assert g.translate("ОДИН Кофе").text == "1 кофе"
+    assert g.translate("CRÈME BRÛLÉE").text == "dessert"
+    assert g.test("один \ud800") is Result.REJECTED  # a lone surrogate is no UTF-8
+    assert sorted(g.sentences(10)) == ["crème brûlée", "один кофе"]
+
+
 def test_threads_translate_as_one(order):
     lines = [w for w, _ in ORDERS] + ["two large", "please two"] * 3
     single = [order.translate(w) for w in lines]
