@@ -7,12 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > kMaxInput) return 0;
-    std::string text(reinterpret_cast<const char*>(data), size);
-    // An include of a device or a process file may block or never end.
-    if (text.find("/dev") != std::string::npos || text.find("/proc") != std::string::npos) return 0;
-    ::dbglevel = 0;
-    ::warnings = 0;
+    std::string text;
+    if (!GrammarInput(data, size, text)) return 0;
     CompileText(text, false);
     CompileText(text, true);
     return 0;

@@ -49,11 +49,8 @@ void CheckFile(TFSG& g)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > kMaxInput) return 0;
-    std::string text(reinterpret_cast<const char*>(data), size);
-    if (text.find("/dev") != std::string::npos || text.find("/proc") != std::string::npos) return 0;
-    ::dbglevel = 0;
-    ::warnings = 0;
+    std::string text;
+    if (!GrammarInput(data, size, text)) return 0;
     ks_set_cp(kCodePageUTF8);
     CheckStepping(text);
     CompileText(text, false, CheckFile);
