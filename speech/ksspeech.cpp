@@ -2,6 +2,8 @@
 // SpeechRequest and hands it to SpeechMain (speech_main.cpp).
 #include "speech_main.h"
 
+#include "fsg_export.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,10 +82,9 @@ int main(int argc, char** argv)
             r.espeak = false;
         } else if (a == "--extern" || a == "-x") {
             std::string x;
-            size_t eq = std::string::npos;
-            if (value(x)) eq = x.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == x.size()) return Usage(a + " needs NAME=FILE");
-            r.externs.emplace_back(x.substr(0, eq), x.substr(eq + 1));
+            std::pair<std::string, std::string> ext;
+            if (!value(x) || !ksexport::ParseExtern(x, &ext)) return Usage(a + " needs NAME=FILE");
+            r.externs.push_back(ext);
         } else if (a == "--nbest") {
             std::string n;
             char* end = nullptr;

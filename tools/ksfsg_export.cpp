@@ -85,10 +85,9 @@ int ExportCommand(int argc, char** argv, std::FILE* out, std::FILE* err)
             if (!value(o.name)) return Usage(err, "--name needs a name");
         } else if (a == "--extern" || a == "-x") {
             std::string x;
-            size_t eq = std::string::npos;
-            if (value(x)) eq = x.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == x.size()) return Usage(err, a + " needs NAME=FILE");
-            o.externs.emplace_back(x.substr(0, eq), x.substr(eq + 1));
+            std::pair<std::string, std::string> ext;
+            if (!value(x) || !ksexport::ParseExtern(x, &ext)) return Usage(err, a + " needs NAME=FILE");
+            o.externs.push_back(ext);
         } else if (a == "--no-splice") {
             o.splice = false;
         } else if (a == "--lower") {
