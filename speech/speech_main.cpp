@@ -334,6 +334,9 @@ private:
         res.decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         void* meaning = translation_ ? translation_->h : engine_->h;
         for (size_t i = 0; i < hyps.size(); i++) {
+            if (r_.verbose)
+                std::fprintf(err_, "ksspeech: hypothesis %d (score %ld): %s\n", (int)i + 1, (long)hyps[i].score,
+                             hyps[i].words.c_str());
             std::vector<std::string> words = Split(hyps[i].words);
             std::vector<char*> v = CArray(words);
             int result = 0;
