@@ -72,11 +72,15 @@ public:
         if (!mkdtemp(buf.data())) throw SpeechError("can't create a temporary folder in " + tmpl);
         path = buf.data();
     }
-    ~TempDir()
+    ~TempDir() { Remove(); }
+    void Remove()
     {
         for (const std::string& f : files) unlink(f.c_str());
         for (auto d = dirs.rbegin(); d != dirs.rend(); ++d) rmdir(d->c_str());
-        rmdir(path.c_str());
+        if (!path.empty()) rmdir(path.c_str());
+        files.clear();
+        dirs.clear();
+        path.clear();
     }
     // A new empty sub-folder.
     std::string Sub(const std::string& name)
@@ -283,6 +287,9 @@ private:
             o.source = engine;
         }
         graph_ = ksexport::Flatten(engine_->h, o);
+        // Everything compiled is loaded now: nothing is left behind even if
+        // a signal ends the run.
+        tmp_.Remove();
     }
 
     // Every word of the grammar needs a pronunciation: the model's
