@@ -6,7 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${KSBNFC_JOBS:-2}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The Python module is built for the first interpreter on PATH that can run
+# its tests (a version manager's python3 may shadow the system's, which has
+# pytest).
+py_args=()
+for p in python3 /usr/bin/python3; do
+    if command -v "$p" >/dev/null && "$p" -c "import pytest" 2>/dev/null; then
+        py_args=(-DPython3_EXECUTABLE="$(command -v "$p")")
+        break
+    fi
+done
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${py_args[@]}"
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
@@ -21,7 +31,7 @@ build/install-test/consumer/testinstall
 build/install-test/consumer/api_example examples/coffee.bnf build/install-test/order.fst
 # The Python module, where it was built, imported from the scratch install.
 site=$(sed -n 's/^KSBNFC_PYTHON_SITE:[A-Z]*=//p' build/CMakeCache.txt)
-python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' build/CMakeCache.txt)
+python=$(sed -n 's/^_\{0,1\}Python3_EXECUTABLE:[A-Z]*=//p' build/CMakeCache.txt | head -n 1)
 if [ -n "$site" ] && [ -d "build/install-test/$site/ksbnfc" ]; then
     (cd build/install-test && PYTHONPATH="$PWD/$site" "$python" -c \
         "import ksbnfc, os; assert ksbnfc.__file__.startswith(os.getcwd()), ksbnfc.__file__; print(ksbnfc.load(ksbnfc.compile('../../examples/coffee.bnf', 'translation')['order']).translate('two large lattes please'))")
