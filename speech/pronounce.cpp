@@ -102,19 +102,20 @@ std::string EspeakToPhones(const std::string& m)
     return out;
 }
 
-std::string RunEspeak(const std::string& word)
+bool RunEspeak(const std::string& word, std::string* mnemonics)
 {
+    mnemonics->clear();
     int to_child[2], from_child[2];
-    if (pipe(to_child) != 0) return "";
+    if (pipe(to_child) != 0) return false;
     if (pipe(from_child) != 0) {
         close(to_child[0]);
         close(to_child[1]);
-        return "";
+        return false;
     }
     pid_t pid = fork();
     if (pid < 0) {
         for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) close(fd);
-        return "";
+        return false;
     }
     if (pid == 0) {
         dup2(to_child[0], 0);
@@ -140,11 +141,11 @@ std::string RunEspeak(const std::string& word)
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return "";
-    std::string trimmed;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return false; // not installed
+    if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return true;
     for (char c : out)
-        if (!std::isspace((unsigned char)c)) trimmed += c;
-    return trimmed;
+        if (!std::isspace((unsigned char)c)) *mnemonics += c;
+    return true;
 }
 
 } // namespace ksspeech

@@ -19,9 +19,10 @@ void ReadDictionary(const std::string& path, std::map<std::string, std::string>&
 // syllable marks ignored), or "" when a mnemonic has no counterpart.
 std::string EspeakToPhones(const std::string& mnemonics);
 
-// Runs espeak-ng (US English) on the word and returns its mnemonics; "" when
-// espeak-ng can't be run. The word goes through a pipe, never a shell.
-std::string RunEspeak(const std::string& word);
+// Runs espeak-ng (US English) on the word and stores its mnemonics ("" when
+// it fails on the word). Returns false when espeak-ng can't be started. The
+// word goes through a pipe, never a shell.
+bool RunEspeak(const std::string& word, std::string* mnemonics);
 
 } // namespace ksspeech
 

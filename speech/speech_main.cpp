@@ -300,6 +300,7 @@ private:
         for (const std::string& d : r_.dicts) ksspeech::ReadDictionary(d, extra);
         std::vector<std::pair<std::string, std::string>> add;
         std::vector<std::string> missing;
+        bool espeak = true; // until it turns out not to be installed
         for (const std::string& w : graph_.words) {
             if (rec_->HasWord(w)) continue;
             auto it = extra.find(w);
@@ -308,8 +309,8 @@ private:
                 continue;
             }
             std::string phones, mnemonics;
-            if (r_.espeak) {
-                mnemonics = ksspeech::RunEspeak(w);
+            if (r_.espeak && espeak) {
+                espeak = ksspeech::RunEspeak(w, &mnemonics);
                 phones = ksspeech::EspeakToPhones(mnemonics);
             }
             if (phones.empty()) {
@@ -325,7 +326,8 @@ private:
             for (const std::string& w : missing) list += (list.empty() ? "" : ", ") + w;
             throw SpeechError(std::to_string(missing.size()) + " word(s) of the grammar have no pronunciation: " +
                               list + " (not in " + r_.model_dict +
-                              (r_.espeak ? ", and espeak-ng could not pronounce them" : "") +
+                              (!r_.espeak ? "" : espeak ? ", and espeak-ng could not pronounce them"
+                                                      : ", and espeak-ng, the letter-to-sound fallback, is not installed") +
                               "; give them with --dict FILE, one 'word PHONES' a line)");
         }
         if (!add.empty()) rec_->AddWords(add);

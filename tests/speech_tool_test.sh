@@ -81,6 +81,8 @@ if command -v espeak-ng >/dev/null && command -v sox >/dev/null; then
     # unless a dictionary file supplies them.
     run "no fallback" 1 --no-espeak "$examples/coffee.bnf" "$work/o1.wav"
     has "no fallback" "$work/err" "2 word(s) of the grammar have no pronunciation: cappuccinos, lattes"
+    PATH=/nonexistent run "fallback not installed" 1 "$examples/coffee.bnf" "$work/o1.wav"
+    has "fallback not installed" "$work/err" "espeak-ng, the letter-to-sound fallback, is not installed"
     printf 'LATTES L AA T EY Z\ncappuccinos K AE P AH CH IY N OW Z\n' >"$work/my.dict"
     run "user dictionary" 0 --json --no-espeak --dict "$work/my.dict" "$examples/coffee.bnf" "$work/o1.wav"
     json "user dictionary" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
