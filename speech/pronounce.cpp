@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -129,8 +130,14 @@ bool RunEspeak(const std::string& word, std::string* mnemonics)
     close(to_child[0]);
     close(from_child[1]);
     std::string text = word + "\n";
-    // A word is far shorter than a pipe's buffer: the write can't block.
+    // A word is far shorter than a pipe's buffer: the write can't block. A
+    // child that could not start has closed its end already: the write must
+    // fail with EPIPE rather than end this process.
+    struct sigaction ignore = {}, old_action;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old_action);
     bool ok = write(to_child[1], text.data(), text.size()) == (ssize_t)text.size();
+    sigaction(SIGPIPE, &old_action, nullptr);
     close(to_child[1]);
     std::string out;
     char buf[512];
