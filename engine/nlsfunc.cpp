@@ -361,26 +361,23 @@ bool TextIsValid(const char* s) {
     return true;
 }
 
-TCodePageScope::TCodePageScope(unsigned long cp)
-    : active(cp == kCodePageUTF8 && ks_get_cp() != kCodePageUTF8), saved_cp(codepage), saved{},
-      saved_lower(ks_tolower_) {
-    if (!active) return;
-    int state[8] = {isSBCS, dbLo1, dbHi1, dbLo2, dbHi2, isUTF8, mbLo, 0};
-    memcpy(saved, state, sizeof saved);
-    ks_set_cp(cp);
+TCodePageScope::TCodePageScope(unsigned long want)
+    : active(want == kCodePageUTF8 && ks_get_cp() != kCodePageUTF8), cp(codepage), sbcs(isSBCS),
+      lo1(dbLo1), hi1(dbHi1), lo2(dbLo2), hi2(dbHi2), utf8(isUTF8), lo(mbLo), lower(ks_tolower_) {
+    if (active) ks_set_cp(want);
 }
 
 TCodePageScope::~TCodePageScope() {
     if (!active) return;
-    codepage = saved_cp;
-    isSBCS = saved[0];
-    dbLo1 = saved[1];
-    dbHi1 = saved[2];
-    dbLo2 = saved[3];
-    dbHi2 = saved[4];
-    isUTF8 = saved[5];
-    mbLo = saved[6];
-    ks_tolower_ = saved_lower;
+    codepage = cp;
+    isSBCS = sbcs;
+    dbLo1 = lo1;
+    dbHi1 = hi1;
+    dbLo2 = lo2;
+    dbHi2 = hi2;
+    isUTF8 = utf8;
+    mbLo = lo;
+    ks_tolower_ = lower;
 }
 
 // Under UTF-8 size counts the bytes of s1; a character that starts within

@@ -68,16 +68,17 @@ bool TextIsValid(const char* s);
 // as UTF-8 is matched and translated in UTF-8 whatever the process code page.
 class TCodePageScope {
 public:
-    explicit TCodePageScope(unsigned long cp);
+    explicit TCodePageScope(unsigned long want);
     ~TCodePageScope();
     TCodePageScope(const TCodePageScope&) = delete;
     TCodePageScope& operator=(const TCodePageScope&) = delete;
 
 private:
     bool active;
-    unsigned long saved_cp;
-    int saved[8];
-    const unsigned char* saved_lower;
+    // The state ks_set_cp writes, as it was.
+    unsigned long cp;
+    int sbcs, lo1, hi1, lo2, hi2, utf8, lo;
+    const unsigned char* lower;
 };
 
 // The three lower-casing tables ks_tolower_ may point at.

@@ -268,9 +268,9 @@ TEST_F(Utf8Grammar, InvalidWordsMatchNothing)
     g += " | з -> з .\n";
     std::string file;
     ASSERT_EQ(0, Compile(g, true, 65001, file)) << msg;
-    // Loaded and matched in 1252: the file's record makes the state's index
-    // and every comparison UTF-8 all the same.
-    ks_set_cp(1252);
+    // Loaded and matched in 932: the file's record makes the state's index
+    // and every comparison UTF-8 all the same, and the two-byte state returns.
+    ks_set_cp(932);
     void* fsg = nullptr;
     ASSERT_EQ(0, KsLoadFSG(file.c_str(), &fsg));
     for (const char* w : {"\xD0", "\xB7", "\xD0\xB7\xB7", "з\xFF", "\xC0\xB7", "\xED\xA0\x80"}) {
@@ -288,6 +288,9 @@ TEST_F(Utf8Grammar, InvalidWordsMatchNothing)
     int result = -1;
     ASSERT_EQ(0, KsTest(fsg, ok, &result));
     EXPECT_EQ(2, result);
+    EXPECT_EQ(932u, ks_get_cp());
+    EXPECT_EQ(1, dbcsleadbyte(0x81));
+    EXPECT_EQ(2, _mbsinc(U("\x82\xA0")) - U("\x82\xA0"));
     KsUnloadFSG(fsg);
 }
 
