@@ -132,7 +132,8 @@ def code_page() -> int:
 def set_code_page(cp: int) -> None:
     """Sets the process-wide code page that grammars are compiled and
     loaded in (0: from the environment again). Loaded grammars keep theirs."""
-    codec(cp) if cp else None
+    if cp:
+        codec(cp)  # a code page Python cannot encode for is refused here
     _ksbnfc.set_code_page(int(cp))
 
 
