@@ -141,6 +141,13 @@ public:
         for (int j = i; j < length; j++) elements[j] = elements[j + n];
     }
     void Clear() { length = 0; }
+    // Empties the array and gives its storage back.
+    void Release()
+    {
+        delete[] elements;
+        elements = nullptr;
+        length = nelements = 0;
+    }
 
     // The passes sort the same arrays again and again. For an ordering that
     // is a strict weak order (every compare of the containers is) a stable

@@ -196,7 +196,7 @@ prob TState::Accepting()
 
 TSubFSG::TSubFSG(mbstring name_, TFSG* fsg_)
     : intern(0), name(::Copy(name_.s)), mixes(nullptr), opts(nullptr), fsg(fsg_), normalized(0), nextid(0),
-      busy(0), rlist_next(nullptr), pass(0)
+      busy(0), rlist_next(nullptr), pass(0), settled(0), uses(-1)
 {
     AddState();
 }

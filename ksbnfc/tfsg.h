@@ -197,6 +197,11 @@ public:
     int busy;                    // under expansion or recursion check
     TSubFSG* rlist_next;         // tail-reference chain of the recursion check
     int pass;                    // last expansion pass completed
+    int settled;                 // pass in which a re-walk would change nothing
+    // Plain references to this network that expansion has still to replace
+    // by a copy; when the last one is replaced the states are freed. -1: the
+    // states stay (root, intern, recursive, or called with an operator).
+    int uses;
 
     // Starts with its initial state (id 0).
     TSubFSG(mbstring name, TFSG* fsg);
@@ -240,6 +245,12 @@ public:
     void Copy(TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p);
     void Expand(int p);
     void ExpandOps();
+    // Visits each network reachable from this one once. Throws "illegal
+    // recursive use of %s" for a cycle of references that is not made of
+    // tail references only, and sets `uses` of every network it visits.
+    // Started on the grammar itself (this == fsg) it also throws the
+    // writer's "more than 64K states" when a network to be written is
+    // certain to get more states than a file can number.
     void CheckRecursion(TSubFSG* rlist);
 
     // tfsg_probs.cpp
@@ -420,6 +431,10 @@ template <> int TArrayX<TWord*>::compare(TWord* const& a, TWord* const& b);
 
 // tfsg_normalize.cpp: maps each byte of s in place through table.
 void Convert(char* s, const unsigned char* table);
+
+// tfsg_write.cpp: the ids of words, externs, annotations and the states of
+// one network share a 16-bit field; the last few values are kept free.
+const int kMaxIds = 65530;
 
 // tfsg_write.cpp: one write call each; a failing write raises its system text.
 int Write(int fd, const void* buf, unsigned len);

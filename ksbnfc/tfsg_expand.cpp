@@ -7,6 +7,9 @@
 // order is that of a depth-first recursion.
 #include "tfsg.h"
 
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -34,35 +37,200 @@ void EnsureText(TWordList& list, TWord* w)
     list.Lookup(w->word, 1);
 }
 
+// Adds delta to `uses` of each network that a plain reference of n calls.
+void CountUses(TSubFSG* n, int delta)
+{
+    for (int i = 0; i < n->states.length; i++) {
+        TState* s = n->states.elements[i];
+        for (int k = 0; k < s->arcs.length; k++) {
+            TArc* a = s->arcs.elements[k];
+            if (!IsReference(a)) continue;
+            TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+            if (r->uses >= 0) r->uses += delta;
+        }
+    }
+}
+
+// Everything of n that a pass could change: the states in order, and each
+// arc's fields and target.
+void Fingerprint(TSubFSG* n, std::vector<uintptr_t>& out)
+{
+    out.push_back((uintptr_t)n->states.length);
+    out.push_back((uintptr_t)n->nextid);
+    for (int i = 0; i < n->states.length; i++) {
+        TState* s = n->states.elements[i];
+        out.push_back((uintptr_t)s);
+        out.push_back((uintptr_t)s->id);
+        out.push_back((uintptr_t)s->arcs.length);
+        for (int k = 0; k < s->arcs.length; k++) {
+            TArc* a = s->arcs.elements[k];
+            uint32_t pbits;
+            std::memcpy(&pbits, &a->p, sizeof pbits);
+            out.push_back((uintptr_t)a);
+            out.push_back((uintptr_t)a->state);
+            out.push_back((uintptr_t)a->word);
+            out.push_back((uintptr_t)a->anno);
+            out.push_back((uintptr_t)pbits);
+            out.push_back((uintptr_t)a->op << 8 | a->needtr);
+        }
+    }
+}
+
+// Whether every network that a reference of n calls is settled in pass p.
+bool CalleesSettled(TSubFSG* n, int p)
+{
+    for (int i = 0; i < n->states.length; i++) {
+        TState* s = n->states.elements[i];
+        for (int k = 0; k < s->arcs.length; k++) {
+            TArc* a = s->arcs.elements[k];
+            if (IsReference(a) && DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr)->settled != p)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Frees the states of a network that nothing will copy again; it keeps an
+// empty start so that it stays a valid network until its owner drops it.
+// Without this every rule of a deep chain would keep its expanded copy of
+// the rest of the chain, and memory would grow with the square of the depth.
+void Release(TSubFSG* r)
+{
+    r->states.DeleteElements();
+    r->states.Release();
+    r->nextid = 0;
+    r->AddState();
+}
+
+// Below, with the copying.
+bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p);
+
 } // namespace
 
 // ---- recursion check ----
+
+namespace {
+
+// Per-network record of one recursion check: Tarjan's strongly connected
+// components over the reference graph, so that each network is examined once
+// however often it is referred to. A cycle of references is legal only when
+// every reference on it is a tail reference, and every reference inside a
+// component lies on a cycle: so a component is illegal exactly when one of
+// its references is not a tail reference.
+struct Node {
+    int index = -1, low = -1;
+    bool on_stack = false;
+    bool cyclic = false;   // on a cycle of references (itself included)
+    bool op_called = false; // referred to with an operator
+    int calls = 0;         // plain references to it
+    long long longest = 0; // see LongestPath; -1: no complete path
+};
+
+// Longest path saturates here: anything above the limit is just "too long".
+const long long kLongCap = (long long)kMaxIds + 1;
+
+// The most arcs that consume a word or call an intern network on one path
+// from n's start to its end, each call of an inlined network counting as the
+// longest path through that network. A finite language with a sentence of k
+// such arcs needs k states in any network that accepts it. Sets `finite` to
+// false on a loop operator, or on an arc that does not lead to a later state
+// (rule compilation builds each network in topological order, so a backward
+// arc means the network is not as compiled). -1: n has no complete path.
+long long LongestPath(TSubFSG* n, std::unordered_map<TSubFSG*, Node>& info, bool& finite)
+{
+    std::vector<long long> L((size_t)n->states.length, -1);
+    for (int i = n->states.length - 1; i >= 0; i--) {
+        TState* s = n->states.elements[i];
+        if (s->id != i) {
+            finite = false;
+            return 0;
+        }
+        long long best = -1;
+        for (int k = 0; k < s->arcs.length; k++) {
+            TArc* a = s->arcs.elements[k];
+            if (a->op == OpPlus || a->op == OpStar) finite = false;
+            long long rest = 0;
+            if (a->state) {
+                if (a->state->sub != n || a->state->id <= i) {
+                    finite = false;
+                    return 0;
+                }
+                rest = L[(size_t)a->state->id];
+                if (rest < 0) continue;
+            }
+            long long w = a->word->id == 0 && a->word->kind != TWord::Intern ? 0 : 1;
+            if (a->word->kind == TWord::Intern) {
+                TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+                long long lr = info[r].longest;
+                w = lr < 0 ? -1 : r->intern ? 1 : lr;
+            }
+            if (a->op == OpOpt && w < 0) w = 0;
+            if (w < 0) continue;
+            best = std::max(best, std::min(w + rest, kLongCap));
+        }
+        L[(size_t)i] = best;
+    }
+    return L.empty() ? -1 : L[0];
+}
+
+} // namespace
 
 void TSubFSG::CheckRecursion(TSubFSG* rlist)
 {
     struct Frame {
         TSubFSG* net;
-        int i, j; // next arc to examine
+        int i, j;        // next arc to examine
+        TSubFSG* called; // network entered from the last arc examined
+        bool tail;       // whether that arc was a tail reference
     };
     std::vector<Frame> stack;
+    std::unordered_map<TSubFSG*, Node> info;
+    std::vector<TSubFSG*> visited; // in order of first visit
+    std::vector<TSubFSG*> component; // Tarjan's stack
+    int counter = 0;
+    bool finite = true; // no loops of any kind: every language is finite
 
-    // Opens n as the recursive call would; false when the reference closes a
-    // legal (all-tail) cycle and there is nothing to examine.
-    auto open = [&stack](TSubFSG* n, TSubFSG* chain) -> bool {
+    auto illegal = [](TSubFSG* n) {
+        Error("illegal recursive use of %s", n->name.s ? n->name.s : "");
+    };
+
+    // Follows a reference from `from` (null for the start) to n; true when n
+    // is entered and must be examined.
+    auto open = [&](TSubFSG* n, TSubFSG* chain, TSubFSG* from, bool tail) -> bool {
+        Node& x = info[n];
         if (n->busy) {
+            // Back to a network still open: legal only if the tail-reference
+            // chain from here leads back to it.
             TSubFSG* r = chain;
             while (r && r != n) r = r->rlist_next;
-            if (!r) Error("illegal recursive use of %s", n->name.s ? n->name.s : "");
+            if (!r) illegal(n);
+            x.cyclic = true;
+            Node& f = info[from];
+            f.low = std::min(f.low, x.index);
             return false;
         }
+        if (x.index >= 0) {
+            // Finished. Still on Tarjan's stack means in the component of
+            // `from`, where only tail references are allowed.
+            if (x.on_stack) {
+                if (!tail) illegal(n);
+                Node& f = info[from];
+                f.low = std::min(f.low, x.index);
+            }
+            return false;
+        }
+        x.index = x.low = counter++;
+        x.on_stack = true;
+        component.push_back(n);
+        visited.push_back(n);
         n->busy = 1;
         n->rlist_next = chain;
         n->Enter("check recursion loop");
-        stack.push_back(Frame{n, 0, 0});
+        stack.push_back(Frame{n, 0, 0, nullptr, false});
         return true;
     };
 
-    open(this, rlist);
+    open(this, rlist, nullptr, true);
     while (!stack.empty()) {
         size_t top = stack.size() - 1;
         TSubFSG* n = stack[top].net;
@@ -77,15 +245,64 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             TArc* a = s->arcs.elements[stack[top].j++];
             if (a->word->kind != TWord::Intern) continue;
             TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+            Node& x = info[r];
+            if (a->op == OpNone)
+                x.calls++;
+            else
+                x.op_called = true;
             bool tail = !a->state && a->op == OpNone;
-            descended = open(r, tail ? n : nullptr);
+            descended = open(r, tail ? n : nullptr, n, tail);
+            if (descended) {
+                stack[top].called = r;
+                stack[top].tail = tail;
+            }
         }
         if (descended) continue;
+
+        Node& x = info[n];
+        if (finite) x.longest = LongestPath(n, info, finite);
+        if (x.low == x.index) {
+            // n is the root of its component: the component is complete.
+            TSubFSG* m;
+            bool several = component.back() != n;
+            do {
+                m = component.back();
+                component.pop_back();
+                Node& y = info[m];
+                y.on_stack = false;
+                if (several) y.cyclic = true;
+            } while (m != n);
+        }
         n->Exit("check recursion loop");
         n->busy = 0;
         n->rlist_next = nullptr;
         stack.pop_back();
+        if (stack.empty()) break;
+        Frame& up = stack.back();
+        Node& u = info[up.net];
+        u.low = std::min(u.low, x.low);
+        if (x.on_stack && !up.tail) illegal(n);
     }
+
+    for (TSubFSG* n : visited) {
+        const Node& x = info[n];
+        if (x.cyclic) finite = false;
+        n->uses = n == fsg || n->intern || x.cyclic || x.op_called ? -1 : x.calls;
+    }
+
+    // Only a grammar whose networks all have finite, non-empty languages
+    // gives a certain lower bound: then every reference lies on a complete
+    // path, the root and each intern network it reaches are written, and the
+    // passes after expansion keep the language. The bound is checked before
+    // expansion builds the networks, which may be very large by then.
+    if (this != fsg || !finite) return;
+    for (TSubFSG* n : visited)
+        if (info[n].longest < 0) return;
+    for (TSubFSG* n : visited)
+        if ((n == fsg || n->intern) && info[n].longest > kMaxIds) {
+            if (TooManyWordsAndExterns(fsg)) Error("%s", kTooManyWordsAndExterns);
+            Error("more than 64K states");
+        }
 }
 
 // ---- expansion ----
@@ -96,6 +313,7 @@ void TSubFSG::Expand(int p)
         TSubFSG* net;
         int i, j;        // the arc being examined
         TSubFSG* called; // network referenced by that arc, once it is expanded
+        std::vector<uintptr_t> before; // a re-walk: the network as it was
     };
     std::vector<Frame> stack;
 
@@ -103,16 +321,27 @@ void TSubFSG::Expand(int p)
     // substitution loop, also when it only re-walks a finished pass: a
     // reference cycle through intern networks re-enters a finished network,
     // and without the mark that re-walk would never end.
+    //
+    // Every reference re-walks a finished network and its callees, which
+    // costs exponential time on a grammar whose rules refer twice to the
+    // next one. A re-walk can only repeat the clean-up; once one has left
+    // the network as it was, and its callees are settled too, the next one
+    // would change nothing either, and the network is skipped.
     auto open = [&stack, p](TSubFSG* n) -> bool {
-        if (n->busy) return false;
+        if (n->busy || n->settled == p) return false;
         n->busy = 1;
+        std::vector<uintptr_t> before;
+        if (n->pass >= p) Fingerprint(n, before);
         if (n->pass < p) {
+            // The clean-up may copy or drop references; `uses` follows.
+            CountUses(n, -1);
             if (p == 2) n->ExpandOps();
             n->EliminateDuplicateArcs();
             n->Optimize();
+            CountUses(n, 1);
         }
         n->Enter("substitution loop");
-        stack.push_back(Frame{n, 0, 0, nullptr});
+        stack.push_back(Frame{n, 0, 0, nullptr, std::move(before)});
         return true;
     };
 
@@ -158,7 +387,12 @@ void TSubFSG::Expand(int p)
                 s->AddNullArc(r->Initial(), a->p, a->anno->word);
                 s->DelArcs(j, 1);
             } else {
-                r->Copy(n, s, a->state, a->anno->word, a->p);
+                if (r->uses == 1 && MoveOne(r, n, s, a->state, a->anno->word, a->p)) {
+                    r->uses = 0;
+                } else {
+                    r->Copy(n, s, a->state, a->anno->word, a->p);
+                    if (r->uses > 0 && --r->uses == 0) Release(r);
+                }
                 s->DelArcs(j, 1);
             }
         }
@@ -166,6 +400,11 @@ void TSubFSG::Expand(int p)
         n->Exit("substitution loop");
         n->EliminateDuplicateArcs();
         n->Optimize();
+        if (!stack[top].before.empty()) {
+            std::vector<uintptr_t> after;
+            Fingerprint(n, after);
+            if (after == stack[top].before && CalleesSettled(n, p)) n->settled = p;
+        }
         n->pass = p;
         n->busy = 0;
         stack.pop_back();
@@ -254,6 +493,81 @@ void CopyOne(const CopyJob& job, TSubFSG* to, std::vector<CopyJob>& jobs)
     if (restart) copy_arcs(init0, restart, 1.0f);
 
     for (int i = 0; i < r->states.length; i++) r->states.elements[i]->copy = nullptr;
+}
+
+// What CopyOne builds from r, made out of r's own states when r is never
+// needed again: every state but the start changes owner instead of being
+// copied, so a chain of rules that each call the next once costs moves, not
+// copies. The states, their arcs and annotations come out exactly as a copy
+// would make them, in the same order. False (nothing done) when an arc of r
+// leaves r for another network.
+bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p)
+{
+    TState* init0 = r->states.elements[0];
+    int use_null_arcs = r->fsg->use_null_arcs;
+    bool reentered = false;
+    for (int i = 0; i < r->states.length; i++) {
+        TState* s = r->states.elements[i];
+        for (int k = 0; k < s->arcs.length; k++) {
+            TState* t = s->arcs.elements[k]->state;
+            if (t && t->sub != r) return false;
+            if (t == init0) reentered = true;
+        }
+    }
+
+    for (int i = 1; i < r->states.length; i++) {
+        TState* s = r->states.elements[i];
+        s->sub = to;
+        s->id = to->nextid++;
+        s->mix = nullptr;
+        s->flag = 0;
+        s->optimized = nullptr;
+        s->copy = nullptr;
+        s->match_index.reset();
+        to->states.Add(s);
+    }
+    TState* restart = reentered ? to->AddState() : nullptr;
+    TState* exit_to = final_state;
+    if (use_null_arcs) {
+        TState* x = to->AddState();
+        x->AddNullArc(final_state, 1.0f, action);
+        exit_to = x;
+    }
+    bool post = !!action && !use_null_arcs;
+
+    auto copy_start = [&](TState* dst, prob f) {
+        for (int k = 0; k < init0->arcs.length; k++) {
+            TArc* a = init0->arcs.elements[k];
+            TState* t = !a->state ? exit_to : a->state == init0 ? restart : a->state;
+            TArc* c = dst->AddArcX(t, f * a->p, a->word, a->anno, a->op);
+            c->needtr = a->needtr;
+            if (!a->state && post) dst->AddArcPostAction(c, action);
+        }
+    };
+
+    copy_start(initial, p);
+    for (int i = 1; i < r->states.length; i++) {
+        TState* s = r->states.elements[i];
+        for (int k = 0; k < s->arcs.length; k++) {
+            TArc* a = s->arcs.elements[k];
+            bool exits = !a->state;
+            if (exits)
+                a->state = exit_to;
+            else if (a->state == init0)
+                a->state = restart;
+            if (a->state) to->normalized = 0;
+            if (exits && post) s->AddArcPostAction(a, action);
+        }
+    }
+    if (restart) copy_start(restart, 1.0f);
+
+    // r keeps an empty start, as Release leaves it.
+    r->states.Release();
+    r->states.Add(init0);
+    r->nextid = 1;
+    init0->DelArcs(0, init0->arcs.length);
+    init0->arcs.Release();
+    return true;
 }
 
 } // namespace

@@ -24,10 +24,6 @@ namespace {
 const int kMinLogProb = -11559;
 const int kMaxLogProb = 32767;
 
-// The ids of words, externs, annotations and the states of one network share
-// a 16-bit field; the last few values are kept free.
-const int kMaxIds = 65530;
-
 const char kVersion[8] = {'S', 'A', 'C', 'O', 'K', 'V', '0', '1'};
 const char kSignature[8] = {'0', '2', ' ', 'G', 'B', ' ', ' ', ' '};
 

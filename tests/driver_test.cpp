@@ -152,6 +152,69 @@ TEST_F(DriverTest, WarningsAndLaterFailures)
 
 }
 
+// Rule k refers to rule k+1 twice: 2^n sentences, exponential work for a
+// walk that re-examines a rule at every reference.
+std::string DoublingChain(int n)
+{
+    std::string g;
+    for (int k = 0; k < n; k++) {
+        std::string name = "<r" + std::to_string(k) + ">";
+        if (k == 0) name = "<" + name + ">";
+        std::string next = "<r" + std::to_string(k + 1) + ">";
+        g += name + " = " + (k + 1 < n ? next + " " + next + " | " : "") + "x" + std::to_string(k) + " .\n";
+    }
+    return g;
+}
+
+// Rule k is "a" followed by rule k+1: a path of n words in n rules.
+std::string TailChain(int n)
+{
+    std::string g;
+    for (int k = 0; k < n; k++) {
+        std::string name = "<r" + std::to_string(k) + ">";
+        if (k == 0) name = "<" + name + ">";
+        g += name + " = a" + (k + 1 < n ? " <r" + std::to_string(k + 1) + ">" : "") + " .\n";
+    }
+    return g;
+}
+
+// States of the main network of an FSG file, the end state included.
+long FileStates(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char b[4] = {};
+    in.seekg(68);
+    in.read((char*)b, 4);
+    return (long)(b[0] | b[1] << 8 | b[2] << 16 | (unsigned long)b[3] << 24);
+}
+
+// Grammars whose cost used to grow exponentially or with the square of their
+// size: each must end quickly with its result or the writer's limit.
+TEST_F(DriverTest, BoundedWork)
+{
+    struct Case {
+        std::string grammar;
+        const char* mode;
+        int rc;
+        const char* message;
+        long states; // of the written file, when it succeeds
+    } cases[] = {
+        {DoublingChain(31), "tr", 0, "", 0},
+        {DoublingChain(31), "en", 1000, "more than 64K states", 0},
+        {DoublingChain(22), "en", 1000, "more than 64K states", 0},
+        {DoublingChain(16), "en", 0, "", 0},
+        {TailChain(3000), "en", 0, "", 3001},
+        {TailChain(70000), "en", 1000, "more than 64K states", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Compile(c.grammar, {{c.mode, "1"}, {"o", "g.out"}}), c.rc) << c.grammar.substr(0, 40) << c.mode;
+        EXPECT_EQ(Message(), c.message);
+        if (c.states) {
+            EXPECT_EQ(FileStates(dir + "/g.out"), c.states);
+        }
+    }
+}
+
 // In code page 932 a trail byte 0x5C does not end the directory name.
 TEST(MakeFn, TwoByteDirectory)
 {

@@ -1,0 +1,321 @@
+#!/usr/bin/env python3
+# compile_vs_openfst.py: whole-process compile time and peak memory of
+# `ksbnfc -en` against the OpenFst pipeline (fstcompile | fstrmepsilon |
+# fstdeterminize | fstminimize) on five generated grammar shapes, each at a
+# quarter, half and the full size. Nothing here is part of the test suite.
+#
+#   bench/compile_vs_openfst.py [--ksbnfc PATH] [--runs N] [--sizes 0.25,0.5,1]
+#                               [--shapes words,phrases,...] [--keep DIR]
+#
+# For every shape the grammar and a plain text acceptor of the same language
+# are generated (the acceptor the way one would write it by hand: a path per
+# alternative, epsilon arcs for optional items, no sharing). The pipeline's
+# stages run one after the other on files, so its time is their sum and its
+# peak memory the largest of theirs. Figures are medians of --runs runs.
+# Where fstcompile is missing (apt-get install libfst-tools) only ksbnfc runs.
+
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def word(i):
+    """The i-th of a family of distinct pronounceable words."""
+    cons = "bdfgklmnprst"
+    vows = "aeiou"
+    w = ""
+    while True:
+        syl = i % 60
+        w += cons[syl // 5] + vows[syl % 5]
+        i //= 60
+        if i == 0:
+            return w
+
+
+class Lcg:
+    def __init__(self, seed):
+        self.s = seed
+
+    def below(self, n):
+        self.s = (self.s * 1664525 + 1013904223) & 0xFFFFFFFF
+        return (self.s >> 8) % n
+
+
+class Acceptor:
+    """A text acceptor under construction: arcs, final states, symbols."""
+
+    def __init__(self):
+        self.n = 1
+        self.arcs = []
+        self.finals = set()
+
+    def state(self):
+        self.n += 1
+        return self.n - 1
+
+    def arc(self, a, b, label):
+        self.arcs.append((a, b, label))
+
+    def path(self, a, b, words):
+        for k, w in enumerate(words):
+            t = b if k == len(words) - 1 else self.state()
+            self.arc(a, t, w)
+            a = t
+
+    def write(self, path, syms_path):
+        labels = {"<eps>": 0}
+        with open(path, "w") as f:
+            for a, b, w in self.arcs:
+                labels.setdefault(w, len(labels))
+                f.write("%d %d %s\n" % (a, b, w))
+            for s in sorted(self.finals):
+                f.write("%d\n" % s)
+        with open(syms_path, "w") as f:
+            for w, i in labels.items():
+                f.write("%s %d\n" % (w, i))
+
+
+def shape_words(scale):
+    n = int(65000 * scale)
+    g = "<<words>> =" + "".join((" " if i == 0 else "\n | ") + word(i) for i in range(n)) + " .\n"
+    fst = Acceptor()
+    end = fst.state()
+    fst.finals.add(end)
+    for i in range(n):
+        fst.arc(0, end, word(i))
+    return g, fst, "%d one-word alternatives" % n
+
+
+def shape_phrases(scale):
+    n = int(50000 * scale)
+    r = Lcg(12345)
+    phrases = []
+    for _ in range(n):
+        length = 2 + r.below(4)
+        phrases.append([word(r.below(2000)) for _ in range(length)])
+    g = "<<phrases>> =" + "".join((" " if i == 0 else "\n | ") + " ".join(p) for i, p in enumerate(phrases)) + " .\n"
+    fst = Acceptor()
+    end = fst.state()
+    fst.finals.add(end)
+    for p in phrases:
+        fst.path(0, end, p)
+    return g, fst, "%d phrases of 2-5 words over 2,000 words" % n
+
+
+def shape_names(scale):
+    n = int(2000 * scale)
+    first = [word(i) + "o" for i in range(n)]
+    last = [word(i) + "son" for i in range(n)]
+    g = ("<<call>> = call <first> <last> please? .\n<first> = " + " | ".join(first) + " .\n<last> = "
+         + " | ".join(last) + " .\n")
+    fst = Acceptor()
+    a, b, c, d = fst.state(), fst.state(), fst.state(), fst.state()
+    fst.arc(0, a, "call")
+    for w in first:
+        fst.arc(a, b, w)
+    for w in last:
+        fst.arc(b, c, w)
+    fst.arc(c, d, "please")
+    fst.finals.update([c, d])
+    return g, fst, "call <first> <last> please?, %d x %d names" % (n, n)
+
+
+UNITS = ["one", "two", "three", "four", "five", "six", "seven", "eight", "nine"]
+TEENS = ["ten", "eleven", "twelve", "thirteen", "fourteen", "fifteen", "sixteen", "seventeen", "eighteen",
+         "nineteen"]
+TENS = ["twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety"]
+
+
+def shape_numbers(scale):
+    # The size scales through the hundreds of the thousands multiplier:
+    # zero to 999,999 in full, to 499,999 at a half, to 199,999 at a quarter.
+    top = {1: 9, 0.5: 4, 0.25: 1}.get(scale, max(1, int(9 * scale)))
+    hundreds = UNITS[:top]
+    g = ("<<number>> = zero | <below1000> | <mult> thousand ( and? <below1000> )? .\n"
+         "<mult> = <below100> | <munit> hundred ( and? <below100> )? .\n"
+         "<munit> = " + " | ".join(hundreds) + " .\n"
+         "<below1000> = <below100> | <unit> hundred ( and? <below100> )? .\n"
+         "<below100> = <unit> | <teen> | <ten> <unit>? .\n"
+         "<unit> = " + " | ".join(UNITS) + " .\n"
+         "<teen> = " + " | ".join(TEENS) + " .\n"
+         "<ten> = " + " | ".join(TENS) + " .\n")
+    fst = Acceptor()
+
+    def below100(a, b):
+        for w in UNITS + TEENS:
+            fst.arc(a, b, w)
+        m = fst.state()
+        for w in TENS:
+            fst.arc(a, m, w)
+        fst.arc(m, b, "<eps>")
+        for w in UNITS:
+            fst.arc(m, b, w)
+
+    def hundred_part(a, b, units):
+        below100(a, b)
+        m, h = fst.state(), fst.state()
+        for w in units:
+            fst.arc(a, m, w)
+        fst.arc(m, h, "hundred")
+        fst.arc(h, b, "<eps>")
+        k = fst.state()
+        fst.arc(h, k, "and")
+        fst.arc(h, k, "<eps>")
+        below100(k, b)
+
+    end = fst.state()
+    fst.finals.add(end)
+    fst.arc(0, end, "zero")
+    hundred_part(0, end, UNITS)
+    m, t = fst.state(), fst.state()
+    hundred_part(0, m, hundreds)
+    fst.arc(m, t, "thousand")
+    fst.arc(t, end, "<eps>")
+    k = fst.state()
+    fst.arc(t, k, "and")
+    fst.arc(t, k, "<eps>")
+    hundred_part(k, end, UNITS)
+    return g, fst, "zero to %d99,999 in words" % top
+
+
+def shape_nested(scale):
+    n = int(2000 * scale)
+    lines = []
+    for i in range(n):
+        name = "<<r0>>" if i == 0 else "<r%d>" % i
+        rest = "<r%d>" % (i + 1) if i + 1 < n else "end"
+        lines.append("%s = %s? %s ." % (name, word(i), rest))
+    fst = Acceptor()
+    prev = 0
+    for i in range(n):
+        nxt = fst.state()
+        fst.arc(prev, nxt, word(i))
+        fst.arc(prev, nxt, "<eps>")
+        prev = nxt
+    end = fst.state()
+    fst.arc(prev, end, "end")
+    fst.finals.add(end)
+    return "\n".join(lines) + "\n", fst, "%d nested rules, each <rK> = wK? <rK+1>" % n
+
+
+SHAPES = [("words", shape_words), ("phrases", shape_phrases), ("names", shape_names),
+          ("numbers", shape_numbers), ("nested", shape_nested)]
+
+
+TIME = shutil.which("time") and os.path.exists("/usr/bin/time") and "/usr/bin/time"
+
+
+def run(cmd):
+    """Runs cmd; returns (wall seconds, peak RSS in MB), raising on failure.
+    The peak comes from /usr/bin/time where it exists: the peak that wait4
+    reports for a child of this script includes the interpreter's own memory
+    from before the exec."""
+    stats = None
+    if TIME:
+        fd, stats = tempfile.mkstemp()
+        os.close(fd)
+        cmd = [TIME, "-o", stats, "-f", "%M"] + cmd
+    t0 = time.monotonic()
+    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = p.stderr.read()
+    _, status, ru = os.wait4(p.pid, 0)
+    wall = time.monotonic() - t0
+    rc = os.waitstatus_to_exitcode(status)
+    peak = ru.ru_maxrss
+    if stats:
+        with open(stats) as f:
+            peak = int(f.read().split()[-1])
+        os.unlink(stats)
+    if rc != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(cmd), rc, err.decode(errors="replace")))
+    return wall, peak / 1024.0
+
+
+def fsg_size(path):
+    """States (without the end state) and arcs of the main network of an FSG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    ns = struct.unpack_from("<i", data, 68)[0]
+    arcs = struct.unpack_from("<i", data, 72 + 4 * ns)[0]
+    return ns - 1, arcs
+
+
+def fst_size(path):
+    out = subprocess.run(["fstinfo", path], capture_output=True, text=True, check=True).stdout
+    info = {}
+    for line in out.splitlines():
+        parts = line.rsplit(None, 1)
+        if len(parts) == 2:
+            info[parts[0].strip()] = parts[1]
+    return int(info["# of states"]), int(info["# of arcs"])
+
+
+def median_run(runs, once):
+    results = [once() for _ in range(runs)]
+    return statistics.median(r[0] for r in results), statistics.median(r[1] for r in results)
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[1] if __doc__ else None)
+    ap.add_argument("--ksbnfc", default=os.path.join(here, "..", "build", "tools", "ksbnfc"))
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--sizes", default="0.25,0.5,1")
+    ap.add_argument("--shapes", default=",".join(s for s, _ in SHAPES))
+    ap.add_argument("--keep", help="directory to keep the generated files in")
+    args = ap.parse_args()
+
+    if not os.access(args.ksbnfc, os.X_OK):
+        sys.exit("no ksbnfc at %s (build it, or pass --ksbnfc)" % args.ksbnfc)
+    have_fst = all(shutil.which(t) for t in ("fstcompile", "fstrmepsilon", "fstdeterminize", "fstminimize", "fstinfo"))
+    if not have_fst:
+        print("fstcompile not found: OpenFst columns skipped (apt-get install libfst-tools)")
+    work = args.keep or tempfile.mkdtemp(prefix="ksbnfc_vs_fst.")
+    os.makedirs(work, exist_ok=True)
+    wanted = args.shapes.split(",")
+    sizes = [float(x) for x in args.sizes.split(",")]
+
+    print("%-8s %5s %9s %8s %9s %9s | %9s %8s %9s %9s | %6s %6s  %s" % (
+        "shape", "size", "ours s", "ours MB", "states", "arcs", "fst s", "fst MB", "states", "arcs", "time", "mem",
+        "grammar"))
+    for name, make in SHAPES:
+        if name not in wanted:
+            continue
+        for scale in sizes:
+            g, fst, what = make(scale)
+            base = os.path.join(work, "%s-%g" % (name, scale))
+            with open(base + ".bnf", "w") as f:
+                f.write(g)
+            out = base + ".fsg"
+            t, m = median_run(args.runs, lambda: run([args.ksbnfc, "-en", base + ".bnf", "-o", out]))
+            states, arcs = fsg_size(out)
+            row = "%-8s %5g %9.3f %8.1f %9d %9d |" % (name, scale, t, m, states, arcs)
+            if have_fst:
+                fst.write(base + ".txt", base + ".syms")
+                stages = [["fstcompile", "--acceptor", "--isymbols=" + base + ".syms", "--keep_isymbols",
+                           base + ".txt", base + ".a.fst"],
+                          ["fstrmepsilon", base + ".a.fst", base + ".b.fst"],
+                          ["fstdeterminize", base + ".b.fst", base + ".c.fst"],
+                          ["fstminimize", base + ".c.fst", base + ".d.fst"]]
+
+                def pipeline():
+                    results = [run(s) for s in stages]
+                    return sum(r[0] for r in results), max(r[1] for r in results)
+
+                ft, fm = median_run(args.runs, pipeline)
+                fs, fa = fst_size(base + ".d.fst")
+                row += " %9.3f %8.1f %9d %9d | %5.2fx %5.2fx" % (ft, fm, fs, fa, t / ft, m / fm)
+            print(row + "  " + what)
+            sys.stdout.flush()
+    if not args.keep:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
