@@ -122,6 +122,61 @@ template <> int TArrayX<TArc*>::compare2(TArc* const& a, TArc* const& b)
     return 0;
 }
 
+// ---- arc pools ----
+
+namespace {
+
+const size_t kMaxArcBlock = 4096; // arcs; the first blocks are small
+
+} // namespace
+
+TArcPool::~TArcPool()
+{
+    while (blocks) {
+        Block* b = blocks;
+        blocks = b->prev;
+        ::operator delete(b);
+    }
+}
+
+void TArcPool::Refill()
+{
+    // The arcs start after a header rounded up to their alignment.
+    const size_t head = (sizeof(Block) + alignof(TArc) - 1) / alignof(TArc) * alignof(TArc);
+    Block* b = static_cast<Block*>(::operator new(head + grow * sizeof(TArc)));
+    b->prev = blocks;
+    blocks = b;
+    next = reinterpret_cast<TArc*>(reinterpret_cast<char*>(b) + head);
+    left = grow;
+    if (grow < kMaxArcBlock) grow *= 2;
+}
+
+void TArcPool::Take(TArcPool& other)
+{
+    // Other's unused tail is dropped (at most one block's worth); its free
+    // slots join ours.
+    while (other.blocks) {
+        Block* b = other.blocks;
+        other.blocks = b->prev;
+        b->prev = nullptr;
+        // Insert behind our newest block, which keeps serving New.
+        if (blocks) {
+            b->prev = blocks->prev;
+            blocks->prev = b;
+        } else {
+            blocks = b;
+        }
+    }
+    while (other.free_list) {
+        Slot* f = other.free_list;
+        other.free_list = f->next;
+        f->next = free_list;
+        free_list = f;
+    }
+    other.next = nullptr;
+    other.left = 0;
+}
+
 // ---- states ----
 
 TState::TState(TSubFSG* sub_)
@@ -131,7 +186,7 @@ TState::TState(TSubFSG* sub_)
 
 TState::~TState()
 {
-    arcs.DeleteElements();
+    for (int i = 0; i < arcs.length; i++) sub->FreeArc(arcs.elements[i]);
 }
 
 TArc* TState::AddArc(TState* to, float p, mbstring word, mbstring anno, Op op)
@@ -161,7 +216,7 @@ TArc* TState::AddArcX(TState* to, float p, TWord* word, TWord* anno, Op op)
 {
     if (to) to->sub->normalized = 0;
     TFSG* f = sub->fsg;
-    TArc* a = new TArc;
+    TArc* a = ::new (sub->arcpool.New()) TArc;
     a->state = to;
     a->word = word ? word : f->words[0];
     a->anno = anno ? anno : f->annos[0];
@@ -181,7 +236,7 @@ void TState::DelArcs(int i, int n)
     }
     if (n > arcs.length - i) n = arcs.length - i;
     if (n <= 0) return;
-    for (int j = i; j < i + n; j++) delete arcs.elements[j];
+    for (int j = i; j < i + n; j++) sub->FreeArc(arcs.elements[j]);
     arcs.Del(i, n);
 }
 

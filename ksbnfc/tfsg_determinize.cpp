@@ -197,7 +197,7 @@ void TSubFSG::EliminateDuplicateArcs()
                 continue;
             }
             AddMergedArc(this, s, i, j, P);
-            for (int k = i; k < j; k++) delete s->arcs.elements[k];
+            for (int k = i; k < j; k++) s->sub->FreeArc(s->arcs.elements[k]);
             i = j;
         }
         int added = s->arcs.length - n;

@@ -567,6 +567,7 @@ bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbst
     r->nextid = 1;
     init0->DelArcs(0, init0->arcs.length);
     init0->arcs.Release();
+    to->arcpool.Take(r->arcpool);
     return true;
 }
 

@@ -115,7 +115,7 @@ int TSubFSG::DeleteAmbiguousArcs()
             if (a->word == ref->word && a->state == ref->state) {
                 std::fprintf(stderr, "Deleting duplicate arc '%s' : %s\n", a->word->word.s ? a->word->word.s : "",
                              a->anno->word.s ? a->anno->word.s : "");
-                delete a;
+                s->sub->FreeArc(a);
                 count++;
             } else {
                 ref = a;

@@ -53,7 +53,7 @@ void TSubFSG::EliminateNullArcs()
                 if (!action && a->needtr) action = mbstring("");
                 s->AddArcsFromState(t, a->p, action);
             }
-            delete a;
+            s->sub->FreeArc(a);
         }
         s->arcs.length = w;
         s->NormalizeArcProbabilities();
