@@ -520,6 +520,11 @@ struct MySubStrTuple {
     MySubStrTuple* pre;
 };
 
+// The most results one search may hold; the result that would pass it is an
+// error. A long input against a looping grammar has a result for nearly
+// every pair of positions: quadratic, gigabytes for 100,000 words.
+const long kMaxSubStrs = 1000000;
+
 // The results of a sub-string search, read back newest first. Owns its
 // tuples; they die with the handler.
 class SubStrsHandler {
@@ -527,13 +532,15 @@ public:
     MySubStrTuple* head;    // first recorded
     MySubStrTuple* tail;    // last recorded
     MySubStrTuple* current; // next returned by getNext
+    long count;             // results recorded
 
-    SubStrsHandler() : head(nullptr), tail(nullptr), current(nullptr) {}
+    SubStrsHandler() : head(nullptr), tail(nullptr), current(nullptr), count(0) {}
     ~SubStrsHandler();
     SubStrsHandler(const SubStrsHandler&) = delete;
     SubStrsHandler& operator=(const SubStrsHandler&) = delete;
 
-    // Records a result and makes it the next one getNext returns.
+    // Records a result and makes it the next one getNext returns; the one
+    // past kMaxSubStrs is an error instead.
     void add(int start, int end, double prob);
     // The current result (null when none is left); moves to the one before.
     MySubStrTuple* getNext();

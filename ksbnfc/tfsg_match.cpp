@@ -3,17 +3,21 @@
 // of TFSG::Match, TFSG::add / TFSG::remove, the listing switches, and the
 // per-state arc index behind TArcCursor (tfsg_arcindex.h).
 //
-// The walk is depth first in stored arc order with backtracking. Its depth
-// follows the length of the word string, so it runs on an explicit stack of
-// frames, one per step of the walk, visiting exactly what a recursive walk
-// would visit.
+// The walk is depth first in stored arc order with backtracking, and finds
+// the path a plain recursive walk would find first. It never explores a
+// configuration twice (see Configurations), so its cost is bounded by the
+// input length times the configurations of the grammar, not by the number
+// of paths. Its depth follows the length of the word string, so it runs on
+// an explicit stack of frames, one per step of the walk.
 #include "tfsg_arcindex.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <unordered_map>
 
 int print_all = 0;
 int print_tr = 0;
@@ -175,8 +179,8 @@ namespace {
 
 class Matcher {
 public:
-    Matcher(TStringList& input, TStringList* vocabs, TStringList& output, int* prefix)
-        : input(input), vocabs(vocabs), output(output), prefix(prefix), n(input.length)
+    Matcher(TStringList& input, TStringList* vocabs, TStringList& output, int* prefix, bool listing)
+        : input(input), vocabs(vocabs), output(output), prefix(prefix), listing(listing), n(input.length)
     {
         keys.resize((size_t)n);
         valid.resize((size_t)n);
@@ -196,15 +200,21 @@ private:
         int in;
         double pin;
         TSubFSG::Ctx* ctx;
+        int chain; // the number of ctx's chain
+        int fresh; // the calls of the chain made at position in
         bool entered;
+        bool counted; // the step's configuration was marked open
         double q;
         int emitted;
+        int depth;  // index on the stack
+        int listed; // print_num when the step began
+        int low;    // the lowest depth a cut below this step went back to
         TArcCursor cursor;
         TSubFSG::Ctx call; // the call made by the branch in progress
     };
     enum Outcome { kPushed, kFailed, kAccepted };
 
-    void Push(TFSG* g, TState* state, int in, double pin, TSubFSG::Ctx* ctx)
+    void Push(TFSG* g, TState* state, int in, double pin, TSubFSG::Ctx* ctx, int chain, int fresh)
     {
         stack.emplace_back();
         Frame& f = stack.back();
@@ -213,9 +223,44 @@ private:
         f.in = in;
         f.pin = pin;
         f.ctx = ctx;
+        f.chain = chain;
+        f.fresh = fresh;
         f.entered = false;
+        f.counted = false;
         f.q = 1.0;
         f.emitted = 0;
+        f.depth = (int)stack.size() - 1;
+        f.listed = print_num;
+        f.low = INT_MAX;
+    }
+    // Opens a call through arc a, unless the same arc is already open at
+    // this position: that call would recurse without consuming a word.
+    bool Call(Frame& f, TArc* a, TFSG* callee_g, TState* start, double q, int needtr)
+    {
+        if (Configurations::Recurses(f.ctx, f.fresh, a)) return false;
+        f.call.arc = a;
+        f.call.needtr = needtr;
+        f.call.next = f.ctx;
+        f.call.fsg = f.g;
+        int chain = f.chain, fresh = f.fresh;
+        seen.Enter(a, f.g, chain, fresh);
+        Push(callee_g, start, f.in, f.pin * q, &f.call, chain, fresh);
+        return true;
+    }
+    // The walk leaves a step that found no accepting path. A listing walk
+    // reports paths as it goes, so there a step counts as failed only if it
+    // listed nothing and no loop below it was cut at a step above it (what
+    // it found would then depend on the path that led to it).
+    void Leave(Frame& f)
+    {
+        if (f.depth > 0) {
+            Frame& parent = stack[(size_t)f.depth - 1];
+            if (f.low < parent.low) parent.low = f.low;
+        }
+        if (!f.counted) return;
+        seen.At(f.state, f.g, f.chain, f.fresh, f.in).status =
+            !listing || (f.listed == print_num && f.low >= f.depth) ? Configurations::kFailed
+                                                                    : Configurations::kUnseen;
     }
     int Emit(TSubFSG::Ctx* ctx, mbstring text)
     {
@@ -250,9 +295,11 @@ private:
     TStringList* vocabs;
     TStringList& output;
     int* prefix;
+    bool listing;
     int n;
     std::vector<std::string> keys;
     std::vector<char> valid; // whole characters of the code page: a word that is not matches nothing
+    Configurations seen;
     // A deque keeps the frames in place as it grows, so a child may point at
     // its parent's context record.
     std::deque<Frame> stack;
@@ -279,6 +326,14 @@ Matcher::Outcome Matcher::Enter(Frame& f)
 {
     f.entered = true;
     if (f.state) {
+        Configurations::Mark& m = seen.At(f.state, f.g, f.chain, f.fresh, f.in);
+        if (m.status != Configurations::kUnseen) {
+            if (m.status == Configurations::kOpen) f.low = m.depth;
+            return kFailed;
+        }
+        m.status = Configurations::kOpen;
+        m.depth = f.depth;
+        f.counted = true;
         f.cursor.Start(f.state, f.in < n ? &keys[(size_t)f.in] : nullptr);
         return Arcs(f);
     }
@@ -286,11 +341,13 @@ Matcher::Outcome Matcher::Enter(Frame& f)
         // A called grammar has ended: its calling arc's annotation follows
         // everything emitted inside, and the walk goes on in the caller.
         f.emitted = Emit(c->next, c->arc->anno->word);
-        Push(c->fsg ? c->fsg : f.g, c->arc->state, f.in, f.pin, c->next);
+        int chain = f.chain, fresh = f.fresh;
+        seen.Leave(c->arc, chain, fresh);
+        Push(c->fsg ? c->fsg : f.g, c->arc->state, f.in, f.pin, c->next, chain, fresh);
         return kPushed;
     }
     if (f.in != n) return kFailed;
-    if (print_all) {
+    if (listing) {
         PrintParse(f.pin);
         return kFailed;
     }
@@ -310,16 +367,12 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
             TArray<TSubFSG*>& subs = f.g->intern_fsgs;
             TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
             if (!s || s->states.length == 0) Error("Can't open an intern fsg: %d!\n", w->id);
-            f.call.arc = a;
-            f.call.needtr = !f.ctx || f.ctx->needtr;
-            f.call.next = f.ctx;
-            f.call.fsg = f.g;
-            Push(f.g, s->states.elements[0], f.in, f.pin * q, &f.call);
-            return kPushed;
+            if (Call(f, a, f.g, s->states.elements[0], q, !f.ctx || f.ctx->needtr)) return kPushed;
+            continue;
         }
         if (w->id == 0) {
             f.emitted = Emit(f.ctx, t);
-            Push(f.g, a->state, f.in, f.pin * q, f.ctx);
+            Push(f.g, a->state, f.in, f.pin * q, f.ctx, f.chain, f.fresh);
             return kPushed;
         }
         if (f.in >= n) {
@@ -330,23 +383,19 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
             int nt = t.s && std::strstr(t.s, "{}") ? 1 : 0;
             TFSG* g = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
             if (g && g->states.length > 0) {
-                f.call.arc = a;
-                f.call.needtr = nt && (!f.ctx || f.ctx->needtr);
-                f.call.next = f.ctx;
-                f.call.fsg = f.g;
-                Push(g, g->states.elements[0], f.in, f.pin * q, &f.call);
-                return kPushed;
+                if (Call(f, a, g, g->states.elements[0], q, nt && (!f.ctx || f.ctx->needtr))) return kPushed;
+                continue;
             }
             if (!TagIs(f.in, w) && !WordIs(f.in, w)) continue;
             // WordIs or TagIs held, so f.in is a word of the input.
             if (nt) f.emitted += Emit(f.ctx, input.elements[f.in]);
             f.emitted += Emit(f.ctx, t);
-            Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx);
+            Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx, f.chain, 0);
             return kPushed;
         }
         if (!WordIs(f.in, w)) continue;
         f.emitted = Emit(f.ctx, t);
-        Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx);
+        Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx, f.chain, 0);
         return kPushed;
     }
     return kFailed;
@@ -354,7 +403,13 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
 
 double Matcher::Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ctx)
 {
-    Push(g, state, in, pin, ctx);
+    // A caller's chain of open calls gets its numbers outermost first, as
+    // the walk would have given them.
+    std::vector<TSubFSG::Ctx*> outer;
+    for (TSubFSG::Ctx* c = ctx; c; c = c->next) outer.push_back(c);
+    int chain = 0, fresh = 0;
+    for (size_t k = outer.size(); k-- > 0;) seen.Enter(outer[k]->arc, outer[k]->fsg, chain, fresh);
+    Push(g, state, in, pin, ctx, chain, 0);
     for (;;) {
         Frame& f = stack.back();
         Outcome r;
@@ -368,6 +423,7 @@ double Matcher::Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ct
         }
         if (r == kPushed) continue;
         if (r == kAccepted) break;
+        Leave(f);
         stack.pop_back();
         if (stack.empty()) return 0.0;
     }
@@ -390,13 +446,14 @@ double TFSG::Match(TStringList& input, TStringList* vocabs, int in, double pin, 
     TCodePageScope cp(codepage);
     TStringList scratch;
     int unused = 0;
-    Matcher m(input, vocabs, output ? *output : scratch, prefix ? prefix : &unused);
+    Matcher m(input, vocabs, output ? *output : scratch, prefix ? prefix : &unused, print_all != 0);
     return m.Run(this, in, pin, state, ctx);
 }
 
 double TFSG::Match(TStringList& words, TStringList* tags, mbstring& out, int* prefix)
 {
-    print_all = 0;
+    // Written only when set: concurrent matches of one grammar then only read it.
+    if (print_all) print_all = 0;
     TCodePageScope cp(codepage);
     TStringList actions;
     double p = Match(words, tags, 0, 1.0, Initial(), nullptr, &actions, prefix);
@@ -406,7 +463,7 @@ double TFSG::Match(TStringList& words, TStringList* tags, mbstring& out, int* pr
 
 double TFSG::Match(TStringList& words, TStringList* tags, TStringList& annos, int* prefix)
 {
-    print_all = 0;
+    if (print_all) print_all = 0;
     return Match(words, tags, 0, 1.0, Initial(), nullptr, &annos, prefix);
 }
 

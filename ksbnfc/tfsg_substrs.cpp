@@ -3,10 +3,14 @@
 // one start position) and SubStrsHandler, the chain of results it fills.
 //
 // The search enumerates every accepting path depth first in stored arc
-// order. Its depth follows the length of the word string, so it runs on an
-// explicit stack that visits exactly what a recursive search would visit.
+// order, without exploring again what has led nowhere and without going
+// round loops that consume no word (see Configurations in
+// tfsg_arcindex.h); so its cost follows the results it records, which are
+// bounded by kMaxSubStrs. Its depth follows the length of the word string,
+// so it runs on an explicit stack.
 #include "tfsg_arcindex.h"
 
+#include <climits>
 #include <cstdio>
 #include <deque>
 
@@ -23,6 +27,9 @@ SubStrsHandler::~SubStrsHandler()
 
 void SubStrsHandler::add(int start, int end, double prob)
 {
+    if (count >= kMaxSubStrs)
+        Error("the search found more than %ld stretches and stops there", kMaxSubStrs);
+    count++;
     MySubStrTuple* t = new MySubStrTuple{start, end, prob, tail};
     if (!head) head = t;
     tail = t;
@@ -49,7 +56,11 @@ struct Frame {
     int position;
     double prob;
     TSubFSG::Ctx* ctx;
+    int chain, fresh; // see Configurations
     bool entered;
+    int depth;  // index on the stack
+    long found; // results when the step began
+    int low;    // the lowest depth a cut below this step went back to
     TArcCursor cursor;
     TSubFSG::Ctx call;
 };
@@ -63,9 +74,19 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
     std::vector<std::string> keys((size_t)n);
     for (int k = 0; k < n; k++) FoldWordKey(input.elements[k].s, keys[(size_t)k]);
 
+    // Every accepting path is recorded, so a configuration is skipped only
+    // when it has been explored before without recording anything and
+    // without a cut below it at a step above it: then what it found did not
+    // depend on the path that led to it, and it cannot record anything now.
+    Configurations seen;
+    std::vector<TSubFSG::Ctx*> outer;
+    for (TSubFSG::Ctx* c = ctx; c; c = c->next) outer.push_back(c);
+    int chain0 = 0, fresh0 = 0;
+    for (size_t k = outer.size(); k-- > 0;) seen.Enter(outer[k]->arc, outer[k]->fsg, chain0, fresh0);
+
     // A deque keeps the frames in place as it grows.
     std::deque<Frame> stack;
-    auto push = [&stack](TFSG* g, TState* s, int pos, double p, TSubFSG::Ctx* c) {
+    auto push = [&](TFSG* g, TState* s, int pos, double p, TSubFSG::Ctx* c, int chain, int fresh) {
         stack.emplace_back();
         Frame& f = stack.back();
         f.g = g;
@@ -73,9 +94,18 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
         f.position = pos;
         f.prob = p;
         f.ctx = c;
+        f.chain = chain;
+        f.fresh = fresh;
         f.entered = false;
+        f.depth = (int)stack.size() - 1;
+        f.found = handler->count;
+        f.low = INT_MAX;
     };
-    push(this, state, position, prob, ctx);
+    push(this, state, position, prob, ctx, chain0, 0);
+    auto pop = [&](Frame& f) {
+        if (f.depth > 0 && f.low < stack[(size_t)f.depth - 1].low) stack[(size_t)f.depth - 1].low = f.low;
+        stack.pop_back();
+    };
 
     while (!stack.empty()) {
         Frame& f = stack.back();
@@ -87,13 +117,22 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 if (c->fsg) f.g = c->fsg;
                 f.state = c->arc->state;
                 f.ctx = c->next;
+                seen.Leave(c->arc, f.chain, f.fresh);
             }
             if (!f.state) {
                 if (f.position <= start_index) Error("%s", "Warning: check if there is null path in fsg!\n");
                 handler->add(start_index, f.position - 1, f.prob);
-                stack.pop_back();
+                pop(f);
                 continue;
             }
+            Configurations::Mark& m = seen.At(f.state, f.g, f.chain, f.fresh, f.position);
+            if (m.status != Configurations::kUnseen) {
+                if (m.status == Configurations::kOpen) f.low = m.depth;
+                pop(f);
+                continue;
+            }
+            m.status = Configurations::kOpen;
+            m.depth = f.depth;
             f.entered = true;
             f.cursor.Start(f.state, f.position < n ? &keys[(size_t)f.position] : nullptr);
         }
@@ -103,18 +142,16 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
             TArc* a = f.state->arcs.elements[i];
             TWord* w = a->word;
             double p = f.prob * a->p;
+            TFSG* callee = nullptr;
+            TState* start = nullptr;
             if (w->kind == TWord::Intern) {
                 TArray<TSubFSG*>& subs = f.g->intern_fsgs;
                 TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
                 if (!s || s->states.length == 0) Error("Can't open an intern fsg: %d!\n", w->id);
-                f.call.arc = a;
-                f.call.needtr = 0;
-                f.call.next = f.ctx;
-                f.call.fsg = f.g;
-                push(f.g, s->states.elements[0], f.position, p, &f.call);
-                pushed = true;
+                callee = f.g;
+                start = s->states.elements[0];
             } else if (w->id == 0) {
-                push(f.g, a->state, f.position, p, f.ctx);
+                push(f.g, a->state, f.position, p, f.ctx, f.chain, f.fresh);
                 pushed = true;
             } else if (w->kind == TWord::Extern) {
                 const char* name = w->word.s ? w->word.s : "";
@@ -122,22 +159,33 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 TFSG* g = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
                 if (!g || g->states.length == 0) Error("%s", "Can't load an extern fsg.\n");
                 std::printf("Load extern fsg: %s\n", name);
-                f.call.arc = a;
-                f.call.needtr = 0;
-                f.call.next = f.ctx;
-                f.call.fsg = f.g;
-                push(g, g->states.elements[0], f.position, p, &f.call);
-                pushed = true;
+                callee = g;
+                start = g->states.elements[0];
             } else {
                 // The input is used up: no later arc of this state is tried.
                 if (f.position == n) break;
                 const char* s = input.elements[f.position].s;
                 if (s && w->word.s && TextIsValid(s) && ks_stricmp(s, w->word.s) == 0) {
-                    push(f.g, a->state, f.position + 1, p, f.ctx);
+                    push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
                     pushed = true;
                 }
             }
+            if (!start) continue;
+            // A call of an arc already open at this position would recurse
+            // without consuming a word.
+            if (Configurations::Recurses(f.ctx, f.fresh, a)) continue;
+            f.call.arc = a;
+            f.call.needtr = 0;
+            f.call.next = f.ctx;
+            f.call.fsg = f.g;
+            int chain = f.chain, fresh = f.fresh;
+            seen.Enter(a, f.g, chain, fresh);
+            push(callee, start, f.position, p, &f.call, chain, fresh);
+            pushed = true;
         }
-        if (!pushed) stack.pop_back();
+        if (pushed) continue;
+        seen.At(f.state, f.g, f.chain, f.fresh, f.position).status =
+            f.found == handler->count && f.low >= f.depth ? Configurations::kFailed : Configurations::kUnseen;
+        pop(f);
     }
 }

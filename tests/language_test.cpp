@@ -4,8 +4,8 @@
 // sentences that a recogniser written from the notation's meaning accepts.
 // Random grammars are generated as a small tree, printed as BNF text for the
 // compiler, and recognised directly from the tree for the reference.
+#include "grammar_gen.h"
 #include "graph_dump.h"
-#include "trule.h"
 
 #include <gtest/gtest.h>
 
@@ -18,52 +18,10 @@
 
 namespace {
 
+using namespace grammar_gen;
 using graph_dump::Accepts;
 using graph_dump::Words;
 using Sentence = std::vector<std::string>;
-
-struct Alt;
-
-struct Item {
-    std::string word;      // a word ("" is the empty word) unless ref or alts is set
-    int ref = -1;          // a reference to this rule
-    std::vector<Alt> alts; // a group
-    bool braced = false;
-    char op = 0; // 0, '?', '+' or '*'
-};
-
-struct Alt {
-    std::vector<Item> items; // none: an empty alternative, which is ignored
-    int weight = 1;
-    bool translated = false;
-};
-
-using Grammar = std::vector<std::vector<Alt>>; // rule 0 is the root
-
-std::string Name(int i)
-{
-    return i ? "<r" + std::to_string(i) + ">" : "<<g>>";
-}
-
-std::string Text(const std::vector<Alt>& alts)
-{
-    std::string s;
-    for (const Alt& a : alts) {
-        s += &a == &alts[0] ? "" : "| ";
-        if (a.weight != 1) s += "+" + std::to_string(a.weight) + " ";
-        for (const Item& it : a.items) {
-            if (it.ref >= 0)
-                s += Name(it.ref);
-            else if (!it.alts.empty())
-                s += (it.braced ? "{ " : "( ") + Text(it.alts) + (it.braced ? "}" : ")");
-            else
-                s += it.word.empty() ? "\"\"" : it.word;
-            s += std::string(it.op ? 1 : 0, it.op) + " ";
-        }
-        if (a.translated) s += "-> t ";
-    }
-    return s;
-}
 
 // The sets of end positions of every way a part of the grammar matches the
 // sentence from a start position.
@@ -121,37 +79,6 @@ private:
     }
 };
 
-struct Mode {
-    const char* name;
-    int use_null_arcs, annotations, intern_all;
-};
-const Mode kModes[] = {{"engine", 0, 0, 0}, {"translation", 1, 1, 1}};
-
-// The grammars of one text with the FSG of each root compiled and
-// normalised in turn, as a compile run does.
-struct Compiled {
-    TArray<TGrammar*> grammars;
-    std::vector<TFSG*> fsgs;
-
-    Compiled(const std::string& text, const Mode& m)
-    {
-        TBNFStream s(text.c_str(), (int)text.size());
-        s.Annotations(m.annotations);
-        s.Compile(grammars);
-        for (int i = 0; i < grammars.length; i++) {
-            fsgs.push_back(grammars[i]->Compile(m.use_null_arcs, m.annotations, i == grammars.length - 1,
-                                                m.intern_all, TSubFSG::EqArcProb));
-            fsgs.back()->AddRef();
-            fsgs.back()->Normalize();
-        }
-    }
-    ~Compiled()
-    {
-        for (TFSG* f : fsgs) f->DelRef();
-        grammars.DeleteElements();
-    }
-};
-
 TEST(Language, FixedGrammarsInBothModes)
 {
     const struct {
@@ -189,78 +116,6 @@ TEST(Language, RootUsedByAnEarlierRoot)
         for (const char* s : {"x z", "w", "y", ""}) EXPECT_FALSE(Accepts(comp.fsgs[1], s)) << m.name << " " << s;
     }
 }
-
-class Generator {
-public:
-    explicit Generator(unsigned seed) : rng_(seed) {}
-
-    Grammar Make()
-    {
-        g_.assign((size_t)Pick(1, 4), {});
-        // Last rule first, so that a reference can see what it refers to.
-        for (int i = (int)g_.size() - 1; i >= 0; i--)
-            for (int k = Pick(1, 3); k > 0; k--) g_[(size_t)i].push_back(MakeAlt(i, 0, true));
-        return g_;
-    }
-
-private:
-    std::mt19937 rng_;
-    Grammar g_;
-
-    int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
-    bool Chance(int percent) { return Pick(1, 100) <= percent; }
-    std::string Word() { return std::string(1, "abc"[Pick(0, 2)]); }
-
-    // Whether the alternatives hold a repetition (an operator + or *, or a
-    // recursion). Repeating such a part again is kept out of the grammars:
-    // nested loops over parts that may match nothing make determinisation
-    // take minutes for a handful of rules, without testing anything new.
-    bool Repeats(const std::vector<Alt>& alts, int self) const
-    {
-        for (const Alt& a : alts)
-            for (const Item& it : a.items)
-                if (it.op == '+' || it.op == '*' || Repeats(it.alts, self) || it.ref == self ||
-                    (it.ref >= 0 && Repeats(g_[(size_t)it.ref], it.ref)))
-                    return true;
-        return false;
-    }
-
-    Alt MakeAlt(int rule, int depth, bool top)
-    {
-        Alt a;
-        int nitems = Chance(5) ? 0 : Pick(1, depth ? 2 : 3);
-        bool has_group = false;
-        for (int k = 0; k < nitems; k++) {
-            Item it;
-            int r = Pick(1, 100);
-            if (r <= 20 && rule + 1 < (int)g_.size()) {
-                it.ref = Pick(rule + 1, (int)g_.size() - 1);
-            } else if (r <= 35 && depth < 2) {
-                it.braced = Chance(30);
-                for (int j = Pick(1, 2); j > 0; j--) it.alts.push_back(MakeAlt(rule, depth + 1, false));
-                has_group = true;
-            } else {
-                it.word = Chance(5) ? "" : Word();
-            }
-            int o = Pick(1, 100);
-            it.op = o <= 76 ? 0 : o <= 84 ? '?' : o <= 92 ? '+' : '*';
-            if ((it.op == '+' || it.op == '*') &&
-                (it.ref >= 0 ? Repeats(g_[(size_t)it.ref], it.ref) : Repeats(it.alts, rule)))
-                it.op = '?';
-            a.items.push_back(it);
-        }
-        // Tail recursion: a plain word first, so that every turn consumes input.
-        if (top && Chance(20)) {
-            a.items.insert(a.items.begin(), Item());
-            a.items.front().word = Word();
-            a.items.push_back(Item());
-            a.items.back().ref = rule;
-        }
-        if (Chance(25)) a.weight = Pick(2, 4);
-        a.translated = !has_group && !a.items.empty() && Chance(20);
-        return a;
-    }
-};
 
 TEST(Language, RandomGrammarsAcceptWhatTheNotationMeans)
 {

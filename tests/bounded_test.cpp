@@ -1,0 +1,203 @@
+// Tests that matching and the sub-string search finish on hostile input:
+// an ambiguous translation grammar against long rejected strings, files
+// damaged into loops that consume no word, loops the compiler writes itself,
+// and a search whose results would grow quadratically. Each case counts the
+// steps it may take by its result, not by the clock.
+#include "ksbnfc.h"
+
+#include "fsg_build.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using fsg_build::Bytes;
+using fsg_build::TempFile;
+
+std::string Message()
+{
+    char* m = nullptr;
+    KsGetMessage(&m);
+    return m;
+}
+
+// Compiles grammar text (or a file of the examples when text starts with
+// '@') in engine or translation mode into out.
+void Compile(const std::string& text, bool tr, const TempFile& out, int null_arcs = -1)
+{
+    TempFile src("bnf");
+    std::string path = src.path;
+    if (text[0] == '@')
+        path = std::string(KSBNFC_SOURCE_DIR) + "/examples/" + text.substr(1);
+    else
+        fsg_build::Save(Bytes(text.begin(), text.end()), path);
+    std::vector<KsArg> args = {{(char*)"bnfFile", reinterpret_cast<long>(path.c_str())},
+                               {(char*)"fsgFile", reinterpret_cast<long>(out.c_str())},
+                               {(char*)(tr ? "trMode" : "enMode"), 1}};
+    if (null_arcs >= 0) args.push_back({(char*)"useNullArcs", null_arcs});
+    ASSERT_LT(KsCompileGrammar((int)args.size(), args.data()), 1000) << Message();
+}
+
+struct Words {
+    std::vector<std::string> w;
+    std::vector<char*> v;
+    explicit Words(const std::vector<std::string>& words) : w(words)
+    {
+        for (std::string& s : w) v.push_back(&s[0]);
+        v.push_back(nullptr);
+    }
+    char** get() { return v.data(); }
+};
+
+std::vector<std::string> Repeat(const std::string& word, int n, const std::string& last = "")
+{
+    std::vector<std::string> v((size_t)n, word);
+    if (!last.empty()) v.push_back(last);
+    return v;
+}
+
+// KsTest, the translation ("-" for none) and, with substrs, the number of
+// sub-strings; or the error message of the call that failed.
+std::string Calls(void* fsg, const std::vector<std::string>& words, bool substrs = true)
+{
+    Words w(words);
+    int result = -1;
+    if (KsTest(fsg, w.get(), &result) != 0) return "test: " + Message();
+    char* t = nullptr;
+    if (KsGetTranslation(fsg, w.get(), &t) != 0) return "translate: " + Message();
+    std::string out = std::to_string(result) + " " + (t ? t : "-");
+    std::free(t);
+    if (!substrs) return out;
+    void* h = nullptr;
+    if (KsFindSubStrs(w.get(), fsg, &h) != 0) return out + " substrs: " + Message();
+    int n = 0;
+    while (KsGetNextSubStr(h)) n++;
+    KsFreeSubStrs(h);
+    return out + " " + std::to_string(n);
+}
+
+struct Loaded {
+    explicit Loaded(const std::string& path)
+    {
+        EXPECT_EQ(KsLoadFSG(path.c_str(), &fsg), 0) << Message();
+    }
+    ~Loaded() { KsUnloadFSG(fsg); }
+    void* fsg = nullptr;
+};
+
+// Every 'a' can be taken two ways: a walk that explored each way again
+// would take 2^1000 steps before rejecting.
+TEST(Bounded, AmbiguousTranslationOnLongStrings)
+{
+    TempFile f;
+    Compile("<<g>> = {<x>}* b -> {1} .\n<x> = a -> 1 | a -> 2 .\n", true, f);
+    Loaded g(f.path);
+    // Every path is a sub-string result: 2^3 + 2^2 + 2 + 1 for a a a b.
+    const struct {
+        std::vector<std::string> words;
+        bool substrs;
+        std::string want;
+    } cases[] = {
+        {Repeat("a", 1000, "c"), true, "0 - 0"},
+        {Repeat("a", 1000), true, "1 - 0"},
+        {Repeat("a", 3, "b"), true, "2 111 15"},
+        {Repeat("a", 1000, "b"), false, "2 " + std::string(1000, '1')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.words.size();
+}
+
+// Bytes of compiled examples changed so that a network gets a null arc that
+// leads back where it came from: the file still loads, and every call on it
+// returns.
+TEST(Bounded, DamagedFilesWithLoopsOfNullArcs)
+{
+    TempFile contact, order;
+    Compile("@contacts.bnf", false, contact);
+    Compile("@coffee.bnf", true, order);
+    struct Damage {
+        const TempFile* file;
+        size_t at;
+        std::vector<unsigned char> bytes;
+        std::vector<std::string> words;
+    };
+    const Damage cases[] = {
+        {&contact, 104, {0, 0, 0, 0}, {"anna", "berg"}},
+        {&order, 494, {0}, {"two", "large", "lattes", "please"}},
+        {&order, 88, {8}, {"two", "large", "lattes", "please"}},
+    };
+    for (const Damage& d : cases) {
+        Bytes b = fsg_build::Slurp(d.file->path);
+        ASSERT_GT(b.size(), d.at + d.bytes.size());
+        std::copy(d.bytes.begin(), d.bytes.end(), b.begin() + (long)d.at);
+        TempFile damaged;
+        fsg_build::Save(b, damaged.path);
+        void* fsg = nullptr;
+        if (KsLoadFSG(damaged.c_str(), &fsg) != 0) continue; // refused: fine as well
+        for (size_t n = 0; n <= d.words.size(); n++) {
+            std::vector<std::string> w(d.words.begin(), d.words.begin() + (long)n);
+            std::string r = Calls(fsg, w);
+            EXPECT_FALSE(r.empty()) << d.at;
+        }
+        KsUnloadFSG(fsg);
+    }
+}
+
+// Grammars from which the compiler writes networks that can go round
+// without a word: a rule that may be only itself, and a repetition of a
+// repetition. The results are those of the paths that neither go round a
+// loop nor call an arc again at the position where it is already open; the
+// sub-string search counts each such path.
+TEST(Bounded, CompiledLoopsThatConsumeNothing)
+{
+    const char* self = "<<t>> = <u> .\n<u> = x <u> | y | <u> .\n";
+    const char* stars = "<<t>> = {{a}*}* b .\n";
+    const struct {
+        const char* grammar;
+        bool tr;
+        int null_arcs;
+        std::vector<std::string> words;
+        bool substrs;
+        std::string want;
+    } cases[] = {
+        {self, true, -1, {"x", "x", "y"}, true, "2 - 3"},
+        {self, true, -1, Repeat("x", 300, "z"), true, "0 - 0"},
+        {self, false, 1, {"x", "y"}, true, "2 - 4"},
+        {self, false, 1, Repeat("x", 300, "z"), true, "0 - 0"},
+        {stars, true, -1, {"a", "a", "b"}, true, "2 aa 8"},
+        {stars, true, -1, Repeat("a", 300, "c"), true, "0 - 0"},
+        {stars, false, 1, Repeat("a", 300, "b"), false, "2 -"},
+        {stars, false, 1, Repeat("a", 300, "c"), true, "0 - 0"},
+    };
+    for (const auto& c : cases) {
+        TempFile f;
+        Compile(c.grammar, c.tr, f, c.null_arcs);
+        Loaded g(f.path);
+        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.grammar << " " << c.words.size();
+    }
+}
+
+// A looping grammar accepts every stretch of a long string: the search
+// stops with an error once it holds the most results it may.
+TEST(Bounded, SubStringResultsAreCapped)
+{
+    TempFile f;
+    Compile("<<w>> = w1+ .\n", false, f);
+    Loaded g(f.path);
+    Words many(Repeat("w1", 100000));
+    void* h = reinterpret_cast<void*>(&h);
+    EXPECT_EQ(KsFindSubStrs(many.get(), g.fsg, &h), 1000);
+    EXPECT_EQ(h, reinterpret_cast<void*>(&h)); // nothing stored
+    EXPECT_EQ(Message(), "the search found more than 1000000 stretches and stops there");
+    Words few(Repeat("w1", 1000)); // 500,500 results: within the bound
+    ASSERT_EQ(KsFindSubStrs(few.get(), g.fsg, &h), 0) << Message();
+    long n = 0;
+    while (KsGetNextSubStr(h)) n++;
+    EXPECT_EQ(n, 500500);
+    KsFreeSubStrs(h);
+}
+
+} // namespace
