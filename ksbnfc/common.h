@@ -46,7 +46,9 @@ void KsSetMessage(const char* msg);
 // other types pass through.
 template <class F> int KsBoundary(F&& work)
 {
-    KsMsgBuf[0] = 0;
+    // Written only when it holds text: calls that succeed on several
+    // threads at once then only read the buffer.
+    if (KsMsgBuf[0]) KsMsgBuf[0] = 0;
     try {
         work();
     } catch (char* msg) {

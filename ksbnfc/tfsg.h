@@ -506,6 +506,10 @@ int Read(int fd, void* buf, unsigned len);
 long readlong(int fd); // 4 bytes, little-endian
 void Flag(char* buf, int flags, int f, const char* s);
 
+// tfsg_match.cpp: builds the word index of every state of g and of its
+// intern networks that has enough arcs to need one (done by the reader).
+void BuildMatchIndex(TFSG* g);
+
 // tfsg_match.cpp: listing switches of the printing Match.
 extern int print_all;
 extern int print_tr;

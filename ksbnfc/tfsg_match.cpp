@@ -137,6 +137,19 @@ TArcIndex* Build(TState* s)
 
 } // namespace
 
+void BuildMatchIndex(TFSG* g)
+{
+    TSubFSG* first = g;
+    for (int k = -1; k < g->intern_fsgs.length; k++) {
+        TSubFSG* sub = k < 0 ? first : g->intern_fsgs.elements[k];
+        if (!sub) continue;
+        for (int i = 0; i < sub->states.length; i++) {
+            TState* s = sub->states.elements[i];
+            if (s->arcs.length >= kIndexMin) Build(s);
+        }
+    }
+}
+
 void TArcCursor::Start(TState* s, const std::string* key)
 {
     n = s->arcs.length;

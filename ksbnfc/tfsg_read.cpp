@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -518,11 +519,19 @@ void TFSG::ReadFile(const char* fn, int dbg)
     }
 
     normalized = 1;
+    // Complete before anyone matches, so that matching only reads the
+    // grammar; in the code page it is matched in.
+    TCodePageScope cp(codepage);
+    BuildMatchIndex(this);
 }
 
 TFSG* TFSG::Extern(const char* name, const char* filename)
 {
     if (!name) return nullptr;
+    // Matches on several threads look externs up at once; a look-up counts
+    // its probes in the table.
+    static std::recursive_mutex lock;
+    std::lock_guard<std::recursive_mutex> hold(lock);
     if (!extern_map) {
         extern_map = new TMap;
         extern_fsgs = new TArray<TFSG*>;

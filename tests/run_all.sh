@@ -43,6 +43,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON "${py_arg
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+# One loaded grammar matched from 8 threads at once, under ThreadSanitizer:
+# only the library and the thread test are built.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_SANITIZE=thread -DKSBNFC_INSTALL=OFF
+cmake --build build-tsan -j"$jobs" --target threads_test
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/threads_test
+
 # The callers are 32-bit x86 programs: build with -m32 and run every test,
 # the tools included, under qemu-i386.
 cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_M32=ON -DKSBNFC_INSTALL=OFF
