@@ -49,6 +49,50 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_SANITIZE=thr
 cmake --build build-tsan -j"$jobs" --target threads_test
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/threads_test
 
+# Every fuzz target for KSBNFC_FUZZ_SECONDS (60) each, seeded from the
+# examples; an input slower than 10 s fails the run as a crash does.
+if command -v clang++ >/dev/null; then
+    fuzz_seconds=${KSBNFC_FUZZ_SECONDS:-60}
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKSBNFC_BUILD_FUZZ=ON -DKSBNFC_BUILD_TESTS=OFF -DKSBNFC_INSTALL=OFF
+    fuzz_targets="fsg_reader_fuzzer fsg_match_fuzzer bnf_fuzzer bnf_utf8_fuzzer match_fuzzer"
+    cmake --build build-fuzz -j"$jobs" --target $fuzz_targets
+    root=$PWD seeds=build-fuzz/seeds
+    rm -rf "$seeds" && mkdir -p "$seeds"/bnf "$seeds"/fsg "$seeds"/match "$seeds"/words
+    cp examples/*.bnf "$seeds"/bnf/
+    for g in coffee dialer contacts; do
+        build/tools/ksbnfc -en "examples/$g.bnf" -d "$seeds"/fsg -w 0 >/dev/null
+        build/tools/ksbnfc -tr "examples/$g.bnf" -d "$seeds"/fsg -w 0 >/dev/null
+    done
+    n=0
+    for f in "$seeds"/fsg/*; do
+        while IFS= read -r line; do
+            n=$((n + 1))
+            { cat "$f"; printf '\n%s' "$line"; } > "$seeds/match/$n"
+            printf '\000%s' "$line" > "$seeds/words/$n"
+        done < examples/coffee.txt
+    done
+    for t in $fuzz_targets; do
+        case $t in
+            fsg_reader_fuzzer) corpus=$seeds/fsg ;;
+            fsg_match_fuzzer) corpus=$seeds/match ;;
+            match_fuzzer) corpus=$seeds/words ;;
+            *) corpus=$seeds/bnf ;;
+        esac
+        mkdir -p "build-fuzz/corpus/$t"
+        echo "fuzzing $t for $fuzz_seconds s"
+        if ! (cd build-fuzz && "fuzz/$t" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+                -max_len=8192 -print_final_stats=1 "corpus/$t" "$root/$corpus" > "$t.log" 2>&1); then
+            tail -n 60 "build-fuzz/$t.log"
+            echo "fuzz target $t failed"
+            exit 1
+        fi
+        tail -n 4 "build-fuzz/$t.log"
+    done
+else
+    echo "fuzz targets skipped: clang++ not found (Debian: apt-get install clang libclang-rt-14-dev)"
+fi
+
 # The callers are 32-bit x86 programs: build with -m32 and run every test,
 # the tools included, under qemu-i386.
 cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_M32=ON -DKSBNFC_INSTALL=OFF
