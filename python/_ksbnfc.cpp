@@ -30,7 +30,7 @@ namespace {
 
 // Whether matching may run on several threads at once: it needs matching to
 // leave the loaded grammar (and the extern cache) untouched.
-const bool kSharedMatching = false;
+const bool kSharedMatching = true;
 
 std::shared_mutex library;
 
