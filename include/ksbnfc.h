@@ -10,6 +10,13 @@
 #define KSBNFC_API
 #endif
 
+/* Version of the library and its tools; the build takes its version from
+ * these lines. */
+#define KSBNFC_VERSION_MAJOR 1
+#define KSBNFC_VERSION_MINOR 0
+#define KSBNFC_VERSION_PATCH 0
+#define KSBNFC_VERSION "1.0.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

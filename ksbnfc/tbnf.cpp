@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 int ruleno = 0;
 
@@ -57,6 +58,7 @@ void TBNFStream::Init()
     dictionary = nullptr;
     special = kSpecial;
     includer = nullptr;
+    expected = nullptr;
     include_depth = 0;
     nesting = 0;
     has_id = false;
@@ -79,6 +81,22 @@ TBNFStream::TBNFStream(const char* fn, const char* ext) : TStream(fn, ext)
 TBNFStream::TBNFStream(const char* s, int l) : TStream(s, l) { Init(); }
 
 TBNFStream::~TBNFStream() {}
+
+// The token that starts at `at` is at fault. Nothing asked for a position
+// since it was read, so the count can still stop there.
+void TBNFStream::ErrorAtToken(mbstring at, const char* msg)
+{
+    pos = at;
+    int l, c;
+    Where(l, c);
+    ErrorAt(l, c, "%s", msg);
+}
+
+// What the parser was looking for when a statement could not be read.
+void TBNFStream::Expected(const char* what)
+{
+    if (!expected) expected = what;
+}
 
 void TBNFStream::ErrorAt(int l, int c, const char* fmt, ...)
 {
@@ -158,15 +176,15 @@ int TBNFStream::GetTerminal(mbstring& word)
         word = GetKept();
         return 1;
     }
+    mbstring quote = pos;
     Next();
     for (;;) {
         mbchar c = Peek();
-        if (c == 0) break;
+        if (c == 0 || c == '\n') ErrorAtToken(quote, "syntax error, unterminated quote");
         if (c == '"') {
             Next();
             break;
         }
-        if (c == '\n') SyntaxError();
         Keep();
     }
     word = GetKept();
@@ -177,14 +195,15 @@ int TBNFStream::GetDelimited(mbstring& m, const char* start, const char* stop)
 {
     Skip();
     ClearKept();
+    mbstring at = pos;
     if (!Keep(start)) return 0;
     while (!Keep(stop)) {
         mbchar c = Peek();
-        if (c == 0) {
-            ClearKept();
-            return 0;
+        if (c == 0 || c == '\n') {
+            char msg[64];
+            snprintf(msg, sizeof msg, "syntax error, expected '%s' to close the name", stop);
+            ErrorAtToken(at, msg);
         }
-        if (c == '\n') SyntaxError();
         Keep();
     }
     m = GetKept();
@@ -318,7 +337,10 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
             Enter(l, c);
             int closed = GetRuleList(name, grouptr, 1) && GetLiteral(open == '{' ? "}" : ")");
             Leave();
-            if (!closed) return 0;
+            if (!closed) {
+                Expected(open == '{' ? "'}' to close the group" : "')' to close the group");
+                return 0;
+            }
             item = rule->phrase.AddNonterminal(name);
             if (open == '{' || grouptr) {
                 item->needtr = 1;
@@ -328,7 +350,10 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
         } else if (GetTerminal(text)) {
             mbstring anno;
             if (GetLiteral(":")) {
-                if (!GetAnnotation(anno)) return 0;
+                if (!GetAnnotation(anno)) {
+                    Expected("an annotation after ':'");
+                    return 0;
+                }
                 sawanno = 1;
             }
             item = rule->phrase.AddTerminal(text, annotations ? anno : mbstring());
@@ -344,7 +369,11 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
     }
 
     Skip();
-    if (!Next("->")) return PeekRuleTerminator();
+    if (!Next("->")) {
+        if (PeekRuleTerminator()) return 1;
+        Expected("a word, a <name>, a group, '->', '|' or '.'");
+        return 0;
+    }
 
     Skip();
     ClearKept();
@@ -434,7 +463,10 @@ int TBNFStream::GetStatement()
         mbstring name;
         do {
             Where(l, c);
-            if (!GetNonterminal(name)) return 0;
+            if (!GetNonterminal(name)) {
+                Expected("a <name> after extern");
+                return 0;
+            }
             TDictionaryEntry* e = dictionary->Find(name);
             if (e && e->value) ErrorAt(l, c, "extern %s already defined", name.s);
             dictionary->AddExtern(name);
@@ -445,27 +477,44 @@ int TBNFStream::GetStatement()
 
     if (Next("include") || Next("INCLUDE")) {
         mbstring word;
-        if (!GetTerminal(word)) return 0;
+        if (!GetTerminal(word)) {
+            Expected("a file name after include");
+            return 0;
+        }
         GetLiteral(".");
         Include(word, l, c);
         return 1;
     }
 
     mbstring name;
-    if (!GetNonterminal(name)) return 0;
+    if (!GetNonterminal(name)) {
+        Expected("a rule definition, extern or include");
+        return 0;
+    }
     TRuleList* rules;
     if (dictionary->Lookup(name, rules, 0)) ErrorAt(l, c, "%s is multiply defined", name.s);
-    if (!GetLiteral("=")) return 0;
+    if (!GetLiteral("=")) {
+        Skip();
+        Expected("'=' after the rule name");
+        return 0;
+    }
     int tr = 0;
     if (!GetRuleList(name, tr, 0)) return 0;
-    return GetLiteral(".");
+    if (GetLiteral(".")) return 1;
+    Expected("'.' to end the rule definition");
+    return 0;
 }
 
 void TBNFStream::Compile(TDictionary* d)
 {
     dictionary = d;
-    for (Skip(); !End(); Skip())
-        if (!GetStatement()) SyntaxError();
+    for (Skip(); !End(); Skip()) {
+        expected = nullptr;
+        if (GetStatement()) continue;
+        if (!expected) SyntaxError();
+        std::string msg = std::string("syntax error, expected ") + expected;
+        ErrorMsg(msg.c_str());
+    }
     if (sawanno && needtr) Error("cannot use both annotations and translations");
 }
 

@@ -226,6 +226,7 @@ public:
 private:
     // The stream whose include statement opened this one, for cycle checks.
     TBNFStream* includer;
+    const char* expected; // what the statement being read lacked, for its syntax error
     int include_depth;
     int nesting; // open groups and balanced brackets
     bool has_id;
@@ -238,6 +239,8 @@ private:
     int IsSpecial(mbchar c);
     void Include(mbstring word, int l, int c);
     [[noreturn]] void ErrorAt(int l, int c, const char* fmt, ...) KSBNFC_PRINTF(4, 5);
+    [[noreturn]] void ErrorAtToken(mbstring at, const char* msg);
+    void Expected(const char* what);
 };
 
 #endif // KSBNFC_TRULE_H

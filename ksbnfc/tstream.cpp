@@ -96,9 +96,12 @@ TStream::TStream(const char* _fn, const char* ext)
     : fn(nullptr), line(1), col(1), owns_text(true)
 {
     char* retry = nullptr;
-    int fd = open(_fn, O_RDONLY);
+    // "-" is the standard input; messages call it "<stdin>", and the
+    // includes it names are found from the current directory.
+    bool from_input = std::strcmp(_fn, "-") == 0;
+    int fd = from_input ? dup(0) : open(_fn, O_RDONLY);
     int err = errno;
-    if (fd < 0 && ext) {
+    if (fd < 0 && ext && !from_input) {
         splitpath(_fn);
         char* file = makepath("", "", nullptr, nullptr);
         try {
@@ -125,7 +128,7 @@ TStream::TStream(const char* _fn, const char* ext)
         delete[] retry;
         Error("%s", std::strerror(err));
     }
-    fn = retry ? retry : Copy(_fn);
+    fn = retry ? retry : Copy(from_input ? "<stdin>" : _fn);
     stream = pos = where = mbstring(text);
     end = mbstring(text + length);
 }

@@ -1,9 +1,12 @@
 #!/bin/bash
 # End-to-end test of the grammar compiler tool: the example grammars compile
-# in their modes, errors and warnings reach standard error with the right
-# exit codes, -o - writes the FSG to standard output, --help lists the
-# options. With the run-time tool given too, the compiled coffee grammar
-# must translate the sample orders and the dialler accept its commands.
+# in their modes, errors and warnings reach standard error as
+# FILE:LINE:COLUMN: KIND: TEXT with the right exit codes, -o - writes only the
+# FSG to standard output whatever is traced, - reads the grammar from
+# standard input, -d creates its folder, usage errors exit with 2, --help and
+# --version work. With the run-time tool given too, the compiled coffee
+# grammar must translate the sample orders, the dialler accept its commands,
+# and a compiled grammar pipe straight into ksfsg.
 #   compiler_tool_test.sh path/to/ksbnfc path/to/examples [path/to/ksfsg]
 set -uo pipefail
 tool=${1:?usage: compiler_tool_test.sh KSBNFC EXAMPLES_DIR}
@@ -30,11 +33,12 @@ run() {
 }
 magic_ok() { for f in "$@"; do [ "$(head -c 16 "$f" | tail -c 8)" = "SACOKV01" ] || fail "$f is not an FSG file"; done; }
 
-mkdir -p "$work/out.d"
+# -d makes the folder, nested as needed.
 run "coffee -tr" 0 - -tr "$examples/coffee.bnf" -d "$work/out.d"
 run "dialer -en" 0 - -en "$examples/dialer.bnf" -d "$work/out.d"
 run "contacts -o" 0 "" --engine "$examples/contacts.bnf" -o "$work/contacts.fsg"
-magic_ok "$work/out.d/order.fst" "$work/out.d/dial.fsg" "$work/contacts.fsg"
+run "-d nested" 0 - -en "$examples/contacts.bnf" -d "$work/new/sub"
+magic_ok "$work/out.d/order.fst" "$work/out.d/dial.fsg" "$work/contacts.fsg" "$work/new/sub/contact.fsg"
 
 if [ -n "$ksfsg" ]; then
     "$ksfsg" translate "$work/out.d/order.fst" - <"$examples/coffee.txt" | sed 's/ p=[^ ]* / /' >"$work/tr"
@@ -46,30 +50,71 @@ if [ -n "$ksfsg" ]; then
         got=$("$ksfsg" test --externs "$work/out.d/dial.fsg" ${case#*:} | cut -c1)
         [ "$got" = "${case%%:*}" ] || fail "dialer: '${case#*:}' gives $got, expected ${case%%:*}"
     done
+    # The compiled file pipes into the run-time tool, even with the listing on.
+    got=$("$tool" -g 1 -en "$examples/contacts.bnf" -o - 2>/dev/null | "$ksfsg" test - carla moreno 2>&1)
+    [ "$got" = "2 accepted" ] || fail "pipe into ksfsg: '$got'"
 fi
+
+# Standard output carries only the FSG, whatever is listed, traced or warned.
+run "plain stdout" 0 "" -en "$examples/contacts.bnf" -o -
+cp "$work/out" "$work/plain.fsg"
+for opts in "-g 1" "-g 3" "-w -1" "--debug=2 --warnings=-1"; do
+    run "stdout with $opts" 0 "" $opts -en "$examples/contacts.bnf" -o -
+    cmp -s "$work/out" "$work/plain.fsg" || fail "stdout with $opts: not the FSG alone"
+done
+run "listing on stderr" 0 "--- fsg <<contact>> --- final" -g 1 -en "$examples/contacts.bnf" -o -
+run "printed warnings on stderr" 0 "(using codepage" -w -1 -en "$examples/contacts.bnf" -o -
+
+# "-" reads the grammar from standard input; its includes are found from
+# the current directory, and messages call it <stdin>.
+mkdir -p "$work/cwd"
+printf '<<n>> = <digit> <digit> .\ninclude "digits.bnf".\n' >"$work/cwd/main.bnf"
+cp "$examples/digits.bnf" "$work/cwd/"
+(cd "$work/cwd" && "$tool" -en - -o "$work/stdin.fsg" <main.bnf 2>"$work/err") || fail "stdin grammar: $(cat "$work/err")"
+(cd "$work/cwd" && "$tool" -en main.bnf -o "$work/file.fsg" 2>/dev/null)
+cmp -s "$work/stdin.fsg" "$work/file.fsg" || fail "stdin grammar: differs from the same grammar read from its file"
+printf '<a> = b .\n<c> = d <e .\n' >"$work/in.bnf"
+"$tool" -en - -o "$work/x.fsg" <"$work/in.bnf" >/dev/null 2>"$work/err"
+grep -qF "<stdin>:2:9: error: syntax error" "$work/err" || fail "stdin grammar message: $(cat "$work/err")"
 
 run "coffee without mode" 1 "please specify -tr for translation fsg or -en for engine fsg" \
     "$examples/coffee.bnf" -d "$work/out.d"
 # Errors name the file, line and column; nothing is written.
 printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"
-run "broken grammar" 1 "syntax error in \"$work/broken.bnf\", line 3, column 1" -en "$work/broken.bnf"
+run "broken grammar" 1 "$work/broken.bnf:3:1: error: syntax error" -en "$work/broken.bnf"
 [ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
-run "no grammar" 1 "no .bnf file specified" -en
-run "missing grammar" 1 "can't open '$work/none.bnf'" "$work/none.bnf"
+run "missing grammar" 1 "ksbnfc: error: can't open '$work/none.bnf'" "$work/none.bnf"
 printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
-run "two roots with -o" 1 "your grammar has multiple roots - please use -d instead of -o" "$work/two.bnf" -o "$work/x.fsg"
-run "one root with -o and -d" 1 "please specify only one of -d and -o" "$examples/contacts.bnf" -o "$work/x.fsg" -d "$work"
+run "two roots with -o" 1 "$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o" "$work/two.bnf" -o "$work/x.fsg"
 run "two roots beside the source" 0 - "$work/two.bnf"
 magic_ok "$work/a.fsg" "$work/b.fsg"
+
+# Usage errors exit with 2 and write nothing.
+while IFS='|' read -r text args; do
+    run "usage: $args" 2 "$text" $args
+    [ ! -s "$work/out" ] || fail "usage: $args: wrote to standard output"
+done <<END
+no grammar file given|
+no grammar file given|-en
+-en and -tr exclude each other|-en -tr $examples/contacts.bnf -o $work/x.fsg
+-o and -d exclude each other|-en $examples/contacts.bnf -o $work/x.fsg -d $work
+needs -o or -d|-en -
+more than one grammar file|-en $examples/contacts.bnf $examples/dialer.bnf
+contradictory|-en -f 0x30 $examples/contacts.bnf -o $work/x.fsg
+contradictory|-en --flags=0x500 $examples/contacts.bnf -o $work/x.fsg
+contradictory|-en -f 0x1800 $examples/contacts.bnf -o $work/x.fsg
+--codepage needs an integer|-en --codepage=latin $examples/contacts.bnf -o $work/x.fsg
+END
+[ ! -e "$work/x.fsg" ] || fail "usage errors: an output file was written"
 
 # Warnings are shown by default, exit 0; -w 0 silences them.
 printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
 run "warnings shown" 0 "<spare> defined but not used" "$work/spare.bnf"
 run "warnings off" 0 - -w 0 "$work/spare.bnf"
+run "warnings off, long form" 0 - --warnings=0 "$work/spare.bnf"
 
-# -o - writes the file to standard output and leaves no file behind.
-run "stdout" 0 "" -en "$examples/contacts.bnf" -o -
-cmp -s "$work/out" "$work/contacts.fsg" || fail "stdout: differs from the file written with -o"
+# -o - writes the same file to standard output.
+cmp -s "$work/plain.fsg" "$work/contacts.fsg" || fail "stdout: differs from the file written with -o"
 # Integer switches reach the library: flags land in the file's parameter.
 run "flags" 0 "" -en -f 0x20 "$examples/contacts.bnf" -o "$work/flags.fsg"
 [ "$(od -An -tx1 -j64 -N4 "$work/flags.fsg" | tr -d ' ')" = "20040000" ] \
@@ -93,10 +138,12 @@ run "latin-1 text as 1252" 0 - -en -c 1252 "$work/latin1.bnf" -o "$work/good.fsg
 run "unknown option" 2 "unknown option --frobnicate" --frobnicate "$examples/contacts.bnf"
 run "bad integer" 2 "-w needs an integer" -w many "$examples/contacts.bnf"
 run "help" 0 - --help
-for opt in -en -tr "-o FILE" "-d DIR" --warnings --debug --codepage --flags --eq-arcs \
-           --eq-sentences --null-arcs --annotations --time; do
+for opt in -en -tr "-o, --output FILE" "-d, --directory DIR" --warnings --debug --codepage --flags --eq-arcs \
+           --eq-sentences --null-arcs --annotations --time --version; do
     grep -qF -- "$opt" "$work/out" || fail "help: '$opt' not listed"
 done
+run "version" 0 - --version
+grep -qE '^ksbnfc [0-9]+\.[0-9]+\.[0-9]+$' "$work/out" || fail "version: $(cat "$work/out")"
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "compiler tool: all checks passed"

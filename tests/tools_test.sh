@@ -1,9 +1,10 @@
 #!/bin/bash
 # End-to-end test of the run-time tool on grammars compiled from the
 # examples: translations from arguments and from standard input, test
-# results, accepted stretches, listings, and the property that every
-# enumerated or random sentence is accepted; errors reach standard error
-# with a non-zero exit; --help works for the tool and each command.
+# results with grep's exit status, accepted stretches, listings, the FSG
+# read from standard input, and the property that every enumerated or
+# random sentence is accepted; warnings about externs; errors reach
+# standard error with exit 2; --help and --version work.
 #   tools_test.sh path/to/ksfsg path/to/ksbnfc path/to/examples
 set -uo pipefail
 ksfsg=${1:?usage: tools_test.sh KSFSG KSBNFC EXAMPLES_DIR}
@@ -40,19 +41,51 @@ order=$work/order.fst dial=$work/dial.fsg
 run "translate args" 0 translate "$order" "i'd" like two large lattes and a tea please
 expect "translate args" "2 p=2.48046e-08 2 large latte, 1 regular tea"
 printf 'a tea please\ntea\n\nthree small TEAS please\n' >"$work/in"
-run "translate stdin" 0 translate "$order"
+run "translate stdin" 1 translate "$order"
 expect "translate stdin" "2 p=0.000192822 1 regular tea\n0 rejected\n1 incomplete\n2 p=0.000192822 3 small tea"
 printf 'one espresso\n' >"$work/in"
 run "translate -" 0 translate "$order" -
 expect "translate -" "2 p=0.000192822 1 regular espresso"
 
 printf 'two large\nplease two\n' >"$work/in"
-run "test" 0 test "$order"
+run "test" 1 test "$order"
 expect "test" "1 incomplete\n0 rejected"
+# grep's exit status: 0 only when every word string is accepted.
+while IFS='|' read -r want cmd words; do
+    printf '%b' "$words" >"$work/in"
+    run "$cmd exit status for '$words'" "$want" "$cmd" "$order"
+done <<'END'
+0|test|a tea please\none espresso\n
+1|test|a tea please\ntea\n
+1|test|a tea please\ntwo large\n
+0|translate|a tea please\n
+1|translate|a tea please\nplease\n
+END
+
+# The FSG itself from standard input.
+cp "$order" "$work/in"
+run "fsg from stdin" 0 translate - a tea please
+expect "fsg from stdin" "2 p=0.000192822 1 regular tea"
+printf 'junk that is no fsg file, but long enough to hold a header of sixty-four bytes\n' >"$work/in"
+run "bad fsg from stdin" 2 test - a
+err_has "bad fsg from stdin" "<stdin> does not appear to be a valid .fsg file"
+run "fsg and words from stdin" 2 test -
 
 # Accepted stretches, newest first.
 run "substrs" 0 substrs "$order" well a tea please thanks
 expect "substrs" "1-3 p=0.000192822 a tea please\n1-2 p=0.000192822 a tea"
+
+# Externs: the search through an extern prints only its results; a grammar
+# whose extern is not loaded, or an -x it never uses, is warned about.
+"$ksbnfc" -en "$examples/contacts.bnf" -d "$work" 2>/dev/null || fail "contacts do not compile"
+run "substrs --externs" 0 substrs --externs "$dial" please call mum now
+expect "substrs --externs" "1-2 p=0.000528027 call mum"
+run "extern not loaded" 1 test "$dial" call mum
+err_has "extern not loaded" "warning: extern grammar <contact> is not loaded"
+run "extern loaded" 0 test -x contact="$work/contact.fsg" "$dial" call mum
+[ ! -s "$work/err" ] || fail "extern loaded: stderr: $(cat "$work/err")"
+run "unused -x" 0 test -x contact="$work/contact.fsg" -x addresses="$work/contact.fsg" "$dial" call mum
+err_has "unused -x" "warning: -x addresses=$work/contact.fsg: $dial does not use an extern grammar <addresses>"
 
 # Every random sentence of the translation grammar is accepted by it, and
 # the same seed gives the same sentences.
@@ -65,7 +98,7 @@ run "random again" 0 random "$order" -n 30 --seed 11
 cmp -s "$work/out" "$work/random1" || fail "random: the same seed gave other sentences"
 
 # Every enumerated sentence of the engine grammar is accepted by it.
-run "enumerate" 0 enumerate "$dial" --max 6
+run "enumerate" 0 enumerate "$dial" --max=6
 [ "$(wc -l <"$work/out")" -gt 5 ] || fail "enumerate: too few sentences: $(cat "$work/out")"
 cp "$work/out" "$work/in"
 run "enumerated sentences accepted" 0 test "$dial"
@@ -84,18 +117,23 @@ while IFS='|' read -r want text args; do
     run "$args" "$want" $args
     [ -z "$text" ] || err_has "$args" "$text"
 done <<END
-1|ksfsg: can't open '$work/none.fst' (|test $work/none.fst a
-1|does not appear to be a valid .fsg file|translate $work/bad.fst a
+2|ksfsg: error: can't open '$work/none.fst' (|test $work/none.fst a
+2|does not appear to be a valid .fsg file|translate $work/bad.fst a
+2|ksfsg: error: can't open '$work/none.fst' (|enumerate $work/none.fst
 2|unknown command frobnicate|frobnicate $order
 2|no FSG file given|test
 2|unknown option --bogus|random --bogus $order
 2||random $order -n many
 2||test -x nofile $order a
+2|option takes no value|enumerate --full=1 $order
+2|--max needs a number|enumerate --max=many $order
 END
 
 # Help for the tool and each command.
 run "help" 0 --help
 grep -q "^usage: ksfsg COMMAND" "$work/out" || fail "help: $(head -1 "$work/out")"
+run "version" 0 --version
+grep -qE '^ksfsg [0-9]+\.[0-9]+\.[0-9]+$' "$work/out" || fail "version: $(cat "$work/out")"
 for c in dump list test translate substrs enumerate random; do
     run "help $c" 0 "$c" --help
     grep -q "^usage: ksfsg $c" "$work/out" || fail "help $c: $(head -1 "$work/out")"

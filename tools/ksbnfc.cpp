@@ -1,6 +1,10 @@
 // ksbnfc.cpp: the grammar compiler tool's command line. Parses the switches
-// into CompileOptions and hands them to CompileMain (ksbnfc_main.cpp).
+// into CompileOptions, refuses contradictory ones, and hands them to
+// CompileMain (ksbnfc_main.cpp) with the library's printing kept off the
+// standard output.
+#include "ksbnfc.h"
 #include "ksbnfc_main.h"
+#include "tool_messages.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,17 +16,21 @@ namespace {
 
 const char kUsage[] =
     "usage: ksbnfc [options] GRAMMAR.bnf\n"
-    "Compiles each root of a BNF grammar into an FSG file.\n"
+    "Compiles each root of a BNF grammar into an FSG file. GRAMMAR - reads the\n"
+    "grammar from standard input (its includes are then found from the\n"
+    "current directory).\n"
     "\n"
     "  -en, --engine            engine FSG (.fsg): no annotations, null arcs removed\n"
     "  -tr, --translation       translation FSG (.fst): null arcs, intern rules, translations\n"
-    "  -o FILE                  output file (one root only; - for standard output)\n"
-    "  -d DIR                   output directory; files are named after the roots\n"
+    "  -o, --output FILE        output file (one root only; - for standard output)\n"
+    "  -d, --directory DIR      output directory, created if missing; files are\n"
+    "                           named after the roots\n"
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
-    "  -g, --debug N            debug level of the listings and traces (default 0)\n"
-    "  -c, --codepage N         code page of the grammar: a number, or utf-8 for 65001\n"
-    "                           (default: from the environment)\n"
+    "  -g, --debug N            debug level of the listings and traces on standard\n"
+    "                           error (default 0)\n"
+    "  -c, --codepage N         code page of the grammar: 1252, 850, 932, 936, 949,\n"
+    "                           950 or 65001 (utf-8) (default: from the environment)\n"
     "  -f, --flags N            phrase flags of the FSG file (decimal or 0x..., default 0x410)\n"
     "      --eq-arcs N          equalise arc probabilities (default 1)\n"
     "      --eq-sentences N     equalise sentence probabilities when --eq-arcs is 0 (default 0)\n"
@@ -30,18 +38,24 @@ const char kUsage[] =
     "      --annotations N      keep annotations and translations (default 1; 0 with -en)\n"
     "  -t, --time               print the compile time in seconds on standard error\n"
     "  -h, --help               print this help\n"
+    "      --version            print the version\n"
     "\n"
-    "Without -o or -d a grammar with one root is written next to its source\n"
-    "with the extension of its mode; several roots are written next to it\n"
-    "under their root names.\n";
+    "Long options also take their value as --name=VALUE. Without -o or -d a\n"
+    "grammar with one root is written next to its source with the extension of\n"
+    "its mode; several roots are written next to it under their root names.\n"
+    "Messages read FILE:LINE:COLUMN: error: TEXT (or warning:). Exit status: 0\n"
+    "compiled, 1 the grammar could not be compiled, 2 usage error.\n";
 
-// An integer switch: the spellings and the library parameter it sets.
-struct IntSwitch {
+// A switch that takes a value: its spellings and the library parameter it
+// sets (null for the output names).
+struct ValueSwitch {
     const char* shortname;
     const char* longname;
     const char* param;
 };
-const IntSwitch kIntSwitches[] = {
+const ValueSwitch kValueSwitches[] = {
+    {"-o", "--output", nullptr},
+    {"-d", "--directory", nullptr},
     {"-w", "--warnings", "warnings"},
     {"-g", "--debug", "dbglevel"},
     {"-c", "--codepage", "codePage"},
@@ -75,51 +89,96 @@ int UsageError(const char* fmt, const char* what)
     return 2;
 }
 
+// At most one bit of each group of alternatives may be set.
+bool Contradictory(long flags)
+{
+    auto bits = [flags](long mask) {
+        int n = 0;
+        for (long b = flags & mask; b; b &= b - 1) n++;
+        return n;
+    };
+    return bits(PV_PHRASE_SILENCE_MASK) > 1 || bits(PV_PHRASE_INSERTION_MASK) > 1 ||
+           bits(PV_PHRASE_NORMALIZE | PV_PHRASE_DONT_NORMALIZE) > 1;
+}
+
+// The file that messages without a position of their own are put under.
+std::string fallback_name;
+
+// Lines the library prints on standard output while compiling: printed
+// warnings are reformatted, listings pass unchanged.
+std::string LibraryLine(const std::string& line)
+{
+    const char kPrinted[] = "Warning: ";
+    if (line.compare(0, sizeof kPrinted - 1, kPrinted) != 0) return line;
+    return FormatMessage(line.substr(sizeof kPrinted - 1), "warning", fallback_name) + "\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc < 2) return UsageError("%s", "no grammar file given");
     CompileOptions o;
-    bool warnings_given = false;
+    bool warnings_given = false, en = false, tr = false;
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (Is(a, "-h") || Is(a, "--help")) {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (Is(a, "--version")) {
+            std::printf("ksbnfc %s\n", KSBNFC_VERSION);
+            return 0;
         } else if (Is(a, "-en") || Is(a, "--engine")) {
-            o.ints.emplace_back("enMode", 1);
+            en = true;
         } else if (Is(a, "-tr") || Is(a, "--translation")) {
-            o.ints.emplace_back("trMode", 1);
+            tr = true;
         } else if (Is(a, "-t") || Is(a, "--time")) {
             o.ints.emplace_back("time", 1);
-        } else if (Is(a, "-o") || Is(a, "-d")) {
-            const char* v = value();
-            if (!v || !*v) return UsageError("%s needs a name", a);
-            std::string& slot = Is(a, "-o") ? o.fsg_file : o.fsg_directory;
-            if (!slot.empty()) return UsageError("%s given twice", a);
-            slot = v;
         } else if (a[0] == '-' && a[1] != 0) {
-            const IntSwitch* sw = nullptr;
-            for (const IntSwitch& s : kIntSwitches)
-                if (Is(a, s.shortname) || Is(a, s.longname)) sw = &s;
+            // --name=value is --name value.
+            std::string name = a;
+            const char* v = nullptr;
+            size_t eq = name.find('=');
+            if (name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+                v = a + eq + 1;
+                name.resize(eq);
+            }
+            const ValueSwitch* sw = nullptr;
+            for (const ValueSwitch& s : kValueSwitches)
+                if (Is(name.c_str(), s.shortname) || Is(name.c_str(), s.longname)) sw = &s;
             if (!sw) return UsageError("unknown option %s", a);
-            const char* v = value();
+            if (!v) v = i + 1 < argc ? argv[++i] : nullptr;
+            if (!sw->param) {
+                if (!v || !*v) return UsageError("%s needs a name", name.c_str());
+                std::string& slot = sw->shortname[1] == 'o' ? o.fsg_file : o.fsg_directory;
+                if (!slot.empty()) return UsageError("%s given twice", name.c_str());
+                slot = v;
+                continue;
+            }
             long n;
-            if (v && std::strcmp(sw->param, "codePage") == 0 &&
-                (strcasecmp(v, "utf-8") == 0 || strcasecmp(v, "utf8") == 0))
-                n = 65001;
-            else if (!v || !ParseInt(v, n))
-                return UsageError("%s needs an integer", a);
-            if (std::strcmp(sw->param, "warnings") == 0) warnings_given = true;
+            bool utf8 = v && sw->param[0] == 'c' && (!strcasecmp(v, "utf-8") || !strcasecmp(v, "utf8"));
+            if (utf8) n = 65001;
+            else if (!v || !ParseInt(v, n)) return UsageError("%s needs an integer", name.c_str());
+            if (sw->param[0] == 'w') warnings_given = true;
+            if (sw->param[0] == 'f' && Contradictory(n))
+                return UsageError("flags %s set contradictory bits (one silence, one insertion and one "
+                                  "normalisation choice at most)", v);
             o.ints.emplace_back(sw->param, n);
         } else {
             if (!o.bnf_file.empty()) return UsageError("more than one grammar file: %s", a);
             o.bnf_file = a;
         }
     }
-    // A missing grammar file is reported by the library, in its own words.
+    if (en && tr) return UsageError("%s", "-en and -tr exclude each other");
+    if (en) o.ints.emplace_back("enMode", 1);
+    if (tr) o.ints.emplace_back("trMode", 1);
+    if (o.bnf_file.empty()) return UsageError("%s", "no grammar file given");
+    if (!o.fsg_file.empty() && !o.fsg_directory.empty()) return UsageError("%s", "-o and -d exclude each other");
+    if (o.bnf_file == "-" && o.fsg_file.empty() && o.fsg_directory.empty())
+        return UsageError("%s", "a grammar read from standard input needs -o or -d");
     // Warnings are shown unless turned off; the library alone would discard them.
     if (!warnings_given) o.ints.emplace_back("warnings", 1);
-    return CompileMain(o, stdout, stderr);
+    fallback_name = MessageFileName(o.bnf_file);
+    ProductOutput output(LibraryLine);
+    return CompileMain(o, output.product(), stderr);
 }

@@ -1,14 +1,17 @@
 // ksbnfc_main.cpp: the work of the grammar compiler tool. CompileMain turns
-// the parsed options into the library's parameter list, runs
-// KsCompileGrammar and reports its messages; "-o -" goes through a
-// temporary file that is copied to standard output.
+// the parsed options into the library's parameter list, creates the output
+// directory, runs KsCompileGrammar and reports its messages in the
+// FILE:LINE:COLUMN form; "-o -" goes through a temporary file that is copied
+// to the product stream.
 #include "ksbnfc_main.h"
 
 #include "ksbnfc.h"
+#include "tool_messages.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,7 +35,7 @@ bool CopyToStream(const char* path, std::FILE* out, std::FILE* err)
 {
     std::FILE* in = std::fopen(path, "rb");
     if (!in) {
-        std::fprintf(err, "ksbnfc: can't read '%s' (%s)\n", path, std::strerror(errno));
+        std::fprintf(err, "ksbnfc: error: can't read '%s' (%s)\n", path, std::strerror(errno));
         return false;
     }
     char buf[65536];
@@ -45,14 +48,37 @@ bool CopyToStream(const char* path, std::FILE* out, std::FILE* err)
         }
     std::fclose(in);
     if (std::fflush(out) != 0) ok = false;
-    if (!ok) std::fprintf(err, "ksbnfc: can't write standard output (%s)\n", std::strerror(errno));
+    if (!ok) std::fprintf(err, "ksbnfc: error: can't write standard output (%s)\n", std::strerror(errno));
     return ok;
+}
+
+// mkdir -p: every missing directory on the way to dir.
+bool MakeDirectories(const std::string& dir, std::FILE* err)
+{
+    for (size_t i = 1; i <= dir.size(); i++) {
+        if (i < dir.size() && dir[i] != '/') continue;
+        std::string part = dir.substr(0, i);
+        struct stat st;
+        if (stat(part.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            std::fprintf(err, "ksbnfc: error: can't create directory '%s' (%s)\n", part.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
+std::string MessageFileName(const std::string& bnf_file)
+{
+    return bnf_file == "-" ? "<stdin>" : bnf_file;
+}
+
 int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err)
 {
+    if (!o.fsg_directory.empty() && !MakeDirectories(o.fsg_directory, err)) return 1;
     std::string fsg_file = o.fsg_file;
     std::string tmp;
     if (fsg_file == "-") {
@@ -60,7 +86,7 @@ int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err)
         tmp = std::string(dir && *dir ? dir : "/tmp") + "/ksbnfc.XXXXXX";
         int fd = mkstemp(&tmp[0]);
         if (fd < 0) {
-            std::fprintf(err, "ksbnfc: can't create a temporary file (%s)\n", std::strerror(errno));
+            std::fprintf(err, "ksbnfc: error: can't create a temporary file (%s)\n", std::strerror(errno));
             return 1;
         }
         close(fd);
@@ -69,16 +95,20 @@ int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err)
 
     std::vector<KsArg> args = MakeArgs(o, fsg_file);
     int rc = KsCompileGrammar((int)args.size(), args.data());
+    std::fflush(stdout); // the library's own printing comes before its messages
     char* msg = nullptr;
     KsGetMessage(&msg);
 
+    // Messages without a position of their own belong to the grammar, except
+    // those about files the tool was asked to open or write.
+    std::string file = MessageFileName(o.bnf_file);
     int status = 0;
     if (rc == 1000) {
-        std::fprintf(err, "ksbnfc: %s\n", msg);
+        bool about_a_file = std::strncmp(msg, "can't open", 10) == 0 || o.bnf_file.empty();
+        std::fprintf(err, "%s\n", FormatMessage(msg, "error", about_a_file ? "ksbnfc" : file).c_str());
         status = 1;
     } else if (rc == 1) {
-        // Warnings arrive as tab-indented lines, each ending in a line feed.
-        std::fprintf(err, "%s", msg);
+        PrintWarnings(msg, file, err);
     }
     if (!tmp.empty()) {
         if (status == 0 && !CopyToStream(tmp.c_str(), out, err)) status = 1;

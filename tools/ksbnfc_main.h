@@ -19,9 +19,13 @@ struct CompileOptions {
     std::vector<std::pair<std::string, long>> ints;
 };
 
+// The name messages give the grammar file: "<stdin>" for "-".
+std::string MessageFileName(const std::string& bnf_file);
+
 // Compiles as asked: passes the options to KsCompileGrammar and prints the
-// library's warnings and errors on err. Returns the process exit code: 0 on
-// success (with or without warnings), 1 on error.
+// library's warnings and errors on err as FILE:LINE:COLUMN: KIND: TEXT.
+// Creates the output directory. Returns the process exit code: 0 on success
+// (with or without warnings), 1 on error.
 int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err);
 
 #endif // KSBNFC_TOOLS_KSBNFC_MAIN_H

@@ -1,7 +1,9 @@
 // ksfsg.cpp: the run-time tool's command line. Parses the subcommand and
 // its options into an FsgRequest and hands it to FsgMain (ksfsg_main.cpp).
+#include "ksbnfc.h"
 #include "ksfsg_main.h"
 #include "ksfsg_export.h"
+#include "tool_messages.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,7 +14,7 @@ namespace {
 
 const char kUsage[] =
     "usage: ksfsg COMMAND [options] FILE [WORDS...]\n"
-    "Loads a compiled FSG file and works with it.\n"
+    "Loads a compiled FSG file (- for standard input) and works with it.\n"
     "\n"
     "commands:\n"
     "  dump FILE                  the file's header, blocks and tables as read\n"
@@ -24,7 +26,11 @@ const char kUsage[] =
     "  random FILE                random sentences with their probabilities\n"
     "  export --format F FILE     the FSG as recogniser, acceptor or Graphviz text\n"
     "\n"
-    "Run 'ksfsg COMMAND --help' for the options of a command.\n";
+    "Run 'ksfsg COMMAND --help' for the options of a command. Long options\n"
+    "also take their value as --name=VALUE; --version prints the version.\n"
+    "Exit status: 0 success (test, translate: every word string accepted),\n"
+    "1 test or translate found a word string rejected or incomplete,\n"
+    "2 usage error or failure.\n";
 
 struct Command {
     const char* name;
@@ -108,6 +114,10 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "export") return ExportCommand(argc - 1, argv + 1, stdout, stderr);
+    if (cmd == "--version") {
+        std::printf("ksfsg %s\n", KSBNFC_VERSION);
+        return 0;
+    }
     const Command* command = nullptr;
     for (const Command& c : kCommands)
         if (cmd == c.name) command = &c;
@@ -125,6 +135,16 @@ int main(int argc, char** argv)
             r.words.push_back(a);
             continue;
         }
+        // --name=value is --name value; the value then takes no argument.
+        std::string split;
+        const char* eq = a[0] == '-' && a[1] == '-' ? std::strchr(a, '=') : nullptr;
+        if (eq) {
+            split.assign(a, (size_t)(eq - a));
+            a = split.c_str();
+            next = eq + 1;
+            i--; // the i++ below for the value
+        }
+        int before = i;
         if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             std::fputs(command->help, stdout);
             if (WordsCommand(cmd)) std::fputs(kExternHelp, stdout);
@@ -162,6 +182,8 @@ int main(int argc, char** argv)
             r.load_externs = true;
         } else if (a[0] == '-' && a[1] != 0 && !have_file) {
             return Usage("unknown option", a);
+        } else if (eq) {
+            return Usage("option takes no value:", argv[i + 1]);
         } else if (!have_file) {
             r.file = a;
             have_file = true;
@@ -169,6 +191,7 @@ int main(int argc, char** argv)
         } else {
             return Usage("unexpected argument", a);
         }
+        if (eq && i == before) return Usage("option takes no value:", argv[i + 1]);
     }
     if (!have_file) return Usage("no FSG file given", nullptr);
     if (WordsCommand(cmd)) {
@@ -177,5 +200,10 @@ int main(int argc, char** argv)
             r.from_input = true;
         }
     }
-    return FsgMain(r, stdin, stdout, stderr);
+    if (r.from_input && r.file == "-") return Usage("the FSG file and the word strings cannot both come from standard input", nullptr);
+    // Listings are printed by the library as the product; for the other
+    // commands its printing goes to standard error.
+    if (cmd == "dump" || cmd == "list" || cmd == "enumerate") return FsgMain(r, stdin, stdout, stderr);
+    ProductOutput output;
+    return FsgMain(r, stdin, output.product(), stderr);
 }

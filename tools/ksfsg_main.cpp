@@ -4,9 +4,13 @@
 #include "ksfsg_main.h"
 
 #include "tfsg.h"
+#include "tool_messages.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -18,7 +22,7 @@ struct Failed {
 void Check(int rc, std::FILE* err)
 {
     if (rc == 1000) throw Failed{KsMsgBuf};
-    if (rc == 1 && KsMsgBuf[0]) std::fprintf(err, "%s", KsMsgBuf);
+    if (rc == 1 && KsMsgBuf[0]) PrintWarnings(KsMsgBuf, "ksfsg", err);
 }
 
 std::vector<std::string> Split(const std::string& line)
@@ -67,15 +71,16 @@ const char* Meaning(int result)
     return result == 2 ? "accepted" : result == 1 ? "incomplete" : "rejected";
 }
 
-void Test(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
+bool Test(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
 {
     std::vector<char*> v = CArray(words);
     int result = 0;
     Check(KsTest(fsg, v.data(), &result), err);
     std::fprintf(out, "%d %s\n", result, Meaning(result));
+    return result == 2;
 }
 
-void Translate(TFSG* g, const std::vector<std::string>& words, std::FILE* out)
+bool Translate(TFSG* g, const std::vector<std::string>& words, std::FILE* out)
 {
     TStringList list;
     for (const std::string& w : words) list.Add(mbstring(w.c_str()));
@@ -85,12 +90,13 @@ void Translate(TFSG* g, const std::vector<std::string>& words, std::FILE* out)
     if (p > 0) {
         std::fprintf(out, "2 p=%.6g %s\n", p, t.s ? t.s : "-");
         delete[] t.s;
-        return;
+        return true;
     }
     std::fprintf(out, "%d %s\n", prefix ? 1 : 0, Meaning(prefix ? 1 : 0));
+    return false;
 }
 
-void SubStrings(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
+bool SubStrings(void* fsg, const std::vector<std::string>& words, std::FILE* out, std::FILE* err)
 {
     std::vector<char*> v = CArray(words);
     void* h = nullptr;
@@ -101,18 +107,82 @@ void SubStrings(void* fsg, const std::vector<std::string>& words, std::FILE* out
         std::fprintf(out, "%d-%d p=%.6g %s\n", s, e, KsGetSubStrProb(r), Join(words, (size_t)s, (size_t)e + 1).c_str());
     }
     KsFreeSubStrs(h);
+    return true;
 }
 
-// Runs fn on the request's word string, or on each line of the input.
-template <class F> void EachWordString(const FsgRequest& r, std::FILE* in, F fn)
+// Runs fn on the request's word string, or on each line of the input;
+// true when fn was true for every one.
+template <class F> bool EachWordString(const FsgRequest& r, std::FILE* in, F fn)
 {
-    if (!r.from_input) {
-        fn(r.words);
-        return;
-    }
+    if (!r.from_input) return fn(r.words);
+    bool all = true;
     std::string line;
-    while (ReadLine(in, line)) fn(Split(line));
+    while (ReadLine(in, line))
+        if (!fn(Split(line))) all = false;
+    return all;
 }
+
+// The extern names (with their brackets) of g and of every extern grammar
+// it reaches that is loaded.
+void ExternNames(TFSG* g, std::set<std::string>& names)
+{
+    std::vector<TFSG*> todo{g};
+    while (!todo.empty()) {
+        TFSG* f = todo.back();
+        todo.pop_back();
+        for (int i = 0; i < f->externs.length; i++) {
+            TWord* w = f->externs[i];
+            if (!w || !w->word.s || !names.insert(w->word.s).second) continue;
+            if (TFSG* x = TFSG::Extern(w->word.s, nullptr)) todo.push_back(x);
+        }
+    }
+}
+
+// A word string that needs an extern grammar is rejected when that grammar
+// is not loaded; and an -x the grammar has no use for is a slip.
+void WarnAboutExterns(TFSG* g, const FsgRequest& r, std::FILE* err)
+{
+    std::set<std::string> names;
+    ExternNames(g, names);
+    for (const auto& x : r.externs)
+        if (!names.count("<" + x.first + ">"))
+            std::fprintf(err, "ksfsg: warning: -x %s=%s: %s does not use an extern grammar <%s>\n",
+                         x.first.c_str(), x.second.c_str(), r.file.c_str(), x.first.c_str());
+    for (const std::string& n : names)
+        if (!TFSG::Extern(n.c_str(), nullptr))
+            std::fprintf(err,
+                         "ksfsg: warning: extern grammar %s is not loaded: word strings through it are "
+                         "rejected (load it with -x %s=FILE or --externs)\n",
+                         n.c_str(), n.substr(1, n.size() - 2).c_str());
+}
+
+// A grammar read from standard input goes through a temporary file, since
+// the reader needs a file it can measure and seek in.
+class InputCopy {
+public:
+    std::string path;
+    ~InputCopy()
+    {
+        if (!path.empty()) unlink(path.c_str());
+    }
+    void Make(std::FILE* in)
+    {
+        const char* dir = std::getenv("TMPDIR");
+        path = std::string(dir && *dir ? dir : "/tmp") + "/ksfsg.XXXXXX";
+        int fd = mkstemp(&path[0]);
+        if (fd < 0) {
+            path.clear();
+            throw Failed{std::string("can't create a temporary file (") + std::strerror(errno) + ")"};
+        }
+        char buf[65536];
+        size_t n;
+        bool ok = true;
+        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
+            if (write(fd, buf, n) != (ssize_t)n) ok = false;
+        if (close(fd) != 0 || !ok || std::ferror(in))
+            throw Failed{std::string("can't copy standard input (") + std::strerror(errno) + ")"};
+    }
+};
 
 // One random sentence: from each state an arc is drawn by its probability
 // (the draw of TSubFSG::Random), and intern calls are followed into their
@@ -167,16 +237,23 @@ void Random(TFSG* g, const FsgRequest& r, std::FILE* out)
     }
 }
 
-void Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
+// Returns false when test or translate met a word string not accepted.
+bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err, InputCopy& input)
 {
+    std::string file = r.file;
+    if (file == "-") {
+        input.Make(in);
+        file = input.path;
+    }
     if (r.command == "dump") {
-        TFSG g(mbstring(r.file.c_str()), TSubFSG::EqNorm);
-        g.ReadFile(r.file.c_str(), 1);
-        return;
+        TFSG g(mbstring(file.c_str()), TSubFSG::EqNorm);
+        g.ReadFile(file.c_str(), 1);
+        return true;
     }
 
     void* fsg = nullptr;
-    Check(KsLoadFSG(r.file.c_str(), &fsg), err);
+    Check(KsLoadFSG(file.c_str(), &fsg), err);
+    bool all = true;
     TFSG* g = static_cast<TFSG*>(fsg);
     try {
         for (const auto& x : r.externs) {
@@ -184,15 +261,16 @@ void Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
             Check(KsLoadExternFSG(x.first.c_str(), x.second.c_str(), &h), err);
         }
         if (r.load_externs) g->LoadExterns(r.file.c_str(), 0);
+        if (r.command == "test" || r.command == "translate" || r.command == "substrs") WarnAboutExterns(g, r, err);
 
         if (r.command == "list") {
             g->Print(r.verbosity, r.file.c_str());
         } else if (r.command == "test") {
-            EachWordString(r, in, [&](const std::vector<std::string>& w) { Test(fsg, w, out, err); });
+            all = EachWordString(r, in, [&](const std::vector<std::string>& w) { return Test(fsg, w, out, err); });
         } else if (r.command == "translate") {
-            EachWordString(r, in, [&](const std::vector<std::string>& w) { Translate(g, w, out); });
+            all = EachWordString(r, in, [&](const std::vector<std::string>& w) { return Translate(g, w, out); });
         } else if (r.command == "substrs") {
-            EachWordString(r, in, [&](const std::vector<std::string>& w) { SubStrings(fsg, w, out, err); });
+            EachWordString(r, in, [&](const std::vector<std::string>& w) { return SubStrings(fsg, w, out, err); });
         } else if (r.command == "enumerate") {
             g->Enumerate(r.annotations, r.probabilities, r.full, r.max_loops, r.max_words);
         } else if (r.command == "random") {
@@ -205,14 +283,17 @@ void Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
         throw;
     }
     KsUnloadFSG(fsg);
+    return all;
 }
 
-// Library messages may end in a line end of their own.
-void Report(std::FILE* err, std::string text)
+// Library messages may end in a line end of their own; a grammar read from
+// standard input is called so, not by its temporary name.
+void Report(std::FILE* err, std::string text, const InputCopy& input)
 {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (size_t at; !input.path.empty() && (at = text.find(input.path)) != std::string::npos;)
+        text.replace(at, input.path.size(), "<stdin>");
     std::fflush(stdout);
-    std::fprintf(err, "ksfsg: %s\n", text.c_str());
+    std::fprintf(err, "%s\n", FormatMessage(text, "error", "ksfsg").c_str());
 }
 
 } // namespace
@@ -222,14 +303,15 @@ int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
     // Warnings are collected so that they can be shown with the results.
     warnings = 1;
     int rc = 0;
+    InputCopy input;
     try {
-        Run(r, in, out, err);
+        if (!Run(r, in, out, err, input)) rc = 1;
     } catch (char* msg) {
-        Report(err, msg);
-        rc = 1;
+        Report(err, msg, input);
+        rc = 2;
     } catch (const Failed& f) {
-        Report(err, f.text);
-        rc = 1;
+        Report(err, f.text, input);
+        rc = 2;
     }
     std::fflush(stdout);
     std::fflush(out);

@@ -32,7 +32,9 @@ struct FsgRequest {
 
 // Carries out the request. Results go to out; the library's own listings
 // (dump, list, enumerate) go to standard output; messages of the library and
-// errors go to err. Returns the exit code: 0 on success, 1 on an error.
+// errors go to err. A file "-" is read from in. Returns the exit code as
+// grep has it: 0 on success, 1 when test or translate met a word string
+// that was not accepted, 2 on an error.
 int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err);
 
 #endif // KSBNFC_TOOLS_KSFSG_MAIN_H
