@@ -516,3 +516,11 @@ char* ks_strtok(char* s, const char* t) {
     }
     return p;
 }
+
+bool KnownCodePage(unsigned long cp)
+{
+    static const unsigned long known[] = {850, 932, 936, 949, 950, 1252, 65001};
+    for (unsigned long k : known)
+        if (cp == k) return true;
+    return false;
+}

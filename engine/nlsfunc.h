@@ -86,4 +86,8 @@ extern const unsigned char ks_tolower_C[256];
 extern const unsigned char ks_tolower_1252[256];
 extern const unsigned char ks_tolower_850[256];
 
+// Whether ks_set_cp knows cp for what it is (every other number would be
+// taken as single-byte text with ASCII case folding).
+bool KnownCodePage(unsigned long cp);
+
 #endif // KSBNFC_NLSFUNC_H

@@ -4,6 +4,7 @@
 // the output names of grammars with several roots.
 #include "trule.h"
 
+#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -89,7 +90,18 @@ void Compile(parms& p, int del)
     ::warnings = p.warnings;
     std::clock_t start = 0;
     if (p.time) start = std::clock();
-    if (p.codepage) ks_set_cp((unsigned long)p.codepage);
+    // A code page the library does not know would silently be read as
+    // plain single-byte text; so would a misspelt one in the environment.
+    if (p.codepage) {
+        if (!KnownCodePage((unsigned long)p.codepage)) Error("unknown code page %d", p.codepage);
+        ks_set_cp((unsigned long)p.codepage);
+    } else if (::codepage == 0) {
+        const char* env = std::getenv("SPCH_CODEPAGE");
+        char* end = nullptr;
+        unsigned long cp = env ? std::strtoul(env, &end, 10) : 0;
+        if (env && *env && (*end || (cp != 0 && !KnownCodePage(cp))))
+            Error("unknown code page '%s' in SPCH_CODEPAGE", env);
+    }
 
     TSubFSG::Eq eq = p.eq_arcs ? TSubFSG::EqArcProb : p.eq_sentences ? TSubFSG::EqSentProb : TSubFSG::EqNorm;
 

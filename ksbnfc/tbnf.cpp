@@ -58,6 +58,7 @@ void TBNFStream::Init()
     dictionary = nullptr;
     special = kSpecial;
     includer = nullptr;
+    file = nullptr;
     expected = nullptr;
     include_depth = 0;
     nesting = 0;
@@ -217,6 +218,13 @@ int TBNFStream::GetNonterminal(mbstring& name)
     return GetDelimited(name, "<", ">");
 }
 
+int TBNFStream::GetNonterminal(mbstring& name, int& l, int& c)
+{
+    Skip();
+    if (Peek() == '<') Where(l, c);
+    return GetNonterminal(name);
+}
+
 int TBNFStream::GetAnnotation(mbstring& anno)
 {
     Skip();
@@ -240,7 +248,7 @@ int TBNFStream::GetAnnotation(mbstring& anno)
         if (c == '\n') {
             int l, col;
             Where(l, col);
-            Warning("newline in annotation, line %d, column %d", l, col);
+            Warning("newline in annotation in \"%s\", line %d, column %d", fn ? fn : "", l, col);
         }
     }
     anno = GetKept();
@@ -314,6 +322,7 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
     int l, c;
     Where(l, c);
     rule->Where(l, c);
+    rule->file = file;
 
     Skip();
     if (Next("+")) {
@@ -357,8 +366,15 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
                 sawanno = 1;
             }
             item = rule->phrase.AddTerminal(text, annotations ? anno : mbstring());
-        } else if (GetNonterminal(text)) {
+        } else if (GetNonterminal(text, l, c)) {
             item = rule->phrase.AddNonterminal(text);
+            item->line = l;
+            item->col = c;
+            TSourcePos at;
+            at.file = file;
+            at.line = l;
+            at.col = c;
+            dictionary->Referenced(text, at);
         } else {
             break;
         }
@@ -440,7 +456,14 @@ void TBNFStream::Include(mbstring word, int l, int c)
     if (include_depth + 1 > kMaxIncludeDepth)
         ErrorAt(l, c, "include files nested more than %d deep", kMaxIncludeDepth);
 
-    std::unique_ptr<TBNFStream> nested(new TBNFStream(path.get(), "bnf"));
+    // A missing file is reported at the include statement that names it.
+    std::unique_ptr<TBNFStream> nested;
+    try {
+        nested.reset(new TBNFStream(path.get(), "bnf"));
+    } catch (char* msg) {
+        std::string text = msg;
+        ErrorAt(l, c, "%s", text.c_str());
+    }
     for (TBNFStream* s = this; s; s = s->includer) {
         bool same = nested->has_id && s->has_id ? nested->dev == s->dev && nested->ino == s->ino
                                                  : s->fn && std::strcmp(s->fn, nested->fn) == 0;
@@ -491,6 +514,10 @@ int TBNFStream::GetStatement()
         Expected("a rule definition, extern or include");
         return 0;
     }
+    TSourcePos defined;
+    defined.file = file;
+    defined.line = l;
+    defined.col = c;
     TRuleList* rules;
     if (dictionary->Lookup(name, rules, 0)) ErrorAt(l, c, "%s is multiply defined", name.s);
     if (!GetLiteral("=")) {
@@ -500,6 +527,8 @@ int TBNFStream::GetStatement()
     }
     int tr = 0;
     if (!GetRuleList(name, tr, 0)) return 0;
+    if (TDictionaryEntry* e = dictionary->Find(name))
+        if (e->value) e->value->defined = defined;
     if (GetLiteral(".")) return 1;
     Expected("'.' to end the rule definition");
     return 0;
@@ -508,6 +537,7 @@ int TBNFStream::GetStatement()
 void TBNFStream::Compile(TDictionary* d)
 {
     dictionary = d;
+    file = d->FileName(fn ? fn : "");
     for (Skip(); !End(); Skip()) {
         expected = nullptr;
         if (GetStatement()) continue;

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 typedef float prob;
 
@@ -351,6 +352,9 @@ public:
 class TFSGDictionary {
 public:
     virtual TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) = 0;
+    // For messages: " in \"FILE\", line L, column C" of the place where the
+    // network `from` refers to `name`, or "" when that is not known.
+    virtual std::string ReferencePosition(mbstring, mbstring) { return std::string(); }
 
 protected:
     ~TFSGDictionary() = default;

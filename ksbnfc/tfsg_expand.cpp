@@ -190,8 +190,10 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
     int counter = 0;
     bool finite = true; // no loops of any kind: every language is finite
 
-    auto illegal = [](TSubFSG* n) {
-        Error("illegal recursive use of %s", n->name.s ? n->name.s : "");
+    // The message points at the reference in the calling rule where known.
+    auto illegal = [](TSubFSG* n, TSubFSG* from) {
+        std::string at = from ? DictionaryOf(from)->ReferencePosition(from->name, n->name) : std::string();
+        Error("illegal recursive use of %s%s", n->name.s ? n->name.s : "", at.c_str());
     };
 
     // Follows a reference from `from` (null for the start) to n; true when n
@@ -203,7 +205,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             // chain from here leads back to it.
             TSubFSG* r = chain;
             while (r && r != n) r = r->rlist_next;
-            if (!r) illegal(n);
+            if (!r) illegal(n, from);
             x.cyclic = true;
             Node& f = info[from];
             f.low = std::min(f.low, x.index);
@@ -213,7 +215,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             // Finished. Still on Tarjan's stack means in the component of
             // `from`, where only tail references are allowed.
             if (x.on_stack) {
-                if (!tail) illegal(n);
+                if (!tail) illegal(n, from);
                 Node& f = info[from];
                 f.low = std::min(f.low, x.index);
             }
@@ -281,7 +283,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
         Frame& up = stack.back();
         Node& u = info[up.net];
         u.low = std::min(u.low, x.low);
-        if (x.on_stack && !up.tail) illegal(n);
+        if (x.on_stack && !up.tail) illegal(n, up.net);
     }
 
     for (TSubFSG* n : visited) {

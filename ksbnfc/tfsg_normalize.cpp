@@ -113,8 +113,10 @@ int TSubFSG::DeleteAmbiguousArcs()
         for (int j = 1; j < n; j++) {
             TArc* a = e[j];
             if (a->word == ref->word && a->state == ref->state) {
-                std::fprintf(stderr, "Deleting duplicate arc '%s' : %s\n", a->word->word.s ? a->word->word.s : "",
-                             a->anno->word.s ? a->anno->word.s : "");
+                // A warning like any other: -w 0 silences it, and callers get it
+                // in the message buffer instead of on their standard error.
+                Warning("Deleting duplicate arc '%s' : %s", a->word->word.s ? a->word->word.s : "",
+                        a->anno->word.s ? a->anno->word.s : "");
                 s->sub->FreeArc(a);
                 count++;
             } else {

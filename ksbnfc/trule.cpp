@@ -5,8 +5,16 @@
 #include "trule.h"
 
 TPhraseItem::TPhraseItem(char* w, char* a, int t)
-    : word(w), anno(a), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone)
+    : word(w), anno(a), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone), line(0), col(0)
 {
+}
+
+std::string TSourcePos::Text() const
+{
+    if (!file) return std::string();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "\", line %d, column %d", line, col);
+    return std::string(" in \"") + file + buf;
 }
 
 TPhraseItem* TPhraseItem::Make(mbstring w, mbstring a, int t)
@@ -34,7 +42,17 @@ TPhraseItem* TPhrase::AddNonterminal(mbstring name)
     return item;
 }
 
-TRule::TRule() : dollar(0), weight(1.0f), line(0), col(0) {}
+TRule::TRule() : dollar(0), weight(1.0f), line(0), col(0), file(nullptr) {}
+
+std::string TRule::Position() const
+{
+    TSourcePos at;
+    at.file = file;
+    at.line = line;
+    at.col = col;
+    if (file) return at.Text();
+    return ", line " + std::to_string(line) + ", column " + std::to_string(col);
+}
 
 TRule::~TRule() { delete[] translation.s; }
 
@@ -88,6 +106,44 @@ TDictionaryEntry* TDictionary::Find(mbstring n)
     if (!n) return nullptr;
     int i = map.Find(n.s);
     return i >= 0 ? elements[i] : nullptr;
+}
+
+const char* TDictionary::FileName(const char* fn)
+{
+    for (const std::string& f : files)
+        if (f == fn) return f.c_str();
+    files.emplace_back(fn);
+    return files.back().c_str();
+}
+
+void TDictionary::Referenced(mbstring name, const TSourcePos& at)
+{
+    if (name.s) first_use.emplace(name.s, at);
+}
+
+TSourcePos TDictionary::FirstReference(mbstring name) const
+{
+    auto it = name.s ? first_use.find(name.s) : first_use.end();
+    return it == first_use.end() ? TSourcePos() : it->second;
+}
+
+TSourcePos TDictionary::Reference(mbstring from, mbstring name)
+{
+    TDictionaryEntry* e = Find(from);
+    TRuleList* rl = e ? e->value : nullptr;
+    for (int i = 0; rl && i < rl->length; i++) {
+        TRule* r = rl->elements[i];
+        for (int j = 0; j < r->phrase.length; j++) {
+            TPhraseItem* item = r->phrase.elements[j];
+            if (item->terminal || !item->word.s || !name.s || std::strcmp(item->word.s, name.s) != 0) continue;
+            TSourcePos at;
+            at.file = r->file;
+            at.line = item->line;
+            at.col = item->col;
+            return at;
+        }
+    }
+    return TSourcePos();
 }
 
 void TDictionary::Add(mbstring n, TRule* rule, int intermediate)

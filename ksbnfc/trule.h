@@ -7,7 +7,21 @@
 #include "common.h"
 #include "tfsg.h"
 
+#include <list>
+#include <map>
+#include <string>
+
 class TDictionary;
+
+// A place in a grammar source, for messages. file points into the file
+// names of the dictionary (null: not known).
+struct TSourcePos {
+    const char* file = nullptr;
+    int line = 0, col = 0;
+    // " in \"FILE\", line L, column C", the form parse errors end in; empty
+    // when the file is not known.
+    std::string Text() const;
+};
 
 // ---- phrases and rules ----
 
@@ -22,6 +36,7 @@ public:
     unsigned char terminal;
     unsigned char needtr; // translation needed as an argument of the rule's translation
     Op op;
+    int line, col; // where a nonterminal was written, in the file of its rule
 
     // A new item with copies of word and anno; free it with delete.
     static TPhraseItem* Make(mbstring word, mbstring anno, int terminal);
@@ -53,6 +68,7 @@ public:
     float weight;        // relative weight within the rule list, > 0
     mbstring translation; // owned; may be null
     int line, col;       // where the alternative began, for messages
+    const char* file;    // the source it was read from (see TSourcePos); may be null
 
     TRule();
     ~TRule();
@@ -65,6 +81,9 @@ public:
         line = l;
         col = c;
     }
+    // " in \"FILE\", line L, column C" when the file is known, else the older
+    // ", line L, column C".
+    std::string Position() const;
 
     // trule_compile.cpp
     void Compile(TDictionary* dictionary, int needtr, TSubFSG* sub, float p);
@@ -78,6 +97,7 @@ public:
     mbstring name;
     TSubFSG* fsg_no_tr;
     TSubFSG* fsg_tr;
+    TSourcePos defined; // where the definition begins
 
     explicit TRuleList(mbstring name);
     ~TRuleList();
@@ -131,8 +151,18 @@ public:
     // The entry of name, or null; creates nothing.
     TDictionaryEntry* Find(mbstring name);
 
+    // Messages name places in the sources read into this dictionary: the
+    // file names live here, and the first reference of every name is kept.
+    const char* FileName(const char* fn);
+    void Referenced(mbstring name, const TSourcePos& at);
+    TSourcePos FirstReference(mbstring name) const;
+    // Where the rule list `from` refers to `name`, or an empty position.
+    TSourcePos Reference(mbstring from, mbstring name);
+
 private:
     TDictionaryEntry* Entry(mbstring name);
+    std::list<std::string> files;
+    std::map<std::string, TSourcePos> first_use;
 };
 
 // ---- grammars ----
@@ -153,6 +183,7 @@ public:
 
     // trule_compile.cpp
     TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) override;
+    std::string ReferencePosition(mbstring from, mbstring name) override;
 
     // Drops the references this grammar holds on its dictionary chain.
     virtual ~TGrammar();
@@ -212,6 +243,8 @@ public:
     int GetRule(TRule*& rule, int& tr);
     int GetTerminal(mbstring& word);
     int GetNonterminal(mbstring& name);
+    // The same, with the position of the name's '<' when there is one.
+    int GetNonterminal(mbstring& name, int& l, int& c);
     int GetAnnotation(mbstring& anno);
     int GetNumber(float& f);
     int GetBalanced(const char* close, int keep);
@@ -226,6 +259,7 @@ public:
 private:
     // The stream whose include statement opened this one, for cycle checks.
     TBNFStream* includer;
+    const char* file; // fn as the dictionary keeps it
     const char* expected; // what the statement being read lacked, for its syntax error
     int include_depth;
     int nesting; // open groups and balanced brackets

@@ -75,7 +75,7 @@ TEST(RuleListCompile, EmptyAlternativeWarnsAndStillCountsInTheTotal)
     TFSG f("<<g>>", TSubFSG::EqNorm);
     p.list("<r>")->Compile(p.dict(), 0, &f);
     EXPECT_EQ(Dump(&f), "0: a->*@0.5\n");
-    EXPECT_EQ(w.Text(), "\tempty rule ignored; use \"\" for empty rule, line 1, column 6\n");
+    EXPECT_EQ(w.Text(), "\tempty rule ignored; use \"\" for empty rule in \"<buffer>\", line 1, column 6\n");
 }
 
 TEST(RuleListCompile, TranslationVariantMarksArcsAndAppendsTheTranslation)
@@ -109,11 +109,11 @@ TEST(DefaultTranslation, SettlesTranslationAndMarks)
         {"<p> and <q> -> g $2", "g {1}", "001", nullptr},
         {"a b -> t {2}", "t {1}", "01", nullptr},
         {"a b -> plain", "plain", "00", nullptr},
-        {"a b -> {3}", nullptr, nullptr, "too many args in rule, line 1, column 6"},
-        {"{a} b -> x", nullptr, nullptr, "too many marks in rule, line 1, column 6"},
-        {"{a} b -> {1} {2}", nullptr, nullptr, "too few marks in rule, line 1, column 6"},
-        {"<p> -> $1 $2", nullptr, nullptr, "too many args in rule, line 1, column 6"},
-        {"<p> x -> $1 $2", nullptr, nullptr, "too few marks in rule, line 1, column 6"},
+        {"a b -> {3}", nullptr, nullptr, "too many args in rule in \"<buffer>\", line 1, column 6"},
+        {"{a} b -> x", nullptr, nullptr, "too many marks in rule in \"<buffer>\", line 1, column 6"},
+        {"{a} b -> {1} {2}", nullptr, nullptr, "too few marks in rule in \"<buffer>\", line 1, column 6"},
+        {"<p> -> $1 $2", nullptr, nullptr, "too many args in rule in \"<buffer>\", line 1, column 6"},
+        {"<p> x -> $1 $2", nullptr, nullptr, "too few marks in rule in \"<buffer>\", line 1, column 6"},
     };
     for (const TranslationCase& c : cases) {
         std::string text = std::string("<r> = ") + c.rule + " .\n<p> = p .\n<q> = q .";
@@ -145,7 +145,7 @@ TEST(GrammarCompile, UnusedDefinitionsAreReportedOnlyForTheLastRoot)
     EXPECT_EQ(w.Text(), "");
     TFSG* b = p.grammars.elements[1]->Compile(0, 0, 1, 0, TSubFSG::EqNorm);
     b->AddRef();
-    EXPECT_EQ(w.Text(), "\t<lost> defined but not used\n\t<ext> defined but not used\n");
+    EXPECT_EQ(w.Text(), "\t<lost> defined but not used in \"<buffer>\", line 4, column 1\n\t<ext> defined but not used\n");
     a->DelRef();
     b->DelRef();
 }
@@ -177,8 +177,15 @@ TEST(GrammarCompile, OnlyInternNetworksStayCached)
 
 TEST(GrammarCompile, ErrorsReleaseEveryCachedNetwork)
 {
-    const char* cases[][2] = {{"<<g>> = a <r> .\n<r> = <missing> .", "<missing> is not defined"},
-                              {"<<g>> = <r> .\n<r> = a <r> b | c .", "illegal recursive use of <r>"}};
+    // The messages point at the first reference of an undefined name (in
+    // the source, not in the order of compiling) and at the recursive one.
+    const char* cases[][2] = {
+        {"<<g>> = a <r> .\n<r> = <missing> .", "<missing> is not defined in \"<buffer>\", line 2, column 7"},
+        {"<<g>> = a <r> .\n<q> = x <missing> .\n<r> = <missing> .",
+         "<missing> is not defined in \"<buffer>\", line 2, column 9"},
+        {"<<g>> = <r> .\n<r> = a <r> b | c .", "illegal recursive use of <r> in \"<buffer>\", line 2, column 9"},
+        {"<<g>> = <r> .\n<r> = a <s> | c .\n<s> = (b <r>) d .",
+         "illegal recursive use of <r> in \"<buffer>\", line 3, column 10"}};
     for (auto& c : cases) {
         Parsed p(c[0]);
         EXPECT_EQ(Thrown([&] { p.grammars.elements[0]->Compile(0, 0, 0, 0, TSubFSG::EqNorm); }), c[1]);

@@ -180,5 +180,5 @@ int main(int argc, char** argv)
     if (!warnings_given) o.ints.emplace_back("warnings", 1);
     fallback_name = MessageFileName(o.bnf_file);
     ProductOutput output(LibraryLine);
-    return CompileMain(o, output.product(), stderr);
+    return CompileMain(o, output.product(), stderr, &output);
 }

@@ -76,7 +76,7 @@ std::string MessageFileName(const std::string& bnf_file)
     return bnf_file == "-" ? "<stdin>" : bnf_file;
 }
 
-int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err)
+int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err, ProductOutput* library_output)
 {
     if (!o.fsg_directory.empty() && !MakeDirectories(o.fsg_directory, err)) return 1;
     std::string fsg_file = o.fsg_file;
@@ -95,7 +95,9 @@ int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err)
 
     std::vector<KsArg> args = MakeArgs(o, fsg_file);
     int rc = KsCompileGrammar((int)args.size(), args.data());
-    std::fflush(stdout); // the library's own printing comes before its messages
+    // The library's own printing comes before its messages.
+    if (library_output) library_output->Finish();
+    std::fflush(stdout);
     char* msg = nullptr;
     KsGetMessage(&msg);
 

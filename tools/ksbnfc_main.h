@@ -26,6 +26,8 @@ std::string MessageFileName(const std::string& bnf_file);
 // library's warnings and errors on err as FILE:LINE:COLUMN: KIND: TEXT.
 // Creates the output directory. Returns the process exit code: 0 on success
 // (with or without warnings), 1 on error.
-int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err);
+// With library_output, that is finished before the messages are printed.
+class ProductOutput;
+int CompileMain(const CompileOptions& o, std::FILE* out, std::FILE* err, ProductOutput* library_output = nullptr);
 
 #endif // KSBNFC_TOOLS_KSBNFC_MAIN_H

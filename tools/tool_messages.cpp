@@ -115,16 +115,21 @@ ProductOutput::ProductOutput(Filter filter)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
 
+void ProductOutput::Finish()
+{
+    std::fflush(stdout);
+    if (!thread_) return;
+    // Closing the last write end ends the reader.
+    dup2(2, 1);
+    auto* t = static_cast<std::thread*>(thread_);
+    t->join();
+    delete t;
+    thread_ = nullptr;
+    close(pipe_read_);
+}
+
 ProductOutput::~ProductOutput()
 {
+    Finish();
     if (out_ != stdout) std::fclose(out_);
-    std::fflush(stdout);
-    if (thread_) {
-        // Closing the last write end ends the reader.
-        dup2(2, 1);
-        auto* t = static_cast<std::thread*>(thread_);
-        t->join();
-        delete t;
-        close(pipe_read_);
-    }
 }

@@ -27,7 +27,11 @@ class ProductOutput {
 public:
     typedef std::string (*Filter)(const std::string& line);
     explicit ProductOutput(Filter filter = nullptr);
-    ~ProductOutput(); // flushes the product and waits for the filter
+    ~ProductOutput(); // flushes the product and calls Finish
+    // Puts the library's standard output on standard error for good and
+    // waits until the filter has passed on every line printed so far, so
+    // that what the tool prints next comes after it.
+    void Finish();
     ProductOutput(const ProductOutput&) = delete;
     ProductOutput& operator=(const ProductOutput&) = delete;
     std::FILE* product() { return out_; }
