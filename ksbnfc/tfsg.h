@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
 
 typedef float prob;
@@ -223,6 +224,22 @@ public:
     }
 };
 
+// Bounds of a sentence enumeration (TSubFSG::Sentences).
+struct TSentenceLimits {
+    int max_words = 20; // words per sentence
+    int max_loops = 1;  // times a state may be on the path within one call
+    int full = 1;       // 0: only the first arc from a state to each target
+    int anno = 0;       // WORD:ANNOTATION
+};
+// What an enumeration found and what its limits left out.
+struct TSentenceReport {
+    long sentences = 0;
+    long words_cut = 0;       // arcs not taken: the sentence had max_words words
+    long loops_cut = 0;       // states not entered again: max_loops
+    long arcs_skipped = 0;    // arcs not taken: full = 0
+    long externs_missing = 0; // extern calls whose grammar is not loaded
+};
+
 // One network: the compiled form of a rule variant. Reference counted; owns
 // its states.
 class TSubFSG : public TCounted {
@@ -329,16 +346,27 @@ public:
     // tfsg_read.cpp
     void ReadIntern(int fd, int dbg, int with_annos);
 
-    // tfsg_print.cpp. Enumerate prints the accepted sentences of a
-    // normalised network depth first in arc order; full = 0 follows only the
+    // tfsg_print.cpp. Enumerate prints the sentences that Sentences finds,
+    // with their probabilities when showpr is set. The second form walks
+    // this network alone, its calls taken as words: full = 0 follows only the
     // first arc to each target, max_loops bounds how often a state may be on
-    // the path, max_words the number of arcs taken. The second form starts at
+    // the path, max_words the number of arcs taken. It starts at
     // s with the sentence so far between start and end; start must be a
     // buffer of kSentenceMax bytes. A sentence that would not fit is an error.
     enum { kSentenceMax = 10000 };
     void Enumerate(int anno, int showpr, int full, int max_loops, int max_words);
     void Enumerate(TState* s, char* start, char* end, float p, int anno, int showpr, int full,
                    int max_loops, int max_words);
+    // tfsg_sentences.cpp. Sentences passes every sentence the grammar
+    // accepts, depth first in arc order, to emit with the probability of its
+    // path; the text is each word followed by a blank (WORD:ANNOTATION with
+    // anno). Calls of intern networks and of loaded extern grammars are
+    // followed into them; an extern that is not loaded ends the paths through
+    // it. The limits bound the words of a sentence and how often a state may
+    // be on the path within one call; full = 0 takes only the first arc from
+    // a state to each target. Report counts what the limits left out.
+    void Sentences(const TSentenceLimits& limits, TSentenceReport& report,
+                   const std::function<void(const std::string&, double)>& emit);
     // One random walk from the initial state; appends each arc's word text
     // (and annotation text, when annos is given) and returns the path's
     // probability. Stops early at a state without arcs.

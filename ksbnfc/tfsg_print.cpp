@@ -116,11 +116,22 @@ void TFSG::Print(int v, const char* title)
     std::printf("\n");
 }
 
+// The whole grammar's sentences, calls followed (tfsg_sentences.cpp); the
+// second form below walks one network on its own.
 void TSubFSG::Enumerate(int anno, int showpr, int full, int max_loops, int max_words)
 {
-    ClearStateFlags();
-    std::vector<char> sentence(kSentenceMax, 0);
-    Enumerate(Initial(), sentence.data(), sentence.data(), 1.0f, anno, showpr, full, max_loops, max_words);
+    TSentenceLimits limits;
+    limits.anno = anno;
+    limits.full = full;
+    limits.max_loops = max_loops;
+    limits.max_words = max_words;
+    TSentenceReport report;
+    Sentences(limits, report, [showpr](const std::string& s, double p) {
+        if (showpr)
+            std::printf("%-#8.2g %s\n", p, s.c_str());
+        else
+            std::printf("%s\n", s.c_str());
+    });
 }
 
 namespace {

@@ -97,12 +97,39 @@ run "random sentences accepted" 0 test "$order"
 run "random again" 0 random "$order" -n 30 --seed 11
 cmp -s "$work/out" "$work/random1" || fail "random: the same seed gave other sentences"
 
-# Every enumerated sentence of the engine grammar is accepted by it.
-run "enumerate" 0 enumerate "$dial" --max=6
-[ "$(wc -l <"$work/out")" -gt 5 ] || fail "enumerate: too few sentences: $(cat "$work/out")"
-cp "$work/out" "$work/in"
-run "enumerated sentences accepted" 0 test "$dial"
-grep -qv '^2 accepted$' "$work/out" && fail "enumerated sentences: $(sort "$work/out" | uniq -c)"
+# Enumeration prints exactly the accepted sentences: all of them within
+# its bounds (the 11 names of the address book, where following only one arc
+# per target gave 5), each accepted by the grammar, calls of sub-networks
+# and of loaded externs followed, and what the bounds cut is counted on
+# standard error.
+contact=$work/contact.fsg
+run "enumerate names" 0 enumerate "$contact"
+sed -n 's/^<<contact>> = //; s/^ *| //; /^[a-z]/p' "$examples/contacts.bnf" | tr '|' '\n' | sed 's/^ *//; s/ *\.\? *$//' \
+    | grep . | sort >"$work/names"
+sort "$work/out" | diff "$work/names" - >&2 || fail "enumerate names: not the names of contacts.bnf"
+[ ! -s "$work/err" ] || fail "enumerate names: stderr: $(cat "$work/err")"
+run "enumerate --first" 0 enumerate --first "$contact"
+[ "$(wc -l <"$work/out")" -lt 11 ] || fail "enumerate --first: $(wc -l <"$work/out") sentences"
+err_has "enumerate --first" "arcs left out, only the first to each target was followed (--first)"
+for case in "$order --max 4" "$dial --max=6" "--externs $dial --max 4"; do
+    run "enumerate $case" 0 enumerate $case
+    [ "$(wc -l <"$work/out")" -gt 20 ] || fail "enumerate $case: too few sentences: $(cat "$work/out")"
+    grep -q '^$' "$work/out" && fail "enumerate $case: an empty sentence"
+    [ "${case%% *}" = "$order" ] && err_has "enumerate $case" "paths cut at the word limit (--max)"
+    cp "$work/out" "$work/in"
+    run "enumerated sentences accepted ($case)" 0 test ${case% --max*}
+    grep -qv '^2 accepted$' "$work/out" && fail "enumerated sentences ($case): $(sort "$work/out" | uniq -c)"
+done
+run "enumerate through an extern" 0 enumerate --externs "$dial" --max 3
+grep -qx "call anna berg" "$work/out" || fail "enumerate through an extern: no 'call anna berg'"
+run "enumerate, extern missing" 0 enumerate "$dial" --max 3
+grep -q "anna" "$work/out" && fail "enumerate, extern missing: printed names"
+err_has "enumerate, extern missing" "calls of extern grammars that are not loaded left out"
+# The probabilities are those the matcher gives the same sentences.
+run "enumerate --probs" 0 enumerate --probs "$contact"
+grep -qxE '0\.063 +anna' "$work/out" || fail "enumerate --probs: $(head -3 "$work/out")"
+run "enumerate --probs, calls" 0 enumerate --probs --max 2 "$order"
+grep -qxE '0\.00019 +a tea' "$work/out" || fail "enumerate --probs, calls: $(grep 'a tea' "$work/out")"
 
 run "dump" 0 dump "$dial"
 [ "$(head -1 "$work/out")" = "version       SACOKV01" ] || fail "dump: $(head -3 "$work/out")"

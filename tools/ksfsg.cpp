@@ -63,11 +63,14 @@ const Command kCommands[] = {
      "that the grammar accepts, last found first. Without words, or with -,\n"
      "searches each line of standard input.\n"},
     {"enumerate",
-     "usage: ksfsg enumerate [options] FILE\n"
-     "Prints the sentences of the main network, depth first in arc order.\n"
-     "  --max N        at most N arcs per sentence (default 20)\n"
+     "usage: ksfsg enumerate [options] [extern options] FILE\n"
+     "Prints the sentences the grammar accepts, one per line, depth first in\n"
+     "arc order; calls of sub-networks and of loaded extern grammars are\n"
+     "followed. What the bounds leave out is counted on standard error.\n"
+     "  --max N        at most N words per sentence (default 20)\n"
      "  --loops N      a state at most N times on a sentence's path (default 1)\n"
-     "  --full         follow every arc, not only the first one to each target\n"
+     "  --first        only the first arc from a state to each target: a sample\n"
+     "  --full         every arc (the default)\n"
      "  --anno         show each word's annotation as WORD:ANNOTATION\n"
      "  --probs        print each sentence's probability before it\n"},
     {"random",
@@ -101,6 +104,11 @@ int Usage(const char* msg, const char* arg)
 bool WordsCommand(const std::string& c)
 {
     return c == "test" || c == "translate" || c == "substrs";
+}
+
+bool ExternsCommand(const std::string& c)
+{
+    return WordsCommand(c) || c == "enumerate";
 }
 
 } // namespace
@@ -147,7 +155,7 @@ int main(int argc, char** argv)
         int before = i;
         if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             std::fputs(command->help, stdout);
-            if (WordsCommand(cmd)) std::fputs(kExternHelp, stdout);
+            if (ExternsCommand(cmd)) std::fputs(kExternHelp, stdout);
             return 0;
         }
         if (cmd == "list" && std::strcmp(a, "-v") == 0) {
@@ -160,6 +168,8 @@ int main(int argc, char** argv)
             i++;
         } else if (cmd == "enumerate" && std::strcmp(a, "--full") == 0) {
             r.full = true;
+        } else if (cmd == "enumerate" && std::strcmp(a, "--first") == 0) {
+            r.full = false;
         } else if (cmd == "enumerate" && std::strcmp(a, "--anno") == 0) {
             r.annotations = true;
         } else if (cmd == "enumerate" && std::strcmp(a, "--probs") == 0) {
@@ -173,12 +183,12 @@ int main(int argc, char** argv)
                 return Usage("--seed needs a non-negative number", nullptr);
             r.seed = (unsigned)v;
             i++;
-        } else if (WordsCommand(cmd) && std::strcmp(a, "-x") == 0) {
+        } else if (ExternsCommand(cmd) && std::strcmp(a, "-x") == 0) {
             const char* eq = next ? std::strchr(next, '=') : nullptr;
             if (!eq || eq == next || !eq[1]) return Usage("-x needs NAME=FILE", nullptr);
             r.externs.emplace_back(std::string(next, (size_t)(eq - next)), std::string(eq + 1));
             i++;
-        } else if (WordsCommand(cmd) && std::strcmp(a, "--externs") == 0) {
+        } else if (ExternsCommand(cmd) && std::strcmp(a, "--externs") == 0) {
             r.load_externs = true;
         } else if (a[0] == '-' && a[1] != 0 && !have_file) {
             return Usage("unknown option", a);
@@ -203,7 +213,7 @@ int main(int argc, char** argv)
     if (r.from_input && r.file == "-") return Usage("the FSG file and the word strings cannot both come from standard input", nullptr);
     // Listings are printed by the library as the product; for the other
     // commands its printing goes to standard error.
-    if (cmd == "dump" || cmd == "list" || cmd == "enumerate") return FsgMain(r, stdin, stdout, stderr);
+    if (cmd == "dump" || cmd == "list") return FsgMain(r, stdin, stdout, stderr);
     ProductOutput output;
     return FsgMain(r, stdin, output.product(), stderr);
 }

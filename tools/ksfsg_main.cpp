@@ -156,6 +156,32 @@ void WarnAboutExterns(TFSG* g, const FsgRequest& r, std::FILE* err)
                          n.c_str(), n.substr(1, n.size() - 2).c_str());
 }
 
+// The accepted sentences, and on err what the bounds left out: a list that
+// looks complete must be.
+void Enumerate(TFSG* g, const FsgRequest& r, std::FILE* out, std::FILE* err)
+{
+    TSentenceLimits limits;
+    limits.max_words = r.max_words;
+    limits.max_loops = r.max_loops;
+    limits.full = r.full;
+    limits.anno = r.annotations;
+    TSentenceReport report;
+    g->Sentences(limits, report, [&](const std::string& s, double p) {
+        size_t n = s.size();
+        while (n > 0 && s[n - 1] == ' ') n--;
+        if (r.probabilities) std::fprintf(out, "%-#8.2g ", p);
+        std::fprintf(out, "%.*s\n", (int)n, s.c_str());
+    });
+    std::fflush(out);
+    auto note = [&](long n, const char* what) {
+        if (n) std::fprintf(err, "ksfsg: note: %ld %s\n", n, what);
+    };
+    note(report.words_cut, r.max_words == 1 ? "path cut at 1 word (--max)" : "paths cut at the word limit (--max)");
+    note(report.loops_cut, "paths not followed round a loop again (--loops)");
+    note(report.arcs_skipped, "arcs left out, only the first to each target was followed (--first)");
+    note(report.externs_missing, "calls of extern grammars that are not loaded left out");
+}
+
 // A grammar read from standard input goes through a temporary file, since
 // the reader needs a file it can measure and seek in.
 class InputCopy {
@@ -272,7 +298,8 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err, Inp
         } else if (r.command == "substrs") {
             EachWordString(r, in, [&](const std::vector<std::string>& w) { return SubStrings(fsg, w, out, err); });
         } else if (r.command == "enumerate") {
-            g->Enumerate(r.annotations, r.probabilities, r.full, r.max_loops, r.max_words);
+            WarnAboutExterns(g, r, err);
+            Enumerate(g, r, out, err);
         } else if (r.command == "random") {
             Random(g, r, out);
         } else {

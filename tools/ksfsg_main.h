@@ -23,7 +23,7 @@ struct FsgRequest {
     int verbosity = 1;  // list
     int max_words = 20; // enumerate: arcs per sentence
     int max_loops = 1;  // enumerate: times a state may be on the path
-    bool full = false;  // enumerate: every arc, not only the first to a target
+    bool full = true;   // enumerate: every arc, not only the first to a target
     bool annotations = false; // enumerate: word:annotation
     bool probabilities = false; // enumerate: probability before each sentence
     int count = 10;     // random

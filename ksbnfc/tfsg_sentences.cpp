@@ -1,0 +1,114 @@
+// tfsg_sentences.cpp: the sentences a loaded grammar accepts, as the matcher
+// reads it: calls of intern networks and of loaded extern grammars are
+// followed into them, null arcs add nothing. Entry point:
+// TSubFSG::Sentences; Enumerate (tfsg_print.cpp) prints what it finds.
+#include "tfsg.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One state on the current path.
+struct Frame {
+    TSubFSG* net;
+    TState* s;
+    size_t length;  // of the sentence text when the state was entered
+    double p;
+    int words;      // words on the path so far
+    int next;       // next arc to try
+    int ctx;        // frame whose current arc is the call we are inside; -1 at the top
+    std::vector<int> marked; // targets already explored from here (one arc per target)
+};
+
+} // namespace
+
+void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
+                        const std::function<void(const std::string&, double)>& emit)
+{
+    if (!normalized) Error("fsg not normalized");
+    std::vector<Frame> stack;
+    std::string text;
+
+    // Enters state t of net inside call context ctx; at the end of a called
+    // network the walk goes on after the call, at the end of the top one the
+    // sentence is complete.
+    auto enter = [&](TSubFSG* net, TState* t, int ctx, double p, int words) {
+        while (!t) {
+            if (ctx < 0) {
+                report.sentences++;
+                emit(text, p);
+                return;
+            }
+            const Frame& c = stack[(size_t)ctx];
+            t = c.s->arcs.elements[c.next - 1]->state;
+            net = c.net;
+            ctx = c.ctx;
+        }
+        // A state already on the path in the same call is a loop taken again.
+        int seen = 0;
+        for (const Frame& f : stack)
+            if (f.s == t && f.ctx == ctx) seen++;
+        if (seen >= limits.max_loops) {
+            report.loops_cut++;
+            return;
+        }
+        stack.push_back(Frame{net, t, text.size(), p, words, 0, ctx, {}});
+    };
+
+    enter(this, Initial(), -1, 1.0, 0);
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next >= f.s->arcs.length) {
+            stack.pop_back();
+            continue;
+        }
+        int here = (int)stack.size() - 1;
+        TArc* a = f.s->arcs.elements[f.next++];
+        if (!limits.full) {
+            int t = a->state ? a->state->id : -1;
+            bool seen = false;
+            for (int m : f.marked) seen = seen || m == t;
+            if (seen) {
+                report.arcs_skipped++;
+                continue;
+            }
+            f.marked.push_back(t);
+        }
+        text.resize(f.length);
+        TWord* w = a->word;
+        TSubFSG* callee = nullptr;
+        if (w && w->kind == TWord::Intern) {
+            TArray<TSubFSG*>& subs = f.net->fsg->intern_fsgs;
+            callee = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
+            if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
+        } else if (w && w->kind == TWord::Extern && w->word.s) {
+            TFSG* g = TFSG::Extern(w->word.s, nullptr);
+            if (!g || g->states.length == 0) {
+                report.externs_missing++;
+                continue;
+            }
+            callee = g;
+        }
+        double p = f.p * a->p;
+        if (callee) {
+            // The annotation of a call arc belongs to the caller's text.
+            if (limits.anno && a->anno && a->anno->word.s) text += std::string(":") + a->anno->word.s + " ";
+            enter(callee, callee->Initial(), here, p, f.words);
+            continue;
+        }
+        bool word = w && w->id != 0;
+        if (word && f.words >= limits.max_words) {
+            report.words_cut++;
+            continue;
+        }
+        const char* wt = w && w->word.s ? w->word.s : "";
+        if (limits.anno && a->anno && a->anno->word.s) text += std::string(word ? wt : "") + ":" + a->anno->word.s + " ";
+        else if (word) text += std::string(wt) + " ";
+        if (text.size() >= kSentenceMax)
+            Error("sentence longer than %d bytes in fsg %s", (int)kSentenceMax - 1, name.s ? name.s : "");
+        TSubFSG* net = f.net;
+        int ctx = f.ctx, words = f.words + (word ? 1 : 0);
+        enter(net, a->state, ctx, p, words);
+    }
+}
