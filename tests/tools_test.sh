@@ -133,10 +133,53 @@ grep -qxE '0\.00019 +a tea' "$work/out" || fail "enumerate --probs, calls: $(gre
 
 run "dump" 0 dump "$dial"
 [ "$(head -1 "$work/out")" = "version       SACOKV01" ] || fail "dump: $(head -3 "$work/out")"
-run "list" 0 list "$order"
-grep -qx "state \*" "$work/out" || fail "list: no 'state *' line"
+# The listing: the file named once, start and final states marked, arcs to
+# the end as "end", the null word as <eps>, calls by sub-network number, and
+# each sub-network with the places that call it.
+run "list" 0 list "$contact"
+expect "list" "$contact: 1 network, 13 words, 0 externs, 0 annotations\n\nmain network: 6 states
+  state 0 (start, final)
+    anna    -> 3    p=0.125
+    ben     -> 4    p=0.125
+    carla   -> 5    p=0.125
+    dad     -> end  p=0.125
+    doctor  -> 1    p=0.125
+    home    -> end  p=0.125
+    mum     -> end  p=0.125
+    the     -> 2    p=0.125
+  state 1 (final)
+    lee     -> end  p=1.00
+  state 2 (final)
+    dentist -> end  p=1.00
+  state 3 (final)
+    <eps>   -> end  p=0.500
+    berg    -> end  p=0.500
+  state 4 (final)
+    <eps>   -> end  p=0.500
+    okafor  -> end  p=0.500
+  state 5 (final)
+    <eps>   -> end  p=0.500
+    moreno  -> end  p=0.500"
+run "list .fst" 0 list "$order"
+[ "$(grep -c "$order" "$work/out")" = 1 ] || fail "list .fst: the file name is not there once"
+for line in "main network: 5 states" "  state 0 (start)" "  state 3 (final)" "    please      -> end  p=0.500    '{1}{2}'" \
+            "    <eps>       -> 1    p=0.500" "    call #11    -> 1    p=0.500" "sub-network #0 (called from sub-network #1 state 0): 1 states"; do
+    grep -qxF -- "$line" "$work/out" || fail "list .fst: no line '$line'"
+done
 run "list -v 2" 0 list -v 2 "$order"
-grep -q "^--- shared" "$work/out" || fail "list -v 2: no shared tables"
+grep -qxF "    please      -> end  p=0.500    '{1}{2}'   w=32 a=1" "$work/out" || fail "list -v 2: no ids"
+for t in words annotations; do grep -qx "$t" "$work/out" || fail "list -v 2: no $t table"; done
+grep -qx '      0 <eps>' "$work/out" || fail "list -v 2: word 0 not shown"
+
+# info: the counts and the accessibility of every network.
+run "info" 0 info "$order"
+for line in "sub-networks    12" "states          29" "arcs            66" "null arcs       6" "words           45" \
+            "externs         0" "calls           13 of sub-networks, 0 of externs" \
+            "accessibility: every state is reachable from the start and reaches the end"; do
+    grep -qxF -- "$line" "$work/out" || fail "info: no line '$line': $(cat "$work/out")"
+done
+run "info externs" 0 info "$dial"
+grep -qxF "externs         1 (<contact>)" "$work/out" || fail "info externs: $(cat "$work/out")"
 
 # Errors: library messages on standard error, non-zero exits.
 printf 'not an fsg file at all, but long enough to hold a header of sixty-four bytes\n' >"$work/bad.fst"
@@ -161,7 +204,7 @@ run "help" 0 --help
 grep -q "^usage: ksfsg COMMAND" "$work/out" || fail "help: $(head -1 "$work/out")"
 run "version" 0 --version
 grep -qE '^ksfsg [0-9]+\.[0-9]+\.[0-9]+$' "$work/out" || fail "version: $(cat "$work/out")"
-for c in dump list test translate substrs enumerate random; do
+for c in dump list info test translate substrs enumerate random; do
     run "help $c" 0 "$c" --help
     grep -q "^usage: ksfsg $c" "$work/out" || fail "help $c: $(head -1 "$work/out")"
 done

@@ -19,6 +19,8 @@ const char kUsage[] =
     "commands:\n"
     "  dump FILE                  the file's header, blocks and tables as read\n"
     "  list FILE                  states and arcs of every network\n"
+    "  info FILE                  counts of states, arcs, words, externs, ... and\n"
+    "                             the accessibility of every network\n"
     "  test FILE [WORDS...]       accepted (2), incomplete (1) or rejected (0)\n"
     "  translate FILE [WORDS...]  the result, probability and translation\n"
     "  substrs FILE [WORDS...]    the stretches of the words the grammar accepts\n"
@@ -44,9 +46,18 @@ const Command kCommands[] = {
      "of an FSG file as they are read.\n"},
     {"list",
      "usage: ksfsg list [-v N] FILE\n"
-     "Lists the states and arcs of the main network and of every intern network.\n"
+     "Lists the states and arcs of the main network and of every sub-network\n"
+     "(by number, with the states that call it). The start and final states are\n"
+     "marked, an arc to the end of its network leads to \"end\", the null word\n"
+     "is <eps>, a call reads \"call #N\" or \"call <EXTERN>\".\n"
      "  -v N           detail: 1 states and arcs (default), 2 also ids and the\n"
      "                 word, extern and annotation tables\n"},
+    {"info",
+     "usage: ksfsg info FILE\n"
+     "Prints the flags and the counts of sub-networks, states, arcs, null arcs,\n"
+     "calls, words, externs and annotations, then per network its counts, its\n"
+     "final states (with an arc to the end) and the states that cannot be\n"
+     "reached from its start (unreachable) or cannot reach its end (dead ends).\n"},
     {"test",
      "usage: ksfsg test [extern options] FILE [WORDS...|-]\n"
      "Tests a word string: prints \"2 accepted\", \"1 incomplete\" (the grammar\n"
@@ -213,7 +224,7 @@ int main(int argc, char** argv)
     if (r.from_input && r.file == "-") return Usage("the FSG file and the word strings cannot both come from standard input", nullptr);
     // Listings are printed by the library as the product; for the other
     // commands its printing goes to standard error.
-    if (cmd == "dump" || cmd == "list") return FsgMain(r, stdin, stdout, stderr);
+    if (cmd == "dump") return FsgMain(r, stdin, stdout, stderr);
     ProductOutput output;
     return FsgMain(r, stdin, output.product(), stderr);
 }

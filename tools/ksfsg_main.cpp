@@ -3,6 +3,7 @@
 // Word strings come from the request or, one per line, from the input.
 #include "ksfsg_main.h"
 
+#include "ksfsg_view.h"
 #include "tfsg.h"
 #include "tool_messages.h"
 
@@ -290,7 +291,9 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err, Inp
         if (r.command == "test" || r.command == "translate" || r.command == "substrs") WarnAboutExterns(g, r, err);
 
         if (r.command == "list") {
-            g->Print(r.verbosity, r.file.c_str());
+            ListFsg(g, r.file == "-" ? "<stdin>" : r.file, r.verbosity, out);
+        } else if (r.command == "info") {
+            InfoFsg(g, r.file == "-" ? "<stdin>" : r.file, out);
         } else if (r.command == "test") {
             all = EachWordString(r, in, [&](const std::vector<std::string>& w) { return Test(fsg, w, out, err); });
         } else if (r.command == "translate") {

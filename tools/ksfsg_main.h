@@ -10,7 +10,7 @@
 
 // One run of the tool as the command line gave it.
 struct FsgRequest {
-    std::string command; // dump, list, test, translate, substrs, enumerate, random
+    std::string command; // dump, list, info, test, translate, substrs, enumerate, random
     std::string file;
     // test, translate, substrs: one word string given as arguments; with
     // from_input, one word string per line of the input instead.
@@ -31,7 +31,7 @@ struct FsgRequest {
 };
 
 // Carries out the request. Results go to out; the library's own listings
-// (dump, list, enumerate) go to standard output; messages of the library and
+// (dump) go to standard output; messages of the library and
 // errors go to err. A file "-" is read from in. Returns the exit code as
 // grep has it: 0 on success, 1 when test or translate met a word string
 // that was not accepted, 2 on an error.
