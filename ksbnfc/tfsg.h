@@ -226,7 +226,8 @@ public:
 
 // Bounds of a sentence enumeration (TSubFSG::Sentences).
 struct TSentenceLimits {
-    int max_words = 20; // words per sentence
+    int max_words = 20; // arcs per sentence, besides the one that ends it
+    int words_only = 0; // max_words counts words: null arcs and calls are free
     int max_loops = 1;  // times a state may be on the path within one call
     int full = 1;       // 0: only the first arc from a state to each target
     int anno = 0;       // WORD:ANNOTATION
@@ -234,7 +235,7 @@ struct TSentenceLimits {
 // What an enumeration found and what its limits left out.
 struct TSentenceReport {
     long sentences = 0;
-    long words_cut = 0;       // arcs not taken: the sentence had max_words words
+    long words_cut = 0;       // arcs not taken: the path had max_words arcs
     long loops_cut = 0;       // states not entered again: max_loops
     long arcs_skipped = 0;    // arcs not taken: full = 0
     long externs_missing = 0; // extern calls whose grammar is not loaded
@@ -362,8 +363,9 @@ public:
     // path; the text is each word followed by a blank (WORD:ANNOTATION with
     // anno). Calls of intern networks and of loaded extern grammars are
     // followed into them; an extern that is not loaded ends the paths through
-    // it. The limits bound the words of a sentence and how often a state may
-    // be on the path within one call; full = 0 takes only the first arc from
+    // it. The limits bound the arcs of a path (the arc that ends the sentence
+    // is always taken), or its words, and how often a state may be on it
+    // within one call; full = 0 takes only the first arc from
     // a state to each target. Report counts what the limits left out.
     void Sentences(const TSentenceLimits& limits, TSentenceReport& report,
                    const std::function<void(const std::string&, double)>& emit);

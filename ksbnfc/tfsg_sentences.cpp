@@ -15,7 +15,7 @@ struct Frame {
     TState* s;
     size_t length;  // of the sentence text when the state was entered
     double p;
-    int words;      // words on the path so far
+    int arcs;       // arcs (or with words_only, words) on the path so far
     int next;       // next arc to try
     int ctx;        // frame whose current arc is the call we are inside; -1 at the top
     std::vector<int> marked; // targets already explored from here (one arc per target)
@@ -33,7 +33,7 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
     // Enters state t of net inside call context ctx; at the end of a called
     // network the walk goes on after the call, at the end of the top one the
     // sentence is complete.
-    auto enter = [&](TSubFSG* net, TState* t, int ctx, double p, int words) {
+    auto enter = [&](TSubFSG* net, TState* t, int ctx, double p, int arcs) {
         while (!t) {
             if (ctx < 0) {
                 report.sentences++;
@@ -53,7 +53,7 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
             report.loops_cut++;
             return;
         }
-        stack.push_back(Frame{net, t, text.size(), p, words, 0, ctx, {}});
+        stack.push_back(Frame{net, t, text.size(), p, arcs, 0, ctx, {}});
     };
 
     enter(this, Initial(), -1, 1.0, 0);
@@ -75,8 +75,17 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
             }
             f.marked.push_back(t);
         }
-        text.resize(f.length);
         TWord* w = a->word;
+        bool word = w && w->id != 0 && w->kind != TWord::Intern && w->kind != TWord::Extern;
+        // Counting arcs, the budget never stops the arc that ends the
+        // sentence; counting words, null arcs and calls are free.
+        bool counted = limits.words_only ? word : !(a->state == nullptr && f.ctx < 0);
+        if (counted && f.arcs >= limits.max_words) {
+            report.words_cut++;
+            continue;
+        }
+        int arcs = f.arcs + (limits.words_only ? (word ? 1 : 0) : 1);
+        text.resize(f.length);
         TSubFSG* callee = nullptr;
         if (w && w->kind == TWord::Intern) {
             TArray<TSubFSG*>& subs = f.net->fsg->intern_fsgs;
@@ -94,12 +103,7 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
         if (callee) {
             // The annotation of a call arc belongs to the caller's text.
             if (limits.anno && a->anno && a->anno->word.s) text += std::string(":") + a->anno->word.s + " ";
-            enter(callee, callee->Initial(), here, p, f.words);
-            continue;
-        }
-        bool word = w && w->id != 0;
-        if (word && f.words >= limits.max_words) {
-            report.words_cut++;
+            enter(callee, callee->Initial(), here, p, arcs);
             continue;
         }
         const char* wt = w && w->word.s ? w->word.s : "";
@@ -108,7 +112,7 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
         if (text.size() >= kSentenceMax)
             Error("sentence longer than %d bytes in fsg %s", (int)kSentenceMax - 1, name.s ? name.s : "");
         TSubFSG* net = f.net;
-        int ctx = f.ctx, words = f.words + (word ? 1 : 0);
-        enter(net, a->state, ctx, p, words);
+        int ctx = f.ctx;
+        enter(net, a->state, ctx, p, arcs);
     }
 }

@@ -159,7 +159,8 @@ for cp in utf-8 UTF8 65001; do
     fi
 done
 printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
-run "latin-1 text as utf-8" 1 "invalid UTF-8 sequence" -en -c utf-8 "$work/latin1.bnf" -o "$work/bad.fsg"
+run "latin-1 text as utf-8" 1 "$work/latin1.bnf:1:11: error: invalid UTF-8 sequence" \
+    -en -c utf-8 "$work/latin1.bnf" -o "$work/bad.fsg"
 run "latin-1 text as 1252" 0 - -en -c 1252 "$work/latin1.bnf" -o "$work/good.fsg"
 run "unknown option" 2 "unknown option --frobnicate" --frobnicate "$examples/contacts.bnf"
 run "bad integer" 2 "-w needs an integer" -w many "$examples/contacts.bnf"

@@ -50,6 +50,9 @@ fi
 # Install into a scratch prefix and build a C program against it.
 rm -rf build/install-test
 cmake --install build --prefix "$PWD/build/install-test" >/dev/null
+for page in ksbnfc ksfsg; do
+    [ -f "build/install-test/share/man/man1/$page.1" ] || { echo "install: no manual page $page.1" >&2; exit 1; }
+done
 cmake -S tests/install -B build/install-test/consumer -DCMAKE_PREFIX_PATH="$PWD/build/install-test" \
     -DKSBNFC_API_EXAMPLE="$PWD/build/install-test/share/doc/ksbnfc/api_example.c"
 cmake --build build/install-test/consumer

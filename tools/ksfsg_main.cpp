@@ -163,6 +163,7 @@ void Enumerate(TFSG* g, const FsgRequest& r, std::FILE* out, std::FILE* err)
 {
     TSentenceLimits limits;
     limits.max_words = r.max_words;
+    limits.words_only = 1;
     limits.max_loops = r.max_loops;
     limits.full = r.full;
     limits.anno = r.annotations;
@@ -177,7 +178,7 @@ void Enumerate(TFSG* g, const FsgRequest& r, std::FILE* out, std::FILE* err)
     auto note = [&](long n, const char* what) {
         if (n) std::fprintf(err, "ksfsg: note: %ld %s\n", n, what);
     };
-    note(report.words_cut, r.max_words == 1 ? "path cut at 1 word (--max)" : "paths cut at the word limit (--max)");
+    note(report.words_cut, "paths cut at the word limit (--max)");
     note(report.loops_cut, "paths not followed round a loop again (--loops)");
     note(report.arcs_skipped, "arcs left out, only the first to each target was followed (--first)");
     note(report.externs_missing, "calls of extern grammars that are not loaded left out");
