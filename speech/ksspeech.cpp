@@ -3,6 +3,7 @@
 #include "speech_main.h"
 
 #include "fsg_export.h"
+#include "ksbnfc.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,7 +37,8 @@ const char kUsage[] =
     "                       grammar accepts (default 1)\n"
     "  --json               one JSON object a recording\n"
     "  -v                   the recogniser's own log on standard error\n"
-    "  -h, --help           this text\n";
+    "  -h, --help           this text\n"
+    "      --version        the version\n";
 
 int Usage(const std::string& msg)
 {
@@ -67,6 +69,9 @@ int main(int argc, char** argv)
         };
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("ksspeech %s\n", KSBNFC_VERSION);
             return 0;
         } else if (a == "--root") {
             if (!value(r.root)) return Usage("--root needs a rule name");
