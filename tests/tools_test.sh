@@ -131,8 +131,22 @@ grep -qxE '0\.063 +anna' "$work/out" || fail "enumerate --probs: $(head -3 "$wor
 run "enumerate --probs, calls" 0 enumerate --probs --max 2 "$order"
 grep -qxE '0\.00019 +a tea' "$work/out" || fail "enumerate --probs, calls: $(grep 'a tea' "$work/out")"
 
-run "dump" 0 dump "$dial"
-[ "$(head -1 "$work/out")" = "version       SACOKV01" ] || fail "dump: $(head -3 "$work/out")"
+# The dump: the file named once, each network's start, final and end states
+# and the arcs to the end marked, each arc's word shown, word 0 listed.
+run "dump" 0 dump "$order"
+[ "$(head -2 "$work/out")" = "file          $order
+version       SACOKV01" ] || fail "dump: $(head -3 "$work/out")"
+for line in "main network" "sub-network #0" "    state   0: first arc   0   (start)" "    state   3: first arc   5   (final)" \
+            "    state   5: first arc   9   (end of the network: holds no arcs)" \
+            "    arc   6: WordId    32, NextState end, LogProb  -77, AnnotationI   1   'please'" \
+            "    arc   1: WordId 65524, NextState   1, LogProb  -77, AnnotationI   0   call #11" \
+            "word     0: ''   (the null word)"; do
+    grep -qxF -- "$line" "$work/out" || fail "dump: no line '$line'"
+done
+[ "$(grep -c "$order" "$work/out")" = 1 ] || fail "dump: the file name is not there once"
+printf 'not an fsg file, but long enough to hold a header of sixty-four bytes, and some\n' >"$work/junk.fst"
+run "dump of a bad file" 2 dump "$work/junk.fst"
+err_has "dump of a bad file" "does not appear to be a valid .fsg file"
 # The listing: the file named once, start and final states marked, arcs to
 # the end as "end", the null word as <eps>, calls by sub-network number, and
 # each sub-network with the places that call it.

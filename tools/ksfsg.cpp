@@ -224,7 +224,6 @@ int main(int argc, char** argv)
     if (r.from_input && r.file == "-") return Usage("the FSG file and the word strings cannot both come from standard input", nullptr);
     // Listings are printed by the library as the product; for the other
     // commands its printing goes to standard error.
-    if (cmd == "dump") return FsgMain(r, stdin, stdout, stderr);
     ProductOutput output;
     return FsgMain(r, stdin, output.product(), stderr);
 }

@@ -274,8 +274,7 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err, Inp
         file = input.path;
     }
     if (r.command == "dump") {
-        TFSG g(mbstring(file.c_str()), TSubFSG::EqNorm);
-        g.ReadFile(file.c_str(), 1);
+        DumpFsg(file, r.file == "-" ? "<stdin>" : r.file, out);
         return true;
     }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -234,4 +235,143 @@ void InfoFsg(TFSG* g, const std::string& file, std::FILE* out)
     std::fprintf(out, "\n%s\n",
                  bad ? "accessibility: some states cannot be reached from the start or cannot reach the end"
                      : "accessibility: every state is reachable from the start and reaches the end");
+}
+
+namespace {
+
+// Parses "    state   3: first arc  12" and "    arc   4: WordId ..., NextState   5, ...".
+bool StateLine(const std::string& l, int& state, int& first)
+{
+    return std::sscanf(l.c_str(), "    state %d: first arc %d", &state, &first) == 2;
+}
+
+bool ArcLine(const std::string& l, int& arc, unsigned& word, unsigned& next)
+{
+    return std::sscanf(l.c_str(), "    arc %d: WordId %u, NextState %u", &arc, &word, &next) == 3;
+}
+
+// The text of a word id of the file, resolved as the reader does.
+std::string WordLabel(TFSG* g, unsigned id)
+{
+    int ni = g->fh.nInterns - 1, ne = g->fh.nExterns;
+    if (id == 0) return "<eps>";
+    if ((int)id <= g->fh.nWords) {
+        TWord* w = (int)id < g->words.length ? g->words.elements[id] : nullptr;
+        return "'" + std::string(Text(w)) + "'";
+    }
+    if ((int)id >= 65536 - ni) return "call #" + std::to_string(0xFFFF - id);
+    int j = 0xFFFF - (int)id - ni;
+    if ((int)id >= 65536 - ni - ne && j >= 0 && j < g->externs.length) return std::string("call ") + Text(g->externs.elements[j]);
+    return "?";
+}
+
+// Rewrites one network's block of the reader's dump: the end state and the
+// arcs to it named, start and final states marked, each arc's word shown.
+void DumpBlock(TFSG* g, std::vector<std::string>& lines, size_t from, size_t to)
+{
+    std::vector<int> first;
+    std::vector<size_t> state_line;
+    for (size_t i = from; i < to; i++) {
+        int s, f;
+        if (StateLine(lines[i], s, f)) {
+            first.push_back(f);
+            state_line.push_back(i);
+        }
+    }
+    if (first.empty()) return;
+    int end = (int)first.size() - 1;
+    std::vector<char> final((size_t)end + 1, 0);
+    for (size_t i = from; i < to; i++) {
+        int j;
+        unsigned w, next;
+        if (!ArcLine(lines[i], j, w, next)) continue;
+        int owner = -1;
+        for (int s = 0; s < end; s++)
+            if (j >= first[(size_t)s] && j < first[(size_t)s + 1]) owner = s;
+        if ((int)next >= end && owner >= 0) final[(size_t)owner] = 1;
+        std::string& l = lines[i];
+        size_t at = l.find("NextState");
+        size_t comma = at == std::string::npos ? at : l.find(',', at);
+        if ((int)next >= end && comma != std::string::npos) l.replace(at, comma - at, "NextState end");
+        l += "   " + WordLabel(g, w);
+    }
+    for (int s = 0; s <= end; s++) {
+        std::string& l = lines[state_line[(size_t)s]];
+        if (s == end) l += "   (end of the network: holds no arcs)";
+        else if (s == 0) l += final[0] ? "   (start, final)" : "   (start)";
+        else if (final[(size_t)s]) l += "   (final)";
+    }
+}
+
+} // namespace
+
+void DumpFsg(const std::string& path, const std::string& file, std::FILE* out)
+{
+    // The reader prints its dump on standard output as it reads; it is
+    // caught in a scratch file and rewritten.
+    std::FILE* scratch = std::tmpfile();
+    if (!scratch) Error("can't create a temporary file for the dump");
+    std::fflush(stdout);
+    int saved = dup(1);
+    dup2(fileno(scratch), 1);
+    TFSG g(mbstring(path.c_str()), TSubFSG::EqNorm);
+    const char* failure = nullptr;
+    std::string failure_text;
+    try {
+        g.ReadFile(path.c_str(), 1);
+    } catch (char* msg) {
+        failure_text = msg;
+        failure = failure_text.c_str();
+    }
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+
+    std::vector<std::string> lines;
+    std::rewind(scratch);
+    std::string line;
+    for (int c; (c = std::fgetc(scratch)) != EOF;) {
+        if (c != '\n') {
+            line += (char)c;
+            continue;
+        }
+        lines.push_back(line);
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(line);
+    std::fclose(scratch);
+
+    // Blocks start at "main grammar" and "intern N".
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < lines.size(); i++) {
+        int k;
+        if (lines[i] == "main grammar") {
+            lines[i] = "main network";
+            starts.push_back(i);
+        } else if (std::sscanf(lines[i].c_str(), "intern %d", &k) == 1 && lines[i].find(':') == std::string::npos) {
+            lines[i] = "sub-network #" + std::to_string(k);
+            starts.push_back(i);
+        }
+    }
+    size_t tables = lines.size();
+    for (size_t i = starts.empty() ? 0 : starts.back(); i < lines.size(); i++)
+        if (lines[i].compare(0, 7, "extern ") == 0 || lines[i].compare(0, 5, "word ") == 0 ||
+            lines[i].compare(0, 11, "annotation ") == 0) {
+            tables = i;
+            break;
+        }
+    if (!failure)
+        for (size_t b = 0; b < starts.size(); b++) DumpBlock(&g, lines, starts[b], b + 1 < starts.size() ? starts[b + 1] : tables);
+
+    std::fprintf(out, "file          %s\n", file.c_str());
+    bool word0 = false;
+    for (const std::string& l : lines) {
+        if (!word0 && l.compare(0, 5, "word ") == 0) {
+            std::fprintf(out, "word %5d: ''   (the null word)\n", 0);
+            word0 = true;
+        }
+        std::fprintf(out, "%s\n", l.c_str());
+    }
+    std::fflush(out);
+    if (failure) Error("%s", failure);
 }

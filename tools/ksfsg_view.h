@@ -15,6 +15,12 @@ class TFSG;
 // word, extern and annotation tables follow.
 void ListFsg(TFSG* g, const std::string& file, int verbosity, std::FILE* out);
 
+// The file's header, parameters, blocks and tables as the reader reads
+// them, the file named once: each network's end state and the arcs to it
+// named, start and final states marked, each arc's word shown, the null
+// word listed. path is read; file is the name shown.
+void DumpFsg(const std::string& path, const std::string& file, std::FILE* out);
+
 // Counts of networks, states, arcs, null arcs, calls, words, externs and
 // annotations, and per network the states that cannot be reached from its
 // start or cannot reach its end.
