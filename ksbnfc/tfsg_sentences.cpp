@@ -4,7 +4,9 @@
 // TSubFSG::Sentences; Enumerate (tfsg_print.cpp) prints what it finds.
 #include "tfsg.h"
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,6 +31,8 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
     if (!normalized) Error("fsg not normalized");
     std::vector<Frame> stack;
     std::string text;
+    // How often each state is on the path within each call.
+    std::map<std::pair<const TState*, int>, int> on_path;
 
     // Enters state t of net inside call context ctx; at the end of a called
     // network the walk goes on after the call, at the end of the top one the
@@ -46,13 +50,12 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
             ctx = c.ctx;
         }
         // A state already on the path in the same call is a loop taken again.
-        int seen = 0;
-        for (const Frame& f : stack)
-            if (f.s == t && f.ctx == ctx) seen++;
+        int& seen = on_path[std::make_pair(static_cast<const TState*>(t), ctx)];
         if (seen >= limits.max_loops) {
             report.loops_cut++;
             return;
         }
+        seen++;
         stack.push_back(Frame{net, t, text.size(), p, arcs, 0, ctx, {}});
     };
 
@@ -60,6 +63,7 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.next >= f.s->arcs.length) {
+            on_path[std::make_pair(static_cast<const TState*>(f.s), f.ctx)]--;
             stack.pop_back();
             continue;
         }
