@@ -510,6 +510,7 @@ struct parms {
     int time;
     int codepage;
     int warnings;
+    char* syntax; // "bnf" or "jsgf"; null: by the extension (".gram" is JSGF)
 
     parms() { SetDefaults(); }
     // All fields zero, then eq_arcs 1, flags 0x410, annotations 1, ".fsg".

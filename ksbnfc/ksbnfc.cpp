@@ -1,11 +1,12 @@
 // ksbnfc.cpp: the compile entry of the library. KsCompileGrammar reads the
-// caller's parameters and runs the driver Compile, which parses a BNF file
-// and compiles, normalises and writes one FSG file per root; makefn builds
+// caller's parameters and runs the driver Compile, which parses a BNF or JSGF
+// file and compiles, normalises and writes one FSG file per root; makefn builds
 // the output names of grammars with several roots.
 #include "trule.h"
 
 #include <cstdlib>
 #include <ctime>
+#include <strings.h>
 
 namespace {
 
@@ -63,6 +64,19 @@ public:
     }
 };
 
+// The notation of the grammar: as the caller says, else JSGF for the
+// extension ".gram" and BNF for everything else.
+bool IsJSGF(const parms& p)
+{
+    if (p.syntax) {
+        if (std::strcmp(p.syntax, "jsgf") == 0) return true;
+        if (std::strcmp(p.syntax, "bnf") == 0) return false;
+        Error("unknown syntax '%s' (bnf or jsgf)", p.syntax);
+    }
+    size_t n = std::strlen(p.bnf_file);
+    return n >= 5 && strcasecmp(p.bnf_file + n - 5, ".gram") == 0;
+}
+
 } // namespace
 
 char* makefn(const char* dir, const char* s, const char* ext)
@@ -108,12 +122,18 @@ void Compile(parms& p, int del)
     if (!p.bnf_file) Error("no .bnf file specified");
 
     DriverScope run;
-    run.stream = new TBNFStream(p.bnf_file, nullptr);
-    run.stream->Annotations(p.annotations);
-    run.stream->NumOnly(p.numonly);
-    run.stream->Compile(run.grammars);
+    int needtr;
+    if (IsJSGF(p)) {
+        needtr = CompileJSGF(p.bnf_file, p.annotations, run.grammars);
+    } else {
+        run.stream = new TBNFStream(p.bnf_file, nullptr);
+        run.stream->Annotations(p.annotations);
+        run.stream->NumOnly(p.numonly);
+        run.stream->Compile(run.grammars);
+        needtr = run.stream->NeedTr();
+    }
 
-    if (run.stream->NeedTr() && p.annotations && !p.use_null_arcs)
+    if (needtr && p.annotations && !p.use_null_arcs)
         Error("please specify -tr for translation fsg or -en for engine fsg");
     if (del) run.DropStream();
 

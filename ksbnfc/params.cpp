@@ -53,6 +53,7 @@ void parms::SetDefaults()
     time = 0;
     codepage = 0;
     warnings = 0;
+    syntax = nullptr;
 }
 
 void parms::do_en_mode()
@@ -94,6 +95,7 @@ void ArgsToParms(int nargs, KsArg* args, parms& p)
     KsGetArg(nargs, args, "equalizeSentenceProbabilities", p.eq_sentences);
     KsGetArg(nargs, args, "time", p.time);
     KsGetArg(nargs, args, "codePage", p.codepage);
+    KsGetArg(nargs, args, "syntax", p.syntax);
 
     for (int i = 0; i < nargs; i++)
         if (args[i].name) Error("unknown parameter %s", args[i].name);

@@ -1,6 +1,7 @@
 // trule.h: the grammar model between the BNF parser and rule compilation:
 // phrases, rules, rule lists, the dictionary of nonterminals and TGrammar
-// (one root, the TFSGDictionary of its FSG), plus the BNF parser TBNFStream.
+// (one root, the TFSGDictionary of its FSG), plus the BNF parser TBNFStream
+// and the entry of the JSGF front end.
 #ifndef KSBNFC_TRULE_H
 #define KSBNFC_TRULE_H
 
@@ -276,5 +277,14 @@ private:
     [[noreturn]] void ErrorAtToken(mbstring at, const char* msg);
     void Expected(const char* what);
 };
+
+// ---- JSGF front end (jsgf.cpp) ----
+
+// Reads the JSGF grammar fn and the grammars it imports into a new dictionary
+// and appends one grammar per public rule, in the order they are defined.
+// With annotations set, tags become translations. Returns whether the
+// grammars need translations (the grammar has tags and annotations is set).
+// On failure nothing is appended and the dictionary is destroyed.
+int CompileJSGF(const char* fn, int annotations, TArray<TGrammar*>& grammars);
 
 #endif // KSBNFC_TRULE_H

@@ -15,8 +15,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: ksbnfc [options] GRAMMAR.bnf\n"
-    "Compiles each root of a BNF grammar into an FSG file. GRAMMAR - reads the\n"
+    "usage: ksbnfc [options] GRAMMAR.bnf|GRAMMAR.gram\n"
+    "Compiles each root of a BNF or JSGF grammar into an FSG file. GRAMMAR - reads the\n"
     "grammar from standard input (its includes are then found from the\n"
     "current directory).\n"
     "\n"
@@ -25,6 +25,7 @@ const char kUsage[] =
     "  -o, --output FILE        output file (one root only; - for standard output)\n"
     "  -d, --directory DIR      output directory, created if missing; files are\n"
     "                           named after the roots\n"
+    "      --syntax bnf|jsgf    notation of the grammar (default: jsgf for .gram, else bnf)\n"
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
     "  -g, --debug N            debug level of the listings and traces on standard\n"
@@ -134,6 +135,11 @@ int main(int argc, char** argv)
             tr = true;
         } else if (Is(a, "-t") || Is(a, "--time")) {
             o.ints.emplace_back("time", 1);
+        } else if (Is(a, "--syntax") || std::strncmp(a, "--syntax=", 9) == 0) {
+            const char* v = a[8] == '=' ? a + 9 : i + 1 < argc ? argv[++i] : nullptr;
+            if (!v || (std::strcmp(v, "bnf") != 0 && std::strcmp(v, "jsgf") != 0))
+                return UsageError("%s needs bnf or jsgf", "--syntax");
+            o.syntax = v;
         } else if (a[0] == '-' && a[1] != 0) {
             // --name=value is --name value.
             std::string name = a;

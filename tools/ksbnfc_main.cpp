@@ -27,6 +27,7 @@ std::vector<KsArg> MakeArgs(const CompileOptions& o, const std::string& fsg_file
     add_text("bnfFile", o.bnf_file);
     add_text("fsgFile", fsg_file);
     add_text("fsgDirectory", o.fsg_directory);
+    add_text("syntax", o.syntax);
     for (const auto& kv : o.ints) add(kv.first.c_str(), kv.second);
     return args;
 }

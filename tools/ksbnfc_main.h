@@ -16,6 +16,7 @@ struct CompileOptions {
     std::string bnf_file;
     std::string fsg_file;      // "-": write the FSG to standard output
     std::string fsg_directory;
+    std::string syntax;        // "bnf", "jsgf", or empty: by the extension
     std::vector<std::pair<std::string, long>> ints;
 };
 
