@@ -896,11 +896,13 @@ std::string Reader::ListName(int kind, int id, int start, int mode)
     return name;
 }
 
-// The list of rule r restricted to the paths of mode. A rule whose paths are
-// all of one kind is its own list; a mixed one has a generated list per kind.
+// The list of rule r restricted to the paths of mode.
+// With translations every rule gets generated lists, and a root only wraps
+// them: a reference to the root's own network would be turned into a loop,
+// which runs the reference's translation before the repetition it ends.
 std::string Reader::RuleList(int r, int mode)
 {
-    if (rules_[r].flags == mode) return ListName(0, r, 0, mode);
+    if (rules_[r].flags == mode && !tr_) return ListName(0, r, 0, mode);
     return ListName(0, r, 1, mode);
 }
 
@@ -1134,8 +1136,8 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
     int base = grammars.length;
     try {
         for (int r : roots) {
-            if (tr_ && rules_[r].flags == (kTagged | kUntagged)) ListName(5, r, 0, 0);
-            else RuleList(r, tr_ ? rules_[r].flags : kUntagged);
+            if (tr_) ListName(5, r, 0, 0);
+            else RuleList(r, kUntagged);
         }
         for (size_t i = 0; i < jobs_.size(); i++) {
             Job j = jobs_[i];

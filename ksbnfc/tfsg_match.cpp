@@ -388,9 +388,11 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
             Push(f.g, a->state, f.in, f.pin * q, f.ctx, f.chain, f.fresh);
             return kPushed;
         }
+        // Out of words: this arc wants one more, but a null or sub-grammar
+        // arc later in the state may still end the sentence here.
         if (f.in >= n) {
             if (f.in == n) *prefix = 1;
-            return kFailed;
+            continue;
         }
         if (w->kind == TWord::Extern) {
             int nt = t.s && std::strstr(t.s, "{}") ? 1 : 0;

@@ -69,9 +69,11 @@ TEST(Match, ProbabilityPrefixAndArcOrder)
         {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello"}, 0, 1, {}},
         {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello", "world", "again"}, 0, 0, {}},
         {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello", "word"}, 0, 0, {}},
-        // Empty input: null arcs before the first word arc are tried, later ones never.
+        // Empty input: a word arc sets the prefix flag, and the null arcs
+        // after it are still tried.
         {"0: _->1@0.5, a->*@0.5; 1: <2>->2; 2: _->*", {}, 0.5, 0, {"-", "-", "-", "-"}},
-        {"0: a->*@0.5, _->*@0.5", {}, 0, 1, {}},
+        {"0: a->*@0.5, _->*@0.5", {}, 0.5, 1, {"-"}},
+        {"0: a->*@0.5, b->*@0.5", {}, 0, 1, {}},
         // The first accepting path in arc order wins, not the most probable.
         {"0: a/low->1@0.1, a/high->2@0.9; 1: b->*; 2: b->*", {"a", "b"}, 0.1, 0, {"low", "-"}},
         // A failed branch through a sub-grammar leaves no actions behind.
@@ -224,7 +226,7 @@ struct Reference {
             }
             if (w->id != 0 && in == input.length) {
                 *prefix = 1;
-                return 0;
+                continue;
             }
             if (w->id != 0 && ks_stricmp(input[in].s, w->word.s) != 0) continue;
             g->add(out, ctx, a->anno->word);
