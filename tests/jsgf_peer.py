@@ -1,39 +1,9 @@
 #!/usr/bin/env python3
-# jsgf_peer.py: helpers of jsgf_peer_test.sh. "listing" turns the listing
-# of an engine FSG (ksfsg list) into an acceptor in the finite-state
-# toolkit's text form; "random" writes random JSGF grammars; "symbols"
-# writes one symbol table for several acceptor texts.
+# jsgf_peer.py: helpers of jsgf_peer_test.sh. "random" writes random JSGF
+# grammars; "symbols" writes one symbol table for several acceptor texts.
 import random
 import re
 import sys
-
-ARC = re.compile(r"^\s+(.*?)\s*-> state (\S+)\s+p=")
-
-
-def listing(path):
-    """Acceptor text of the main network of a ksfsg listing. The arcs that
-    leave the network go to one extra final state; an arc without a word is
-    an epsilon arc."""
-    arcs, states, state, final = [], set(), None, None
-    for line in open(path, encoding="latin-1"):
-        if line.startswith("--- ") and states:
-            break  # only the first (main) network
-        m = re.match(r"^state (\d+)", line)
-        if m:
-            state = int(m.group(1))
-            states.add(state)
-            continue
-        m = ARC.match(line)
-        if m and state is not None:
-            word, to = m.group(1) or "<eps>", m.group(2)
-            arcs.append((state, to, word))
-    final = max(states) + 1 if states else 1
-    out = []
-    for s, to, w in arcs:
-        out.append("%d %d %s" % (s, final if to == "*" else int(to), w))
-    out.append("%d" % final)
-    print("\n".join(out))
-
 
 def symbols(paths):
     words = {"<eps>"}
@@ -109,9 +79,7 @@ def random_grammars(count, seed, outdir):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "listing":
-        listing(sys.argv[2])
-    elif sys.argv[1] == "symbols":
+    if sys.argv[1] == "symbols":
         symbols(sys.argv[2:])
     elif sys.argv[1] == "random":
         random_grammars(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4])

@@ -46,8 +46,8 @@ for g in $shipped "$WORK"/random/*.gram; do
     gname=$(sed -n 's/^[[:space:]]*grammar[[:space:]]\+\([^;[:space:]]*\).*/\1/p' "$g" | head -1)
     for fsg in "$dir"/*.fsg; do
         rule=$(basename "$fsg" .fsg)
-        "$KSFSG" list "$fsg" >"$dir/$rule.list"
-        python3 "$HERE/jsgf_peer.py" listing "$dir/$rule.list" >"$dir/$rule.ours.txt"
+        "$KSFSG" export --format openfst "$fsg" --symbols "$dir/$rule.ours.sym" -o "$dir/$rule.ours.txt"
+        "$KSFSG" info "$fsg" >"$dir/$rule.info"
         if ! sphinx_jsgf2fsg -jsgf "$g" -toprule "$gname.$rule" -fsm "$dir/$rule.peer.txt" \
              -symtab "$dir/$rule.peer.sym" >/dev/null 2>"$dir/peer.err"; then
             # The peer refuses some grammars it reads (a null transition
@@ -70,8 +70,8 @@ for g in $shipped "$WORK"/random/*.gram; do
         case "$g" in
         "$WORK"/*) ;;
         *)
-            ours_s=$(grep -c '^state ' "$dir/$rule.list")
-            ours_a=$(grep -c -- '-> state' "$dir/$rule.list")
+            ours_s=$(sed -n 's/^states  *//p' "$dir/$rule.info")
+            ours_a=$(sed -n 's/^arcs  *//p' "$dir/$rule.info")
             peer_s=$(sed -n 's/^NUM_STATES //p' "$dir/$rule.peer.fsg")
             peer_a=$(grep -c '^TRANSITION' "$dir/$rule.peer.fsg")
             echo "$(basename "$g") <$rule>: ksbnfc $ours_s states, $ours_a arcs;" \
