@@ -13,21 +13,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "fuzz_files.h"
 
 namespace {
-
-const std::string& TempFile()
-{
-    static const std::string path = [] {
-        char tmpl[] = "/tmp/fsg_match_fuzz_XXXXXX";
-        int fd = mkstemp(tmpl);
-        if (fd < 0) std::abort();
-        close(fd);
-        return std::string(tmpl);
-    }();
-    return path;
-}
 
 void Fail(const char* what)
 {
@@ -43,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (split > 0 && data[split - 1] != '\n') split--;
     const size_t fileSize = split ? split - 1 : 0;
 
-    const std::string& path = TempFile();
+    const std::string& path = ScratchFile();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     if (fileSize) std::fwrite(data, 1, fileSize, f);
@@ -75,13 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     void* subs = nullptr;
     if (!words.empty() && KsFindSubStrs(w.data(), fsg, &subs) < 1000) {
-        const int n = (int)words.size();
-        for (void* s; (s = KsGetNextSubStr(subs)) != nullptr;) {
-            int start = KsGetSubStrStart(s), end = KsGetSubStrEnd(s);
-            double p = KsGetSubStrProb(s);
-            if (start < 0 || end < start - 1 || end >= n || !(p >= 0)) Fail("a stretch out of range");
-        }
-        KsFreeSubStrs(subs);
+        CheckStretches(subs, (int)words.size());
     }
     KsUnloadFSG(fsg);
     return 0;

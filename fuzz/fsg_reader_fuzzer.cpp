@@ -9,27 +9,11 @@
 #include <cstdlib>
 #include <string>
 
-#include <unistd.h>
-
-namespace {
-
-const std::string& TempFile()
-{
-    static const std::string path = [] {
-        char tmpl[] = "/tmp/fsg_reader_fuzz_XXXXXX";
-        int fd = mkstemp(tmpl);
-        if (fd < 0) std::abort();
-        close(fd);
-        return std::string(tmpl);
-    }();
-    return path;
-}
-
-} // namespace
+#include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& path = TempFile();
+    const std::string& path = ScratchFile();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     if (size) std::fwrite(data, 1, size, f);

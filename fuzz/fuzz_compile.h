@@ -13,25 +13,13 @@
 #include <functional>
 #include <string>
 
-#include <unistd.h>
+#include "fuzz_files.h"
 
 namespace {
 
 // Grammar compilation is superlinear in the text; longer inputs only slow
 // the search down without reaching new code.
 constexpr size_t kMaxInput = 4096;
-
-const std::string& TempFile()
-{
-    static const std::string path = [] {
-        char tmpl[] = "/tmp/bnf_fuzz_XXXXXX";
-        int fd = mkstemp(tmpl);
-        if (fd < 0) std::abort();
-        close(fd);
-        return std::string(tmpl);
-    }();
-    return path;
-}
 
 // Same order of work and of release as the library's compile driver, from a
 // buffer instead of a file. check, if given, sees each file read back.
@@ -58,11 +46,11 @@ void CompileText(const std::string& text, bool translation, const std::function<
             fsg->AddRef();
             fsg->Flags(p.flags);
             fsg->Normalize();
-            fsg->WriteFile(TempFile().c_str());
+            fsg->WriteFile(ScratchFile().c_str());
 
             TFSG back(mbstring("back"), TSubFSG::EqNorm);
             try {
-                back.ReadFile(TempFile().c_str(), 0);
+                back.ReadFile(ScratchFile().c_str(), 0);
             } catch (char* msg) {
                 std::fprintf(stderr, "a file just written does not read back: %s\n", msg);
                 std::abort();

@@ -18,6 +18,8 @@
 
 #include <unistd.h>
 
+#include "fuzz_files.h"
+
 namespace {
 
 constexpr size_t kMaxInput = 1024;
@@ -145,13 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     void* subs = nullptr;
     if (KsFindSubStrs(w.data(), fsg, &subs) < 1000) {
-        const int n = (int)words.size();
-        for (void* s; (s = KsGetNextSubStr(subs)) != nullptr;) {
-            int start = KsGetSubStrStart(s), end = KsGetSubStrEnd(s);
-            double p = KsGetSubStrProb(s);
-            if (start < 0 || end < start - 1 || end >= n || !(p >= 0)) Fail("a stretch out of range");
-        }
-        KsFreeSubStrs(subs);
+        CheckStretches(subs, (int)words.size());
     }
     return 0;
 }

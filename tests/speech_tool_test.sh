@@ -1,6 +1,7 @@
 #!/bin/bash
 # End-to-end test of ksspeech with the recogniser: the shipped recordings
-# recognised and translated with examples/robot.bnf; coffee orders and a
+# recognised and translated with examples/robot.bnf (and robot.gram, and the
+# shipped JSGF grammar); coffee orders and a
 # dialler command spoken by espeak-ng, with words only the letter-to-sound
 # fallback pronounces; the compiled-pair and standard-input forms; and a
 # clear error with a non-zero exit for each thing that can be wrong.
@@ -48,6 +49,13 @@ json "digits" 2 "$data/tidigits/dhd.2934z.raw" "two nine three four zero" "digit
 run "text output" 0 "$examples/robot.bnf" "$data/goforward.raw"
 has "text output" "$work/out" "  translation: move forward 10 m"
 has "text output" "$work/out" "s of audio decoded in"
+
+# JSGF grammars drive the recogniser directly: the shipped one, and the
+# tagged robot grammar whose tags give the translation.
+run "shipped JSGF grammar" 0 --json --root move "$data/goforward.gram" "$data/goforward.raw"
+has "goforward.gram" "$work/out" '"words": "go forward ten meters", "accepted": true'
+run "tagged JSGF grammar" 0 --json "$examples/robot.gram" "$data/goforward.raw"
+json "robot.gram" 1 "$data/goforward.raw" "go forward ten meters" "forward 10 m"
 
 # Already compiled: an engine/translation pair, and a recording on standard input.
 "$ksbnfc" -en "$examples/robot.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$examples/robot.bnf" -d "$work" 2>/dev/null ||
