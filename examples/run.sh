@@ -27,9 +27,10 @@ KSFSG=$BUILD/tools/ksfsg
 echo "== translating the sample orders of examples/coffee.txt"
 "$KSFSG" translate "$OUT/order.fst" - < examples/coffee.txt
 
-echo "== testing spoken commands against the dialler (2 accepted, 1 incomplete, 0 rejected)"
+echo "== testing spoken commands against the dialler (2 accepted, 1 incomplete, 1 rejected)"
 # --externs loads the extern grammar <contact> from contact.fsg beside dial.fsg.
+# The status is 1 for a string that is rejected or only a prefix, 2 on failure.
 for words in "call anna berg at home" "dial oh two double seven five" "call" "call bob"; do
     printf '%-32s ' "$words"
-    "$KSFSG" test --externs "$OUT/dial.fsg" $words
+    "$KSFSG" test --externs "$OUT/dial.fsg" $words || [ $? -eq 1 ]
 done
