@@ -2,13 +2,9 @@
 // includes and the failures, checked on a compact dump of the dictionary.
 #include "trule.h"
 
-#include <gtest/gtest.h>
+#include "ks_api.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -202,31 +198,26 @@ TEST(BnfParse, GeneratedNamesCountAcrossCompiles)
     }
 }
 
-TEST(BnfInclude, OrderRetryAndFailures)
+using BnfInclude = ks_api::Scratch;
+
+TEST_F(BnfInclude, OrderRetryAndFailures)
 {
-    char tmpl[] = "/tmp/bnf_testXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    auto write = [&](const std::string& name, const std::string& text) {
-        std::system(("mkdir -p \"$(dirname '" + dir + "/" + name + "')\"").c_str());
-        std::ofstream(dir + "/" + name) << text;
-    };
-    write("main.bnf", "<<a>> = <x> .\ninclude sub.\n<<c>> = <y> .");
-    write("sub.bnf", "<x> = x .\n<<b>> = include2 .\ninclude \"deeper/more.bnf\"\n");
-    write("deeper/more.bnf", "<y> = {y} .");
-    write("abs.bnf", "<a> = <x> .\ninclude \"" + dir + "/lib.bnf\"");
-    write("lib.bnf", "<l> = m .");
+    Write("main.bnf", "<<a>> = <x> .\ninclude sub.\n<<c>> = <y> .");
+    Write("sub.bnf", "<x> = x .\n<<b>> = include2 .\ninclude \"deeper/more.bnf\"\n");
+    Write("deeper/more.bnf", "<y> = {y} .");
+    Write("abs.bnf", "<a> = <x> .\ninclude \"" + dir + "/lib.bnf\"");
+    Write("lib.bnf", "<l> = m .");
     // Each file is checked on its own; sawanno flows up, needtr does not.
-    write("a.bnf", "include b\n<a> = w:1 <b> .");
-    write("b.bnf", "<b> = v -> x .");
-    write("c.bnf", "include d\n<a> = <b> -> x .");
-    write("d.bnf", "<b> = w:1 .");
-    write("top.bnf", "include lib.");
-    write("missing.bnf", "<a> = b .\ninclude nothere .");
-    write("self.bnf", "<a> = b .\n  include self .");
-    write("one.bnf", "<a> = b .\ninclude s2/two .");
-    write("s2/two.bnf", "<c> = d .\n\ninclude \"../one.bnf\"");
-    write("twice.bnf", "<a> = b .\ninclude lib\ninclude lib\n");
+    Write("a.bnf", "include b\n<a> = w:1 <b> .");
+    Write("b.bnf", "<b> = v -> x .");
+    Write("c.bnf", "include d\n<a> = <b> -> x .");
+    Write("d.bnf", "<b> = w:1 .");
+    Write("top.bnf", "include lib.");
+    Write("missing.bnf", "<a> = b .\ninclude nothere .");
+    Write("self.bnf", "<a> = b .\n  include self .");
+    Write("one.bnf", "<a> = b .\ninclude s2/two .");
+    Write("s2/two.bnf", "<c> = d .\n\ninclude \"../one.bnf\"");
+    Write("twice.bnf", "<a> = b .\ninclude lib\ninclude lib\n");
     const char* cases[][2] = {
         {"main.bnf", "<<a>> = <x> .\n<x> = x .\n<<b>> = include2 .\n<y> = <_rule0>! .\n<_rule0>(i) = y .\n"
                      "<<c>> = <y> .\nroots: <<a>> <<b>> <<c>>"},
@@ -251,7 +242,6 @@ TEST(BnfInclude, OrderRetryAndFailures)
         for (size_t at; (at = got.find(dir)) != std::string::npos;) got.replace(at, dir.size(), "DIR");
         EXPECT_EQ(got.rfind(c[1], 0), 0u) << c[0] << " gave: " << got;
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 } // namespace

@@ -1,16 +1,7 @@
 // Tests of the compile driver through KsCompileGrammar: the checks between
 // the steps and their messages, the names of the output files and warnings.
-#include "common.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <deque>
-#include <fstream>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include "fsg_build.h"
+#include "ks_api.h"
 
 namespace {
 
@@ -18,30 +9,10 @@ const char kOneRoot[] = "<main> = hello world | good morning .\n";
 const char kTwoRoots[] = "<<a>> = yes | yeah .\n<<b>> = no | nope .\n";
 const char kTranslated[] = "<<order>> = i want {<drink>} -> order $1 .\n<drink> = coffee -> coffee | tea -> tea .\n";
 
-std::string Message()
-{
-    char* m = nullptr;
-    KsGetMessage(&m);
-    return m;
-}
+using ks_api::Message;
 
-// A fresh directory per test, removed afterwards.
-class DriverTest : public ::testing::Test {
+class DriverTest : public ks_api::Scratch {
 protected:
-    std::string dir;
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/ksbnfc_driver.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-    std::string Write(const std::string& text)
-    {
-        std::system(("rm -rf '" + dir + "'/* && mkdir '" + dir + "/out'").c_str());
-        std::ofstream(dir + "/g.bnf") << text;
-        return dir + "/g.bnf";
-    }
     // The file names in dir and dir/out, sorted, blank-separated.
     std::string Listing()
     {
@@ -58,18 +29,16 @@ protected:
     // "warnings" and "time" are integers.
     int Compile(const std::string& text, std::vector<std::pair<const char*, std::string>> opts)
     {
-        std::deque<std::string> texts = {Write(text)};
-        std::vector<KsArg> args = {{(char*)"bnfFile", reinterpret_cast<long>(texts.back().c_str())}};
+        (void)std::system(("rm -rf '" + dir + "'/* && mkdir '" + dir + "/out'").c_str());
+        std::vector<ks_api::Param> args = {{"bnfFile", Write("g.bnf", text)}};
         for (auto& o : opts) {
             std::string n = o.first;
-            if (n == "o" || n == "d") {
-                texts.push_back(dir + "/" + o.second);
-                args.push_back({(char*)(n == "o" ? "fsgFile" : "fsgDirectory"), reinterpret_cast<long>(texts.back().c_str())});
-            } else {
-                args.push_back({(char*)(n == "tr" ? "trMode" : n == "en" ? "enMode" : o.first), std::atol(o.second.c_str())});
-            }
+            if (n == "o" || n == "d")
+                args.push_back({n == "o" ? "fsgFile" : "fsgDirectory", Path(o.second)});
+            else
+                args.push_back({n == "tr" ? "trMode" : n == "en" ? "enMode" : o.first, std::atol(o.second.c_str())});
         }
-        return KsCompileGrammar((int)args.size(), args.data());
+        return ks_api::Compile(args);
     }
 };
 
@@ -118,10 +87,8 @@ TEST_F(DriverTest, OutputNames)
         ASSERT_EQ(Compile(c.grammar, c.opts), 0) << c.listing << Message();
         EXPECT_EQ(Listing(), c.listing);
     }
-    std::ifstream in(dir + "/a.fsg", std::ios::binary);
-    char magic[16] = {};
-    in.read(magic, sizeof magic);
-    EXPECT_EQ(std::string(magic + 8, 8), "SACOKV01");
+    fsg_build::Bytes a = fsg_build::Slurp(Path("a.fsg"));
+    EXPECT_EQ(std::string(a.begin() + 8, a.begin() + 16), "SACOKV01");
 
     // The output name is taken from the FSG, not the source: a relative source
     // without a directory part gives a name in the current directory.
@@ -178,16 +145,6 @@ std::string TailChain(int n)
     return g;
 }
 
-// States of the main network of an FSG file, the end state included.
-long FileStates(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    unsigned char b[4] = {};
-    in.seekg(68);
-    in.read((char*)b, 4);
-    return (long)(b[0] | b[1] << 8 | b[2] << 16 | (unsigned long)b[3] << 24);
-}
-
 // Grammars whose cost used to grow exponentially or with the square of their
 // size: each must end quickly with its result or the writer's limit.
 TEST_F(DriverTest, BoundedWork)
@@ -210,7 +167,7 @@ TEST_F(DriverTest, BoundedWork)
         EXPECT_EQ(Compile(c.grammar, {{c.mode, "1"}, {"o", "g.out"}}), c.rc) << c.grammar.substr(0, 40) << c.mode;
         EXPECT_EQ(Message(), c.message);
         if (c.states) {
-            EXPECT_EQ(FileStates(dir + "/g.out"), c.states);
+            EXPECT_EQ(fsg_build::At32(fsg_build::Slurp(Path("g.out")), 68), c.states); // the main network's
         }
     }
 }

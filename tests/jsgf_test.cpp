@@ -2,80 +2,22 @@
 // tags translated on compiled grammars, the language kept in engine and
 // translation mode, imports, encodings, and the messages for bad grammars.
 #include "common.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include "ks_api.h"
 
 namespace {
 
-std::string Message()
-{
-    char* m = nullptr;
-    KsGetMessage(&m);
-    return m;
-}
+using ks_api::Message;
+using ks_api::Translate;
 
-class JsgfTest : public ::testing::Test {
+class JsgfTest : public ks_api::Scratch {
 protected:
-    std::string dir;
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/ksbnfc_jsgf.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-    std::string Write(const std::string& name, const std::string& text)
-    {
-        std::string path = dir + "/" + name;
-        std::string sub = path.substr(0, path.rfind('/'));
-        std::system(("mkdir -p '" + sub + "'").c_str());
-        std::ofstream(path) << text;
-        return path;
-    }
     // Compiles the file in translation (tr) or engine mode into out; the
     // return code of KsCompileGrammar.
     int Compile(const std::string& path, bool tr, const std::string& out, const char* syntax = nullptr)
     {
-        std::vector<KsArg> args;
-        args.push_back({const_cast<char*>("bnfFile"), reinterpret_cast<long>(path.c_str())});
-        args.push_back({const_cast<char*>("fsgFile"), reinterpret_cast<long>(out.c_str())});
-        args.push_back({const_cast<char*>(tr ? "trMode" : "enMode"), 1});
-        args.push_back({const_cast<char*>("warnings"), 1});
-        if (syntax) args.push_back({const_cast<char*>("syntax"), reinterpret_cast<long>(syntax)});
-        return KsCompileGrammar((int)args.size(), args.data());
-    }
-    // The translation of sentence, "<rejected>" when not accepted.
-    static std::string Translate(void* fsg, const std::string& sentence)
-    {
-        std::istringstream in(sentence);
-        std::vector<std::string> words;
-        for (std::string w; in >> w;) words.push_back(w);
-        std::vector<char*> ptrs;
-        for (std::string& w : words) ptrs.push_back(&w[0]);
-        ptrs.push_back(nullptr);
-        int result = 0;
-        KsTest(fsg, ptrs.data(), &result);
-        if (result != 2) return "<rejected>";
-        char* tr = nullptr;
-        if (KsGetTranslation(fsg, ptrs.data(), &tr) >= 1000) return "<error: " + Message() + ">";
-        std::string s = tr ? tr : "";
-        std::free(tr);
-        return s;
-    }
-    void* Load(const std::string& file)
-    {
-        void* fsg = nullptr;
-        EXPECT_LT(KsLoadFSG(file.c_str(), &fsg), 1000) << Message();
-        return fsg;
+        std::vector<ks_api::Param> p = {{"bnfFile", path}, {"fsgFile", out}, {tr ? "trMode" : "enMode", 1}, {"warnings", 1}};
+        if (syntax) p.push_back({"syntax", std::string(syntax)});
+        return ks_api::Compile(p);
     }
 };
 
@@ -169,15 +111,10 @@ TEST_F(JsgfTest, ImportsResolveBesideTheGrammar)
     KsUnloadFSG(fsg);
 }
 
-struct ErrorCase {
-    const char* text; // the whole of bad.gram
-    const char* message; // expected within the message
-};
-
 TEST_F(JsgfTest, BadGrammarsAreReportedWithTheirPlace)
 {
     Write("lib.gram", "#JSGF V1.0;\ngrammar lib;\npublic <open> = yes;\n<closed> = no;\n");
-    const ErrorCase cases[] = {
+    const char* cases[][2] = { // the whole of bad.gram, a part of the message
         {"grammar x;\npublic <a> = b;\n", "expected the header '#JSGF V1.0;' in \"DIR/bad.gram\", line 1, column 1"},
         {"#JSGF V2.0;\ngrammar x;\n", "unsupported JSGF version 'V2.0'"},
         {"#JSGF V1.0 KOI8-R;\ngrammar x;\npublic <a> = b;\n", "unsupported encoding 'KOI8-R' in \"DIR/bad.gram\", line 1"},
@@ -202,13 +139,12 @@ TEST_F(JsgfTest, BadGrammarsAreReportedWithTheirPlace)
         {"#JSGF V1.0;\ngrammar x;\npublic <a> = b <VOID> | <VOID>;\n", "public rule <a> matches nothing (<VOID>)"},
         {"#JSGF V1.0;\ngrammar x;\n<a> = b;\n", "grammar x has no public rule"},
     };
-    for (const ErrorCase& c : cases) {
-        std::string src = Write("bad.gram", c.text);
-        EXPECT_EQ(Compile(src, false, dir + "/bad.fsg"), 1000) << c.text;
-        std::string want = c.message;
+    for (auto& c : cases) {
+        EXPECT_EQ(Compile(Write("bad.gram", c[0]), false, dir + "/bad.fsg"), 1000) << c[0];
+        std::string want = c[1];
         size_t at = want.find("DIR");
         if (at != std::string::npos) want.replace(at, 3, dir);
-        EXPECT_NE(Message().find(want), std::string::npos) << c.text << "\n got: " << Message();
+        EXPECT_NE(Message().find(want), std::string::npos) << c[0] << "\n got: " << Message();
     }
 }
 

@@ -4,39 +4,25 @@
 #include "tfsg.h"
 
 #include "fsg_build.h"
-
-#include <gtest/gtest.h>
+#include "ks_api.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <memory>
-#include <string>
-#include <vector>
-
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 using namespace fsg_build;
 
-class WriteTest : public ::testing::Test {
+class WriteTest : public ks_api::Scratch {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/ksbnfc_write_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        warnings = 0;
-    }
     void TearDown() override
     {
-        (void)std::system(("rm -rf '" + dir + "'").c_str());
+        ks_api::Scratch::TearDown();
         warnings = 0;
         KsMsgBuf[0] = 0;
     }
-    std::string Path(const char* name) { return dir + "/" + name; }
     // A normalised grammar in the graph_dump notation, code page 850.
     TFSG* New(const std::string& text = "", const std::vector<std::string>& interns = {})
     {
@@ -54,7 +40,6 @@ protected:
     {
         return fsg_build::Thrown([&] { g->WriteFile(path.c_str()); });
     }
-    std::string dir;
     std::vector<std::unique_ptr<TFSG>> fsgs;
 };
 
@@ -79,11 +64,8 @@ TEST_F(WriteTest, SmallFilesByteForByte)
     EXPECT_EQ(g->ph.AnnotSize, 5);
 
     // The whole road from grammar text to file gives the same bytes.
-    std::string bnf = Path("yes.bnf"), fsg = Path("yes.fsg");
-    Save(Bytes{'<', '<', 'y', '>', '>', '=', 'y', 'e', 's', ':', 'y', '.'}, bnf);
-    KsArg args[] = {{(char*)"bnfFile", reinterpret_cast<long>(bnf.c_str())},
-                    {(char*)"fsgFile", reinterpret_cast<long>(fsg.c_str())}, {(char*)"codePage", 850}};
-    ASSERT_EQ(KsCompileGrammar(3, args), 0) << KsMsgBuf;
+    std::string fsg = Path("yes.fsg");
+    ASSERT_EQ(ks_api::Compile({{"bnfFile", Write("yes.bnf", "<<y>>=yes:y.")}, {"fsgFile", fsg}, {"codePage", 850}}), 0) << KsMsgBuf;
     EXPECT_EQ(Slurp(fsg), one);
 }
 
