@@ -16,15 +16,15 @@ using graph_dump::Dump;
 
 enum Where { Pre, Post };
 
-struct ActionCase {
-    const char* what;
-    const char* arc;    // the network "0: <arc>" built first
-    Where where;
-    const char* action; // null: no action
-    const char* out;    // the arc afterwards
-};
-
-const ActionCase kActionCases[] = {
+TEST(Annotations, PreAndPostActionsMerge)
+{
+    const struct {
+        const char* what;
+        const char* arc; // the network "0: <arc>" built first
+        Where where;
+        const char* action; // null: no action
+        const char* out;    // the arc afterwards
+    } cases[] = {
     {"a plain needtr word translates to itself first", "hello!->*", Post, "<{1}>", "hello!/<hello>->*@1"},
     {"without needtr the action stands alone", "hello->*", Post, "<{1}>", "hello/<{1}>->*@1"},
     {"a pre-action meets the word made explicit", "hello!->*", Pre, "x", "hello!/hello->*@1"},
@@ -36,25 +36,18 @@ const ActionCase kActionCases[] = {
     {"an arc with an operator has no word translation", "w?!->*", Post, "<{1}>", "w?!/<{1}>->*@1"},
     {"a rule reference has no word translation", "<r>!->*", Post, "<{1}>", "<r>!/<{1}>->*@1"},
     {"an annotated needtr arc merges with its annotation", "w!/Y->*", Post, "<{1}>", "w!/<Y>->*@1"},
-};
-
-class ActionCases : public ::testing::TestWithParam<ActionCase> {};
-
-TEST_P(ActionCases, Merge)
-{
-    const ActionCase& c = GetParam();
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, std::string("0: ") + c.arc);
-    TState* s = g.Initial();
-    TArc* a = s->arcs[0];
-    if (c.where == Pre)
-        s->AddArcPreAction(a, mbstring(c.action));
-    else
-        s->AddArcPostAction(a, mbstring(c.action));
-    EXPECT_EQ(ArcText(a, true), c.out) << c.what;
+    };
+    for (const auto& c : cases) {
+        TFSG g("g", TSubFSG::EqNorm);
+        Build(&g, std::string("0: ") + c.arc);
+        TState* s = g.Initial();
+        if (c.where == Pre)
+            s->AddArcPreAction(s->arcs[0], mbstring(c.action));
+        else
+            s->AddArcPostAction(s->arcs[0], mbstring(c.action));
+        EXPECT_EQ(ArcText(s->arcs[0], true), c.out) << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Annotations, ActionCases, ::testing::ValuesIn(kActionCases));
 
 // An action handed in straight from an earlier merge lives in the merge's
 // own result buffer; the new merge must not read it while overwriting it.
@@ -69,14 +62,14 @@ TEST(Annotations, ActionFromAnEarlierMergeSurvives)
     EXPECT_STREQ(s->arcs[1]->anno->word.s, "f(g(h({1})))");
 }
 
-struct PropagateCase {
-    const char* what;
-    const char* in;
-    int moved;
-    const char* out;
-};
-
-const PropagateCase kPropagateCases[] = {
+TEST(Annotations, PropagateMoves)
+{
+    const struct {
+        const char* what;
+        const char* in;
+        int moved;
+        const char* out;
+    } cases[] = {
     {"an annotation moves onto the only arc entering its state", "0: a->1; 1: b/X->*", 1,
      "0: a/X->1\n1: b->*\n"},
     {"a second entering arc blocks the move", "0: a->1, c->1; 1: b/X->*", 0, "0: a->1, c->1\n1: b/X->*\n"},
@@ -87,19 +80,13 @@ const PropagateCase kPropagateCases[] = {
     {"the initial state counts one extra entry", "0: b/X->1; 1: a->0", 0, "0: b/X->1\n1: a->0\n"},
     {"an annotation moves one arc per call", "0: a->1; 1: b->2; 2: c/X->*", 1, "0: a->1\n1: b/X->2\n2: c->*\n"},
     {"arcs are sorted while they are visited", "0: a->*, a->1; 1: c/X->*", 1, "0: a/X->1, a->*\n1: c->*\n"},
-};
-
-class PropagateCases : public ::testing::TestWithParam<PropagateCase> {};
-
-TEST_P(PropagateCases, Moves)
-{
-    const PropagateCase& c = GetParam();
-    TFSG g("g", TSubFSG::EqNorm);
-    Build(&g, c.in);
-    EXPECT_EQ(g.PropagateAnnotations(), c.moved) << c.what;
-    EXPECT_EQ(Dump(&g, false), c.out) << c.what;
+    };
+    for (const auto& c : cases) {
+        TFSG g("g", TSubFSG::EqNorm);
+        Build(&g, c.in);
+        EXPECT_EQ(g.PropagateAnnotations(), c.moved) << c.what;
+        EXPECT_EQ(Dump(&g, false), c.out) << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Annotations, PropagateCases, ::testing::ValuesIn(kPropagateCases));
 
 } // namespace

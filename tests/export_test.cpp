@@ -9,17 +9,17 @@
 
 namespace {
 
-struct Case {
-    const char* name;
-    const char* main;
-    std::vector<std::string> interns;
-    ksexport::Format format;
-    bool splice;
-    const char* want;     // whole output, or
-    const char* error;    // a text the error must contain
-};
-
-const Case kCases[] = {
+TEST(Export, Text)
+{
+    const struct {
+        const char* name;
+        const char* main;
+        std::vector<std::string> interns;
+        ksexport::Format format;
+        bool splice;
+        const char* want;  // whole output, or
+        const char* error; // a text the error must contain
+    } cases[] = {
     {"sphinx plain", "0: hello->1@0.5, hi->*@0.5\n1: world->*", {}, ksexport::Format::Sphinx, true,
      "FSG_BEGIN test\nNUM_STATES 3\nSTART_STATE 0\nFINAL_STATE 2\n"
      "TRANSITION 0 1 0.5 hello\nTRANSITION 0 2 0.5 hi\nTRANSITION 1 2 1 world\nFSG_END\n",
@@ -53,41 +53,29 @@ const Case kCases[] = {
     {"missing extern", "0: $<city>->*", {}, ksexport::Format::Sphinx, true, nullptr,
      "extern grammar <city> not found; name its file with --extern city=FILE"},
     {"word with space", "0: ab->*", {}, ksexport::Format::OpenFst, true, nullptr, "can't be written as one openfst token"},
-};
-
-class Export : public ::testing::TestWithParam<Case> {};
-
-TEST_P(Export, Text)
-{
-    const Case& c = GetParam();
-    std::unique_ptr<TFSG> g(fsg_build::Make(c.main, c.interns));
-    if (std::string(c.name) == "word with space") g->words[1]->word.s[0] = ' ';
-    g->codepage = 1252;
-    ksexport::Options o;
-    o.splice = c.splice;
-    o.name = "test";
-    std::string symbols;
-    try {
-        std::string text = ksexport::Export(g.get(), c.format, o, &symbols);
-        ASSERT_TRUE(c.want) << "no error, output:\n" << text;
-        EXPECT_EQ(text, c.want);
-    } catch (const ksexport::Error& e) {
-        ASSERT_TRUE(c.error) << e.what();
-        EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
-    }
-    if (c.format == ksexport::Format::OpenFst && c.want) {
-        EXPECT_EQ(symbols, "<eps> 0\nabc 1\nzed 2\n");
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<TFSG> g(fsg_build::Make(c.main, c.interns));
+        if (std::string(c.name) == "word with space") g->words[1]->word.s[0] = ' ';
+        g->codepage = 1252;
+        ksexport::Options o;
+        o.splice = c.splice;
+        o.name = "test";
+        std::string symbols;
+        try {
+            std::string text = ksexport::Export(g.get(), c.format, o, &symbols);
+            ASSERT_TRUE(c.want) << "no error, output:\n" << text;
+            EXPECT_EQ(text, c.want);
+        } catch (const ksexport::Error& e) {
+            ASSERT_TRUE(c.error) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+        if (c.format == ksexport::Format::OpenFst && c.want) {
+            EXPECT_EQ(symbols, "<eps> 0\nabc 1\nzed 2\n");
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, Export, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& i) {
-                             std::string n = i.param.name;
-                             for (char& ch : n) {
-                                 if (!isalnum((unsigned char)ch)) ch = '_';
-                             }
-                             return n;
-                         });
 
 // Splicing a network called at every level of a deep chain stays within the
 // bound and reports it instead of growing without end.

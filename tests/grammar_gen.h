@@ -56,6 +56,26 @@ inline std::string Text(const std::vector<Alt>& alts)
     return s;
 }
 
+// The BNF text of the whole grammar.
+inline std::string Text(const Grammar& g)
+{
+    std::string text;
+    for (size_t i = 0; i < g.size(); i++) text += Name((int)i) + " = " + Text(g[i]) + ".\n";
+    return text;
+}
+
+// Every sentence of up to four words over the generator's words a, b and c.
+inline std::vector<std::vector<std::string>> Sentences()
+{
+    std::vector<std::vector<std::string>> out{{}};
+    for (size_t i = 0; out[i].size() < 4; i++)
+        for (const char* w : {"a", "b", "c"}) {
+            out.push_back(out[i]);
+            out.back().push_back(w);
+        }
+    return out;
+}
+
 struct Mode {
     const char* name;
     int use_null_arcs, annotations, intern_all;

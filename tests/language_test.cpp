@@ -119,17 +119,11 @@ TEST(Language, RootUsedByAnEarlierRoot)
 
 TEST(Language, RandomGrammarsAcceptWhatTheNotationMeans)
 {
-    std::vector<Sentence> sentences{{}};
-    for (size_t i = 0; sentences[i].size() < 4; i++)
-        for (const char* w : {"a", "b", "c"}) {
-            sentences.push_back(sentences[i]);
-            sentences.back().push_back(w);
-        }
+    const std::vector<Sentence> sentences = Sentences();
     int failures = 0;
     for (unsigned seed = 1; seed <= 300 && failures < 5; seed++) {
         Grammar g = Generator(seed).Make();
-        std::string text;
-        for (size_t i = 0; i < g.size(); i++) text += Name((int)i) + " = " + Text(g[i]) + ".\n";
+        std::string text = Text(g);
         for (const Mode& m : kModes) {
             std::string err = graph_dump::Thrown([&] {
                 Compiled comp(text, m);

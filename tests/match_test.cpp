@@ -238,10 +238,18 @@ struct Reference {
     }
 };
 
-double ReferenceMatch(TFSG* g, TStringList& input, TStringList& out, int* prefix)
+// Whether the matcher and the plain recursion give the same probability,
+// prefix flag and actions for the input; counts the accepted inputs.
+bool AgreesWithReference(TFSG* g, TStringList& in, int& accepted)
 {
-    Reference r{g, input, out, prefix, {}, {}};
-    return r.Walk(0, g->states[0], nullptr);
+    TStringList got, want;
+    int gp = 0, wp = 0;
+    double p = g->Match(in, nullptr, got, &gp);
+    Reference r{g, in, want, &wp, {}, {}};
+    bool same = p == r.Walk(0, g->states[0], nullptr) && gp == wp && got.length == want.length;
+    for (int i = 0; same && i < got.length; i++) same = got[i] == want[i];
+    accepted += p > 0;
+    return same;
 }
 
 // Random grammars with large states (so that the index is used), mixed
@@ -280,23 +288,13 @@ TEST(Match, AgreesWithThePlainRecursionOnRandomGrammars)
                                      {RandomNetwork(rng, 2, loops ? 4 : 12, loops, loops),
                                       RandomNetwork(rng, 2, 3, loops, loops)}));
         for (int trial = 0; trial < 20; trial++) {
-            TStringList in, got, want;
+            TStringList in;
             for (int k = 0, len = (int)(rng() % 5); k < len; k++) in.Add(mbstring(vocab[rng() % 4]));
-            int gp = 0, wp = 0;
-            double p = g->Match(in, nullptr, got, &gp);
-            ASSERT_EQ(p, ReferenceMatch(g.get(), in, want, &wp)) << round << "/" << trial;
-            ASSERT_EQ(gp, wp) << round << "/" << trial;
-            ASSERT_EQ(got.length, want.length);
-            for (int i = 0; i < got.length; i++) ASSERT_TRUE(got[i] == want[i]);
-            accepted += p > 0;
+            ASSERT_TRUE(AgreesWithReference(g.get(), in, accepted)) << round << "/" << trial;
         }
     }
     EXPECT_GT(accepted, 200);
 }
-
-} // namespace
-
-namespace {
 
 // Compiled grammars of the language tests, in both modes, written and read
 // back: whatever paths the compiler leaves, the matcher's first one is the
@@ -304,35 +302,20 @@ namespace {
 TEST(Match, AgreesWithThePlainRecursionOnCompiledGrammars)
 {
     using namespace grammar_gen;
-    std::vector<std::vector<const char*>> sentences{{}};
-    for (size_t i = 0; sentences[i].size() < 4; i++)
-        for (const char* w : {"a", "b", "c"}) {
-            sentences.push_back(sentences[i]);
-            sentences.back().push_back(w);
-        }
     int accepted = 0;
     for (unsigned seed = 1; seed <= 120; seed++) {
-        Grammar gr = Generator(seed).Make();
-        std::string text;
-        for (size_t i = 0; i < gr.size(); i++) text += Name((int)i) + " = " + Text(gr[i]) + ".\n";
+        std::string text = Text(Generator(seed).Make());
         for (const Mode& m : kModes) {
             std::string err = Thrown([&] {
                 Compiled comp(text, m);
                 fsg_build::TempFile file;
                 comp.fsgs[0]->WriteFile(file.c_str());
-                std::unique_ptr<TFSG> loaded(new TFSG(mbstring("loaded"), TSubFSG::EqNorm));
-                loaded->ReadFile(file.c_str(), 0);
-                TFSG* g = loaded.get();
-                for (const auto& s : sentences) {
-                    TStringList in, got, want;
-                    Fill(in, s);
-                    int gp = 0, wp = 0;
-                    double p = g->Match(in, nullptr, got, &gp);
-                    ASSERT_EQ(p, ReferenceMatch(g, in, want, &wp)) << m.name << " " << seed << "\n" << text;
-                    ASSERT_EQ(gp, wp) << m.name << " " << seed;
-                    ASSERT_EQ(got.length, want.length) << m.name << " " << seed;
-                    for (int i = 0; i < got.length; i++) ASSERT_TRUE(got[i] == want[i]) << m.name << " " << seed;
-                    accepted += p > 0;
+                std::unique_ptr<TFSG> g(new TFSG(mbstring("loaded"), TSubFSG::EqNorm));
+                g->ReadFile(file.c_str(), 0);
+                for (const auto& s : Sentences()) {
+                    TStringList in;
+                    for (const std::string& w : s) in.Add(mbstring(w.c_str()));
+                    ASSERT_TRUE(AgreesWithReference(g.get(), in, accepted)) << m.name << " " << seed << "\n" << text;
                 }
             });
             EXPECT_EQ(err, "(no error)") << m.name << " " << seed << "\n" << text;
