@@ -183,14 +183,6 @@ bool ParseFormat(const std::string& name, ksexport::Format* format)
     return true;
 }
 
-bool ParseExtern(const std::string& arg, std::pair<std::string, std::string>* name_file)
-{
-    size_t eq = arg.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size()) return false;
-    *name_file = {arg.substr(0, eq), arg.substr(eq + 1)};
-    return true;
-}
-
 std::string Write(const Graph& g, Format format, const std::string& name, std::string* symbols)
 {
     if (g.parts.empty()) throw Error("empty graph");

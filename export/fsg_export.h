@@ -26,9 +26,6 @@ enum class Format { Sphinx, OpenFst, Dot };
 // "sphinx", "openfst" or "dot"; false for anything else.
 bool ParseFormat(const std::string& name, Format* format);
 
-// An extern option's "NAME=FILE" (both non-empty); false for anything else.
-bool ParseExtern(const std::string& arg, std::pair<std::string, std::string>* name_file);
-
 struct Options {
     // Intern sub-FSGs and extern grammars are copied into the network in
     // place of the arcs that call them. Without splicing such an arc stays

@@ -1130,11 +1130,8 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
         if (!rules_[r].flags)
             Fail(rules_[r].line, rules_[r].col, "public rule <%s> matches nothing (<VOID>)", rules_[r].name.c_str());
 
-    TDictionary* d = new TDictionary("global");
-    d->AddRef();
-    dict_ = d;
-    int base = grammars.length;
-    try {
+    TGrammar::MakeAll(grammars, [&](TDictionary* d, std::vector<mbstring>& names) {
+        dict_ = d;
         for (int r : roots) {
             if (tr_) ListName(5, r, 0, 0);
             else RuleList(r, kUntagged);
@@ -1149,18 +1146,9 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
                 Warning("<%s> defined but not used in \"%s\", line %d, column %d", r.name.c_str(),
                         grammars_[0].fn.c_str(), r.line, r.col);
         }
-        for (int r : roots) {
-            std::unique_ptr<TGrammar> g(new TGrammar(tr_));
-            g->SetDictionary(d, rules_[r].list.c_str());
-            grammars.Add(g.release());
-        }
-    } catch (...) {
-        for (int i = grammars.length - 1; i >= base; i--) delete grammars[i];
-        grammars.length = base;
-        d->DelRef();
-        throw;
-    }
-    d->SubRef();
+        for (int r : roots) names.push_back(rules_[r].list.c_str());
+        return tr_;
+    });
     return tr_;
 }
 

@@ -550,25 +550,10 @@ void TBNFStream::Compile(TDictionary* d)
 
 void TBNFStream::Compile(TArray<TGrammar*>& grammars)
 {
-    TDictionary* d = new TDictionary("global");
-    // The parse holds a reference of its own until every grammar holds one,
-    // so that a failure can release the grammars made so far and then the
-    // dictionary, leaving the caller's array as it was.
-    d->AddRef();
-    int base = grammars.length;
-    try {
+    TGrammar::MakeAll(grammars, [&](TDictionary* d, std::vector<mbstring>& names) {
         Compile(d);
         if (roots.length == 0) roots.Add(first);
-        for (int i = 0; i < roots.length; i++) {
-            std::unique_ptr<TGrammar> g(new TGrammar(needtr));
-            g->SetDictionary(d, roots[i]);
-            grammars.Add(g.release());
-        }
-    } catch (...) {
-        for (int i = grammars.length - 1; i >= base; i--) delete grammars[i];
-        grammars.length = base;
-        d->DelRef();
-        throw;
-    }
-    d->SubRef();
+        for (int i = 0; i < roots.length; i++) names.push_back(roots[i]);
+        return needtr;
+    });
 }

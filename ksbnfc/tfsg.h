@@ -27,6 +27,7 @@
 #include <memory>
 #include <functional>
 #include <string>
+#include <vector>
 
 typedef float prob;
 
@@ -479,6 +480,15 @@ public:
     // tfsg_print.cpp: the main grammar, each intern sub-FSG, then at v > 1
     // the shared word, extern and annotation tables.
     void Print(int v, const char* title) override;
+    // One random sentence of the whole grammar: from each state an arc drawn
+    // by its probability (the draw of TSubFSG::Random), intern calls followed
+    // into the calling grammar's networks and calls of loaded extern grammars
+    // into them; a call of an extern not loaded stays its bracketed name,
+    // which is what matches it then. Appends the words and returns the path's
+    // probability. A state without arcs, or a walk of more than
+    // kRandomMaxArcs arcs, is an error.
+    enum { kRandomMaxArcs = 100000 };
+    double RandomSentence(std::vector<std::string>& words);
 
     // tfsg_normalize.cpp
     void Normalize() override;

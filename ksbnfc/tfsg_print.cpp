@@ -1,6 +1,7 @@
 // tfsg_print.cpp: the diagnostic views of a grammar: the state/arc listing
 // (TSubFSG::Print, TFSG::Print), the enumeration of accepted sentences
-// (TSubFSG::Enumerate) and one random sentence (TSubFSG::Random).
+// (TSubFSG::Enumerate) and random sentences (TSubFSG::Random for one network,
+// TFSG::RandomSentence for the whole grammar).
 #include "tfsg.h"
 
 #include <cstdio>
@@ -219,23 +220,79 @@ void TSubFSG::Enumerate(TState* s, char* start, char* end, float p, int anno, in
     }
 }
 
+namespace {
+
+// An arc of s drawn by its probability with std::rand; the last one when
+// rounding leaves the sum of the probabilities short of the number drawn.
+TArc* DrawArc(TState* s)
+{
+    double r = std::rand() * (1.0 / 2147483648.0);
+    TArc* a = nullptr;
+    for (int i = 0; i < s->arcs.length; i++) {
+        a = s->arcs.elements[i];
+        r -= a->p;
+        if (r < 0) break;
+    }
+    return a;
+}
+
+} // namespace
+
 float TSubFSG::Random(TStringList* words, TStringList* annos)
 {
     TState* s = Initial();
     float p = 1.0f;
     while (s) {
         if (s->arcs.length == 0) break; // no arc to take: the walk ends here
-        double r = std::rand() * (1.0 / 2147483648.0);
-        TArc* a = nullptr;
-        for (int i = 0; i < s->arcs.length; i++) {
-            a = s->arcs.elements[i];
-            r -= a->p;
-            if (r < 0) break;
-        }
+        TArc* a = DrawArc(s);
         p *= a->p;
         if (words) words->Add(mbstring(Text(a->word)));
         if (annos) annos->Add(a->anno ? a->anno->word : mbstring());
         s = a->state;
     }
     return p;
+}
+
+// The open calls are an explicit stack: their depth follows the grammar.
+double TFSG::RandomSentence(std::vector<std::string>& out)
+{
+    struct Call {
+        TFSG* g;    // the caller, whose networks the walk returns to
+        TState* to; // where it goes on after the call
+    };
+    std::vector<Call> calls; // innermost last
+    TFSG* in = this;
+    TState* s = Initial();
+    double p = 1;
+    for (int steps = 0;; steps++) {
+        if (!s) {
+            if (calls.empty()) return p;
+            in = calls.back().g;
+            s = calls.back().to;
+            calls.pop_back();
+            continue;
+        }
+        if (steps > kRandomMaxArcs) Error("random sentence longer than %d arcs", (int)kRandomMaxArcs);
+        if (s->arcs.length == 0) Error("state %d has no arcs", s->id);
+        TArc* a = DrawArc(s);
+        p *= a->p;
+        TWord* w = a->word;
+        TSubFSG* callee = nullptr;
+        TFSG* callee_in = in;
+        if (w->kind == TWord::Intern) {
+            callee = w->id >= 0 && w->id < in->intern_fsgs.length ? in->intern_fsgs.elements[w->id] : nullptr;
+            if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
+        } else if (w->kind == TWord::Extern && w->word.s) {
+            TFSG* x = Extern(w->word.s, nullptr);
+            if (x && x->states.length > 0) callee = callee_in = x;
+        }
+        if (callee) {
+            calls.push_back(Call{in, a->state});
+            in = callee_in;
+            s = callee->Initial();
+            continue;
+        }
+        if (w->id != 0 && w->word.s) out.push_back(w->word.s);
+        s = a->state;
+    }
 }

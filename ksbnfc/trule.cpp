@@ -1,8 +1,10 @@
 // trule.cpp: the grammar model as the parser fills it: phrase items, rules,
 // rule lists, the dictionary (Add, AddExtern, Lookup) and the dictionary
-// side of TGrammar (SetDictionary, PushDictionary). Compilation is in
+// side of TGrammar (SetDictionary, PushDictionary, MakeAll). Compilation is in
 // trule_compile.cpp.
 #include "trule.h"
+
+#include <memory>
 
 TPhraseItem::TPhraseItem(char* w, char* a, int t)
     : word(w), anno(a), terminal((unsigned char)(t != 0)), needtr(0), op(OpNone), line(0), col(0)
@@ -200,6 +202,29 @@ void TGrammar::SetDictionary(TDictionary* d, mbstring rootname)
     dictionary = d;
     root = nullptr;
     if (!rootname || !d->Lookup(rootname, root, 0) || !root) Error("no root");
+}
+
+void TGrammar::MakeAll(TArray<TGrammar*>& grammars,
+                       const std::function<int(TDictionary*, std::vector<mbstring>&)>& fill)
+{
+    TDictionary* d = new TDictionary("global");
+    d->AddRef();
+    int base = grammars.length;
+    try {
+        std::vector<mbstring> roots;
+        int tr = fill(d, roots);
+        for (mbstring root : roots) {
+            std::unique_ptr<TGrammar> g(new TGrammar(tr));
+            g->SetDictionary(d, root);
+            grammars.Add(g.release());
+        }
+    } catch (...) {
+        for (int i = grammars.length - 1; i >= base; i--) delete grammars[i];
+        grammars.length = base;
+        d->DelRef();
+        throw;
+    }
+    d->SubRef();
 }
 
 void TGrammar::PushDictionary(TDictionary* d)

@@ -8,9 +8,11 @@
 #include "common.h"
 #include "tfsg.h"
 
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
+#include <vector>
 
 class TDictionary;
 
@@ -199,6 +201,15 @@ public:
 
     // trule_compile.cpp
     TFSG* Compile(int use_null_arcs, int annotations, int warn_unused, int intern_all, TSubFSG::Eq eq);
+
+    // The grammars of one parse: fill defines the rules of a new dictionary
+    // ("global"), appends the names of its roots and returns whether they
+    // are compiled with translations; a grammar for each root is appended to
+    // grammars. The parse holds a reference of its own until every grammar
+    // holds one, so that a failure anywhere releases the grammars made so far
+    // and then the dictionary, leaving grammars as it was.
+    static void MakeAll(TArray<TGrammar*>& grammars,
+                        const std::function<int(TDictionary*, std::vector<mbstring>&)>& fill);
 };
 
 // ---- BNF parser ----

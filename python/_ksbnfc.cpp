@@ -14,15 +14,12 @@
 #include "fsg_export.h"
 #include "tfsg.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace py = pybind11;
 
@@ -181,41 +178,30 @@ public:
     }
 
     // The accepted sentences as the library's enumeration lists them, at
-    // most `limit` of them. The enumeration prints on standard output, so
-    // the process's descriptor 1 goes to a scratch file meanwhile; the GIL
-    // stays held so that no Python thread prints into it.
+    // most `limit` of them: the walk stops there. The enumeration only reads
+    // the grammar, so it runs as a match does.
     py::list Sentences(int limit, int max_words, int max_loops, bool full)
     {
-        std::unique_lock<std::shared_mutex> hold(library);
-        CodePageScope cp(CodePage());
-        std::FILE* scratch = std::tmpfile();
-        if (!scratch) throw Failure("can't create a temporary file for the sentences");
-        std::fflush(stdout);
-        int saved = dup(1);
-        dup2(fileno(scratch), 1);
-        std::string error;
-        try {
-            Guard([&] { g->Enumerate(0, 0, full, max_loops, max_words); });
-        } catch (const Failure& f) {
-            error = f.what();
-        }
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        py::list lines;
-        std::rewind(scratch);
-        std::string line;
-        for (int c; (int)py::len(lines) < limit && (c = std::fgetc(scratch)) != EOF;) {
-            if (c != '\n') {
-                line += (char)c;
-                continue;
+        TSentenceLimits limits;
+        limits.full = full;
+        limits.max_loops = max_loops;
+        limits.max_words = max_words;
+        struct Enough {};
+        std::vector<std::string> found;
+        Matching([&] {
+            TSentenceReport report;
+            try {
+                g->Sentences(limits, report, [&](const std::string& text, double) {
+                    found.push_back(text);
+                    while (!found.back().empty() && found.back().back() == ' ') found.back().pop_back();
+                    if ((int)found.size() >= limit) throw Enough();
+                });
+            } catch (const Enough&) {
             }
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            lines.append(py::bytes(line));
-            line.clear();
-        }
-        std::fclose(scratch);
-        if (!error.empty()) throw Failure(error);
+            return 0.0;
+        });
+        py::list lines;
+        for (const std::string& s : found) lines.append(py::bytes(s));
         return lines;
     }
 
@@ -231,7 +217,7 @@ public:
                 std::srand(seed);
                 for (int i = 0; i < n; i++) {
                     Words w;
-                    double p = RandomSentence(w);
+                    double p = g->RandomSentence(w);
                     drawn.emplace_back(p, std::move(w));
                 }
             });
@@ -355,60 +341,6 @@ private:
         if (out.s) text = out.s;
         delete[] out.s;
         return p;
-    }
-
-    // One walk from the initial state, drawing each arc by its probability.
-    // Intern calls go into the calling grammar's sub-networks, extern
-    // references into the registered extern grammar (unregistered ones
-    // stay their bracketed names, which is what matches them then).
-    double RandomSentence(Words& words)
-    {
-        const int kMaxArcs = 100000;
-        struct Call {
-            TFSG* g;   // the caller, whose sub-networks the walk returns to
-            TState* to;
-        };
-        std::vector<Call> calls; // innermost last
-        TFSG* in = g;
-        TState* s = g->Initial();
-        double p = 1;
-        for (int steps = 0;; steps++) {
-            if (!s) {
-                if (calls.empty()) return p;
-                in = calls.back().g;
-                s = calls.back().to;
-                calls.pop_back();
-                continue;
-            }
-            if (steps > kMaxArcs) Error("random sentence longer than %d arcs", kMaxArcs);
-            if (s->arcs.length == 0) Error("state %d has no arcs", s->id);
-            double r = std::rand() * (1.0 / 2147483648.0);
-            TArc* a = nullptr;
-            for (int i = 0; i < s->arcs.length; i++) {
-                a = s->arcs.elements[i];
-                r -= a->p;
-                if (r < 0) break;
-            }
-            p *= a->p;
-            TWord* w = a->word;
-            TSubFSG* callee = nullptr;
-            TFSG* callee_in = in;
-            if (w->kind == TWord::Intern) {
-                callee = w->id >= 0 && w->id < in->intern_fsgs.length ? in->intern_fsgs.elements[w->id] : nullptr;
-                if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
-            } else if (w->kind == TWord::Extern && w->word.s) {
-                TFSG* x = TFSG::Extern(w->word.s, nullptr);
-                if (x && x->states.length > 0) callee = callee_in = x;
-            }
-            if (callee) {
-                calls.push_back(Call{in, a->state});
-                in = callee_in;
-                s = callee->Initial();
-                continue;
-            }
-            if (w->id != 0 && w->word.s) words.push_back(w->word.s);
-            s = a->state;
-        }
     }
 
     std::string path;

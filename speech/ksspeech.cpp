@@ -2,8 +2,8 @@
 // SpeechRequest and hands it to SpeechMain (speech_main.cpp).
 #include "speech_main.h"
 
-#include "fsg_export.h"
 #include "ksbnfc.h"
+#include "tool_options.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -58,15 +58,9 @@ int main(int argc, char** argv)
 {
     SpeechRequest r;
     std::vector<std::string> args;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto value = [&](std::string& to) {
-            if (!next) return false;
-            to = next;
-            i++;
-            return true;
-        };
+    OptionReader opt(argc, argv);
+    while (opt.Next()) {
+        const std::string& a = opt.Arg();
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -74,34 +68,31 @@ int main(int argc, char** argv)
             std::printf("ksspeech %s\n", KSBNFC_VERSION);
             return 0;
         } else if (a == "--root") {
-            if (!value(r.root)) return Usage("--root needs a rule name");
+            if (!opt.Value(r.root)) return Usage("--root needs a rule name");
         } else if (a == "--model") {
-            if (!value(r.model)) return Usage("--model needs a folder");
+            if (!opt.Value(r.model)) return Usage("--model needs a folder");
         } else if (a == "--model-dict") {
-            if (!value(r.model_dict)) return Usage("--model-dict needs a file");
+            if (!opt.Value(r.model_dict)) return Usage("--model-dict needs a file");
         } else if (a == "--dict") {
             std::string d;
-            if (!value(d)) return Usage("--dict needs a file");
+            if (!opt.Value(d)) return Usage("--dict needs a file");
             r.dicts.push_back(d);
         } else if (a == "--no-espeak") {
             r.espeak = false;
-        } else if (a == "--extern" || a == "-x") {
-            std::string x;
-            std::pair<std::string, std::string> ext;
-            if (!value(x) || !ksexport::ParseExtern(x, &ext)) return Usage(a + " needs NAME=FILE");
-            r.externs.push_back(ext);
+        } else if (opt.IsExtern()) {
+            if (!opt.Extern(r.externs)) return Usage(a + " needs NAME=FILE");
         } else if (a == "--nbest") {
             std::string n;
             char* end = nullptr;
             errno = 0;
-            long v = value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
+            long v = opt.Value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
             if (n.empty() || errno || *end || v < 1 || v > 1000) return Usage("--nbest needs a number from 1 to 1000");
             r.nbest = (int)v;
         } else if (a == "--json") {
             r.json = true;
         } else if (a == "-v") {
             r.verbose = true;
-        } else if (a.size() > 1 && a[0] == '-') {
+        } else if (opt.IsOption()) {
             return Usage("unknown option " + a);
         } else {
             args.push_back(a);

@@ -4,6 +4,7 @@
 #include "ksfsg_export.h"
 
 #include "fsg_export.h"
+#include "tool_options.h"
 
 #include <cerrno>
 #include <cstring>
@@ -63,36 +64,27 @@ int ExportCommand(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
     ksexport::Options o;
     std::string format_name, output, symbols_file;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto value = [&](std::string& to) {
-            if (!next) return false;
-            to = next;
-            i++;
-            return true;
-        };
+    OptionReader opt(argc, argv);
+    while (opt.Next()) {
+        const std::string& a = opt.Arg();
         if (a == "-h" || a == "--help") {
             std::fputs(kHelp, out);
             return 0;
         } else if (a == "--format" || a == "-f") {
-            if (!value(format_name)) return Usage(err, "--format needs sphinx, openfst or dot");
+            if (!opt.Value(format_name)) return Usage(err, "--format needs sphinx, openfst or dot");
         } else if (a == "-o") {
-            if (!value(output)) return Usage(err, "-o needs a file");
+            if (!opt.Value(output)) return Usage(err, "-o needs a file");
         } else if (a == "--symbols") {
-            if (!value(symbols_file)) return Usage(err, "--symbols needs a file");
+            if (!opt.Value(symbols_file)) return Usage(err, "--symbols needs a file");
         } else if (a == "--name") {
-            if (!value(o.name)) return Usage(err, "--name needs a name");
-        } else if (a == "--extern" || a == "-x") {
-            std::string x;
-            std::pair<std::string, std::string> ext;
-            if (!value(x) || !ksexport::ParseExtern(x, &ext)) return Usage(err, a + " needs NAME=FILE");
-            o.externs.push_back(ext);
+            if (!opt.Value(o.name)) return Usage(err, "--name needs a name");
+        } else if (opt.IsExtern()) {
+            if (!opt.Extern(o.externs)) return Usage(err, a + " needs NAME=FILE");
         } else if (a == "--no-splice") {
             o.splice = false;
         } else if (a == "--lower") {
             o.lower = true;
-        } else if (a.size() > 1 && a[0] == '-') {
+        } else if (opt.IsOption()) {
             return Usage(err, "unknown option " + a);
         } else if (o.source.empty()) {
             o.source = a;

@@ -212,56 +212,13 @@ public:
     }
 };
 
-// One random sentence: from each state an arc is drawn by its probability
-// (the draw of TSubFSG::Random), and intern calls are followed into their
-// networks, so that the sentence is one the whole grammar accepts. Appends
-// the words (extern references as their bracketed names) and returns the
-// path's probability.
-const int kMaxRandomArcs = 100000;
-
-float RandomSentence(TFSG* g, std::vector<std::string>& words)
-{
-    std::vector<TArc*> calls; // open intern calls, innermost last
-    TState* s = g->Initial();
-    float p = 1;
-    for (int steps = 0;; steps++) {
-        if (!s) {
-            if (calls.empty()) return p;
-            s = calls.back()->state;
-            calls.pop_back();
-            continue;
-        }
-        if (steps > kMaxRandomArcs) Error("random sentence longer than %d arcs", kMaxRandomArcs);
-        if (s->arcs.length == 0) Error("state %d has no arcs", s->id);
-        double r = std::rand() * (1.0 / 2147483648.0);
-        TArc* a = nullptr;
-        for (int i = 0; i < s->arcs.length; i++) {
-            a = s->arcs[i];
-            r -= a->p;
-            if (r < 0) break;
-        }
-        p *= a->p;
-        TWord* w = a->word;
-        if (w->kind == TWord::Intern) {
-            TArray<TSubFSG*>& subs = g->intern_fsgs;
-            TSubFSG* sub = w->id >= 0 && w->id < subs.length ? subs[w->id] : nullptr;
-            if (!sub) Error("Can't open an intern fsg: %d!", w->id);
-            calls.push_back(a);
-            s = sub->Initial();
-            continue;
-        }
-        if (w->id != 0 && w->word.s) words.push_back(w->word.s);
-        s = a->state;
-    }
-}
-
 void Random(TFSG* g, const FsgRequest& r, std::FILE* out)
 {
     std::srand(r.seed);
     for (int i = 0; i < r.count; i++) {
         std::vector<std::string> words;
-        float p = RandomSentence(g, words);
-        std::fprintf(out, "%-#8.2g %s\n", (double)p, Join(words).c_str());
+        double p = g->RandomSentence(words);
+        std::fprintf(out, "%-#8.2g %s\n", p, Join(words).c_str());
     }
 }
 
