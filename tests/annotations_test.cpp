@@ -1,12 +1,6 @@
 // Tests of annotation merging on arcs (pre/post actions, MergeArcActions) and
 // of PropagateAnnotations, on networks written in the graph_dump notation.
-#include "tfsg.h"
-
 #include "graph_dump.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 

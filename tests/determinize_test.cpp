@@ -1,12 +1,6 @@
 // Tests of determinisation: mixture keys and merging, and the runs that
 // EliminateDuplicateArcs merges or keeps apart.
-#include "tfsg.h"
-
 #include "graph_dump.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 

@@ -1,15 +1,9 @@
 // Tests of expansion: the recursion check, both passes over hand-built rule
 // networks, copying a rule into the state that refers to it, the rewriting of
 // repetition operators, and walks over very long or deeply nested grammars.
-#include "tfsg.h"
-
 #include "graph_dump.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
-#include <string>
-#include <vector>
 
 namespace {
 

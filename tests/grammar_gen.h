@@ -82,17 +82,31 @@ struct Mode {
 };
 const Mode kModes[] = {{"engine", 0, 0, 0}, {"translation", 1, 1, 1}};
 
-// The grammars of one text with the FSG of each root compiled and
-// normalised in turn, as a compile run does.
-struct Compiled {
+// The grammars of one parsed text; they own the dictionary.
+struct Parsed {
     TArray<TGrammar*> grammars;
-    std::vector<TFSG*> fsgs;
-
-    Compiled(const std::string& text, const Mode& m)
+    explicit Parsed(const std::string& text, int annotations = 1)
     {
         TBNFStream s(text.c_str(), (int)text.size());
-        s.Annotations(m.annotations);
+        s.Annotations(annotations);
         s.Compile(grammars);
+    }
+    ~Parsed() { grammars.DeleteElements(); }
+    TDictionary* dict() { return grammars.elements[0]->dictionary; }
+    TRuleList* list(const char* name)
+    {
+        TDictionaryEntry* e = dict()->Find(name);
+        return e ? e->value : nullptr;
+    }
+};
+
+// The grammars of one text with the FSG of each root compiled and
+// normalised in turn, as a compile run does.
+struct Compiled : Parsed {
+    std::vector<TFSG*> fsgs;
+
+    Compiled(const std::string& text, const Mode& m) : Parsed(text, m.annotations)
+    {
         for (int i = 0; i < grammars.length; i++) {
             fsgs.push_back(grammars[i]->Compile(m.use_null_arcs, m.annotations, i == grammars.length - 1,
                                                 m.intern_all, TSubFSG::EqArcProb));
@@ -103,7 +117,6 @@ struct Compiled {
     ~Compiled()
     {
         for (TFSG* f : fsgs) f->DelRef();
-        grammars.DeleteElements();
     }
 };
 

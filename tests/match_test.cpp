@@ -2,21 +2,13 @@
 // first path in arc order, action lists after backtracking, sub-grammars and
 // externs, very long inputs, and the word index checked against a plain
 // recursive matcher on random grammars.
-#include "tfsg.h"
-
 #include "fsg_build.h"
 #include "grammar_gen.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <random>
-#include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 

@@ -2,13 +2,8 @@
 // numbering, duplicate words, deletion of ambiguous arcs and the annotation
 // levels of the build pass.
 #include "graph_dump.h"
-#include "tfsg.h"
-
-#include <gtest/gtest.h>
 
 #include <map>
-#include <string>
-#include <vector>
 
 namespace {
 

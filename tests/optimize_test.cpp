@@ -1,13 +1,8 @@
 // Tests of state merging (Optimize), compaction (Compress) and the
 // reachability counts, on networks written in the graph_dump notation.
-#include "tfsg.h"
-
 #include "graph_dump.h"
 
-#include <gtest/gtest.h>
-
 #include <random>
-#include <string>
 
 namespace {
 

@@ -1,14 +1,5 @@
 // Tests of the listings (Print), sentence enumeration and random sentences.
-#include "tfsg.h"
-
 #include "graph_dump.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 

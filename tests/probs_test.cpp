@@ -1,14 +1,7 @@
 // Tests of the arc probability passes on small hand-built networks.
-#include "tfsg.h"
-
 #include "graph_dump.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 

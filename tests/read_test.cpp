@@ -1,14 +1,11 @@
 // Tests of the FSG file reader: a hand-made file, the WordId ranges, zero
 // probabilities, annotation texts, round trips through the writer, the
 // rejection of truncated and inconsistent files, and the extern cache.
-#include "tfsg.h"
-
 #include "fsg_build.h"
 #include "ks_api.h"
 
 #include <dirent.h>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {

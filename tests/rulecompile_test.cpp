@@ -1,14 +1,10 @@
 // Tests of rule compilation: the network of each rule list, default and
 // written translations with their renumbering and errors, and what
 // TGrammar::Compile reports and keeps cached across roots.
+#include "grammar_gen.h"
 #include "graph_dump.h"
-#include "trule.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -16,38 +12,15 @@ using graph_dump::Dump;
 using graph_dump::Thrown;
 using graph_dump::WarningsCollected;
 
-// The grammars of one parsed text; they own the dictionary.
-struct Parsed {
-    TArray<TGrammar*> grammars;
-    explicit Parsed(const char* text, int annotations = 1)
-    {
-        TBNFStream s(text, (int)std::strlen(text));
-        s.Annotations(annotations);
-        s.Compile(grammars);
-    }
-    ~Parsed() { grammars.DeleteElements(); }
-    TDictionary* dict() { return grammars.elements[0]->dictionary; }
-    TRuleList* list(const char* name)
-    {
-        TDictionaryEntry* e = dict()->Find(name);
-        return e ? e->value : nullptr;
-    }
-};
-
-std::string Text(const char* m)
-{
-    return m ? m : "";
-}
-
-struct NetworkCase {
-    const char* grammar;
-    int needtr;
-    const char* network; // the rule list <r> compiled alone
-};
+using grammar_gen::Parsed;
 
 TEST(RuleListCompile, OnePathPerAlternativeWithWeightShares)
 {
-    const NetworkCase cases[] = {
+    const struct {
+        const char* grammar;
+        int needtr;
+        const char* network; // the rule list <r> compiled alone
+    } cases[] = {
         {"<r> = a .", 0, "0: a->*@1\n"},
         {"<r> = a b | +3 c .", 0, "0: a->1@0.25, c->*@0.75\n1: b->*@1\n"},
         {"<r> = a b? c* .", 0, "0: a->1@1\n1: b?->2@1\n2: c*->*@1\n"},
@@ -56,8 +29,13 @@ TEST(RuleListCompile, OnePathPerAlternativeWithWeightShares)
         // The extern is the single needed item: it passes its own translation.
         {"extern <e>. <r> = <e> .", 1, "0: $<e>!/{}->*@1\n"},
         {"<r> = \"\" | a .", 0, "0: _->*@0.5, a->*@0.5\n"},
+        // Only the braced group is needed; the translation rides on the last
+        // arc. Without translations nothing is marked and nothing attached.
+        {"<r> = a {b} c -> x {1} y .", 1, "0: a->1@1\n1: <_rule0>!->2@1\n2: c/x {1} y->*@1\n"},
+        {"<r> = a {b} c -> x {1} y .", 0, "0: a->1@1\n1: <_rule0>->2@1\n2: c->*@1\n"},
     };
-    for (const NetworkCase& c : cases) {
+    for (const auto& c : cases) {
+        ruleno = 0;
         Parsed p(c.grammar);
         TFSG f("<<g>>", TSubFSG::EqNorm);
         TSubFSG* sub = new TSubFSG("<r>", &f);
@@ -78,58 +56,39 @@ TEST(RuleListCompile, EmptyAlternativeWarnsAndStillCountsInTheTotal)
     EXPECT_EQ(w.Text(), "\tempty rule ignored; use \"\" for empty rule in \"<buffer>\", line 1, column 6\n");
 }
 
-TEST(RuleListCompile, TranslationVariantMarksArcsAndAppendsTheTranslation)
+// The translation of the first alternative of <r> after DefaultTranslation
+// and the items' needtr flags, or the message it fails with.
+std::string Defaulted(TRule* r, TFSG* f)
 {
-    // Only the braced group is needed; the translation rides on the last arc.
-    // Without translations nothing is marked and nothing is attached.
-    Parsed p("<r> = a {b} c -> x {1} y .");
-    TFSG f("<<g>>", TSubFSG::EqNorm), g("<<g>>", TSubFSG::EqNorm);
-    p.list("<r>")->Compile(p.dict(), 1, &f);
-    p.list("<r>")->Compile(p.dict(), 0, &g);
-    EXPECT_EQ(Dump(&f), "0: a->1@1\n1: <_rule0>!->2@1\n2: c/x {1} y->*@1\n");
-    EXPECT_EQ(Dump(&g), "0: a->1@1\n1: <_rule0>->2@1\n2: c->*@1\n");
+    std::string err = Thrown([&] { r->DefaultTranslation(f); }), marks;
+    for (int i = 0; i < r->phrase.length; i++) marks += r->phrase.elements[i]->needtr ? '1' : '0';
+    return err != "(no error)" ? err : std::string(r->translation.s ? r->translation.s : "(none)") + " " + marks;
 }
-
-struct TranslationCase {
-    const char* rule;        // the alternatives of <r>; <p> and <q> are defined
-    const char* translation; // after DefaultTranslation of the first alternative; null: none
-    const char* needtr;      // the items' needtr flags after it
-    const char* error;       // or the message it fails with
-};
 
 TEST(DefaultTranslation, SettlesTranslationAndMarks)
 {
-    const TranslationCase cases[] = {
-        {"a b c", "{1} {2} {3}", "111", nullptr},
-        {"a {b} c", nullptr, "010", nullptr},
-        {"{a} b {c}", "{1} {2}", "101", nullptr},
-        {"a", nullptr, "1", nullptr},
-        {"{<p>} b {<q>} -> f({2})", "f({1})", "001", nullptr},
-        {"<p> and <q> -> $2 before $1", "{2} before {1}", "101", nullptr},
-        {"<p> and <q> -> g $2", "g {1}", "001", nullptr},
-        {"a b -> t {2}", "t {1}", "01", nullptr},
-        {"a b -> plain", "plain", "00", nullptr},
-        {"a b -> {3}", nullptr, nullptr, "too many args in rule in \"<buffer>\", line 1, column 6"},
-        {"{a} b -> x", nullptr, nullptr, "too many marks in rule in \"<buffer>\", line 1, column 6"},
-        {"{a} b -> {1} {2}", nullptr, nullptr, "too few marks in rule in \"<buffer>\", line 1, column 6"},
-        {"<p> -> $1 $2", nullptr, nullptr, "too many args in rule in \"<buffer>\", line 1, column 6"},
-        {"<p> x -> $1 $2", nullptr, nullptr, "too few marks in rule in \"<buffer>\", line 1, column 6"},
+    const char* cases[][2] = { // the alternatives of <r> (<p> and <q> are defined), the result
+        {"a b c", "{1} {2} {3} 111"},
+        {"a {b} c", "(none) 010"},
+        {"{a} b {c}", "{1} {2} 101"},
+        {"a", "(none) 1"},
+        {"{<p>} b {<q>} -> f({2})", "f({1}) 001"},
+        {"<p> and <q> -> $2 before $1", "{2} before {1} 101"},
+        {"<p> and <q> -> g $2", "g {1} 001"},
+        {"a b -> t {2}", "t {1} 01"},
+        {"a b -> plain", "plain 00"},
+        {"a b -> {3}", "too many args in rule in \"<buffer>\", line 1, column 6"},
+        {"{a} b -> x", "too many marks in rule in \"<buffer>\", line 1, column 6"},
+        {"{a} b -> {1} {2}", "too few marks in rule in \"<buffer>\", line 1, column 6"},
+        {"<p> -> $1 $2", "too many args in rule in \"<buffer>\", line 1, column 6"},
+        {"<p> x -> $1 $2", "too few marks in rule in \"<buffer>\", line 1, column 6"},
     };
-    for (const TranslationCase& c : cases) {
-        std::string text = std::string("<r> = ") + c.rule + " .\n<p> = p .\n<q> = q .";
-        Parsed p(text.c_str());
+    for (auto& c : cases) {
+        Parsed p(std::string("<r> = ") + c[0] + " .\n<p> = p .\n<q> = q .");
         TRule* r = p.list("<r>")->elements[0];
         TFSG f("<<g>>", TSubFSG::EqNorm);
-        EXPECT_EQ(Thrown([&] { r->DefaultTranslation(&f); }), c.error ? c.error : "(no error)") << c.rule;
-        if (c.error) continue;
-        EXPECT_EQ(Text(r->translation.s), c.translation ? c.translation : "") << c.rule;
-        std::string marks;
-        for (int i = 0; i < r->phrase.length; i++) marks += r->phrase.elements[i]->needtr ? '1' : '0';
-        EXPECT_EQ(marks, c.needtr) << c.rule;
-        // A second run (the rule list compiled again) changes nothing.
-        r->DefaultTranslation(&f);
-        EXPECT_EQ(Text(r->translation.s), c.translation ? c.translation : "") << c.rule;
-        for (int i = 0; i < r->phrase.length; i++) EXPECT_EQ(r->phrase.elements[i]->needtr, marks[i] - '0');
+        EXPECT_EQ(Defaulted(r, &f), c[1]) << c[0];
+        EXPECT_EQ(Defaulted(r, &f), c[1]) << c[0]; // compiled again: nothing changes
     }
 }
 
@@ -193,47 +152,6 @@ TEST(GrammarCompile, ErrorsReleaseEveryCachedNetwork)
         EXPECT_EQ(p.list("<r>")->fsg_no_tr, nullptr);
         EXPECT_EQ(p.grammars.elements[0]->rootfsg, nullptr);
     }
-}
-
-// Every word of every network of f must be one of f's own table entries:
-// the writer stores the ids those entries get from f's normalisation.
-void ExpectOwnWords(TFSG* f, TSubFSG* n)
-{
-    auto owned = [](TWordList& l, TWord* w) { return std::count(l.elements, l.elements + l.length, w) > 0; };
-    for (int i = 0; i < n->states.length; i++) {
-        TState* s = n->states.elements[i];
-        for (int j = 0; j < s->arcs.length; j++) {
-            TArc* a = s->arcs.elements[j];
-            EXPECT_TRUE(owned(f->words, a->word) || owned(f->externs, a->word) || owned(f->with, a->word) ||
-                        owned(f->without, a->word))
-                << n->name.s << " word " << a->word->word.s;
-            EXPECT_TRUE(owned(f->annos, a->anno)) << n->name.s << " anno " << (a->anno->word.s ? a->anno->word.s : "");
-        }
-    }
-}
-
-// A root referenced by an earlier root of the same run: the later root still
-// gets its whole network, built from its own tables.
-TEST(GrammarCompile, RootUsedByAnEarlierRootIsCompiledAgain)
-{
-    Parsed p("<<a>> = x <<b>> <c> .\n<<b>> = y <c> | z .\n<c> = w | v .");
-    ASSERT_EQ(p.grammars.length, 2);
-    TFSG* a = p.grammars.elements[0]->Compile(1, 1, 0, 1, TSubFSG::EqArcProb);
-    a->AddRef();
-    a->Normalize();
-    ExpectOwnWords(a, a);
-    for (int i = 0; i < a->intern_fsgs.length; i++) ExpectOwnWords(a, a->intern_fsgs.elements[i]);
-
-    TFSG* b = p.grammars.elements[1]->Compile(1, 1, 1, 1, TSubFSG::EqArcProb);
-    b->AddRef();
-    EXPECT_GT(b->Initial()->arcs.length, 0);
-    b->Normalize();
-    ExpectOwnWords(b, b);
-    ASSERT_EQ(b->intern_fsgs.length, 1);
-    ExpectOwnWords(b, b->intern_fsgs.elements[0]);
-    EXPECT_NE(b->intern_fsgs.elements[0], a->intern_fsgs.elements[0]);
-    a->DelRef();
-    b->DelRef();
 }
 
 // Asked to compile into a given FSG, GetFSG never hands back a network that

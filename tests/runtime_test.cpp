@@ -1,18 +1,11 @@
 // Tests of the run-time entry points through their C interface: loading,
 // KsTest results, translations and their ownership, vocabulary tags, the
 // sub-string handle, extern registration and the failure convention.
-#include "ksbnfc.h"
-
 #include "fsg_build.h"
 #include "ks_api.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

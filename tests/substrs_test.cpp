@@ -1,15 +1,9 @@
 // Tests of the sub-string search: the results of every start position,
 // newest first, duplicates, the errors, externs and their callers' interns,
 // and a very long input.
-#include "tfsg.h"
-
 #include "fsg_build.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,12 +1,6 @@
 // Tests of the graph data model: word lists, arc building, orderings,
 // Accepting and the trace lines.
-#include "tfsg.h"
-
 #include "graph_dump.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 

@@ -2,12 +2,8 @@
 // Unicode data, the ks_str* functions, and grammars in five languages
 // compiled in both modes, loaded under another process code page, matched
 // and translated.
-#include "tfsg.h"
-
 #include "fsg_build.h"
 #include "ks_api.h"
-
-#include <cstdio>
 
 namespace {
 

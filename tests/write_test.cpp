@@ -1,8 +1,6 @@
 // Tests of the FSG file writer: the exact bytes of small files, ids and
 // their ranges, log-probabilities, code-page conversion, the size limits
 // and the clean-up after a failed write.
-#include "tfsg.h"
-
 #include "fsg_build.h"
 #include "ks_api.h"
 
