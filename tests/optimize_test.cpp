@@ -2,7 +2,6 @@
 // reachability counts, on networks written in the graph_dump notation.
 #include "graph_dump.h"
 
-#include <random>
 
 namespace {
 
@@ -99,30 +98,11 @@ void RefOptimize(TSubFSG* g)
     g->Compress();
 }
 
-std::string RandomNetwork(std::mt19937& rng, int n)
-{
-    const char* words[] = {"a", "b", "_", "a/X"};
-    std::string text;
-    for (int i = 0; i < n; i++) {
-        text += std::to_string(i) + ":";
-        int arcs = (int)(rng() % 4);
-        for (int j = 0; j < arcs; j++) {
-            int to = (int)(rng() % (n + 1));
-            text += j ? ", " : " ";
-            text += words[rng() % 4];
-            text += "->" + (to == n ? std::string("*") : std::to_string(to));
-            text += rng() % 2 ? "@0.5" : "@1";
-        }
-        text += ";";
-    }
-    return text;
-}
-
 TEST(Optimize, IterativeWalksFollowTheRecursiveOrder)
 {
     std::mt19937 rng(12345);
     for (int round = 0; round < 500; round++) {
-        std::string text = RandomNetwork(rng, 2 + round % 9);
+        std::string text = graph_dump::RandomNetwork(rng, 2 + round % 9, {"a", "b", "_", "a/X"}, true);
         TFSG g("g", TSubFSG::EqNorm), ref("g", TSubFSG::EqNorm);
         Build(&g, text);
         Build(&ref, text);

@@ -111,18 +111,10 @@ int ReferenceCount(TState* s)
 // definition: on cyclic networks the shares depend on it.
 TEST(Probs, SentenceSharesMatchTheRecursiveDefinition)
 {
-    std::srand(7);
+    std::mt19937 rng(7);
     for (int round = 0; round < 300; round++) {
-        const int n = 1 + std::rand() % 8;
-        std::string text;
-        for (int s = 0; s < n; s++) {
-            text += std::to_string(s) + ":";
-            for (int arcs = std::rand() % 4; arcs > 0; arcs--) {
-                int to = std::rand() % (n + 1) - 1;
-                text += " w->" + (to < 0 ? std::string("*") : std::to_string(to)) + (arcs > 1 ? "," : "");
-            }
-            text += ";";
-        }
+        const int n = 1 + round % 8;
+        std::string text = graph_dump::RandomNetwork(rng, n, {"w"}, false);
         TFSG a("a", TSubFSG::EqNorm), b("b", TSubFSG::EqNorm);
         Build(&a, text);
         Build(&b, text);

@@ -4,15 +4,25 @@
 #include "audio.h"
 #include "pronounce.h"
 
-#include <gtest/gtest.h>
+#include "ks_api.h"
 
-#include <cstdio>
-#include <unistd.h>
+#include <map>
 
 namespace {
 
 using ksspeech::ParseRecording;
 using ksspeech::SpeechError;
+
+// The message f fails with, or "(no error)".
+template <class F> std::string Failure(F&& f)
+{
+    try {
+        f();
+    } catch (const SpeechError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
 
 std::string LE(uint32_t v, int n)
 {
@@ -64,29 +74,21 @@ TEST(Audio, Formats)
         {"no data chunk", "RIFF" + LE(4, 4) + "WAVE", "a.wav", "without a format chunk"},
     };
     for (const AudioCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        try {
-            std::vector<int16_t> s = ParseRecording(c.bytes, c.file, 16000);
-            ASSERT_FALSE(c.error) << "accepted";
-            ASSERT_EQ(s.size(), 2u);
-            EXPECT_EQ(s[0], 0x1234);
-            EXPECT_EQ(s[1], -1);
-        } catch (const SpeechError& e) {
-            ASSERT_TRUE(c.error) << e.what();
-            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
-            EXPECT_EQ(std::string(e.what()).find(c.file), 0u) << "names the file: " << e.what();
+        std::vector<int16_t> s;
+        std::string err = Failure([&] { s = ParseRecording(c.bytes, c.file, 16000); });
+        if (c.error) {
+            EXPECT_NE(err.find(c.error), std::string::npos) << c.name << ": " << err;
+            EXPECT_EQ(err.find(c.file), 0u) << c.name << ": names the file: " << err;
+        } else {
+            EXPECT_EQ(s, (std::vector<int16_t>{0x1234, -1})) << c.name << ": " << err;
         }
     }
 }
 
 TEST(Audio, UnreadableFile)
 {
-    try {
-        ksspeech::ReadRecording("/nonexistent/x.raw", 16000);
-        FAIL();
-    } catch (const SpeechError& e) {
-        EXPECT_NE(std::string(e.what()).find("can't open '/nonexistent/x.raw'"), std::string::npos) << e.what();
-    }
+    std::string err = Failure([] { ksspeech::ReadRecording("/nonexistent/x.raw", 16000); });
+    EXPECT_NE(err.find("can't open '/nonexistent/x.raw'"), std::string::npos) << err;
 }
 
 TEST(Pronounce, EspeakMnemonics)
@@ -112,29 +114,16 @@ TEST(Pronounce, EspeakMnemonics)
     for (const auto& c : cases) EXPECT_EQ(ksspeech::EspeakToPhones(c.espeak), c.phones) << c.espeak;
 }
 
-TEST(Pronounce, Dictionary)
-{
-    char path[] = "/tmp/ksspeech_dict_XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    std::string text = "Lattes L AA T EY Z\n\n;; comment\nlattes(2) L AE T EY Z\nokafor  OW K AA F ER \n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
-    close(fd);
-    std::map<std::string, std::string> d;
-    ksspeech::ReadDictionary(path, d);
-    EXPECT_EQ(d, (std::map<std::string, std::string>{{"lattes", "L AA T EY Z"}, {"okafor", "OW K AA F ER"}}));
+using SpeechFiles = ks_api::Scratch;
 
-    std::FILE* f = std::fopen(path, "a");
-    std::fputs("broken\n", f);
-    std::fclose(f);
-    try {
-        ksspeech::ReadDictionary(path, d);
-        FAIL();
-    } catch (const SpeechError& e) {
-        EXPECT_NE(std::string(e.what()).find(std::string(path) + ":6: 'broken' has no pronunciation"), std::string::npos)
-            << e.what();
-    }
-    unlink(path);
+TEST_F(SpeechFiles, Dictionary)
+{
+    std::string text = "Lattes L AA T EY Z\n\n;; comment\nlattes(2) L AE T EY Z\nokafor  OW K AA F ER \n";
+    std::map<std::string, std::string> d;
+    ksspeech::ReadDictionary(Write("dict", text), d);
+    EXPECT_EQ(d, (std::map<std::string, std::string>{{"lattes", "L AA T EY Z"}, {"okafor", "OW K AA F ER"}}));
+    std::string err = Failure([&] { ksspeech::ReadDictionary(Write("dict", text + "broken\n"), d); });
+    EXPECT_NE(err.find(Path("dict") + ":6: 'broken' has no pronunciation"), std::string::npos) << err;
 }
 
 } // namespace

@@ -1,14 +1,9 @@
 // Tests of TStream: opening files (with the default-extension retry and the
 // failures), reading in pieces, escape decoding, two-byte characters
 // and line/column positions in error messages.
-#include <gtest/gtest.h>
+#include "graph_dump.h"
 
-#include <cstdio>
-#include <string>
 #include <unistd.h>
-#include <vector>
-
-#include "common.h"
 
 namespace {
 
@@ -19,16 +14,7 @@ protected:
     void TearDown() override { ks_set_cp(1252); }
 };
 
-// The message a stream operation throws, or "" when it throws nothing.
-template <class F> std::string Thrown(F&& f)
-{
-    try {
-        f();
-    } catch (char* msg) {
-        return msg;
-    }
-    return "";
-}
+using graph_dump::Thrown;
 
 // Every code the stream yields up to the end of its text.
 std::vector<mbchar> Codes(const std::string& text)
