@@ -79,11 +79,7 @@ public:
 
 TEST(CheckRecursion, OnlyTailCyclesPass)
 {
-    struct Case {
-        const char* a;
-        const char* b;
-        const char* error;
-    } cases[] = {
+    const char* cases[][3] = { // the rules <a> and <b>, the error
         {"x <a> | y", "q", "(no error)"},
         {"<a> x | y", "q", "illegal recursive use of <a>"},
         {"x <a>? | y", "q", "illegal recursive use of <a>"},
@@ -96,13 +92,13 @@ TEST(CheckRecursion, OnlyTailCyclesPass)
         {"x <b> | y <b> z", "w <a>", "illegal recursive use of <b>"},
         {"x <b> | y <b> z", "w", "(no error)"},
     };
-    for (const Case& c : cases) {
+    for (auto& c : cases) {
         Rules r;
         r.Rule("<<g>>", "<a>");
-        r.Rule("<a>", c.a);
-        r.Rule("<b>", c.b);
-        EXPECT_EQ(graph_dump::Thrown([&] { r.root.CheckRecursion(&r.root); }), c.error) << c.a << " / " << c.b;
-        if (c.error[0] == '(') {
+        r.Rule("<a>", c[0]);
+        r.Rule("<b>", c[1]);
+        EXPECT_EQ(graph_dump::Thrown([&] { r.root.CheckRecursion(&r.root); }), c[2]) << c[0] << " / " << c[1];
+        if (c[2][0] == '(') {
             EXPECT_FALSE(r.root.busy);
             EXPECT_EQ(r.subs["<a>"]->rlist_next, nullptr);
         }

@@ -1,7 +1,7 @@
 // Tests of code page 65001: UTF-8 sequences, simple case folding against the
-// Unicode data, the ks_str* functions, and grammars in five languages
-// compiled in both modes, loaded under another process code page, matched
-// and translated.
+// Unicode data, searches, and grammars in five languages compiled in both
+// modes, loaded under another process code page, matched and translated
+// (comparison and casing are in codepage_test).
 #include "fsg_build.h"
 #include "ks_api.h"
 
@@ -78,52 +78,6 @@ TEST_F(Utf8, FoldingIsTheUnicodeSimpleFolding)
     for (unsigned c = 0; c < want.size(); c++)
         if (FoldCase(c) != want[c] && wrong++ < 10) ADD_FAILURE() << std::hex << "U+" << c;
     EXPECT_EQ(0, wrong);
-}
-
-TEST_F(Utf8, CaseInsensitiveComparison)
-{
-    struct Case {
-        const char *a, *b;
-        int sign;
-    } cases[] = {
-        {"Über", "über", 0},          {"ÉLÈVE", "élève", 0},     {"ПРИВЕТ", "привет", 0},
-        {"ΣΟΦΙΑ", "σοφια", 0},        {"ΣΟΦΟΣ", "σοφος", 0},     {"ΣΟΦΟΣ", "σοφοσ", 0},
-        {"\xE2\x84\xAA", "k", 0},     // Kelvin sign
-        {"ılık", "ILIK", 1},          {"İstanbul", "istanbul", 1}, // Turkish letters keep their distinction
-        {"straße", "STRASSE", 1},     // simple folding: one character never becomes two
-        {"a", "б", -1},               {"б", "a", 1},               {"з", "\xD0", -1},
-        {"\xFF", "\xFF", 0},          {"\xFF", "\xFE", 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
-        int r = ks_stricmp(c.a, c.b);
-        EXPECT_EQ(c.sign, (r > 0) - (r < 0));
-    }
-    // The size counts the bytes of the first text; a character that starts
-    // within them is compared whole.
-    EXPECT_EQ(0, ks_strnicmp("ПРИВЕТ", "приВЕТ!", 12));
-    EXPECT_NE(0, ks_strnicmp("ПРИВЕТ", "приВЕТ!", 13));
-    EXPECT_NE(0, ks_strnicmp("пр", "пж", 3));
-    EXPECT_EQ(0, ks_strnicmp("пр", "пж", 2));
-}
-
-TEST_F(Utf8, CasingInPlace)
-{
-    struct Case {
-        const char *in, *lower, *upper;
-    } cases[] = {
-        {"ÜBER Straße", "über straße", "ÜBER STRAßE"},
-        {"ПРИВЕТ ΣΟΦΟΣ", "привет σοφοσ", "ПРИВЕТ ΣΟΦΟΣ"},
-        {"I İ ı", "i İ ı", "I İ ı"},
-        {"\xE2\x84\xAA\xC8\xBA", "k\xC8\xBA", "\xE2\x84\xAA\xC8\xBA"}, // Kelvin shrinks; U+023A would grow
-        {"a\xFF\xD0Z", "a\xFF\xD0z", "A\xFF\xD0Z"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.in);
-        std::string l = c.in, u = c.in;
-        EXPECT_STREQ(c.lower, ks_strlwr(&l[0]));
-        EXPECT_STREQ(c.upper, ks_strupr(&u[0]));
-    }
 }
 
 // A continuation byte never stands for a character of a search set.
