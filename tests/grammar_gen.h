@@ -1,13 +1,15 @@
 // grammar_gen.h: random grammars for the language and matcher tests. A
 // grammar is a small tree of rules, alternatives and items, printed as BNF
-// text for the compiler; Compiled runs a text through the compile pipeline
-// in one of the two modes.
+// text for the compiler and recognised from the tree by Meaning; Compiled
+// runs a text through the compile pipeline in one of the two modes.
 #ifndef KSBNFC_TESTS_GRAMMAR_GEN_H
 #define KSBNFC_TESTS_GRAMMAR_GEN_H
 
 #include "trule.h"
 
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,6 +119,64 @@ struct Compiled : Parsed {
     ~Compiled()
     {
         for (TFSG* f : fsgs) f->DelRef();
+    }
+};
+
+// Whether a sentence is in the language of a grammar, recognised from the
+// tree by what the notation means: the sets of end positions of every way a
+// part of the grammar matches the sentence from a start position.
+class Meaning {
+public:
+    using Sentence = std::vector<std::string>;
+    Meaning(const Grammar& g, const Sentence& s) : g_(g), s_(s) {}
+    bool Accepts() { return Rule(0, 0).count((int)s_.size()) > 0; }
+
+private:
+    const Grammar& g_;
+    const Sentence& s_;
+    std::map<std::pair<int, int>, std::set<int>> memo_;
+
+    std::set<int> Rule(int r, int pos)
+    {
+        auto it = memo_.find({r, pos});
+        if (it != memo_.end()) return it->second;
+        memo_[{r, pos}] = {}; // a cycle at one position adds nothing
+        return memo_[{r, pos}] = Alts(g_[(size_t)r], pos);
+    }
+
+    std::set<int> Alts(const std::vector<Alt>& alts, int pos)
+    {
+        std::set<int> out;
+        for (const Alt& a : alts) {
+            std::set<int> cur{pos};
+            for (const Item& it : a.items) {
+                std::set<int> next;
+                for (int p : cur) {
+                    std::set<int> ends = Once(it, p);
+                    if (it.op == '?' || it.op == '*') ends.insert(p);
+                    std::vector<int> todo(ends.begin(), ends.end());
+                    while ((it.op == '+' || it.op == '*') && !todo.empty()) {
+                        int q = todo.back();
+                        todo.pop_back();
+                        for (int e : Once(it, q))
+                            if (ends.insert(e).second) todo.push_back(e);
+                    }
+                    next.insert(ends.begin(), ends.end());
+                }
+                cur.swap(next);
+            }
+            if (!a.items.empty()) out.insert(cur.begin(), cur.end());
+        }
+        return out;
+    }
+
+    std::set<int> Once(const Item& it, int pos)
+    {
+        if (it.ref >= 0) return Rule(it.ref, pos);
+        if (!it.alts.empty()) return Alts(it.alts, pos);
+        if (it.word.empty()) return {pos};
+        if (pos < (int)s_.size() && s_[(size_t)pos] == it.word) return {pos + 1};
+        return {};
     }
 };
 
