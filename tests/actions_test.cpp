@@ -1,12 +1,8 @@
 // Tests of the annotation action language: running actions on a stack,
 // merging two actions and renumbering arguments.
-#include "common.h"
-
-#include <gtest/gtest.h>
+#include "graph_dump.h"
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -121,13 +117,9 @@ TEST(Actions, MergedActionRunsLikeBoth)
     mbstring once = MergeActions(mbstring("x"), mbstring("[{1}]"));
     EXPECT_STREQ(MergeActions(once, mbstring("({1})")).s, "([x])");
 
-    int saved = warnings;
-    warnings = 1;
-    KsMsgBuf[0] = 0;
+    graph_dump::WarningsCollected w;
     EXPECT_STREQ(MergeActions(mbstring("a"), mbstring("b")).s, "b");
-    EXPECT_STREQ(KsMsgBuf, "\tmerging 'a' and 'b'\n");
-    KsMsgBuf[0] = 0;
-    warnings = saved;
+    EXPECT_EQ(w.Text(), "\tmerging 'a' and 'b'\n");
 }
 
 TEST(Actions, RemapArgs)

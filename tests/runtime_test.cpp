@@ -55,11 +55,6 @@ TEST(Runtime, LoadTestAndFailureConvention)
     int result = -1;
     EXPECT_EQ(KsTest(nullptr, Words("a").get(), &result), 1000);
     EXPECT_EQ(result, -1);
-    std::vector<char*> many(100000, const_cast<char*>("a"));
-    many.push_back(nullptr);
-    Loaded loop("0: _->*, a->0");
-    EXPECT_EQ(KsTest(loop.fsg, many.data(), &result), 0);
-    EXPECT_EQ(result, 2);
 
     Loaded bad("0: a/{}->*");
     EXPECT_EQ(Translation(bad.fsg, "a"), "error 1000");

@@ -15,12 +15,6 @@ using namespace fsg_build;
 
 class WriteTest : public ks_api::Scratch {
 protected:
-    void TearDown() override
-    {
-        ks_api::Scratch::TearDown();
-        warnings = 0;
-        KsMsgBuf[0] = 0;
-    }
     // A normalised grammar in the graph_dump notation, code page 850.
     TFSG* New(const std::string& text = "", const std::vector<std::string>& interns = {})
     {
@@ -80,7 +74,7 @@ TEST_F(WriteTest, LogProbabilities)
     EXPECT_GT(g->logp2prob(g->prob2logp(std::numeric_limits<float>::denorm_min())), 0.0f);
 
     // Zero, NaN and negative probabilities are stored as the smallest and warned.
-    warnings = 1;
+    graph_dump::WarningsCollected w;
     for (float p : {0.0f, std::nanf(""), -0.5f}) {
         KsMsgBuf[0] = 0;
         EXPECT_EQ(g->prob2logp(p), -11559) << p;
