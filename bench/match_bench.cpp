@@ -1,143 +1,263 @@
-// match_bench.cpp: per-call time of KsTest and KsGetTranslation on grammars
-// of "call NAME" with 1,000 and with 65,000 alternative names, and the ratio
-// of the two sizes: finding a word's arcs must not depend on how many
-// alternatives a state has. Also the bundled examples, compiled from
-// examples/: coffee orders translated, dialling commands tested.
-#include "tfsg.h"
+// match_bench.cpp: run-time speed through the exported interface only (so
+// that the same file builds against an older library for comparison):
+// KsTest and KsGetTranslation on flat word lists of 1,000 and 65,000 words,
+// in steady state and over the first 10,000 calls after loading, with the
+// ratios of the two sizes; the load time; the per-word time of 10- and
+// 100-word strings on a looping grammar; the worst case of the bounded walk;
+// and the bundled examples.
+#include "ksbnfc.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// A loaded grammar of one size, its file and the word strings to match.
-struct Grammar {
-    void* fsg = nullptr;
-    std::vector<std::string> names;
-    std::vector<std::vector<char*>> strings;
-};
-
-Grammar& Get(int n)
-{
-    static std::map<int, Grammar> cache;
-    Grammar& g = cache[n];
-    if (g.fsg) return g;
-
-    TFSG f(mbstring("call"), TSubFSG::EqNorm);
-    TState* s1 = f.AddState();
-    TState* s2 = f.AddState();
-    f.Initial()->AddArc(s1, 1.0f, mbstring("call"), mbstring(), OpNone);
-    for (int i = 0; i < n; i++) {
-        std::string w = "Name" + std::to_string(i);
-        s1->AddArc(s2, 1.0f / (float)n, mbstring(w.c_str()), mbstring(("person " + std::to_string(i)).c_str()),
-                   OpNone);
-    }
-    s2->AddNullArc(nullptr, 1.0f, mbstring());
-    f.normalized = 1;
-    char path[] = "/tmp/ksbnfc_match_bench_XXXXXX";
-    int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    try {
-        f.WriteFile(path);
-    } catch (char* msg) {
-        std::fprintf(stderr, "match_bench: %s\n", msg);
-        std::exit(1);
-    }
-    if (KsLoadFSG(path, &g.fsg) != 0) {
-        std::fprintf(stderr, "match_bench: %s\n", KsMsgBuf);
-        std::exit(1);
-    }
-    unlink(path);
-
-    // Names from all over the state's arc list, in lower case.
-    for (int k = 0; k < 997; k++) g.names.push_back("name" + std::to_string((int)((k * 7919LL) % n)));
-    for (std::string& name : g.names)
-        g.strings.push_back({const_cast<char*>("call"), const_cast<char*>(name.c_str()), nullptr});
-    return g;
-}
-
-void BM_KsTest(benchmark::State& state)
-{
-    Grammar& g = Get((int)state.range(0));
-    size_t k = 0;
-    for (auto _ : state) {
-        int result = 0;
-        KsTest(g.fsg, g.strings[k].data(), &result);
-        if (result != 2) state.SkipWithError("not accepted");
-        k = (k + 1) % g.strings.size();
-    }
-}
-BENCHMARK(BM_KsTest)->Arg(1000)->Arg(65000);
-
-void BM_KsGetTranslation(benchmark::State& state)
-{
-    Grammar& g = Get((int)state.range(0));
-    size_t k = 0;
-    for (auto _ : state) {
-        char* t = nullptr;
-        KsGetTranslation(g.fsg, g.strings[k].data(), &t);
-        if (!t) state.SkipWithError("no translation");
-        std::free(t);
-        k = (k + 1) % g.strings.size();
-    }
-}
-BENCHMARK(BM_KsGetTranslation)->Arg(1000)->Arg(65000);
-
-// Compiles examples/<bnf> with the given mode switch into a temporary
-// directory and loads root, with the externs it names; exits on failure.
-void* LoadExample(const char* bnf, const char* mode, const char* root)
+const char* Dir()
 {
     static char dir[] = "/tmp/ksbnfc_match_bench_XXXXXX";
     static bool made = mkdtemp(dir) != nullptr;
-    std::string src = std::string(KSBNFC_SOURCE_DIR "/examples/") + bnf;
-    KsArg args[] = {{const_cast<char*>("bnfFile"), (long)src.c_str()},
-                    {const_cast<char*>("fsgDirectory"), (long)dir},
-                    {const_cast<char*>(mode), 1}};
-    void* fsg = nullptr;
-    std::string file = std::string(dir) + "/" + root;
-    if (!made || KsCompileGrammar(3, args) >= 1000 || KsLoadFSG(file.c_str(), &fsg) != 0) {
-        std::fprintf(stderr, "match_bench: %s: %s\n", bnf, KsMsgBuf);
+    if (!made) {
+        std::perror("match_bench: mkdtemp");
         std::exit(1);
     }
-    static_cast<TFSG*>(fsg)->LoadExterns(file.c_str(), 0);
+    return dir;
+}
+
+// Compiles a grammar file with the mode switch ("enMode", "trMode") into
+// its own directory below the scratch one and returns the path of the FSG
+// file of root (roots of different grammars may share a name).
+std::string Compile(const std::string& bnf, const char* mode, const char* root)
+{
+    static int made = 0;
+    std::string dir = std::string(Dir()) + "/" + std::to_string(made++);
+    mkdir(dir.c_str(), 0700);
+    KsArg args[] = {{const_cast<char*>("bnfFile"), (long)bnf.c_str()},
+                    {const_cast<char*>("fsgDirectory"), (long)dir.c_str()},
+                    {const_cast<char*>(mode), 1}};
+    if (KsCompileGrammar(3, args) >= 1000) {
+        std::fprintf(stderr, "match_bench: %s: %s\n", bnf.c_str(), KsMsgBuf);
+        std::exit(1);
+    }
+    return dir + "/" + root;
+}
+
+// Writes text as the grammar file name in the scratch directory, compiles it.
+std::string CompileText(const std::string& name, const std::string& text, const char* mode, const char* root)
+{
+    std::string bnf = std::string(Dir()) + "/" + name;
+    std::ofstream(bnf) << text;
+    return Compile(bnf, mode, root);
+}
+
+void* Load(const std::string& file)
+{
+    void* fsg = nullptr;
+    if (KsLoadFSG(file.c_str(), &fsg) != 0) {
+        std::fprintf(stderr, "match_bench: %s: %s\n", file.c_str(), KsMsgBuf);
+        std::exit(1);
+    }
     return fsg;
 }
 
-// Word strings, one per line of a text, split at blanks.
-struct Sentences {
-    std::vector<std::vector<std::string>> words;
+// Word strings of the given words, each ending with a null pointer.
+struct Strings {
+    std::vector<std::string> words;
     std::vector<std::vector<char*>> ptrs;
-    explicit Sentences(const std::string& text)
+    void Add(const std::vector<size_t>& which)
     {
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream in(line);
-            words.emplace_back();
-            for (std::string w; in >> w;) words.back().push_back(w);
-        }
-        for (auto& s : words) {
-            ptrs.emplace_back();
-            for (auto& w : s) ptrs.back().push_back(const_cast<char*>(w.c_str()));
-            ptrs.back().push_back(nullptr);
-        }
+        ptrs.emplace_back();
+        for (size_t w : which) ptrs.back().push_back(const_cast<char*>(words[w].c_str()));
+        ptrs.back().push_back(nullptr);
     }
 };
 
+// The flat list `<<g>> = name0 | name1 | ... .` of n words, compiled -en,
+// and one-word strings drawn at random from it.
+struct FlatList {
+    std::string file;
+    Strings strings;
+};
+
+const int kFirstCalls = 10000;
+
+FlatList& Flat(int n)
+{
+    static std::map<int, FlatList> cache;
+    FlatList& f = cache[n];
+    if (!f.file.empty()) return f;
+    std::string text = "<<g>> =";
+    for (int i = 0; i < n; i++) {
+        f.strings.words.push_back("name" + std::to_string(i));
+        text += (i ? " | " : " ") + f.strings.words.back();
+    }
+    text += " .\n";
+    f.file = CompileText("flat" + std::to_string(n) + ".bnf", text, "enMode", "g.fsg");
+    std::mt19937 rng(12345);
+    std::uniform_int_distribution<size_t> pick(0, (size_t)n - 1);
+    for (int k = 0; k < kFirstCalls; k++) f.strings.Add({pick(rng)});
+    return f;
+}
+
+// Processor time of this thread in seconds.
+double ThreadSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+}
+
+bool Test(void* fsg, char** words)
+{
+    int result = 0;
+    return KsTest(fsg, words, &result) == 0 && result == 2;
+}
+
+bool Translate(void* fsg, char** words)
+{
+    char* t = nullptr;
+    bool ok = KsGetTranslation(fsg, words, &t) == 0;
+    std::free(t);
+    return ok;
+}
+
+// Steady state: one grammar loaded once, the strings over and over.
+template <bool (*Call)(void*, char**)> void BM_Steady(benchmark::State& state)
+{
+    FlatList& f = Flat((int)state.range(0));
+    static std::map<int, void*> loaded;
+    void*& fsg = loaded[(int)state.range(0)];
+    if (!fsg) fsg = Load(f.file);
+    size_t k = 0;
+    for (auto _ : state) {
+        if (!Call(fsg, f.strings.ptrs[k].data())) state.SkipWithError("not accepted");
+        k = (k + 1) % f.strings.ptrs.size();
+    }
+}
+
+// The first 10,000 calls right after a load, timed per call (processor time
+// of the calls only; the load is not counted).
+template <bool (*Call)(void*, char**)> void BM_First(benchmark::State& state)
+{
+    FlatList& f = Flat((int)state.range(0));
+    for (auto _ : state) {
+        void* fsg = Load(f.file);
+        double t0 = ThreadSeconds();
+        for (int k = 0; k < kFirstCalls; k++)
+            if (!Call(fsg, f.strings.ptrs[(size_t)k].data())) state.SkipWithError("not accepted");
+        state.SetIterationTime((ThreadSeconds() - t0) / kFirstCalls);
+        KsUnloadFSG(fsg);
+    }
+}
+
+void BM_KsTest(benchmark::State& state) { BM_Steady<Test>(state); }
+void BM_KsGetTranslation(benchmark::State& state) { BM_Steady<Translate>(state); }
+void BM_KsTestFirst10000(benchmark::State& state) { BM_First<Test>(state); }
+void BM_KsGetTranslationFirst10000(benchmark::State& state) { BM_First<Translate>(state); }
+BENCHMARK(BM_KsTest)->Arg(1000)->Arg(65000);
+BENCHMARK(BM_KsGetTranslation)->Arg(1000)->Arg(65000);
+BENCHMARK(BM_KsTestFirst10000)->Arg(1000)->Arg(65000)->UseManualTime()->Iterations(8);
+BENCHMARK(BM_KsGetTranslationFirst10000)->Arg(1000)->Arg(65000)->UseManualTime()->Iterations(8);
+
+void BM_Load(benchmark::State& state)
+{
+    FlatList& f = Flat((int)state.range(0));
+    for (auto _ : state) {
+        void* fsg = Load(f.file);
+        state.PauseTiming();
+        KsUnloadFSG(fsg);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_Load)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
+
+// Strings of n words on `<<g>> = (w0 | ... | w999)+ .`; time per word.
+void BM_LoopPerWord(benchmark::State& state)
+{
+    static std::string file;
+    static Strings strings;
+    if (file.empty()) {
+        std::string text = "<<g>> = (";
+        for (int i = 0; i < 1000; i++) {
+            strings.words.push_back("w" + std::to_string(i));
+            text += (i ? " | " : "") + strings.words.back();
+        }
+        file = CompileText("loop.bnf", text + ")+ .\n", "enMode", "g.fsg");
+    }
+    static void* fsg = Load(file);
+    const size_t n = (size_t)state.range(0);
+    Strings s;
+    s.words = strings.words;
+    std::mt19937 rng(777);
+    std::uniform_int_distribution<size_t> pick(0, s.words.size() - 1);
+    for (int k = 0; k < 500; k++) {
+        std::vector<size_t> which;
+        for (size_t i = 0; i < n; i++) which.push_back(pick(rng));
+        s.Add(which);
+    }
+    size_t k = 0;
+    for (auto _ : state) {
+        if (!Test(fsg, s.ptrs[k].data())) state.SkipWithError("not accepted");
+        k = (k + 1) % s.ptrs.size();
+    }
+    state.SetItemsProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+BENCHMARK(BM_LoopPerWord)->Arg(10)->Arg(100);
+
+// The worst case of the bounded walk: every `a` of the string can be read
+// two ways and the string fails only at its end, so a walk of paths would
+// try 2^1000 of them.
+void BM_BoundedWorstCase(benchmark::State& state)
+{
+    static void* fsg = Load(CompileText("bounded.bnf", "<<g>> = {<x>}* b -> {1} .\n<x> = a -> 1 | a -> 2 .\n",
+                                        "trMode", "g.fst"));
+    Strings s;
+    s.words = {"a", "c"};
+    s.Add(std::vector<size_t>(1000, 0));
+    s.ptrs[0].insert(s.ptrs[0].end() - 1, const_cast<char*>(s.words[1].c_str()));
+    for (auto _ : state) {
+        char* t = nullptr;
+        if (KsGetTranslation(fsg, s.ptrs[0].data(), &t) != 0 || t) state.SkipWithError("accepted");
+        std::free(t);
+    }
+}
+BENCHMARK(BM_BoundedWorstCase)->Unit(benchmark::kMillisecond);
+
+// Word strings, one per line of a text, split at blanks.
+Strings Lines(const std::string& text)
+{
+    Strings s;
+    std::istringstream lines(text);
+    std::vector<std::vector<size_t>> which;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line);
+        which.emplace_back();
+        for (std::string w; in >> w;) {
+            which.back().push_back(s.words.size());
+            s.words.push_back(w);
+        }
+    }
+    for (const auto& w : which) s.Add(w);
+    return s;
+}
+
 void BM_CoffeeTranslation(benchmark::State& state)
 {
-    static void* fsg = LoadExample("coffee.bnf", "trMode", "order.fst");
+    static void* fsg = Load(Compile(KSBNFC_SOURCE_DIR "/examples/coffee.bnf", "trMode", "order.fst"));
     std::ifstream in(KSBNFC_SOURCE_DIR "/examples/coffee.txt");
     std::stringstream text;
     text << in.rdbuf();
-    static Sentences orders(text.str());
+    Strings orders = Lines(text.str());
     size_t k = 0;
     for (auto _ : state) {
         char* t = nullptr;
@@ -151,30 +271,47 @@ BENCHMARK(BM_CoffeeTranslation);
 
 void BM_DialerTest(benchmark::State& state)
 {
-    static void* contact = LoadExample("contacts.bnf", "enMode", "contact.fsg");
-    static void* fsg = LoadExample("dialer.bnf", "enMode", "dial.fsg");
-    static Sentences commands("call anna berg at home\ndial oh two double seven five\nredial\n");
-    (void)contact;
+    static bool contacts = [] {
+        std::string file = Compile(KSBNFC_SOURCE_DIR "/examples/contacts.bnf", "enMode", "contact.fsg");
+        void* g = nullptr;
+        return KsLoadExternFSG("contact", file.c_str(), &g) == 0 && g;
+    }();
+    static void* fsg = Load(Compile(KSBNFC_SOURCE_DIR "/examples/dialer.bnf", "enMode", "dial.fsg"));
+    if (!contacts) state.SkipWithError("contacts not loaded");
+    Strings commands = Lines("call anna berg at home\ndial oh two double seven five\nredial\n");
     size_t k = 0;
     for (auto _ : state) {
-        int result = 0;
-        KsTest(fsg, commands.ptrs[k].data(), &result);
-        if (result != 2) state.SkipWithError("not accepted");
+        if (!Test(fsg, commands.ptrs[k].data())) state.SkipWithError("not accepted");
         k = (k + 1) % commands.ptrs.size();
     }
 }
 BENCHMARK(BM_DialerTest);
 
-// Prints as usual and keeps each run's processor time per call for the
-// ratios (less disturbed by other load on the machine than wall time).
+// Prints as usual and keeps each run's time per call for the summary:
+// processor time, or the manual time of the first-calls runs, which is
+// processor time too (less disturbed by other load on the machine than
+// wall time).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> times;
+    std::map<std::string, double> times; // nanoseconds per iteration
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations == 0) continue;
+            std::string name = r.benchmark_name();
+            bool manual = name.find("/manual_time") != std::string::npos;
+            double s = manual ? r.real_accumulated_time : r.cpu_accumulated_time;
+            times[name] = s * 1e9 / (double)r.iterations;
+        }
         ConsoleReporter::ReportRuns(runs);
+    }
+    double At(const std::string& name) const
+    {
+        for (const auto& t : times)
+            if (t.first.compare(0, name.size(), name) == 0 &&
+                (t.first.size() == name.size() || t.first[name.size()] == '/'))
+                return t.second;
+        return -1;
     }
 };
 
@@ -185,12 +322,21 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* name : {"BM_KsTest", "BM_KsGetTranslation"}) {
-        auto small = reporter.times.find(std::string(name) + "/1000");
-        auto large = reporter.times.find(std::string(name) + "/65000");
-        if (small == reporter.times.end() || large == reporter.times.end() || small->second <= 0) continue;
-        std::printf("%s: 65000 words / 1000 words = %.2f\n", name, large->second / small->second);
+    std::printf("\nper call, ns            1,000 words  65,000 words  ratio\n");
+    for (const char* name : {"BM_KsTest", "BM_KsTestFirst10000", "BM_KsGetTranslation",
+                             "BM_KsGetTranslationFirst10000"}) {
+        double small = reporter.At(std::string(name) + "/1000"), large = reporter.At(std::string(name) + "/65000");
+        if (small <= 0 || large <= 0) continue;
+        std::printf("%-30s %8.0f %13.0f %6.2f\n", name + 3, small, large, large / small);
     }
+    double load = reporter.At("BM_Load/65000");
+    if (load > 0) std::printf("load of the 65,000-word list: %.1f ms\n", load / 1e6);
+    double w10 = reporter.At("BM_LoopPerWord/10"), w100 = reporter.At("BM_LoopPerWord/100");
+    if (w10 > 0 && w100 > 0)
+        std::printf("looping grammar, per word: 10 words %.0f ns, 100 words %.0f ns, ratio %.2f\n", w10 / 10,
+                    w100 / 100, (w100 / 100) / (w10 / 10));
+    double bounded = reporter.At("BM_BoundedWorstCase");
+    if (bounded > 0) std::printf("bounded worst case (1,000 a then c): %.2f ms\n", bounded / 1e6);
     benchmark::Shutdown();
     return 0;
 }

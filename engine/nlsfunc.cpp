@@ -1,6 +1,7 @@
-// nlsfunc.cpp: the process-wide code page and everything that depends on it:
-// choosing it (ks_set_cp/ks_get_cp), stepping through two-byte and UTF-8 text
-// (_mbsnextc, _mbsinc, dbcsleadbyte), case folding and the ks_str* functions.
+// nlsfunc.cpp: code pages: the rules of each (TCodePage), the process-wide
+// one and everything that depends on it: choosing it (ks_set_cp/ks_get_cp),
+// stepping through two-byte and UTF-8 text (_mbsnextc, _mbsinc,
+// dbcsleadbyte), case folding and the ks_str* functions.
 #include "nlsfunc.h"
 
 #include <cctype>
@@ -113,6 +114,14 @@ const unsigned char c850to1252[256] = {
 
 const unsigned char* ks_tolower_ = ks_tolower_C;
 
+// The rules the globals above mirror.
+static TCodePage process = [] {
+    TCodePage r;
+    r.sbcs = 0;
+    r.lower = ks_tolower_C;
+    return r;
+}();
+
 namespace {
 
 // Locale names that imply a two-byte code page; compared exactly.
@@ -221,66 +230,92 @@ int ks_set_cp(unsigned long cp) {
     }
     if (cp == 0) cp = 1252;
 
-    codepage = cp;
-    ks_tolower_ = ks_tolower_C;
-    dbLo1 = 256;
-    isSBCS = 1;
-    isUTF8 = 0;
+    process = TCodePage::For(cp);
+    codepage = process.cp;
+    isSBCS = process.sbcs;
+    dbLo1 = process.lo1;
+    dbHi1 = process.hi1;
+    dbLo2 = process.lo2;
+    dbHi2 = process.hi2;
+    isUTF8 = process.utf8;
+    mbLo = process.lo;
+    ks_tolower_ = process.lower;
+    if (isUTF8) return 4;
+    return dbLo1 != 256 ? 2 : 1;
+}
+
+TCodePage TCodePage::For(unsigned long cp) {
+    TCodePage r;
+    r.cp = cp;
+    r.lower = ks_tolower_C;
     switch (cp) {
         case 932:
-            dbLo1 = 0x81; dbHi1 = 0x9F; dbLo2 = 0xE0; dbHi2 = 0xFC;
-            isSBCS = 0;
+            r.lo1 = 0x81; r.hi1 = 0x9F; r.lo2 = 0xE0; r.hi2 = 0xFC;
+            r.sbcs = 0;
             break;
         case 936:
         case 949:
         case 950:
-            dbLo1 = 0x81; dbHi1 = 0xFE; dbLo2 = 256;
-            isSBCS = 0;
+            r.lo1 = 0x81; r.hi1 = 0xFE; r.lo2 = 256;
+            r.sbcs = 0;
             break;
         case 1252:
-            ks_tolower_ = ks_tolower_1252;
+            r.lower = ks_tolower_1252;
             break;
         case 850:
-            ks_tolower_ = ks_tolower_850;
+            r.lower = ks_tolower_850;
             break;
         case kCodePageUTF8:
-            isUTF8 = 1;
-            isSBCS = 0;
+            r.utf8 = 1;
+            r.sbcs = 0;
             break;
         default:
             break;
     }
-    mbLo = isUTF8 ? 0x80 : dbLo1;
-    if (isUTF8) return 4;
-    return dbLo1 != 256 ? 2 : 1;
+    r.lo = r.utf8 ? 0x80 : r.lo1;
+    return r;
 }
+
+const TCodePage& ProcessCodePage() { return process; }
 
 unsigned long ks_get_cp(void) {
     if (codepage == 0) ks_set_cp(0);
     return codepage;
 }
 
-int dbcsleadbyte(int ch) {
-    return ch >= dbLo1 && (ch <= dbHi1 || (ch >= dbLo2 && ch <= dbHi2));
-}
+int dbcsleadbyte(int ch) { return process.Lead(ch); }
 
 // A lead byte directly before the terminator is taken as a one-byte
 // character so that no walk ever steps over the end of a text.
-int _mbsnextc(const unsigned char* s) {
-    if (s[0] < mbLo) return s[0];
-    if (isUTF8) {
+int TCodePage::NextC(const unsigned char* s) const {
+    if (s[0] < lo) return s[0];
+    if (utf8) {
         int n;
         return static_cast<int>(utf8char(s, &n));
     }
-    if (lead(s[0]) && s[1]) return s[0] * 256 + s[1];
+    if (Lead(s[0]) && s[1]) return s[0] * 256 + s[1];
     return s[0];
 }
 
-unsigned char* _mbsinc(const unsigned char* s) {
-    if (s[0] < mbLo) return const_cast<unsigned char*>(s + 1);
-    if (isUTF8) return const_cast<unsigned char*>(s + utf8len(s));
-    return const_cast<unsigned char*>(s + (lead(s[0]) && s[1] ? 2 : 1));
+const unsigned char* TCodePage::Inc(const unsigned char* s) const {
+    if (s[0] < lo) return s + 1;
+    if (utf8) return s + utf8len(s);
+    return s + (Lead(s[0]) && s[1] ? 2 : 1);
 }
+
+int TCodePage::Bytes(unsigned code, unsigned char* out) const {
+    if (utf8 && code >= 0x80) return Utf8Encode(code, out);
+    int n = 0;
+    if (code & 0xFF00u) out[n++] = static_cast<unsigned char>((code >> 8) & 0xFF);
+    out[n++] = static_cast<unsigned char>(code & 0xFF);
+    return n;
+}
+
+int CharBytes(unsigned code, unsigned char* out) { return process.Bytes(code, out); }
+
+int _mbsnextc(const unsigned char* s) { return process.NextC(s); }
+
+unsigned char* _mbsinc(const unsigned char* s) { return const_cast<unsigned char*>(process.Inc(s)); }
 
 int Utf8Decode(const unsigned char* p, const unsigned char* end, unsigned* code) {
     auto avail = [&](int n) {
@@ -352,8 +387,8 @@ unsigned FoldCase(unsigned code) {
     return static_cast<unsigned>(static_cast<int>(code) + r.delta);
 }
 
-bool TextIsValid(const char* s) {
-    if (!isUTF8 || !s) return true;
+bool TCodePage::Valid(const char* s) const {
+    if (!utf8 || !s) return true;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
     unsigned code;
     for (int n; *p; p += n)
@@ -361,24 +396,7 @@ bool TextIsValid(const char* s) {
     return true;
 }
 
-TCodePageScope::TCodePageScope(unsigned long want)
-    : active(want == kCodePageUTF8 && ks_get_cp() != kCodePageUTF8), cp(codepage), sbcs(isSBCS),
-      lo1(dbLo1), hi1(dbHi1), lo2(dbLo2), hi2(dbHi2), utf8(isUTF8), lo(mbLo), lower(ks_tolower_) {
-    if (active) ks_set_cp(want);
-}
-
-TCodePageScope::~TCodePageScope() {
-    if (!active) return;
-    codepage = cp;
-    isSBCS = sbcs;
-    dbLo1 = lo1;
-    dbHi1 = hi1;
-    dbLo2 = lo2;
-    dbHi2 = hi2;
-    isUTF8 = utf8;
-    mbLo = lo;
-    ks_tolower_ = lower;
-}
+bool TextIsValid(const char* s) { return process.Valid(s); }
 
 // Under UTF-8 size counts the bytes of s1; a character that starts within
 // them is compared whole. Characters compare by their folded code points,
@@ -397,14 +415,14 @@ static int utf8nicmp(const unsigned char* p, const unsigned char* q, int size) {
     return 0;
 }
 
-int ks_strnicmp(const char* s1, const char* s2, int size) {
+int TCodePage::StrNICmp(const char* s1, const char* s2, int size) const {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s1);
     const unsigned char* q = reinterpret_cast<const unsigned char*>(s2);
-    if (isUTF8) return utf8nicmp(p, q, size);
+    if (utf8) return utf8nicmp(p, q, size);
     while (size > 0) {
         int a = *p++, b = *q++;
         size--;
-        if (lead(static_cast<unsigned char>(a))) {
+        if (Lead(a)) {
             if (a != b) return a - b;
             if (size <= 0) return 0;
             a = *p++;
@@ -413,14 +431,16 @@ int ks_strnicmp(const char* s1, const char* s2, int size) {
             if (a != b) return a - b;
             if (a == 0) return 0;
         } else {
-            a = ks_tolower_[a];
-            b = ks_tolower_[b];
+            a = lower[a];
+            b = lower[b];
             if (a != b) return a - b;
             if (a == 0) return 0;
         }
     }
     return 0;
 }
+
+int ks_strnicmp(const char* s1, const char* s2, int size) { return process.StrNICmp(s1, s2, size); }
 
 int ks_stricmp(const char* s1, const char* s2) { return ks_strnicmp(s1, s2, 0x7FFFFFFF); }
 

@@ -50,36 +50,42 @@ unsigned FoldCase(unsigned code);
 // Writes the character code as text in the current code page (as the
 // stepping functions produce it) and returns the byte count, 1 to 4: UTF-8
 // under 65001, else the high byte first when bits 8 to 15 are set.
-inline int CharBytes(unsigned code, unsigned char* out)
-{
-    if (isUTF8 && code >= 0x80) return Utf8Encode(code, out);
-    int n = 0;
-    if (code & 0xFF00u) out[n++] = (unsigned char)((code >> 8) & 0xFF);
-    out[n++] = (unsigned char)(code & 0xFF);
-    return n;
-}
+int CharBytes(unsigned code, unsigned char* out);
 // Whether s is whole characters of the current code page: always under the
 // one- and two-byte code pages; under UTF-8, whether it is valid UTF-8.
 bool TextIsValid(const char* s);
 
-// Makes code page cp the process code page for the life of the object and
-// puts the previous state back afterwards, when cp is 65001 and differs from
-// it; otherwise does nothing. The run time uses it so that a grammar stored
-// as UTF-8 is matched and translated in UTF-8 whatever the process code page.
-class TCodePageScope {
-public:
-    explicit TCodePageScope(unsigned long want);
-    ~TCodePageScope();
-    TCodePageScope(const TCodePageScope&) = delete;
-    TCodePageScope& operator=(const TCodePageScope&) = delete;
+// The rules of one code page: which bytes lead a two-byte character, how
+// text steps, folds and compares. ks_set_cp installs one as the process code
+// page (the globals above mirror it); a loaded grammar keeps its own and the
+// run time passes it down, so that matching never changes process-wide state
+// and a grammar stored as UTF-8 is matched in UTF-8 whatever the process code
+// page is.
+struct TCodePage {
+    unsigned long cp = 0;
+    int sbcs = 1;
+    int lo1 = 256, hi1 = 0, lo2 = 0, hi2 = 0; // lead bytes: lo1..hi1 and lo2..hi2
+    int utf8 = 0;
+    int lo = 256; // mbLo
+    const unsigned char* lower = nullptr; // one of the ks_tolower_ tables
 
-private:
-    bool active;
-    // The state ks_set_cp writes, as it was.
-    unsigned long cp;
-    int sbcs, lo1, hi1, lo2, hi2, utf8, lo;
-    const unsigned char* lower;
+    // The rules ks_set_cp(cp) installs (cp not 0).
+    static TCodePage For(unsigned long cp);
+
+    bool Lead(int ch) const { return ch >= lo1 && (ch <= hi1 || (ch >= lo2 && ch <= hi2)); }
+    // As _mbsnextc, _mbsinc, CharBytes, ks_strnicmp and TextIsValid do in the
+    // process code page.
+    int NextC(const unsigned char* s) const;
+    const unsigned char* Inc(const unsigned char* s) const;
+    int Bytes(unsigned code, unsigned char* out) const;
+    int StrNICmp(const char* s1, const char* s2, int size) const;
+    int StrICmp(const char* s1, const char* s2) const { return StrNICmp(s1, s2, 0x7FFFFFFF); }
+    bool Valid(const char* s) const;
 };
+
+// The process code page as rules, as the globals above hold it (before the
+// first ks_set_cp: one-byte text with ASCII folding).
+const TCodePage& ProcessCodePage();
 
 // The three lower-casing tables ks_tolower_ may point at.
 extern const unsigned char ks_tolower_C[256];

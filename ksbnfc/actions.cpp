@@ -23,16 +23,20 @@ const int kResultSize = 2000;
 // functions return alone), so actions there have a single segment. Under
 // UTF-8 codes are code points: 0xB7 is the character U+00B7 (C2 B7), and the
 // byte 0xB7 of a character such as D0 B7 is never a character of its own.
-unsigned Separator() {
-  return dbcsleadbyte(0xB7) ? 0xB700u : 0xB7u;
+unsigned Separator(const TCodePage& cp) {
+  return cp.Lead(0xB7) ? 0xB700u : 0xB7u;
 }
 
-unsigned CharAt(const char* p) { return static_cast<unsigned>(_mbsnextc(p)); }
+unsigned CharAt(const TCodePage& cp, const char* p) {
+  return static_cast<unsigned>(cp.NextC(reinterpret_cast<const unsigned char*>(p)));
+}
 
-const char* NextChar(const char* p) { return _mbsinc(p); }
+const char* NextChar(const TCodePage& cp, const char* p) {
+  return reinterpret_cast<const char*>(cp.Inc(reinterpret_cast<const unsigned char*>(p)));
+}
 
-bool AtTopReference(const char* p) {
-  return CharAt(p) == '{' && CharAt(NextChar(p)) == '}';
+bool AtTopReference(const TCodePage& cp, const char* p) {
+  return CharAt(cp, p) == '{' && CharAt(cp, NextChar(cp, p)) == '}';
 }
 
 // What one segment consumes, found by the same walk that executes it.
@@ -42,22 +46,22 @@ struct SegmentShape {
   bool arg0 = false; // contains a brace group without digits
 };
 
-SegmentShape ScanSegment(const char* p, unsigned sep) {
+SegmentShape ScanSegment(const TCodePage& cp, const char* p, unsigned sep) {
   SegmentShape shape;
-  for (unsigned c; (c = CharAt(p)) != 0 && c != sep;) {
-    if (AtTopReference(p)) {
+  for (unsigned c; (c = CharAt(cp, p)) != 0 && c != sep;) {
+    if (AtTopReference(cp, p)) {
       shape.top = true;
-      p = NextChar(NextChar(p));
+      p = NextChar(cp, NextChar(cp, p));
       continue;
     }
     mbstring m(p);
     int k;
-    if (GetActionArg(m, k)) {
+    if (GetActionArg(cp, m, k)) {
       if (k > shape.max_arg) shape.max_arg = k;
       if (k == 0) shape.arg0 = true;
       p = m.s;
     } else {
-      p = NextChar(p);
+      p = NextChar(cp, p);
     }
   }
   return shape;
@@ -110,8 +114,8 @@ class ResultWriter {
 };
 
 // Copies the character at p to w and returns the position after it.
-const char* CopyChar(ResultWriter& w, const char* p) {
-  const char* next = NextChar(p);
+const char* CopyChar(const TCodePage& cp, ResultWriter& w, const char* p) {
+  const char* next = NextChar(cp, p);
   w.Bytes(p, next);
   return next;
 }
@@ -121,19 +125,21 @@ char remap_result[kResultSize];
 
 } // namespace
 
-int GetActionArg(mbstring& s, int& k) {
+int GetActionArg(mbstring& s, int& k) { return GetActionArg(ProcessCodePage(), s, k); }
+
+int GetActionArg(const TCodePage& cp, mbstring& s, int& k) {
   const char* p = s.s;
-  if (!p || CharAt(p) != '{') return 0;
-  p = NextChar(p);
-  if (CharAt(p) == '}') return 0;
-  const unsigned sep = Separator();
+  if (!p || CharAt(cp, p) != '{') return 0;
+  p = NextChar(cp, p);
+  if (CharAt(cp, p) == '}') return 0;
+  const unsigned sep = Separator(cp);
   k = 0;
-  for (unsigned c; (c = CharAt(p)) != 0 && c != sep; p = NextChar(p)) {
+  for (unsigned c; (c = CharAt(cp, p)) != 0 && c != sep; p = NextChar(cp, p)) {
     if (c >= '0' && c <= '9') {
       int d = static_cast<int>(c - '0');
       k = k > (kMaxArgNumber - d) / 10 ? kMaxArgNumber : k * 10 + d;
     } else if (c == '}') {
-      s.s = const_cast<char*>(NextChar(p));
+      s.s = const_cast<char*>(NextChar(cp, p));
       return 1;
     }
   }
@@ -142,26 +148,29 @@ int GetActionArg(mbstring& s, int& k) {
 
 int MaxActionArg(mbstring s) {
   if (!s) return 0;
-  const unsigned sep = Separator();
+  const TCodePage& cp = ProcessCodePage();
+  const unsigned sep = Separator(cp);
   int max = 0;
-  for (unsigned c; (c = CharAt(s.s)) != 0 && c != sep;) {
+  for (unsigned c; (c = CharAt(cp, s.s)) != 0 && c != sep;) {
     int k;
-    if (GetActionArg(s, k)) {
+    if (GetActionArg(cp, s, k)) {
       if (k > max) max = k;
     } else {
-      s.s = const_cast<char*>(NextChar(s.s));
+      s.s = const_cast<char*>(NextChar(cp, s.s));
     }
   }
   return max;
 }
 
-void DoActions(TStringList& stack, mbstring action) {
+void DoActions(TStringList& stack, mbstring action) { DoActions(stack, action, ProcessCodePage()); }
+
+void DoActions(TStringList& stack, mbstring action, const TCodePage& cp) {
   if (!action) return;
-  const unsigned sep = Separator();
+  const unsigned sep = Separator(cp);
   TCharArray buf;
   const char* p = action.s;
   for (;;) {
-    SegmentShape shape = ScanSegment(p, sep);
+    SegmentShape shape = ScanSegment(cp, p, sep);
     const int n = shape.max_arg + (shape.top ? 1 : 0);
     const int have = stack.length;
     if (n > have) Error("need %d items on stack, have %d", n, have);
@@ -171,33 +180,36 @@ void DoActions(TStringList& stack, mbstring action) {
 
     buf.Clear();
     unsigned c;
-    while ((c = CharAt(p)) != 0 && c != sep) {
-      if (AtTopReference(p)) {
+    while ((c = CharAt(cp, p)) != 0 && c != sep) {
+      if (AtTopReference(cp, p)) {
         AppendBytes(buf, stack[have - 1].s);
-        p = NextChar(NextChar(p));
+        p = NextChar(cp, NextChar(cp, p));
         continue;
       }
       mbstring m(p);
       int k;
-      if (GetActionArg(m, k)) {
+      if (GetActionArg(cp, m, k)) {
         AppendBytes(buf, stack[have - n + k - 1].s);
         p = m.s;
       } else {
-        buf.Add(c);
-        p = NextChar(p);
+        // The character's own bytes: what CharBytes would write back.
+        const char* next = NextChar(cp, p);
+        for (; p < next; p++) buf.TArrayX<char>::Add(*p);
       }
     }
     stack.Length(have - n);
     buf.Add(0u);
     stack.Add(mbstring(buf.elements));
     if (c == 0) break;
-    p = NextChar(p);
+    p = NextChar(cp, p);
   }
 }
 
-mbstring DoActions(TStringList& actions) {
+mbstring DoActions(TStringList& actions) { return DoActions(actions, ProcessCodePage()); }
+
+mbstring DoActions(TStringList& actions, const TCodePage& cp) {
   TStringList stack;
-  for (int i = 0; i < actions.length; i++) DoActions(stack, actions[i]);
+  for (int i = 0; i < actions.length; i++) DoActions(stack, actions[i], cp);
   if (stack.length > 1) {
     Debug("stack has %d elements\n", stack.length);
     Error("internal error: stack has %d elements", stack.length);
@@ -207,15 +219,16 @@ mbstring DoActions(TStringList& actions) {
 }
 
 mbstring MergeActions(mbstring first, mbstring second) {
+  const TCodePage& cp = ProcessCodePage();
   const int m = MaxActionArg(second);
   if (m == 0) Warning("merging '%s' and '%s'", first.s ? first.s : "", second.s ? second.s : "");
   ResultWriter w(merge_result, "merging actions");
   const char* p = second.s ? second.s : "";
-  while (CharAt(p) != 0) {
+  while (CharAt(cp, p) != 0) {
     mbstring ref(p);
     int k;
-    if (!GetActionArg(ref, k)) {
-      p = CopyChar(w, p);
+    if (!GetActionArg(cp, ref, k)) {
+      p = CopyChar(cp, w, p);
       continue;
     }
     p = ref.s;
@@ -224,14 +237,14 @@ mbstring MergeActions(mbstring first, mbstring second) {
       continue;
     }
     const char* q = first.s ? first.s : "";
-    while (CharAt(q) != 0) {
+    while (CharAt(cp, q) != 0) {
       mbstring inner(q);
       int j;
-      if (GetActionArg(inner, j)) {
+      if (GetActionArg(cp, inner, j)) {
         w.Arg(m + j - 1);
         q = inner.s;
       } else {
-        q = CopyChar(w, q);
+        q = CopyChar(cp, w, q);
       }
     }
   }
@@ -239,29 +252,30 @@ mbstring MergeActions(mbstring first, mbstring second) {
 }
 
 mbstring RemapArgs(mbstring s, int max, int* map) {
+  const TCodePage& cp = ProcessCodePage();
   for (int k = 0; k <= max; k++) map[k] = 0;
   const char* text = s.s ? s.s : "";
   // Arguments above max (possible only in later segments) have no slot in
   // map; they are neither counted nor renumbered.
-  for (const char* p = text; CharAt(p) != 0;) {
+  for (const char* p = text; CharAt(cp, p) != 0;) {
     mbstring ref(p);
     int k;
-    if (GetActionArg(ref, k)) {
+    if (GetActionArg(cp, ref, k)) {
       if (k <= max) map[k] = 1;
       p = ref.s;
     } else {
-      p = NextChar(p);
+      p = NextChar(cp, p);
     }
   }
   for (int k = 0, next = 1; k <= max; k++)
     if (map[k]) map[k] = next++;
 
   ResultWriter w(remap_result, "renumbering arguments");
-  for (const char* p = text; CharAt(p) != 0;) {
+  for (const char* p = text; CharAt(cp, p) != 0;) {
     mbstring ref(p);
     int k;
-    if (!GetActionArg(ref, k)) {
-      p = CopyChar(w, p);
+    if (!GetActionArg(cp, ref, k)) {
+      p = CopyChar(cp, w, p);
       continue;
     }
     if (k <= max)

@@ -638,15 +638,20 @@ private:
 // If an argument reference starts at s: sets k, moves s past its '}' and
 // returns 1. Otherwise returns 0 with s unchanged (k may be overwritten).
 int GetActionArg(mbstring& s, int& k);
+int GetActionArg(const TCodePage& cp, mbstring& s, int& k);
 // Largest argument number in the first segment of s; 0 if none.
 int MaxActionArg(mbstring s);
 // Runs one action on the stack: each segment pops the items it names and
 // pushes its result. A null action does nothing. Throws when the stack is short.
 void DoActions(TStringList& stack, mbstring action);
+void DoActions(TStringList& stack, mbstring action, const TCodePage& cp);
 // Runs an action list (null entries allowed) on a fresh stack. Returns the
 // single result as a heap string the caller frees with delete[], or null when
 // nothing was pushed. Throws if more than one item is left.
 mbstring DoActions(TStringList& actions);
+// The same in the given code page (a grammar's, at run time); the forms
+// without one use the process code page.
+mbstring DoActions(TStringList& actions, const TCodePage& cp);
 // One action equivalent to first followed by second. The result lives in a
 // static buffer until the next call; throws if it would exceed 1999 bytes.
 mbstring MergeActions(mbstring first, mbstring second);

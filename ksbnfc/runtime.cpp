@@ -134,7 +134,6 @@ int KsFindSubStrs(char** words, void* fsg, void** subStrsHandler)
         TStringList list;
         ToList(words, list);
         SubStrsHandler* h = new SubStrsHandler;
-        TCodePageScope cp(g->codepage);
         try {
             for (int s = 0; s < list.length; s++) g->SubStrs(list, h, s, s, 1.0, g->Initial(), nullptr);
         } catch (char*) {

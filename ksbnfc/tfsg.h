@@ -43,9 +43,13 @@ class TFSG;
 class TFSGDictionary;
 class TMix;            // a weighted set of states (determinisation)
 class SubStrsHandler;  // results of the sub-string search
-struct TArcIndex;      // tfsg_match.cpp: a state's arcs by word
+struct TArcIndex;      // tfsg_match.cpp: a state's arcs by word class
 struct TArcIndexFree {
     void operator()(TArcIndex* x) const;
+};
+struct TWordIndex;     // tfsg_match.cpp: a grammar's word classes
+struct TWordIndexFree {
+    void operator()(TWordIndex* x) const;
 };
 
 // One entry of a word list. The word and its text live in the arena of the
@@ -174,8 +178,8 @@ public:
     int flag;              // scratch of the passes (counts, marks)
     TState* optimized;     // representative from the last state merging
     TState* copy;          // counterpart while a network is being copied
-    // tfsg_match.cpp: the arcs by case-folded word, built on the first match
-    // that visits the state; rebuilt when the arcs or the code page change.
+    // tfsg_match.cpp: the arcs by word class, built with the grammar's word
+    // index (BuildMatchIndex); matching ignores it once the arcs change.
     std::unique_ptr<TArcIndex, TArcIndexFree> match_index;
 
     explicit TState(TSubFSG* sub);
@@ -470,6 +474,9 @@ public:
     TWordList with;     // base 20000, Intern
     TWordList without;  // base 30000, Intern
     TArray<TSubFSG*> intern_fsgs; // each holds one counted reference
+    // tfsg_match.cpp: the word classes and code page matching reads; built
+    // by the reader (BuildMatchIndex), null for a grammar built in memory.
+    std::unique_ptr<TWordIndex, TWordIndexFree> word_index;
     FSGhdr_ fh;
     FSGprivate_ ph;
 
@@ -550,8 +557,10 @@ int Read(int fd, void* buf, unsigned len);
 long readlong(int fd); // 4 bytes, little-endian
 void Flag(char* buf, int flags, int f, const char* s);
 
-// tfsg_match.cpp: builds the word index of every state of g and of its
-// intern networks that has enough arcs to need one (done by the reader).
+// tfsg_match.cpp: builds the word classes of g in its code page and the
+// arc index of every state of g and of its intern networks that has enough
+// arcs to need one. Done by the reader, so that matching only reads the
+// grammar; a grammar without it is matched by comparing texts.
 void BuildMatchIndex(TFSG* g);
 
 // tfsg_match.cpp: listing switches of the printing Match.

@@ -1,23 +1,26 @@
 // tfsg_arcindex.h: private to the matcher and the sub-string search. Finds
 // the arcs of a state that the next input word can take, in stored arc
-// order, without comparing the word with every arc of a large state; and
-// records the configurations a walk has been through.
+// order, without comparing the word with every arc of a large state (the
+// word's class is looked up once per call); and records the configurations
+// a walk has been through.
 #ifndef KSBNFC_TFSG_ARCINDEX_H
 #define KSBNFC_TFSG_ARCINDEX_H
 
 #include "tfsg.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-// The case-folded form of a word: equal keys for texts that ks_stricmp finds
-// equal in the current code page (one-byte characters through ks_tolower_,
-// two-byte characters as they are, UTF-8 by simple case folding). A null text
-// gives an empty key. Returns false when s is not valid text of the code page
-// (invalid UTF-8), which the callers let match nothing.
-bool FoldWordKey(const char* s, std::string& key);
+// The case-folded form of a word in code page cp: equal keys exactly for
+// texts that cp.StrICmp finds equal (one-byte characters through the
+// lower-casing table, two-byte characters as they are, UTF-8 by simple case
+// folding). A null text gives an empty key. Returns false when s is not
+// valid text of the code page (invalid UTF-8), which the callers let match
+// nothing.
+bool FoldWordKey(const TCodePage& cp, const char* s, std::string& key);
 
 // Whether an arc consumes a word compared by text (not null, intern or extern).
 inline bool IsPlainWordArc(const TArc* a)
@@ -25,35 +28,84 @@ inline bool IsPlainWordArc(const TArc* a)
     return a->word->kind != TWord::Intern && a->word->kind != TWord::Extern && a->word->id != 0;
 }
 
+// The code page a grammar is matched in: the one its word index was built
+// in, else its own (0: the process code page).
+TCodePage MatchCodePage(const TFSG* g);
+
+// The input words of one call as the grammars it enters see them: each
+// word folded and looked up once per grammar, giving its word class there.
+// Owned by the call; the grammars are only read.
+class TInputWords {
+public:
+    struct View {
+        const TFSG* g;
+        const TWordIndex* index; // null: the grammar has none, texts are compared
+        TCodePage cp;
+        std::vector<int> cls;     // with an index: each word's class, -1 for none
+        std::vector<char> valid;  // whole characters of cp: a word that is not matches nothing
+    };
+
+    explicit TInputWords(const TStringList& input) : input(input) {}
+    // The view of the grammar that owns the word lists of state s's arcs.
+    const View& Of(const TState* s)
+    {
+        const TFSG* g = s->sub->fsg;
+        if (last && last->g == g) return *last;
+        for (View& v : views)
+            if (v.g == g) return *(last = &v);
+        return *(last = &Add(g));
+    }
+    // Whether input word k equals the text of plain word w of v's grammar.
+    bool Is(const View& v, int k, const TWord* w) const;
+    // The same for any word text (extern names), compared in v's code page.
+    bool TextIs(const View& v, int k, const char* text) const;
+
+private:
+    View& Add(const TFSG* g);
+    const TStringList& input;
+    std::deque<View> views; // the main grammar and the externs it calls; stay in place
+    View* last = nullptr;
+};
+
 // Visits the arc indices of one state that can be taken with one input word:
-// every arc that is not a plain word arc, and the plain word arcs whose key
-// equals the word's key (callers still confirm with ks_stricmp). With no word
-// (the input is exhausted) it visits the arcs that are not plain word arcs up
-// to the first plain word arc, then that arc, which the callers treat as the
-// end of the state. Indices come in ascending order.
+// every arc that is not a plain word arc, and the plain word arcs of the
+// word's class (Matched() is then true: no comparison is needed). With no
+// word (the input is exhausted) it visits the arcs that are not plain word
+// arcs up to the first plain word arc, then that arc, which the callers
+// treat as the end of the state. Indices come in ascending order.
 //
-// States with more than a handful of arcs get an index (TArcIndex) on first
-// use, kept in the state; smaller ones are scanned whole. The cursor points
-// into the index, which stays valid while the state's arcs are unchanged.
+// States with more than a handful of arcs have an index (TArcIndex) built
+// at load; smaller ones, states whose arcs changed since, and grammars
+// without a word index are scanned whole, the callers comparing the words.
 class TArcCursor {
 public:
-    void Start(TState* s, const std::string* key);
+    // k: the input position, or -1 for no word.
+    void Start(TState* s, const TInputWords::View& v, int k);
     // The next index, or -1 when none is left.
     int Next()
     {
+        matched = false;
         if (all) return i < n ? i++ : -1;
         if (ia < na && (ib >= nb || a[ia] < b[ib])) return a[ia++];
-        if (ib < nb) return b[ib++];
+        if (ib < nb) {
+            matched = by_class;
+            return b[ib++];
+        }
         return -1;
     }
+    // Whether the arc Next returned is a plain word arc of the word's class.
+    bool Matched() const { return matched; }
 
 private:
     int all = 1;              // scan every arc
     int i = 0, n = 0;         // scan position and arc count
     const int* a = nullptr;   // arcs that are not plain words
     int na = 0, ia = 0;
-    const int* b = nullptr;   // plain word arcs with the word's key
+    const int* b = nullptr;   // plain word arcs of the word's class
     int nb = 0, ib = 0;
+    int single = 0;           // b when the class has one arc
+    bool by_class = false;    // b holds arcs of the word's class
+    bool matched = false;
 };
 
 // The configurations of one walk of the matcher or the sub-string search:

@@ -1,7 +1,8 @@
 // tfsg_match.cpp: matching a word string against a loaded FSG and collecting
 // the annotations of the first accepting path. Entry points: the four forms
 // of TFSG::Match, TFSG::add / TFSG::remove, the listing switches, and the
-// per-state arc index behind TArcCursor (tfsg_arcindex.h).
+// word classes and per-state arc index (BuildMatchIndex) behind TInputWords
+// and TArcCursor (tfsg_arcindex.h).
 //
 // The walk is depth first in stored arc order with backtracking, and finds
 // the path a plain recursive walk would find first. It never explores a
@@ -17,28 +18,108 @@
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <unordered_map>
+#include <memory>
 
 int print_all = 0;
 int print_tr = 0;
 int print_num = 0;
 
-// ---- arc index ----
+// ---- word classes and arc index ----
 
-// A state's arcs split for look-up by word. Valid while the state's arc
-// array and the code page are the ones it was built for.
+// A grammar's plain words by case-folded text: a key table with open
+// addressing, one 16-byte slot per probe, keys of up to 11 bytes held in
+// the slot itself so that a look-up usually reads one cache line.
+struct TWordIndex {
+    struct Slot {
+        int32_t cls;       // -1: free
+        uint8_t len;       // kLong: the key is in long_keys, text holds its hash and index
+        char text[11];
+    };
+    static const uint8_t kLong = 255;
+
+    TCodePage cp;
+    std::vector<int> word_class; // by word id; -1: no text (matches nothing)
+    int nclasses = 0;
+    std::vector<Slot> slots;     // a power of two, at most half full
+    std::vector<std::string> long_keys;
+
+    static uint32_t Hash(const std::string& key)
+    {
+        uint32_t h = 2166136261u; // FNV-1a, then a finaliser for the low bits
+        for (unsigned char c : key) h = (h ^ c) * 16777619u;
+        h ^= h >> 16;
+        h *= 0x85EBCA6Bu;
+        h ^= h >> 13;
+        return h;
+    }
+    static bool Holds(const Slot& slot, const std::string& key, uint32_t h, const std::vector<std::string>& longs)
+    {
+        if (slot.len != kLong) return slot.len == key.size() && std::memcmp(slot.text, key.data(), key.size()) == 0;
+        uint32_t sh, at;
+        std::memcpy(&sh, slot.text, 4);
+        std::memcpy(&at, slot.text + 4, 4);
+        return sh == h && longs[at] == key;
+    }
+    // The class of a key, or -1; with add, a new key gets the next class.
+    int Find(const std::string& key, bool add)
+    {
+        uint32_t h = Hash(key);
+        size_t mask = slots.size() - 1;
+        size_t i = h & mask;
+        for (; slots[i].cls >= 0; i = (i + 1) & mask)
+            if (Holds(slots[i], key, h, long_keys)) return slots[i].cls;
+        if (!add) return -1;
+        Slot& slot = slots[i];
+        slot.cls = nclasses++;
+        if (key.size() <= sizeof slot.text) {
+            slot.len = (uint8_t)key.size();
+            std::memcpy(slot.text, key.data(), key.size());
+        } else {
+            slot.len = kLong;
+            uint32_t at = (uint32_t)long_keys.size();
+            std::memcpy(slot.text, &h, 4);
+            std::memcpy(slot.text + 4, &at, 4);
+            long_keys.push_back(key);
+        }
+        return slot.cls;
+    }
+    int Find(const std::string& key) const { return const_cast<TWordIndex*>(this)->Find(key, false); }
+};
+
+// A state's arcs split for look-up by word class. Valid while the state's
+// arc array is the one it was built for.
 struct TArcIndex {
+    // The plain word arcs of one class: the first, and all of them in
+    // `byclass` from off when there are several.
+    struct Run {
+        int32_t first; // -1: none
+        int32_t count;
+        int32_t off;
+    };
+    struct Slot {
+        int32_t cls; // -1: free
+        Run run;
+    };
     int narcs;
     TArc** elements;
-    unsigned long cp;
-    const unsigned char* lower;
-    // Plain word arcs by key: a run of `byword` (offset, count), so that a
-    // look-up touches one node and one array.
-    std::unordered_map<std::string, std::pair<int, int>> words;
-    std::vector<int> byword;
-    std::vector<int> others; // every other arc
-    int first_word[1];                                       // first plain word arc
-    int nfirst;                                              // 1 if there is one
+    std::vector<int> others; // every arc that is not a plain word arc
+    int first_word[1];       // the first plain word arc
+    int nfirst;              // 1 if there is one
+    // By class directly when the state has arcs of many of the grammar's
+    // classes; else open addressing on the class, a power of two.
+    std::vector<Run> dense;
+    std::vector<Slot> hashed;
+    std::vector<int> byclass;
+
+    const Run* Find(int cls) const
+    {
+        if (!dense.empty()) return (size_t)cls < dense.size() && dense[(size_t)cls].first >= 0 ? &dense[(size_t)cls] : nullptr;
+        if (hashed.empty()) return nullptr;
+        size_t mask = hashed.size() - 1;
+        for (size_t i = ((uint32_t)cls * 2654435761u) & mask; hashed[i].cls >= 0; i = (i + 1) & mask)
+            if (hashed[i].cls == cls) return &hashed[i].run;
+        return nullptr;
+    }
 };
 
 void TArcIndexFree::operator()(TArcIndex* x) const
@@ -46,12 +127,17 @@ void TArcIndexFree::operator()(TArcIndex* x) const
     delete x;
 }
 
-bool FoldWordKey(const char* s, std::string& key)
+void TWordIndexFree::operator()(TWordIndex* x) const
+{
+    delete x;
+}
+
+bool FoldWordKey(const TCodePage& cp, const char* s, std::string& key)
 {
     key.clear();
     if (!s) return true;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-    if (isUTF8) {
+    if (cp.utf8) {
         bool valid = true;
         while (*p) {
             unsigned code;
@@ -69,40 +155,37 @@ bool FoldWordKey(const char* s, std::string& key)
     }
     while (*p) {
         unsigned char c = *p++;
-        if (dbcsleadbyte(c)) {
+        if (cp.Lead(c)) {
             key += (char)c;
             if (!*p) break;
             key += (char)*p++;
         } else {
-            key += (char)ks_tolower_[c];
+            key += (char)cp.lower[c];
         }
     }
     return true;
 }
 
+TCodePage MatchCodePage(const TFSG* g)
+{
+    if (g->word_index) return g->word_index->cp;
+    return g->codepage ? TCodePage::For((unsigned long)g->codepage) : ProcessCodePage();
+}
+
 namespace {
 
 // Below this many arcs a state is scanned whole: comparing a few words costs
-// less than hashing one.
+// less than looking one up.
 const int kIndexMin = 8;
 
-bool Current(const TArcIndex* x, const TState* s)
+// The arc index of s, or null when a word of its arcs has no class.
+TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
 {
-    return x->narcs == s->arcs.length && x->elements == s->arcs.elements && x->cp == ::codepage &&
-           x->lower == ks_tolower_;
-}
-
-TArcIndex* Build(TState* s)
-{
-    TArcIndex* x = new TArcIndex;
-    s->match_index.reset(x);
+    std::unique_ptr<TArcIndex> x(new TArcIndex);
     x->narcs = s->arcs.length;
     x->elements = s->arcs.elements;
-    x->cp = ::codepage;
-    x->lower = ks_tolower_;
     x->nfirst = 0;
-    std::string key;
-    std::vector<std::pair<std::string, int>> keyed;
+    std::vector<std::pair<int, int>> keyed; // (class, arc)
     for (int i = 0; i < s->arcs.length; i++) {
         TArc* a = s->arcs.elements[i];
         if (!IsPlainWordArc(a)) {
@@ -113,64 +196,147 @@ TArcIndex* Build(TState* s)
             x->first_word[0] = i;
             x->nfirst = 1;
         }
+        int id = a->word->id;
+        if (id < 0 || (size_t)id >= words.word_class.size()) return nullptr;
         // A word without text matches nothing, but still ends the state for
         // an exhausted input.
-        if (!a->word->word.s) continue;
-        FoldWordKey(a->word->word.s, key);
-        keyed.emplace_back(key, i);
+        if (words.word_class[(size_t)id] >= 0) keyed.emplace_back(words.word_class[(size_t)id], i);
     }
-    // Grouped by key, each group in ascending arc order.
+    // Grouped by class, each group in ascending arc order.
     std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const std::pair<std::string, int>& l, const std::pair<std::string, int>& r) {
-                         return l.first < r.first;
-                     });
-    x->byword.reserve(keyed.size());
-    x->words.reserve(keyed.size());
+                     [](const std::pair<int, int>& l, const std::pair<int, int>& r) { return l.first < r.first; });
+    std::vector<std::pair<int, TArcIndex::Run>> runs;
     for (size_t k = 0; k < keyed.size(); k++) {
         if (k == 0 || keyed[k].first != keyed[k - 1].first)
-            x->words[keyed[k].first] = std::make_pair((int)x->byword.size(), 0);
-        x->words[keyed[k].first].second++;
-        x->byword.push_back(keyed[k].second);
+            runs.push_back({keyed[k].first, TArcIndex::Run{keyed[k].second, 0, (int32_t)x->byclass.size()}});
+        runs.back().second.count++;
+        x->byclass.push_back(keyed[k].second);
     }
-    return x;
+    // A class with one arc needs no entries in byclass.
+    std::vector<int> packed;
+    for (auto& r : runs) {
+        int32_t off = r.second.off;
+        r.second.off = (int32_t)packed.size();
+        if (r.second.count > 1) packed.insert(packed.end(), x->byclass.begin() + off, x->byclass.begin() + off + r.second.count);
+    }
+    x->byclass.swap(packed);
+    if (runs.size() * 4 >= (size_t)words.nclasses) {
+        x->dense.assign((size_t)words.nclasses, TArcIndex::Run{-1, 0, 0});
+        for (auto& r : runs) x->dense[(size_t)r.first] = r.second;
+    } else if (!runs.empty()) {
+        size_t size = 16;
+        while (size < runs.size() * 2) size *= 2;
+        x->hashed.assign(size, TArcIndex::Slot{-1, {-1, 0, 0}});
+        for (auto& r : runs) {
+            size_t i = ((uint32_t)r.first * 2654435761u) & (size - 1);
+            while (x->hashed[i].cls >= 0) i = (i + 1) & (size - 1);
+            x->hashed[i] = TArcIndex::Slot{r.first, r.second};
+        }
+    }
+    return x.release();
 }
 
 } // namespace
 
 void BuildMatchIndex(TFSG* g)
 {
+    g->word_index.reset();
+    std::unique_ptr<TWordIndex> words(new TWordIndex);
+    words->cp = MatchCodePage(g);
+    // Classes are found by word id: every word must sit at its id.
+    for (int i = 0; i < g->words.length; i++)
+        if (!g->words.elements[i] || g->words.elements[i]->id != i) return;
+    size_t size = 16;
+    while (size < (size_t)g->words.length * 2) size *= 2;
+    words->slots.assign(size, TWordIndex::Slot{-1, 0, {}});
+    words->word_class.assign((size_t)g->words.length, -1);
+    std::string key;
+    for (int i = 1; i < g->words.length; i++) {
+        const char* text = g->words.elements[i]->word.s;
+        if (!text) continue;
+        FoldWordKey(words->cp, text, key);
+        words->word_class[(size_t)i] = words->Find(key, true);
+    }
     TSubFSG* first = g;
     for (int k = -1; k < g->intern_fsgs.length; k++) {
         TSubFSG* sub = k < 0 ? first : g->intern_fsgs.elements[k];
         if (!sub) continue;
         for (int i = 0; i < sub->states.length; i++) {
             TState* s = sub->states.elements[i];
-            if (s->arcs.length >= kIndexMin) Build(s);
+            s->match_index.reset(s->arcs.length >= kIndexMin ? BuildArcIndex(s, *words) : nullptr);
         }
     }
+    g->word_index.reset(words.release());
 }
 
-void TArcCursor::Start(TState* s, const std::string* key)
+TInputWords::View& TInputWords::Add(const TFSG* g)
+{
+    views.emplace_back();
+    View& v = views.back();
+    v.g = g;
+    v.index = g->word_index.get();
+    v.cp = MatchCodePage(g);
+    const size_t n = (size_t)input.length;
+    v.valid.resize(n);
+    if (v.index) v.cls.assign(n, -1);
+    std::string key;
+    for (size_t k = 0; k < n; k++) {
+        const char* s = input.elements[k].s;
+        if (v.index) {
+            v.valid[k] = FoldWordKey(v.cp, s, key);
+            if (v.valid[k] && s) v.cls[k] = v.index->Find(key);
+        } else {
+            v.valid[k] = v.cp.Valid(s);
+        }
+    }
+    return v;
+}
+
+bool TInputWords::Is(const View& v, int k, const TWord* w) const
+{
+    if (k >= input.length) return false;
+    if (v.index && w->id >= 0 && (size_t)w->id < v.index->word_class.size() && v.g->words.elements[w->id] == w) {
+        int c = v.index->word_class[(size_t)w->id];
+        return c >= 0 && c == v.cls[(size_t)k];
+    }
+    return TextIs(v, k, w->word.s);
+}
+
+bool TInputWords::TextIs(const View& v, int k, const char* text) const
+{
+    if (k >= input.length) return false;
+    const char* s = input.elements[k].s;
+    return s && text && v.valid[(size_t)k] && v.cp.StrICmp(s, text) == 0;
+}
+
+void TArcCursor::Start(TState* s, const TInputWords::View& v, int k)
 {
     n = s->arcs.length;
     i = 0;
     ia = ib = na = nb = 0;
     a = b = nullptr;
-    all = n < kIndexMin;
+    by_class = matched = false;
+    const TArcIndex* x = s->match_index.get();
+    all = !v.index || !x || x->narcs != n || x->elements != s->arcs.elements;
     if (all) return;
-    TArcIndex* x = s->match_index.get();
-    if (!x || !Current(x, s)) x = Build(s);
     a = x->others.data();
     na = (int)x->others.size();
-    if (!key) {
+    if (k < 0) {
         b = x->first_word;
         nb = x->nfirst;
         return;
     }
-    auto it = x->words.find(*key);
-    if (it != x->words.end()) {
-        b = x->byword.data() + it->second.first;
-        nb = it->second.second;
+    int cls = v.cls[(size_t)k];
+    const TArcIndex::Run* r = cls >= 0 ? x->Find(cls) : nullptr;
+    if (!r) return;
+    by_class = true;
+    if (r->count == 1) {
+        single = r->first;
+        b = &single;
+        nb = 1;
+    } else {
+        b = x->byclass.data() + r->off;
+        nb = r->count;
     }
 }
 
@@ -192,12 +358,11 @@ namespace {
 
 class Matcher {
 public:
-    Matcher(TStringList& input, TStringList* vocabs, TStringList& output, int* prefix, bool listing)
-        : input(input), vocabs(vocabs), output(output), prefix(prefix), listing(listing), n(input.length)
+    Matcher(TStringList& input, TStringList* vocabs, TStringList& output, int* prefix, bool listing,
+            const TCodePage& cp)
+        : input(input), vocabs(vocabs), output(output), prefix(prefix), listing(listing), n(input.length),
+          cp(cp), words(input)
     {
-        keys.resize((size_t)n);
-        valid.resize((size_t)n);
-        for (int k = 0; k < n; k++) valid[(size_t)k] = FoldWordKey(input.elements[k].s, keys[(size_t)k]);
     }
 
     double Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ctx);
@@ -287,12 +452,6 @@ private:
         output.Length(keep < 0 ? 0 : keep);
         f.emitted = 0;
     }
-    bool WordIs(int k, const TWord* w) const
-    {
-        if (k >= n) return false;
-        const char* s = input.elements[k].s;
-        return s && w->word.s && valid[(size_t)k] && ks_stricmp(s, w->word.s) == 0;
-    }
     bool TagIs(int k, const TWord* w) const
     {
         if (!vocabs || k >= vocabs->length) return false;
@@ -310,8 +469,8 @@ private:
     int* prefix;
     bool listing;
     int n;
-    std::vector<std::string> keys;
-    std::vector<char> valid; // whole characters of the code page: a word that is not matches nothing
+    const TCodePage& cp; // of the grammar the walk started on: the translation's
+    TInputWords words;
     Configurations seen;
     // A deque keeps the frames in place as it grows, so a child may point at
     // its parent's context record.
@@ -321,7 +480,7 @@ private:
 void Matcher::PrintParse(double pin)
 {
     if (print_tr) {
-        mbstring t = DoActions(output);
+        mbstring t = DoActions(output, cp);
         std::printf("    parse %d (%.6f)  %s\n", print_num++, pin, t.s ? t.s : "(null)");
         delete[] t.s;
         return;
@@ -347,7 +506,7 @@ Matcher::Outcome Matcher::Enter(Frame& f)
         m.status = Configurations::kOpen;
         m.depth = f.depth;
         f.counted = true;
-        f.cursor.Start(f.state, f.in < n ? &keys[(size_t)f.in] : nullptr);
+        f.cursor.Start(f.state, words.Of(f.state), f.in < n ? f.in : -1);
         return Arcs(f);
     }
     if (TSubFSG::Ctx* c = f.ctx) {
@@ -371,11 +530,16 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
 {
     for (int i; (i = f.cursor.Next()) >= 0;) {
         TArc* a = f.state->arcs.elements[i];
-        TWord* w = a->word;
-        mbstring t = a->anno->word;
         double q = a->p;
         f.q = q;
         f.emitted = 0;
+        if (f.cursor.Matched()) {
+            f.emitted = Emit(f.ctx, a->anno->word);
+            Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx, f.chain, 0);
+            return kPushed;
+        }
+        TWord* w = a->word;
+        mbstring t = a->anno->word;
         if (w->kind == TWord::Intern) {
             TArray<TSubFSG*>& subs = f.g->intern_fsgs;
             TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
@@ -401,14 +565,14 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
                 if (Call(f, a, g, g->states.elements[0], q, nt && (!f.ctx || f.ctx->needtr))) return kPushed;
                 continue;
             }
-            if (!TagIs(f.in, w) && !WordIs(f.in, w)) continue;
-            // WordIs or TagIs held, so f.in is a word of the input.
+            if (!TagIs(f.in, w) && !words.TextIs(words.Of(f.state), f.in, w->word.s)) continue;
+            // TextIs or TagIs held, so f.in is a word of the input.
             if (nt) f.emitted += Emit(f.ctx, input.elements[f.in]);
             f.emitted += Emit(f.ctx, t);
             Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx, f.chain, 0);
             return kPushed;
         }
-        if (!WordIs(f.in, w)) continue;
+        if (!words.Is(words.Of(f.state), f.in, w)) continue;
         f.emitted = Emit(f.ctx, t);
         Push(f.g, a->state, f.in + 1, f.pin * q, f.ctx, f.chain, 0);
         return kPushed;
@@ -457,11 +621,10 @@ double Matcher::Run(TFSG* g, int in, double pin, TState* state, TSubFSG::Ctx* ct
 double TFSG::Match(TStringList& input, TStringList* vocabs, int in, double pin, TState* state,
                    TSubFSG::Ctx* ctx, TStringList* output, int* prefix)
 {
-    // A grammar stored as UTF-8 compares in UTF-8 whatever the process code page.
-    TCodePageScope cp(codepage);
     TStringList scratch;
     int unused = 0;
-    Matcher m(input, vocabs, output ? *output : scratch, prefix ? prefix : &unused, print_all != 0);
+    TCodePage cp = MatchCodePage(this);
+    Matcher m(input, vocabs, output ? *output : scratch, prefix ? prefix : &unused, print_all != 0, cp);
     return m.Run(this, in, pin, state, ctx);
 }
 
@@ -469,10 +632,9 @@ double TFSG::Match(TStringList& words, TStringList* tags, mbstring& out, int* pr
 {
     // Written only when set: concurrent matches of one grammar then only read it.
     if (print_all) print_all = 0;
-    TCodePageScope cp(codepage);
     TStringList actions;
     double p = Match(words, tags, 0, 1.0, Initial(), nullptr, &actions, prefix);
-    if (p > 0) out = DoActions(actions);
+    if (p > 0) out = DoActions(actions, MatchCodePage(this));
     return p;
 }
 

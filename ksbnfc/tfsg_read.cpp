@@ -519,9 +519,7 @@ void TFSG::ReadFile(const char* fn, int dbg)
     }
 
     normalized = 1;
-    // Complete before anyone matches, so that matching only reads the
-    // grammar; in the code page it is matched in.
-    TCodePageScope cp(codepage);
+    // Complete before anyone matches, so that matching only reads the grammar.
     BuildMatchIndex(this);
 }
 

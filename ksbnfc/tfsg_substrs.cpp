@@ -71,8 +71,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                    TState* state, TSubFSG::Ctx* ctx)
 {
     const int n = input.length;
-    std::vector<std::string> keys((size_t)n);
-    for (int k = 0; k < n; k++) FoldWordKey(input.elements[k].s, keys[(size_t)k]);
+    TInputWords words(input);
 
     // Every accepting path is recorded, so a configuration is skipped only
     // when it has been explored before without recording anything and
@@ -134,14 +133,19 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
             m.status = Configurations::kOpen;
             m.depth = f.depth;
             f.entered = true;
-            f.cursor.Start(f.state, f.position < n ? &keys[(size_t)f.position] : nullptr);
+            f.cursor.Start(f.state, words.Of(f.state), f.position < n ? f.position : -1);
         }
 
         bool pushed = false;
         for (int i; !pushed && (i = f.cursor.Next()) >= 0;) {
             TArc* a = f.state->arcs.elements[i];
-            TWord* w = a->word;
             double p = f.prob * a->p;
+            if (f.cursor.Matched()) {
+                push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
+                pushed = true;
+                break;
+            }
+            TWord* w = a->word;
             TFSG* callee = nullptr;
             TState* start = nullptr;
             if (w->kind == TWord::Intern) {
@@ -164,8 +168,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
             } else {
                 // The input is used up: no later arc of this state is tried.
                 if (f.position == n) break;
-                const char* s = input.elements[f.position].s;
-                if (s && w->word.s && TextIsValid(s) && ks_stricmp(s, w->word.s) == 0) {
+                if (words.Is(words.Of(f.state), f.position, w)) {
                     push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
                     pushed = true;
                 }
