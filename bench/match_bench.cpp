@@ -97,15 +97,15 @@ FlatList& Flat(int n)
     FlatList& f = cache[n];
     if (!f.file.empty()) return f;
     std::string text = "<<g>> =";
-    for (int i = 0; i < n; i++) {
-        f.strings.words.push_back("name" + std::to_string(i));
-        text += (i ? " | " : " ") + f.strings.words.back();
-    }
+    for (int i = 0; i < n; i++) text += (i ? " | name" : " name") + std::to_string(i);
     text += " .\n";
     f.file = CompileText("flat" + std::to_string(n) + ".bnf", text, "enMode", "g.fsg");
+    // Copies in call order: a caller's words are its own, not spread over a
+    // table as large as the vocabulary.
     std::mt19937 rng(12345);
-    std::uniform_int_distribution<size_t> pick(0, (size_t)n - 1);
-    for (int k = 0; k < kFirstCalls; k++) f.strings.Add({pick(rng)});
+    std::uniform_int_distribution<int> pick(0, n - 1);
+    for (int k = 0; k < kFirstCalls; k++) f.strings.words.push_back("name" + std::to_string(pick(rng)));
+    for (size_t k = 0; k < (size_t)kFirstCalls; k++) f.strings.Add({k});
     return f;
 }
 
