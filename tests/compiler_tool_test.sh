@@ -12,32 +12,17 @@ set -uo pipefail
 tool=${1:?usage: compiler_tool_test.sh KSBNFC EXAMPLES_DIR}
 examples=${2:?usage: compiler_tool_test.sh KSBNFC EXAMPLES_DIR}
 ksfsg=${3:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-# run NAME EXPECTED_STATUS [STDERR_TEXT|-] ARGS...: runs the tool, keeping stdout
-# and stderr; "-" demands an empty stderr.
-run() {
-    local name=$1 want=$2 err=$3
-    shift 3
-    "$tool" "$@" >"$work/out" 2>"$work/err"
-    local got=$?
-    [ "$got" = "$want" ] || fail "$name: exit $got, expected $want; stderr: $(cat "$work/err")"
-    if [ "$err" = - ]; then
-        [ ! -s "$work/err" ] || fail "$name: unexpected stderr: $(cat "$work/err")"
-    elif [ -n "$err" ]; then
-        grep -qF -- "$err" "$work/err" || fail "$name: stderr lacks '$err': $(cat "$work/err")"
-    fi
-}
+. "$(dirname "$0")/lib.sh"
 magic_ok() { for f in "$@"; do [ "$(head -c 16 "$f" | tail -c 8)" = "SACOKV01" ] || fail "$f is not an FSG file"; done; }
+contacts=$examples/contacts.bnf
 
 # -d makes the folder, nested as needed.
-run "coffee -tr" 0 - -tr "$examples/coffee.bnf" -d "$work/out.d"
-run "dialer -en" 0 - -en "$examples/dialer.bnf" -d "$work/out.d"
-run "contacts -o" 0 "" --engine "$examples/contacts.bnf" -o "$work/contacts.fsg"
-run "-d nested" 0 - -en "$examples/contacts.bnf" -d "$work/new/sub"
+cases <<END
+0|=|-tr $examples/coffee.bnf -d $work/out.d
+0|=|-en $examples/dialer.bnf -d $work/out.d
+0||--engine $contacts -o $work/contacts.fsg
+0|=|-en $contacts -d $work/new/sub
+END
 magic_ok "$work/out.d/order.fst" "$work/out.d/dial.fsg" "$work/contacts.fsg" "$work/new/sub/contact.fsg"
 
 if [ -n "$ksfsg" ]; then
@@ -45,25 +30,29 @@ if [ -n "$ksfsg" ]; then
     printf '%s\n' "2 2 large latte, 1 regular tea" "2 1 small espresso" \
         "2 3 regular cappuccino, 1 medium hot chocolate, 2 regular tea" "2 1 regular flat white" \
         | diff - "$work/tr" >&2 || fail "coffee translations differ"
-    "$tool" -en "$examples/contacts.bnf" -d "$work/out.d" 2>/dev/null || fail "contacts -d"
+    "$tool" -en "$contacts" -d "$work/out.d" 2>/dev/null || fail "contacts -d"
     for case in "2:call anna berg at home" "2:dial oh two double seven" "1:call" "0:call bob"; do
         got=$("$ksfsg" test --externs "$work/out.d/dial.fsg" ${case#*:} | cut -c1)
         [ "$got" = "${case%%:*}" ] || fail "dialer: '${case#*:}' gives $got, expected ${case%%:*}"
     done
     # The compiled file pipes into the run-time tool, even with the listing on.
-    got=$("$tool" -g 1 -en "$examples/contacts.bnf" -o - 2>/dev/null | "$ksfsg" test - carla moreno 2>&1)
+    got=$("$tool" -g 1 -en "$contacts" -o - 2>/dev/null | "$ksfsg" test - carla moreno 2>&1)
     [ "$got" = "2 accepted" ] || fail "pipe into ksfsg: '$got'"
 fi
 
-# Standard output carries only the FSG, whatever is listed, traced or warned.
-run "plain stdout" 0 "" -en "$examples/contacts.bnf" -o -
+# Standard output carries only the FSG, whatever is listed, traced or
+# warned, and the same file as -o writes.
+run "plain stdout" 0 -en "$contacts" -o -
 cp "$work/out" "$work/plain.fsg"
+cmp -s "$work/plain.fsg" "$work/contacts.fsg" || fail "stdout: differs from the file written with -o"
 for opts in "-g 1" "-g 3" "-w -1" "--debug=2 --warnings=-1"; do
-    run "stdout with $opts" 0 "" $opts -en "$examples/contacts.bnf" -o -
+    run "stdout with $opts" 0 $opts -en "$contacts" -o -
     cmp -s "$work/out" "$work/plain.fsg" || fail "stdout with $opts: not the FSG alone"
 done
-run "listing on stderr" 0 "--- fsg <<contact>> --- final" -g 1 -en "$examples/contacts.bnf" -o -
-run "printed warnings on stderr" 0 "(using codepage" -w -1 -en "$examples/contacts.bnf" -o -
+cases <<END
+0|=--- fsg <<contact>> --- final|-g 1 -en $contacts -o -
+0|=(using codepage|-w -1 -en $contacts -o -
+END
 
 # "-" reads the grammar from standard input; its includes are found from
 # the current directory, and messages call it <stdin>.
@@ -73,37 +62,46 @@ cp "$examples/digits.bnf" "$work/cwd/"
 (cd "$work/cwd" && "$tool" -en - -o "$work/stdin.fsg" <main.bnf 2>"$work/err") || fail "stdin grammar: $(cat "$work/err")"
 (cd "$work/cwd" && "$tool" -en main.bnf -o "$work/file.fsg" 2>/dev/null)
 cmp -s "$work/stdin.fsg" "$work/file.fsg" || fail "stdin grammar: differs from the same grammar read from its file"
-printf '<a> = b .\n<c> = d <e .\n' >"$work/in.bnf"
-"$tool" -en - -o "$work/x.fsg" <"$work/in.bnf" >/dev/null 2>"$work/err"
-grep -qF "<stdin>:2:9: error: syntax error" "$work/err" || fail "stdin grammar message: $(cat "$work/err")"
+printf '<a> = b .\n<c> = d <e .\n' >"$work/in"
+run "stdin grammar message" 1 "=<stdin>:2:9: error: syntax error" -en - -o "$work/x.fsg"
 
-run "coffee without mode" 1 "please specify -tr for translation fsg or -en for engine fsg" \
-    "$examples/coffee.bnf" -d "$work/out.d"
 # Errors name the file, line and column; nothing is written.
 printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"
-run "broken grammar" 1 "$work/broken.bnf:3:1: error: syntax error" -en "$work/broken.bnf"
-[ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
-run "missing grammar" 1 "ksbnfc: error: can't open '$work/none.bnf'" "$work/none.bnf"
 printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
-run "two roots with -o" 1 "$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o" "$work/two.bnf" -o "$work/x.fsg"
-run "two roots beside the source" 0 - "$work/two.bnf"
+printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
+printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
+cases <<END
+1|=please specify -tr for translation fsg or -en for engine fsg|$examples/coffee.bnf -d $work/out.d
+1|=$work/broken.bnf:3:1: error: syntax error|-en $work/broken.bnf
+1|=ksbnfc: error: can't open '$work/none.bnf'|$work/none.bnf
+1|=$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o|$work/two.bnf -o $work/x.fsg
+0|=|$work/two.bnf
+0|=<spare> defined but not used|$work/spare.bnf
+0|=|-w 0 $work/spare.bnf
+0|=|--warnings=0 $work/spare.bnf
+1|=$work/latin1.bnf:1:11: error: invalid UTF-8 sequence|-en -c utf-8 $work/latin1.bnf -o $work/bad.fsg
+0|=|-en -c 1252 $work/latin1.bnf -o $work/good.fsg
+2|=unknown option --frobnicate|--frobnicate $contacts
+2|=-w needs an integer|-w many $contacts
+END
+[ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
 magic_ok "$work/a.fsg" "$work/b.fsg"
 
 # Usage errors exit with 2 and write nothing.
 while IFS='|' read -r text args; do
-    run "usage: $args" 2 "$text" $args
+    run "usage: $args" 2 "=$text" $args
     [ ! -s "$work/out" ] || fail "usage: $args: wrote to standard output"
 done <<END
 no grammar file given|
 no grammar file given|-en
--en and -tr exclude each other|-en -tr $examples/contacts.bnf -o $work/x.fsg
--o and -d exclude each other|-en $examples/contacts.bnf -o $work/x.fsg -d $work
+-en and -tr exclude each other|-en -tr $contacts -o $work/x.fsg
+-o and -d exclude each other|-en $contacts -o $work/x.fsg -d $work
 needs -o or -d|-en -
-more than one grammar file|-en $examples/contacts.bnf $examples/dialer.bnf
-contradictory|-en -f 0x30 $examples/contacts.bnf -o $work/x.fsg
-contradictory|-en --flags=0x500 $examples/contacts.bnf -o $work/x.fsg
-contradictory|-en -f 0x1800 $examples/contacts.bnf -o $work/x.fsg
---codepage needs an integer|-en --codepage=latin $examples/contacts.bnf -o $work/x.fsg
+more than one grammar file|-en $contacts $examples/dialer.bnf
+contradictory|-en -f 0x30 $contacts -o $work/x.fsg
+contradictory|-en --flags=0x500 $contacts -o $work/x.fsg
+contradictory|-en -f 0x1800 $contacts -o $work/x.fsg
+--codepage needs an integer|-en --codepage=latin $contacts -o $work/x.fsg
 END
 [ ! -e "$work/x.fsg" ] || fail "usage errors: an output file was written"
 
@@ -113,7 +111,7 @@ END
 printf '<i> = in .\n' >"$work/inc.bnf"
 while IFS='#' read -r want opts grammar text; do
     printf '%b' "$grammar" >"$work/msg.bnf"
-    run "message for '$grammar'" "$want" "${text//F/$work/msg.bnf}" $opts "$work/msg.bnf" -o "$work/msg.fsg"
+    run "message for '$grammar'" "$want" "=${text//F/$work/msg.bnf}" $opts "$work/msg.bnf" -o "$work/msg.fsg"
 done <<'END'
 1#-en#<<g>> = a <b .\n#F:1:11: error: syntax error, expected '>' to close the name
 1#-en#<<g>> = a "b c .\n#F:1:11: error: syntax error, unterminated quote
@@ -129,48 +127,28 @@ done <<'END'
 0#-tr#<<g>> = w:1 | w:2 .\n#F: warning: Deleting duplicate arc 'w' : 2
 0#-tr -w 0#<<g>> = w:1 | w:2 .\n#
 END
-grep -q . "$work/err" && fail "-w 0 left warnings: $(cat "$work/err")"
-SPCH_CODEPAGE=utf-9 "$tool" -en "$examples/contacts.bnf" -o "$work/x.fsg" 2>"$work/err"
-grep -qF "unknown code page 'utf-9' in SPCH_CODEPAGE" "$work/err" || fail "code page from the environment: $(cat "$work/err")"
+SPCH_CODEPAGE=utf-9 run "code page from the environment" 1 "=unknown code page 'utf-9' in SPCH_CODEPAGE" -en "$contacts" -o "$work/x.fsg"
 
-# Warnings are shown by default, exit 0; -w 0 silences them.
-printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
-run "warnings shown" 0 "<spare> defined but not used" "$work/spare.bnf"
-run "warnings off" 0 - -w 0 "$work/spare.bnf"
-run "warnings off, long form" 0 - --warnings=0 "$work/spare.bnf"
-
-# -o - writes the same file to standard output.
-cmp -s "$work/plain.fsg" "$work/contacts.fsg" || fail "stdout: differs from the file written with -o"
 # Integer switches reach the library: flags land in the file's parameter.
-run "flags" 0 "" -en -f 0x20 "$examples/contacts.bnf" -o "$work/flags.fsg"
+run "flags" 0 -en -f 0x20 "$contacts" -o "$work/flags.fsg"
 [ "$(od -An -tx1 -j64 -N4 "$work/flags.fsg" | tr -d ' ')" = "20040000" ] \
     || fail "flags: parameter is $(od -An -tx1 -j64 -N4 "$work/flags.fsg")"
-run "time" 0 "" -en --time "$examples/contacts.bnf" -o "$work/t.fsg"
+run "time" 0 -en --time "$contacts" -o "$work/t.fsg"
 grep -qE '^[0-9]+\.[0-9]{3}$' "$work/err" || fail "time: stderr is '$(cat "$work/err")'"
 
 # UTF-8 by name or number; the file carries its code page, so the run-time
 # tool needs no switch.
 printf '<<g>> = {<w>} -> {1} .\n<w> = \xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2 -> \xd0\xb7\xd0\xb4\xd1\x80\xd0\xb0\xd0\xb2\xd1\x81\xd1\x82\xd0\xb2\xd1\x83\xd0\xb9 .\n' >"$work/ru.bnf"
 for cp in utf-8 UTF8 65001; do
-    run "codepage $cp" 0 - -tr -c "$cp" "$work/ru.bnf" -o "$work/ru.fst"
+    run "codepage $cp" 0 = -tr -c "$cp" "$work/ru.bnf" -o "$work/ru.fst"
     if [ -n "$ksfsg" ]; then
         got=$("$ksfsg" translate "$work/ru.fst" $'\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82' | sed 's/ p=[^ ]* / /')
         [ "$got" = $'2 \xd0\xb7\xd0\xb4\xd1\x80\xd0\xb0\xd0\xb2\xd1\x81\xd1\x82\xd0\xb2\xd1\x83\xd0\xb9' ] || fail "codepage $cp: translation is '$got'"
     fi
 done
-printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
-run "latin-1 text as utf-8" 1 "$work/latin1.bnf:1:11: error: invalid UTF-8 sequence" \
-    -en -c utf-8 "$work/latin1.bnf" -o "$work/bad.fsg"
-run "latin-1 text as 1252" 0 - -en -c 1252 "$work/latin1.bnf" -o "$work/good.fsg"
-run "unknown option" 2 "unknown option --frobnicate" --frobnicate "$examples/contacts.bnf"
-run "bad integer" 2 "-w needs an integer" -w many "$examples/contacts.bnf"
-run "help" 0 - --help
-for opt in -en -tr "-o, --output FILE" "-d, --directory DIR" --warnings --debug --codepage --flags --eq-arcs \
-           --eq-sentences --null-arcs --annotations --time --version; do
-    grep -qF -- "$opt" "$work/out" || fail "help: '$opt' not listed"
-done
-run "version" 0 - --version
+run "help" 0 = --help
+for o in -en -tr "-o, --output FILE" "-d, --directory DIR" --warnings --debug --codepage --flags --eq-arcs \
+    --eq-sentences --null-arcs --annotations --time --version; do out_has help "$o"; done
+run "version" 0 = --version
 grep -qE '^ksbnfc [0-9]+\.[0-9]+\.[0-9]+$' "$work/out" || fail "version: $(cat "$work/out")"
-
-[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
-echo "compiler tool: all checks passed"
+finish "compiler tool"
