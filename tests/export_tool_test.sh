@@ -7,15 +7,11 @@
 # what they can't resolve. Parts whose peer tool is missing are skipped.
 #   export_tool_test.sh path/to/ksfsg path/to/ksbnfc path/to/source-dir
 set -uo pipefail
-ksfsg=${1:?usage: export_tool_test.sh KSFSG KSBNFC SOURCE_DIR}
-ksbnfc=${2:?usage: export_tool_test.sh KSFSG KSBNFC SOURCE_DIR}
-src=${3:?usage: export_tool_test.sh KSFSG KSBNFC SOURCE_DIR}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { printf 'FAIL: %b\n' "$*" >&2; failures=$((failures + 1)); }
+usage="usage: export_tool_test.sh KSFSG KSBNFC SOURCE_DIR"
+ksfsg=${1:?$usage} ksbnfc=${2:?$usage} src=${3:?$usage}
+tool=$ksfsg
+. "$(dirname "$0")/lib.sh"
 skip() { printf 'SKIP: %s\n' "$*"; }
-have() { command -v "$1" >/dev/null 2>&1; }
 export LC_ALL=C
 
 # Acceptor text and symbols -> a minimal deterministic unweighted FST.
@@ -62,9 +58,11 @@ else
     skip "finite-state tools (libfst-tools) not installed: no acceptor round trips"
 fi
 
-"$ksbnfc" -tr "$src/examples/robot.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -en "$src/examples/robot.bnf" -d "$work" 2>/dev/null &&
-    "$ksbnfc" -tr "$src/examples/coffee.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -en "$src/examples/dialer.bnf" -d "$work" 2>/dev/null &&
-    mkdir -p "$work/contacts" && "$ksbnfc" -en "$src/examples/contacts.bnf" -d "$work/contacts" 2>/dev/null || fail "the examples do not compile"
+mkdir -p "$work/contacts"
+for g in "-tr robot" "-en robot" "-tr coffee" "-en dialer"; do
+    "$ksbnfc" ${g% *} "$src/examples/${g#* }.bnf" -d "$work" 2>/dev/null || fail "${g#* }.bnf does not compile"
+done
+"$ksbnfc" -en "$src/examples/contacts.bnf" -d "$work/contacts" 2>/dev/null || fail "contacts.bnf does not compile"
 
 # The sphinx export of the robot grammar, spliced, drives the recogniser.
 audio=/usr/share/pocketsphinx/test/data/goforward.raw
@@ -99,37 +97,27 @@ else
     skip "graphviz not installed: drawings not rendered"
 fi
 
-# Labels kept without splicing; --lower; externs resolved or named in the error.
-# Outputs go to a file first: grep -q would stop reading early.
-exported_has() { # TEXT ARGS...
-    local text=$1
-    shift
-    "$ksfsg" export "$@" >"$work/out" && grep -q -- "$text" "$work/out"
-}
-exported_has ' <contact>$' --format sphinx --no-splice "$work/dial.fsg" || fail "--no-splice lost the extern label"
-exported_has ' <intern#[0-9]*>$' --format sphinx --no-splice "$work/order.fst" || fail "--no-splice lost the intern label"
+# Labels kept without splicing; --lower; externs resolved or named in the
+# error. Outputs go to a file first: grep -q would stop reading early.
 printf '<<shout>> = HELLO World .\n' >"$work/shout.bnf"
 "$ksbnfc" -en "$work/shout.bnf" -d "$work" 2>/dev/null
-[ "$("$ksfsg" export --format sphinx --lower "$work/shout.fsg" | awk '$1 == "TRANSITION" && NF == 5 { printf "%s ", $5 }')" = "hello world " ] ||
+run "--lower" 0 export --format sphinx --lower "$work/shout.fsg"
+[ "$(awk '$1 == "TRANSITION" && NF == 5 { printf "%s ", $5 }' "$work/out")" = "hello world " ] ||
     fail "--lower did not lower-case the words"
-
-run_err() { # NAME EXPECTED_STATUS TEXT ARGS...
-    local name=$1 want=$2 text=$3
-    shift 3
-    "$ksfsg" export "$@" >"$work/out" 2>"$work/err"
-    local got=$?
-    [ "$got" = "$want" ] || fail "$name: exit $got, expected $want"
-    grep -qF -- "$text" "$work/err" || fail "$name: stderr lacks '$text': $(cat "$work/err")"
-}
-run_err "missing extern" 1 "extern grammar <contact> not found" --format sphinx "$work/dial.fsg"
-run_err "unreadable extern" 1 "extern grammar contact" --format sphinx -x contact=$work/none.fsg "$work/dial.fsg"
-run_err "missing file" 1 "can't open" --format dot "$work/none.fst"
-run_err "no format" 2 "no --format" "$work/order.fst"
-run_err "bad format" 2 "unknown format 'xml'" --format xml "$work/order.fst"
-run_err "openfst to stdout" 2 "needs --symbols" --format openfst "$work/order.fst"
-exported_has ' anna$' --format sphinx -x contact="$work/contacts/contact.fsg" "$work/dial.fsg" ||
-    fail "--extern did not splice the named grammar"
-exported_has '--no-splice' --help || fail "export --help lacks its options"
-
-[ "$failures" = 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
-echo "export tool: all passed"
+# STATUS|=STDERR|ARGS, then OUTPUT (a pattern) for those that succeed.
+while IFS='#' read -r case pattern; do
+    cases <<<"$case"
+    [ -z "$pattern" ] || grep -q -- "$pattern" "$work/out" || fail "$case: output lacks '$pattern'"
+done <<END
+0||export --format sphinx --no-splice $work/dial.fsg# <contact>\$
+0||export --format sphinx --no-splice $work/order.fst# <intern#[0-9]*>\$
+0||export --format sphinx -x contact=$work/contacts/contact.fsg $work/dial.fsg# anna\$
+0||export --help#--no-splice
+1|=extern grammar <contact> not found|export --format sphinx $work/dial.fsg
+1|=extern grammar contact|export --format sphinx -x contact=$work/none.fsg $work/dial.fsg
+1|=can't open|export --format dot $work/none.fst
+2|=no --format|export $work/order.fst
+2|=unknown format 'xml'|export --format xml $work/order.fst
+2|=needs --symbols|export --format openfst $work/order.fst
+END
+finish "export tool"

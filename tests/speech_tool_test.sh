@@ -8,28 +8,16 @@
 # Skipped when the model or the test recordings are not installed.
 #   speech_tool_test.sh path/to/ksspeech path/to/examples
 set -uo pipefail
-ksspeech=${1:?usage: speech_tool_test.sh KSSPEECH EXAMPLES_DIR}
-ksbnfc=${2:?usage: speech_tool_test.sh KSSPEECH KSBNFC EXAMPLES_DIR}
-examples=${3:?usage: speech_tool_test.sh KSSPEECH KSBNFC EXAMPLES_DIR}
+usage="usage: speech_tool_test.sh KSSPEECH KSBNFC EXAMPLES_DIR"
+tool=${1:?$usage} ksbnfc=${2:?$usage} examples=${3:?$usage}
 data=/usr/share/pocketsphinx/test/data
 if [ ! -d /usr/share/pocketsphinx/model/en-us/en-us ] || [ ! -r "$data/goforward.raw" ]; then
     echo "SKIP: recogniser model or recordings missing (packages pocketsphinx-en-us, pocketsphinx-testdata)"
     exit 0
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { printf 'FAIL: %b\n' "$*" >&2; failures=$((failures + 1)); }
+. "$(dirname "$0")/lib.sh"
+robot=$examples/robot.bnf audio=$data/goforward.raw
 
-# run NAME EXPECTED_STATUS ARGS...: output in $work/out, messages in $work/err.
-run() {
-    local name=$1 want=$2
-    shift 2
-    "$ksspeech" "$@" >"$work/out" 2>"$work/err"
-    local got=$?
-    [ "$got" = "$want" ] || fail "$name: exit $got, expected $want; stderr: $(cat "$work/err")"
-    [ "$got" -lt 128 ] || fail "$name: crashed (status $got)"
-}
 # has NAME FILE TEXT: the file holds the text.
 has() { grep -qF -- "$3" "$2" || fail "$1: $(basename "$2") lacks '$3':\n$(cat "$2")"; }
 json() { # NAME LINE FILE WORDS TRANSLATION
@@ -42,29 +30,28 @@ json() { # NAME LINE FILE WORDS TRANSLATION
 }
 
 # The shipped recordings, one command from audio to meaning.
-run "shipped recordings" 0 --json "$examples/robot.bnf" "$data/goforward.raw" "$data/tidigits/dhd.2934z.raw"
-json "goforward" 1 "$data/goforward.raw" "go forward ten meters" "move forward 10 m"
+run "shipped recordings" 0 = --json "$robot" "$audio" "$data/tidigits/dhd.2934z.raw"
+json "goforward" 1 "$audio" "go forward ten meters" "move forward 10 m"
 json "digits" 2 "$data/tidigits/dhd.2934z.raw" "two nine three four zero" "digits 29340"
-[ -s "$work/err" ] && fail "robot grammar: unexpected messages: $(cat "$work/err")"
-run "text output" 0 "$examples/robot.bnf" "$data/goforward.raw"
+run "text output" 0 "$robot" "$audio"
 has "text output" "$work/out" "  translation: move forward 10 m"
 has "text output" "$work/out" "s of audio decoded in"
 
 # JSGF grammars drive the recogniser directly: the shipped one, and the
 # tagged robot grammar whose tags give the translation.
-run "shipped JSGF grammar" 0 --json --root move "$data/goforward.gram" "$data/goforward.raw"
+run "shipped JSGF grammar" 0 --json --root move "$data/goforward.gram" "$audio"
 has "goforward.gram" "$work/out" '"words": "go forward ten meters", "accepted": true'
-run "tagged JSGF grammar" 0 --json "$examples/robot.gram" "$data/goforward.raw"
-json "robot.gram" 1 "$data/goforward.raw" "go forward ten meters" "forward 10 m"
+run "tagged JSGF grammar" 0 --json "$examples/robot.gram" "$audio"
+json "robot.gram" 1 "$audio" "go forward ten meters" "forward 10 m"
 
 # Already compiled: an engine/translation pair, and a recording on standard input.
-"$ksbnfc" -en "$examples/robot.bnf" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$examples/robot.bnf" -d "$work" 2>/dev/null ||
+"$ksbnfc" -en "$robot" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$robot" -d "$work" 2>/dev/null ||
     fail "robot.bnf does not compile"
-"$ksspeech" --json "$work/command.fsg" "$work/command.fst" - <"$data/goforward.raw" >"$work/out" 2>"$work/err" ||
-    fail "compiled pair from standard input: $(cat "$work/err")"
+cp "$audio" "$work/in"
+run "compiled pair from standard input" 0 --json "$work/command.fsg" "$work/command.fst" -
 json "compiled pair" 1 "-" "go forward ten meters" "move forward 10 m"
 
-if command -v espeak-ng >/dev/null && command -v sox >/dev/null; then
+if have espeak-ng && have sox; then
     # espeak-ng speaks at 22050 Hz; sox brings it to the model's 16 kHz.
     # Voice en-us at 140 words a minute is recognised reliably; the plural
     # "cappuccinos" comes back as "cappuccino", which translates the same.
@@ -95,7 +82,7 @@ if command -v espeak-ng >/dev/null && command -v sox >/dev/null; then
     run "user dictionary" 0 --json --no-espeak --dict "$work/my.dict" "$examples/coffee.bnf" "$work/o1.wav"
     json "user dictionary" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
 
-    run "wrong sample rate" 1 "$examples/robot.bnf" "$work/22k.wav"
+    run "wrong sample rate" 1 "$robot" "$work/22k.wav"
     has "wrong sample rate" "$work/err" "22k.wav: sample rate 22050 Hz; the model needs 16000 Hz"
 else
     echo "SKIP: espeak-ng or sox missing: no spoken orders"
@@ -104,34 +91,25 @@ fi
 # Errors: each names what is wrong and exits non-zero; a bad recording
 # doesn't stop the others.
 : >"$work/empty.raw"
+cp "$robot" "$work/text.wav"
 printf '<<a>> = hello ( world .\n' >"$work/bad.bnf"
-run "missing model" 1 --model "$work/none" "$examples/robot.bnf" "$data/goforward.raw"
-has "missing model" "$work/err" "acoustic model folder '$work/none' not found"
-run "not a model" 1 --model "$work" "$examples/robot.bnf" "$data/goforward.raw"
-has "not a model" "$work/err" "is not an acoustic model folder: it lacks mdef"
-run "missing dictionary" 1 --model-dict "$work/none.dict" "$examples/robot.bnf" "$data/goforward.raw"
-has "missing dictionary" "$work/err" "dictionary '$work/none.dict' not readable"
-run "unreadable audio" 1 --json "$examples/robot.bnf" "$work/none.raw" "$data/goforward.raw"
-has "unreadable audio" "$work/err" "can't open '$work/none.raw'"
+cases <<END
+1|=acoustic model folder '$work/none' not found|--model $work/none $robot $audio
+1|=is not an acoustic model folder: it lacks mdef|--model $work $robot $audio
+1|=dictionary '$work/none.dict' not readable|--model-dict $work/none.dict $robot $audio
+1|=empty.raw: the recording is empty|$robot $work/empty.raw
+1|=text.wav: not a WAV file|$robot $work/text.wav
+1|=line 1, column|$work/bad.bnf $audio
+1|=can't read the grammar|$work/none.bnf $audio
+1|=extern grammar <contact> not found|$examples/dialer.bnf $audio
+2||$robot
+2||--nbest 0 $robot $audio
+END
+run "unreadable audio" 1 "=can't open '$work/none.raw'" --json "$robot" "$work/none.raw" "$audio"
 has "unreadable audio" "$work/out" "\"error\": \"can't open"
 has "later recordings still decoded" "$work/out" "\"words\": \"go forward ten meters\""
-run "empty recording" 1 "$examples/robot.bnf" "$work/empty.raw"
-has "empty recording" "$work/err" "empty.raw: the recording is empty"
-cp "$examples/robot.bnf" "$work/text.wav"
-run "not a wav" 1 "$examples/robot.bnf" "$work/text.wav"
-has "not a wav" "$work/err" "text.wav: not a WAV file"
-run "grammar error" 1 "$work/bad.bnf" "$data/goforward.raw"
-has "grammar error" "$work/err" "line 1, column"
-run "missing grammar" 1 "$work/none.bnf" "$data/goforward.raw"
-has "missing grammar" "$work/err" "can't read the grammar"
-run "unresolved extern" 1 "$examples/dialer.bnf" "$data/goforward.raw"
-has "unresolved extern" "$work/err" "extern grammar <contact> not found"
-run "no recording" 2 "$examples/robot.bnf"
-run "bad nbest" 2 --nbest 0 "$examples/robot.bnf" "$data/goforward.raw"
-run "nbest" 0 --nbest 5 "$examples/robot.bnf" "$data/goforward.raw"
+run "nbest" 0 --nbest 5 "$robot" "$audio"
 has "nbest" "$work/out" "translation: move forward 10 m"
 run "help" 0 --help
 has "help" "$work/out" "--nbest N"
-
-[ "$failures" = 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
-echo "speech tool: all passed"
+finish "speech tool"
