@@ -39,9 +39,8 @@ ksfsg=${2:?}
 docs=${3:?}
 api_example=${4:-}
 examples=${5:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 checks=0
+. "$(dirname "$0")/lib.sh"
+checks=0
 fail() { printf 'FAIL: %s: %b\n' "$where" "$*" >&2; failures=$((failures + 1)); }
 
 # compile ARGS...: compiles the block just saved ($src) into its own directory

@@ -6,10 +6,7 @@
 set -uo pipefail
 tool=${1:?usage: golden_codepages_test.sh KSBNFC GOLDEN_DIR}
 dir=${2:?usage: golden_codepages_test.sh KSBNFC GOLDEN_DIR}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+. "$(dirname "$0")/lib.sh"
 # lPrivateData (bytes 4-7) as a number.
 private_len() { od -An -tu4 -j4 -N4 "$1" | tr -d ' '; }
 for g in "$dir"/grammars/*.bnf; do

@@ -12,15 +12,12 @@ KSFSG=$2
 COUNT=${3:-40}
 SEED=${4:-1}
 HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/lib.sh"
 for t in sphinx_jsgf2fsg fstcompile fstequivalent fstdeterminize fstminimize fstrmepsilon fstmap fstinfo python3; do
-    if ! command -v $t >/dev/null; then
-        echo "skipped: $t not found (sphinxbase-utils, libfst-tools, python3)"
-        exit 77
-    fi
+    have $t || { echo "skipped: $t not found (sphinxbase-utils, libfst-tools, python3)"; exit 77; }
 done
 DATA=${JSGF_PEER_DATA:-/usr/share/pocketsphinx/test/data}
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+WORK=$work
 mkdir -p "$WORK/random"
 python3 "$HERE/jsgf_peer.py" random "$COUNT" "$SEED" "$WORK/random"
 

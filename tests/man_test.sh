@@ -11,10 +11,7 @@ if ! command -v man >/dev/null; then
     echo "man_test: man is not installed (Debian: apt-get install man-db); skipped"
     exit 77
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+. "$(dirname "$0")/lib.sh"
 
 # options HELP_TEXT: the switches of the option lines of a help text.
 options() { grep -E '^ +-' | grep -oE -- '(^| )--?[a-z][a-z0-9-]*' | tr -d ' ' | sort -u; }
@@ -41,5 +38,4 @@ for pair in "$@"; do
         done
     done
 done
-[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
-echo "man pages: all checks passed"
+finish "man pages"
