@@ -151,28 +151,41 @@ void TArcPool::Refill()
     if (grow < kMaxArcBlock) grow *= 2;
 }
 
+namespace {
+
+// Joins two singly linked lists, walking them side by side only as far as
+// the shorter one goes, and returns the head. A chain of rules in which each
+// takes over the pool of the next would otherwise walk the blocks of the
+// whole rest of the chain at every level. The order of the blocks and free
+// slots matters to nothing but their release.
+template <class T> T* Join(T* a, T* b, T* T::*link)
+{
+    if (!a) return b;
+    if (!b) return a;
+    T* x = a;
+    T* y = b;
+    while (x->*link && y->*link) {
+        x = x->*link;
+        y = y->*link;
+    }
+    if (!(x->*link)) {
+        x->*link = b;
+        return a;
+    }
+    y->*link = a;
+    return b;
+}
+
+} // namespace
+
 void TArcPool::Take(TArcPool& other)
 {
-    // Other's unused tail is dropped (at most one block's worth); its free
-    // slots join ours.
-    while (other.blocks) {
-        Block* b = other.blocks;
-        other.blocks = b->prev;
-        b->prev = nullptr;
-        // Insert behind our newest block, which keeps serving New.
-        if (blocks) {
-            b->prev = blocks->prev;
-            blocks->prev = b;
-        } else {
-            blocks = b;
-        }
-    }
-    while (other.free_list) {
-        Slot* f = other.free_list;
-        other.free_list = f->next;
-        f->next = free_list;
-        free_list = f;
-    }
+    // Other's unused tail is dropped (at most one block's worth); our newest
+    // block keeps serving New, wherever it ends up in the list.
+    blocks = Join(blocks, other.blocks, &Block::prev);
+    free_list = Join(free_list, other.free_list, &Slot::next);
+    other.blocks = nullptr;
+    other.free_list = nullptr;
     other.next = nullptr;
     other.left = 0;
 }

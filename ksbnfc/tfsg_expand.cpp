@@ -103,7 +103,8 @@ void Release(TSubFSG* r)
 }
 
 // Below, with the copying.
-bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p);
+bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p,
+             bool closed);
 
 } // namespace
 
@@ -307,6 +308,133 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
         }
 }
 
+// ---- networks the clean-up would leave as they are ----
+
+namespace {
+
+// Arc ordering counts an arc that leaves the network as one to this id.
+const int kEndSortId = 1000000;
+
+// A network that merging duplicate arcs and then merging states would leave
+// exactly as it is: ids equal indices and nextid the count, every state is
+// reachable from the start, each state's arcs are in order with no run that
+// would merge, and no two states are equal. Moved into a tail position such
+// a network stays so inside its caller, which then need only check its own
+// states instead of cleaning up the whole rest of a chain of rules at every
+// level of it.
+struct Clean {
+    int exits = 0;      // states besides the start with no arc into the network
+    bool closed = true; // no arc returns to the start or leads to another network
+};
+
+// States [lo, hi) of a network, brought in by one move; clean when the moved
+// network was clean and the move left its arcs as they were.
+struct Region {
+    int lo, hi;
+    bool clean;
+    Clean was;
+};
+
+// A state that received the arcs of a moved network's start. Alone: the
+// reference was its only arc and neither an action nor a probability that
+// counts set the copies apart, so its arcs equal those of that start.
+struct Splice {
+    TState* at;
+    bool alone;
+};
+
+// Whether duplicate-arc merging would merge a and b, its neighbour.
+bool Merges(const TArc* a, const TArc* b)
+{
+    auto final_arc = [](const TArc* x) { return x->word->id == 0 && !x->state; };
+    return b->word == a->word && b->anno == a->anno && b->op == a->op && b->needtr == a->needtr &&
+           final_arc(a) == final_arc(b);
+}
+
+// Whether n is clean when its states from c on are the regions, in order.
+// Only the first c states are read: a moved state can equal no other state
+// but through its targets, which lie in its own region or outside the
+// network, so states of different parts can be equal only when both have no
+// arc into the network (at most one part may have such states), or when a
+// state of the first c has arcs into one region only (it must then be a
+// lone splice, equal to the start of the moved network and so to none of
+// the others). Cost: linear in the first c states and their arcs.
+bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std::vector<Splice>& splices,
+                Clean& out)
+{
+    int len = n->states.length;
+    if (dbglevel > 0 || c < 1 || n->nextid != len || len >= kEndSortId) return false;
+    out = Clean();
+    int at = c;
+    int parts_with_exits = 0;
+    for (const Region& g : regions) {
+        if (!g.clean || g.lo != at || !g.was.closed) return false;
+        if (g.hi > g.lo && (n->states.elements[g.lo]->id != g.lo || n->states.elements[g.hi - 1]->id != g.hi - 1))
+            return false;
+        at = g.hi;
+        out.exits += g.was.exits;
+        if (g.was.exits) parts_with_exits++;
+    }
+    if (at != len) return false;
+
+    std::unordered_map<TState*, int> lone; // splice count, negative once one is not alone
+    for (const Splice& x : splices) {
+        int& k = lone[x.at];
+        k = k == 0 && x.alone ? 1 : -1;
+    }
+    auto less = [](TArc* const& a, TArc* const& b) { return TArrayX<TArc*>::compare(a, b) < 0; };
+    std::unordered_map<unsigned long, std::vector<TState*>> seen;
+    int own_exits = 0;
+    for (int i = 0; i < c; i++) {
+        TState* s = n->states.elements[i];
+        TArc** e = s->arcs.elements;
+        int k = s->arcs.length;
+        if (s->id != i || !std::is_sorted(e, e + k, less)) return false;
+        bool inside = false, moved = false;
+        for (int j = 0; j < k; j++) {
+            if (j > 0 && Merges(e[j - 1], e[j])) return false;
+            TState* t = e[j]->state;
+            if (!t) continue;
+            if (t->sub != n) return false;
+            if (t->id == 0) out.closed = false;
+            (t->id < c ? inside : moved) = true;
+        }
+        if (!inside && !moved) {
+            own_exits++;
+            if (i > 0) out.exits++;
+        }
+        if (moved && !inside && lone[s] != 1) return false;
+        std::vector<TState*>& same_key = seen[s->Key()];
+        for (TState* o : same_key)
+            if (*o == *s) return false;
+        same_key.push_back(s);
+    }
+    if (own_exits) parts_with_exits++;
+    if (parts_with_exits > 1) return false;
+
+    // Every one of the first c states is reachable without passing through a
+    // region: no moved arc leads back.
+    std::vector<char> reached((size_t)c, 0);
+    std::vector<int> todo(1, 0);
+    reached[0] = 1;
+    int count = 1;
+    while (!todo.empty()) {
+        TState* s = n->states.elements[todo.back()];
+        todo.pop_back();
+        for (int j = 0; j < s->arcs.length; j++) {
+            TState* t = s->arcs.elements[j]->state;
+            if (t && t->id < c && !reached[(size_t)t->id]) {
+                reached[(size_t)t->id] = 1;
+                count++;
+                todo.push_back(t->id);
+            }
+        }
+    }
+    return count == c;
+}
+
+} // namespace
+
 // ---- expansion ----
 
 void TSubFSG::Expand(int p)
@@ -316,8 +444,16 @@ void TSubFSG::Expand(int p)
         int i, j;        // the arc being examined
         TSubFSG* called; // network referenced by that arc, once it is expanded
         std::vector<uintptr_t> before; // a re-walk: the network as it was
+        int own;         // states when the substitution loop began
+        std::vector<Region> moved; // states brought in by moves, in order
+        size_t passed;   // moved regions the walk has jumped over
+        std::vector<Splice> splices;
+        bool clean_moves; // every replacement so far was a clean move
     };
     std::vector<Frame> stack;
+    // Networks of this pass that the clean-up would leave as they are; an
+    // entry stays valid until the network is opened again or moved.
+    std::unordered_map<TSubFSG*, Clean> clean;
 
     // A network is busy from the start of its cleaning to the end of its
     // substitution loop, also when it only re-walks a finished pass: a
@@ -329,9 +465,10 @@ void TSubFSG::Expand(int p)
     // next one. A re-walk can only repeat the clean-up; once one has left
     // the network as it was, and its callees are settled too, the next one
     // would change nothing either, and the network is skipped.
-    auto open = [&stack, p](TSubFSG* n) -> bool {
+    auto open = [&stack, &clean, p](TSubFSG* n) -> bool {
         if (n->busy || n->settled == p) return false;
         n->busy = 1;
+        clean.erase(n);
         std::vector<uintptr_t> before;
         if (n->pass >= p) Fingerprint(n, before);
         if (n->pass < p) {
@@ -343,7 +480,7 @@ void TSubFSG::Expand(int p)
             CountUses(n, 1);
         }
         n->Enter("substitution loop");
-        stack.push_back(Frame{n, 0, 0, nullptr, std::move(before)});
+        stack.push_back(Frame{n, 0, 0, nullptr, std::move(before), n->states.length, {}, 0, {}, true});
         return true;
     };
 
@@ -354,58 +491,88 @@ void TSubFSG::Expand(int p)
         TFSG* f = n->fsg;
         bool descended = false;
         while (!descended && stack[top].i < n->states.length) {
-            TState* s = n->states.elements[stack[top].i];
-            int j = stack[top].j;
+            Frame& fr = stack[top];
+            // The states of a finished network hold nothing to substitute.
+            if (fr.passed < fr.moved.size() && fr.i >= fr.moved[fr.passed].lo) {
+                fr.i = std::max(fr.i, fr.moved[fr.passed++].hi);
+                fr.j = 0;
+                continue;
+            }
+            TState* s = n->states.elements[fr.i];
+            int j = fr.j;
             if (j >= s->arcs.length) {
-                stack[top].i++;
-                stack[top].j = 0;
+                fr.i++;
+                fr.j = 0;
                 continue;
             }
             TArc* a = s->arcs.elements[j];
             TWord* w = a->word;
             if (!IsReference(a)) {
-                stack[top].j++;
+                fr.j++;
                 if (w->kind == TWord::Word && a->op == OpNone) {
                     EnsureText(f->words, w);
                     EnsureText(f->annos, a->anno);
                 }
                 continue;
             }
-            TSubFSG* r = stack[top].called;
+            TSubFSG* r = fr.called;
             if (!r) {
                 r = DictionaryOf(n)->GetFSG(w->word, a->needtr, nullptr);
-                stack[top].called = r;
+                fr.called = r;
                 if (open(r)) {
                     descended = true;
                     continue;
                 }
             }
             // r is expanded, or is open further up (a tail recursion).
-            stack[top].called = nullptr;
+            fr.called = nullptr;
             if (r->intern) {
                 a->word = (a->needtr ? f->with : f->without).Lookup(w->word, 1);
-                stack[top].j++;
+                fr.j++;
             } else if (r->busy) {
                 s->AddNullArc(r->Initial(), a->p, a->anno->word);
                 s->DelArcs(j, 1);
+                fr.clean_moves = false;
             } else {
-                if (r->uses == 1 && MoveOne(r, n, s, a->state, a->anno->word, a->p)) {
-                    r->uses = 0;
-                } else {
-                    r->Copy(n, s, a->state, a->anno->word, a->p);
-                    if (r->uses > 0 && --r->uses == 0) Release(r);
+                if (r->uses == 1) {
+                    auto known = clean.find(r);
+                    bool was_clean = known != clean.end();
+                    Region g{n->states.length, 0, false, was_clean ? known->second : Clean()};
+                    bool alone = s->arcs.length == 1 && (f->eq != EqNorm || a->p == 1.0f);
+                    g.clean = was_clean && g.was.closed && !a->state && !f->use_null_arcs && !a->anno->word;
+                    if (MoveOne(r, n, s, a->state, a->anno->word, a->p, g.clean)) {
+                        r->uses = 0;
+                        clean.erase(r);
+                        g.hi = n->states.length;
+                        fr.moved.push_back(g);
+                        fr.splices.push_back(Splice{s, alone});
+                        fr.clean_moves = fr.clean_moves && g.clean;
+                        s->DelArcs(j, 1);
+                        continue;
+                    }
                 }
+                r->Copy(n, s, a->state, a->anno->word, a->p);
+                if (r->uses > 0 && --r->uses == 0) Release(r);
                 s->DelArcs(j, 1);
+                fr.clean_moves = false;
             }
         }
         if (descended) continue;
         n->Exit("substitution loop");
-        n->EliminateDuplicateArcs();
-        n->Optimize();
-        if (!stack[top].before.empty()) {
+        Frame& fr = stack[top];
+        Clean c;
+        if (fr.clean_moves && CheckClean(n, fr.own, fr.moved, fr.splices, c)) {
+            // What merging would do here is nothing at all.
+            clean[n] = c;
+        } else {
+            n->EliminateDuplicateArcs();
+            n->Optimize();
+            if (n->uses == 1 && CheckClean(n, n->states.length, {}, {}, c)) clean[n] = c;
+        }
+        if (!fr.before.empty()) {
             std::vector<uintptr_t> after;
             Fingerprint(n, after);
-            if (after == stack[top].before && CalleesSettled(n, p)) n->settled = p;
+            if (after == fr.before && CalleesSettled(n, p)) n->settled = p;
         }
         n->pass = p;
         n->busy = 0;
@@ -503,12 +670,13 @@ void CopyOne(const CopyJob& job, TSubFSG* to, std::vector<CopyJob>& jobs)
 // copies. The states, their arcs and annotations come out exactly as a copy
 // would make them, in the same order. False (nothing done) when an arc of r
 // leaves r for another network.
-bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p)
+bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbstring action, prob p,
+             bool closed)
 {
     TState* init0 = r->states.elements[0];
     int use_null_arcs = r->fsg->use_null_arcs;
     bool reentered = false;
-    for (int i = 0; i < r->states.length; i++) {
+    for (int i = 0; i < r->states.length && !closed; i++) {
         TState* s = r->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TState* t = s->arcs.elements[k]->state;
@@ -548,7 +716,10 @@ bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbst
     };
 
     copy_start(initial, p);
-    for (int i = 1; i < r->states.length; i++) {
+    // A closed network moved into a tail position keeps its arcs as they
+    // are; the copied start arcs have already cleared `normalized`.
+    bool unchanged = closed && !exit_to && !post;
+    for (int i = 1; i < r->states.length && !unchanged; i++) {
         TState* s = r->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
