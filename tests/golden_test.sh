@@ -1,6 +1,6 @@
 #!/bin/bash
 # golden_test.sh KSBNFC DIR [--update]: compiles every grammar of
-# DIR/grammars with each option set below and compares the exit status and
+# DIR/grammars with each option set of DIR/modes and compares the exit status and
 # the sha256 of the written file and of the messages with DIR/expected.sums.
 # The compiler's passes may be rewritten for speed, but what they write must
 # stay the same to the byte. --update rewrites the expected list.
@@ -8,16 +8,7 @@ set -u
 tool=$1 dir=$2 update=${3:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-opts=(
-  "-en"
-  "-tr"
-  "-en --eq-arcs 0 --eq-sentences 1"
-  "-tr --eq-arcs 0 --eq-sentences 1"
-  "-en --annotations 1"
-  "-en --annotations 2"
-  "-tr --annotations 2"
-  "-en --null-arcs 1"
-)
+mapfile -t opts <"$dir/modes"
 for g in "$dir"/grammars/*.bnf; do
   name=$(basename "$g" .bnf)
   for o in "${opts[@]}"; do

@@ -8,18 +8,9 @@ set -u
 tool=$1 gdir=$2 out=$3
 mkdir -p "$out/tmp"
 : > "$out/sums"
-opts=(
-  "-en"
-  "-tr"
-  "-en --eq-arcs 0 --eq-sentences 1"
-  "-tr --eq-arcs 0 --eq-sentences 1"
-  "-en --annotations 1"
-  "-en --annotations 2"
-  "-tr --annotations 2"
-  "-en --null-arcs 1"
-  "-en -g 3"
-  "-tr -g 3"
-)
+# The modes of the golden test, and the debug listings.
+mapfile -t opts <"$(dirname "$0")/modes"
+opts+=("-en -g 3" "-tr -g 3")
 for g in "$gdir"/*.bnf; do
   name=$(basename "$g" .bnf)
   for o in "${opts[@]}"; do
