@@ -143,6 +143,21 @@ public:
         for (int j = i; j < length; j++) elements[j] = elements[j + n];
     }
     void Clear() { length = 0; }
+    // Gives back the storage beyond length, for an array that has stopped
+    // growing: growth leaves up to half as much again unused.
+    void Fit()
+    {
+        if (nelements == length) return;
+        if (length == 0) {
+            Release();
+            return;
+        }
+        T* fresh = new T[length];
+        for (int i = 0; i < length; i++) fresh[i] = elements[i];
+        delete[] elements;
+        elements = fresh;
+        nelements = length;
+    }
     // Empties the array and gives its storage back.
     void Release()
     {

@@ -56,6 +56,9 @@ void TSubFSG::EliminateNullArcs()
             s->sub->FreeArc(a);
         }
         s->arcs.length = w;
+        // The array held the null arcs and their replacements side by side;
+        // on a long chain of optional items that is most of the memory.
+        s->arcs.Fit();
         s->NormalizeArcProbabilities();
     }
     Compress();

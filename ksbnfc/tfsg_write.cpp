@@ -4,15 +4,15 @@
 //
 // Every field goes to the file explicitly as little-endian bytes of a fixed
 // width, so the layout does not depend on the compiler's struct layout or on
-// the size of long. Sections are assembled in memory and written in one go.
+// the size of long. Sections stream out through a small buffer: a file of
+// millions of arcs is never held in memory as a whole.
 #include "tfsg.h"
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <memory>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,49 +27,72 @@ const int kMaxLogProb = 32767;
 const char kVersion[8] = {'S', 'A', 'C', 'O', 'K', 'V', '0', '1'};
 const char kSignature[8] = {'0', '2', ' ', 'G', 'B', ' ', ' ', ' '};
 
-// A growing byte image of one section, in file byte order.
+// A section on its way to the file, in file byte order: the bytes go out
+// through a fixed buffer as they come, so writing costs the same few
+// kilobytes however many arcs the grammar has. size() counts every byte
+// given so far; flush() writes what the buffer still holds.
 class Bytes {
 public:
+    explicit Bytes(int to) : fd(to), used(0), total(0), b(new unsigned char[kSize]) {}
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+
     void i32(long long v)
     {
         uint32_t u = (uint32_t)v;
-        for (int k = 0; k < 4; k++) b.push_back((unsigned char)(u >> (8 * k)));
+        unsigned char* p = room(4);
+        for (int k = 0; k < 4; k++) p[k] = (unsigned char)(u >> (8 * k));
     }
     void u16(long long v)
     {
         uint32_t u = (uint32_t)v;
-        b.push_back((unsigned char)u);
-        b.push_back((unsigned char)(u >> 8));
+        unsigned char* p = room(2);
+        p[0] = (unsigned char)u;
+        p[1] = (unsigned char)(u >> 8);
     }
     void raw(const void* p, size_t n)
     {
         const unsigned char* c = static_cast<const unsigned char*>(p);
-        b.insert(b.end(), c, c + n);
+        while (n > 0) {
+            if (used == kSize) flush();
+            size_t k = n < kSize - used ? n : kSize - used;
+            std::memcpy(room(k), c, k);
+            c += k;
+            n -= k;
+        }
     }
     // The text and its terminating zero byte, converted through table when given.
     void text(const char* s, size_t n, const unsigned char* table)
     {
         for (size_t k = 0; k < n; k++) {
             unsigned char c = (unsigned char)s[k];
-            b.push_back(table ? table[c] : c);
+            *room(1) = table ? table[c] : c;
         }
-        b.push_back(0);
+        *room(1) = 0;
     }
-    size_t size() const { return b.size(); }
-    void flush(int fd) const
+    long long size() const { return total; }
+    void flush()
     {
-        size_t done = 0;
-        // Write takes an unsigned count; very large sections go in pieces.
-        while (done < b.size()) {
-            size_t n = b.size() - done;
-            if (n > 0x40000000u) n = 0x40000000u;
-            Write(fd, b.data() + done, (unsigned)n);
-            done += n;
-        }
+        if (used) Write(fd, b.get(), (unsigned)used);
+        used = 0;
     }
 
 private:
-    std::vector<unsigned char> b;
+    static const size_t kSize = 1 << 16;
+    int fd;
+    size_t used;
+    long long total;
+    std::unique_ptr<unsigned char[]> b;
+
+    // n <= kSize bytes of the buffer, written out first when they do not fit.
+    unsigned char* room(size_t n)
+    {
+        if (n > kSize - used) flush();
+        unsigned char* p = b.get() + used;
+        used += n;
+        total += (long long)n;
+        return p;
+    }
 };
 
 size_t TextLength(const TWord* w)
@@ -154,7 +177,7 @@ int TSubFSG::InternLength(int with_annos)
 void TSubFSG::WriteIntern(int fd, int with_annos)
 {
     const int S = states.length;
-    Bytes out;
+    Bytes out(fd);
     out.i32(S + 1);
     long long first = 0;
     for (int i = 0; i < S; i++) {
@@ -183,7 +206,7 @@ void TSubFSG::WriteIntern(int fd, int with_annos)
         }
         fsg->ph.AnnotSize = FileLength(size);
     }
-    out.flush(fd);
+    out.flush();
 }
 
 void TFSG::WriteFileX(int fd)
@@ -201,7 +224,7 @@ void TFSG::WriteFileX(int fd)
         }
 
         const unsigned char* table = codepage == 1252 ? c1252to850 : nullptr;
-        Bytes names;
+        Bytes names(fd);
         for (int j = 0; j < externs.length; j++) {
             // The list holds "<name>"; the file holds the bare name.
             const char* t = externs.elements[j]->word.s;
@@ -211,14 +234,14 @@ void TFSG::WriteFileX(int fd)
             else
                 names.text("", 0, nullptr);
         }
-        names.flush(fd);
+        names.flush();
 
-        Bytes texts;
+        Bytes texts(fd);
         for (int i = 1; i < words.length; i++) {
             const char* t = words.elements[i]->word.s;
             texts.text(t ? t : "", TextLength(words.elements[i]), table);
         }
-        texts.flush(fd);
+        texts.flush();
 
         fh.lHeader = 64;
         fh.nSections = 6;
@@ -244,7 +267,7 @@ void TFSG::WriteFileX(int fd)
         ph.WcisSize = 0;
         std::memcpy(ph.Signature, kSignature, 8);
 
-        Bytes priv;
+        Bytes priv(fd);
         priv.raw(ph.Signature, 8);
         priv.i32(ph.AnnotOffset);
         priv.i32(ph.AnnotSize);
@@ -262,10 +285,10 @@ void TFSG::WriteFileX(int fd)
             priv.raw(kCodePageTag, 4);
             priv.i32(codepage);
         }
-        priv.flush(fd);
+        priv.flush();
 
         std::memcpy(fh.version, kVersion, 8);
-        Bytes hdr;
+        Bytes hdr(fd);
         hdr.i32(fh.lEngineData);
         hdr.i32(fh.lPrivateData);
         hdr.raw(fh.version, 8);
@@ -282,7 +305,7 @@ void TFSG::WriteFileX(int fd)
         hdr.i32(fh.lPools);
         hdr.i32(fh.nPools);
         if (::lseek(fd, 0, SEEK_SET) < 0) Error("%s", std::strerror(errno));
-        hdr.flush(fd);
+        hdr.flush();
     } catch (char*) {
         ::close(fd);
         throw;
