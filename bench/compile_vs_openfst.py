@@ -25,26 +25,10 @@ import tempfile
 import time
 
 
-def word(i):
-    """The i-th of a family of distinct pronounceable words."""
-    cons = "bdfgklmnprst"
-    vows = "aeiou"
-    w = ""
-    while True:
-        syl = i % 60
-        w += cons[syl // 5] + vows[syl % 5]
-        i //= 60
-        if i == 0:
-            return w
-
-
-class Lcg:
-    def __init__(self, seed):
-        self.s = seed
-
-    def below(self, n):
-        self.s = (self.s * 1664525 + 1013904223) & 0xFFFFFFFF
-        return (self.s >> 8) % n
+# The grammars come from the golden corpus's generator, which writes the same
+# shapes at small sizes for its byte-for-byte checks.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "golden"))
+from gen_grammars import chain, first_names, flat, last_names, phrase_list, phrases_rule, word  # noqa: E402
 
 
 class Acceptor:
@@ -83,23 +67,18 @@ class Acceptor:
 
 def shape_words(scale):
     n = int(65000 * scale)
-    g = "<<words>> =" + "".join((" " if i == 0 else "\n | ") + word(i) for i in range(n)) + " .\n"
     fst = Acceptor()
     end = fst.state()
     fst.finals.add(end)
     for i in range(n):
         fst.arc(0, end, word(i))
-    return g, fst, "%d one-word alternatives" % n
+    return flat(n), fst, "%d one-word alternatives" % n
 
 
 def shape_phrases(scale):
     n = int(50000 * scale)
-    r = Lcg(12345)
-    phrases = []
-    for _ in range(n):
-        length = 2 + r.below(4)
-        phrases.append([word(r.below(2000)) for _ in range(length)])
-    g = "<<phrases>> =" + "".join((" " if i == 0 else "\n | ") + " ".join(p) for i, p in enumerate(phrases)) + " .\n"
+    phrases = phrase_list(n, 2000)
+    g = phrases_rule(phrases)
     fst = Acceptor()
     end = fst.state()
     fst.finals.add(end)
@@ -110,8 +89,8 @@ def shape_phrases(scale):
 
 def shape_names(scale):
     n = int(2000 * scale)
-    first = [word(i) + "o" for i in range(n)]
-    last = [word(i) + "son" for i in range(n)]
+    first = first_names(n)
+    last = last_names(n)
     g = ("<<call>> = call <first> <last> please? .\n<first> = " + " | ".join(first) + " .\n<last> = "
          + " | ".join(last) + " .\n")
     fst = Acceptor()
@@ -186,11 +165,6 @@ def shape_numbers(scale):
 
 def shape_nested(scale):
     n = int(2000 * scale)
-    lines = []
-    for i in range(n):
-        name = "<<r0>>" if i == 0 else "<r%d>" % i
-        rest = "<r%d>" % (i + 1) if i + 1 < n else "end"
-        lines.append("%s = %s? %s ." % (name, word(i), rest))
     fst = Acceptor()
     prev = 0
     for i in range(n):
@@ -201,7 +175,7 @@ def shape_nested(scale):
     end = fst.state()
     fst.arc(prev, end, "end")
     fst.finals.add(end)
-    return "\n".join(lines) + "\n", fst, "%d nested rules, each <rK> = wK? <rK+1>" % n
+    return chain(n), fst, "%d nested rules, each <rK> = wK? <rK+1>" % n
 
 
 SHAPES = [("words", shape_words), ("phrases", shape_phrases), ("names", shape_names),

@@ -2,7 +2,9 @@
 """Writes a deterministic set of grammars for byte-for-byte comparisons of
 compiler output: random grammars (alternatives, groups, ?, +, *, nested
 rules, tail recursion, weights, annotations or translations) and scaled-down
-copies of the benchmark grammars.
+copies of the benchmark grammars. bench/compile_vs_openfst.py imports the
+shape generators (word, flat, phrase_list, phrases_rule, first_names,
+last_names, chain) to build its grammars at full size.
 
     gen_grammars.py DIR [COUNT] [--big]
 """
@@ -74,17 +76,31 @@ def flat(n):
     return "<<words>> =" + "".join((" " if i == 0 else "\n | ") + word(i) for i in range(n)) + " .\n"
 
 
-def phrases(n, vocab, seed=12345):
+def phrase_list(n, vocab, seed=12345):
+    """n phrases of 2 to 5 words drawn from the first vocab words."""
     r = random.Random(seed)
-    lines = []
-    for i in range(n):
-        lines.append(" ".join(word(r.randrange(vocab)) for _ in range(r.randint(2, 5))))
-    return "<<phrases>> = " + "\n | ".join(lines) + " .\n"
+    return [[word(r.randrange(vocab)) for _ in range(r.randint(2, 5))] for _ in range(n)]
+
+
+def phrases_rule(lists):
+    return "<<phrases>> = " + "\n | ".join(" ".join(p) for p in lists) + " .\n"
+
+
+def phrases(n, vocab, seed=12345):
+    return phrases_rule(phrase_list(n, vocab, seed))
+
+
+def first_names(n):
+    return [word(i) + "o" for i in range(n)]
+
+
+def last_names(n):
+    return [word(i) + "son" for i in range(n)]
 
 
 def names(first, last):
-    return ("<<name>> = <first> <last> .\n<first> = " + " | ".join(word(i) + "o" for i in range(first))
-            + " .\n<last> = " + " | ".join(word(i) + "son" for i in range(last)) + " .\n")
+    return ("<<name>> = <first> <last> .\n<first> = " + " | ".join(first_names(first))
+            + " .\n<last> = " + " | ".join(last_names(last)) + " .\n")
 
 
 def chain(n):
@@ -134,4 +150,5 @@ def main():
             f.write(text)
 
 
-main()
+if __name__ == "__main__":
+    main()
