@@ -6,6 +6,7 @@
 #
 #   bench/compile_vs_openfst.py [--ksbnfc PATH] [--runs N] [--sizes 0.25,0.5,1]
 #                               [--shapes words,phrases,...] [--keep DIR]
+#                               [--before PATH]
 #
 # For every shape the grammar and a plain text acceptor of the same language
 # are generated (the acceptor the way one would write it by hand: a path per
@@ -13,8 +14,12 @@
 # stages run one after the other on files, so its time is their sum and its
 # peak memory the largest of theirs. Figures are medians of --runs runs.
 # Where fstcompile is missing (apt-get install libfst-tools) only ksbnfc runs.
+# --before names a second ksbnfc (an older build) that runs in the same pass:
+# its time and memory are printed as ratios over ours after the OpenFst
+# columns, and a file that differs from ours is reported.
 
 import argparse
+import filecmp
 import os
 import shutil
 import statistics
@@ -244,6 +249,7 @@ def main():
     ap.add_argument("--shapes", default=",".join(s for s, _ in SHAPES))
     ap.add_argument("--keep", help="directory to keep the generated files in")
     ap.add_argument("--no-openfst", action="store_true", help="time ksbnfc only")
+    ap.add_argument("--before", help="a second ksbnfc to compare with (time and memory over ours)")
     args = ap.parse_args()
 
     if not os.access(args.ksbnfc, os.X_OK):
@@ -258,9 +264,9 @@ def main():
     wanted = args.shapes.split(",")
     sizes = [float(x) for x in args.sizes.split(",")]
 
-    print("%-8s %5s %9s %8s %9s %9s | %9s %8s %9s %9s | %6s %6s  %s" % (
+    print("%-8s %5s %9s %8s %9s %9s | %9s %8s %9s %9s | %6s %6s%s  %s" % (
         "shape", "size", "ours s", "ours MB", "states", "arcs", "fst s", "fst MB", "states", "arcs", "time", "mem",
-        "grammar"))
+        " %7s %7s" % ("was t", "was mem") if args.before else "", "grammar"))
     for name, make in SHAPES:
         if name not in wanted:
             continue
@@ -288,6 +294,11 @@ def main():
                 ft, fm = median_run(args.runs, pipeline)
                 fs, fa = fst_size(base + ".d.fst")
                 row += " %9.3f %8.1f %9d %9d | %5.2fx %5.2fx" % (ft, fm, fs, fa, t / ft, m / fm)
+            if args.before:
+                was = base + ".before.fsg"
+                bt, bm = median_run(args.runs, lambda: run([args.before, "-en", base + ".bnf", "-o", was]))
+                row += " %6.2fx %6.2fx%s" % (bt / t, bm / m, "" if filecmp.cmp(out, was, shallow=False)
+                                              else " FILES DIFFER")
             print(row + "  " + what)
             sys.stdout.flush()
     if not args.keep:
