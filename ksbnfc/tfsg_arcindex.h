@@ -95,6 +95,8 @@ public:
     }
     // Whether the arc Next returned is a plain word arc of the word's class.
     bool Matched() const { return matched; }
+    // Arc i of s, which Next has just returned.
+    TArc* Arc(const TState* s, int i) const { return matched && single_arc ? single_arc : s->arcs.elements[i]; }
 
 private:
     int all = 1;              // scan every arc
@@ -104,6 +106,7 @@ private:
     const int* b = nullptr;   // plain word arcs of the word's class
     int nb = 0, ib = 0;
     int single = 0;           // b when the class has one arc
+    TArc* single_arc = nullptr; // and that arc
     bool by_class = false;    // b holds arcs of the word's class
     bool matched = false;
 };

@@ -95,6 +95,7 @@ struct TArcIndex {
         int32_t first; // -1: none
         int32_t count;
         int32_t off;
+        TArc* arc;     // the first: a one-arc class needs no look-up in the state's arcs
     };
     struct Slot {
         int32_t cls; // -1: free
@@ -208,7 +209,7 @@ TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
     std::vector<std::pair<int, TArcIndex::Run>> runs;
     for (size_t k = 0; k < keyed.size(); k++) {
         if (k == 0 || keyed[k].first != keyed[k - 1].first)
-            runs.push_back({keyed[k].first, TArcIndex::Run{keyed[k].second, 0, (int32_t)x->byclass.size()}});
+            runs.push_back({keyed[k].first, TArcIndex::Run{keyed[k].second, 0, (int32_t)x->byclass.size(), s->arcs.elements[keyed[k].second]}});
         runs.back().second.count++;
         x->byclass.push_back(keyed[k].second);
     }
@@ -221,12 +222,12 @@ TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
     }
     x->byclass.swap(packed);
     if (runs.size() * 4 >= (size_t)words.nclasses) {
-        x->dense.assign((size_t)words.nclasses, TArcIndex::Run{-1, 0, 0});
+        x->dense.assign((size_t)words.nclasses, TArcIndex::Run{-1, 0, 0, nullptr});
         for (auto& r : runs) x->dense[(size_t)r.first] = r.second;
     } else if (!runs.empty()) {
         size_t size = 16;
         while (size < runs.size() * 2) size *= 2;
-        x->hashed.assign(size, TArcIndex::Slot{-1, {-1, 0, 0}});
+        x->hashed.assign(size, TArcIndex::Slot{-1, {-1, 0, 0, nullptr}});
         for (auto& r : runs) {
             size_t i = ((uint32_t)r.first * 2654435761u) & (size - 1);
             while (x->hashed[i].cls >= 0) i = (i + 1) & (size - 1);
@@ -316,6 +317,7 @@ void TArcCursor::Start(TState* s, const TInputWords::View& v, int k)
     ia = ib = na = nb = 0;
     a = b = nullptr;
     by_class = matched = false;
+    single_arc = nullptr;
     const TArcIndex* x = s->match_index.get();
     all = !v.index || !x || x->narcs != n || x->elements != s->arcs.elements;
     if (all) return;
@@ -332,6 +334,7 @@ void TArcCursor::Start(TState* s, const TInputWords::View& v, int k)
     by_class = true;
     if (r->count == 1) {
         single = r->first;
+        single_arc = r->arc;
         b = &single;
         nb = 1;
     } else {
@@ -529,7 +532,7 @@ Matcher::Outcome Matcher::Enter(Frame& f)
 Matcher::Outcome Matcher::Arcs(Frame& f)
 {
     for (int i; (i = f.cursor.Next()) >= 0;) {
-        TArc* a = f.state->arcs.elements[i];
+        TArc* a = f.cursor.Arc(f.state, i);
         double q = a->p;
         f.q = q;
         f.emitted = 0;

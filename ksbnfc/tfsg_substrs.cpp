@@ -138,7 +138,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
 
         bool pushed = false;
         for (int i; !pushed && (i = f.cursor.Next()) >= 0;) {
-            TArc* a = f.state->arcs.elements[i];
+            TArc* a = f.cursor.Arc(f.state, i);
             double p = f.prob * a->p;
             if (f.cursor.Matched()) {
                 push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
