@@ -92,9 +92,12 @@ KSBNFC_API int KsCompileGrammar(int nargs, KsArg* args);
  * KsGetTranslation, KsGetTranslation2 and KsFindSubStrs may run on one
  * grammar handle from several threads at once (each search handle belongs
  * to one thread at a time). Loading, unloading and registering externs must
- * not overlap other calls, nor may ks_set_cp. The message text (KsMsgBuf,
- * KsGetMessage) and the switches stay process-wide: a failing call on one
- * thread may overwrite the text another thread is about to read.
+ * not overlap other calls, nor may ks_set_cp. A grammar is matched in its
+ * own code page (UTF-8 for one stored as UTF-8, else the process code page
+ * it was loaded in); matching never changes the process code page. The
+ * message text (KsMsgBuf, KsGetMessage) and the switches stay process-wide:
+ * a failing call on one thread may overwrite the text another thread is
+ * about to read.
  * Handles are untyped. Word arrays are NUL-terminated C strings ending with
  * a null pointer. Functions returning int follow the failure convention:
  * 0 success, 1 success with warnings, 1000 error (text from KsGetMessage);
