@@ -26,11 +26,15 @@ namespace {
 const char* Dir()
 {
     static char dir[] = "/tmp/ksbnfc_match_bench_XXXXXX";
-    static bool made = mkdtemp(dir) != nullptr;
-    if (!made) {
-        std::perror("match_bench: mkdtemp");
-        std::exit(1);
-    }
+    static bool made = [] {
+        if (!mkdtemp(dir)) {
+            std::perror("match_bench: mkdtemp");
+            std::exit(1);
+        }
+        std::atexit([] { std::system((std::string("rm -rf '") + dir + "'").c_str()); });
+        return true;
+    }();
+    (void)made;
     return dir;
 }
 
