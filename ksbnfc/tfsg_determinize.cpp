@@ -170,11 +170,28 @@ static void MergeRunsInPlace(TSubFSG* sub, TState* s)
     }
 }
 
+// Frees the mixtures of a pass and their marks on the states.
+static void DropMixes(TSubFSG* n)
+{
+    if (!n->mixes) return;
+    n->mixes->DeleteElements();
+    delete n->mixes;
+    n->mixes = nullptr;
+    for (int k = 0; k < n->states.length; k++) n->states.elements[k]->mix = nullptr;
+}
+
 void TSubFSG::EliminateDuplicateArcs()
 {
     Enter("EliminateDuplicateArcs");
     // States built for mixtures are appended and handled by the same loop.
+    // The subset construction may build exponentially many; once it has
+    // built more than a file can number it stops, before memory runs out.
+    const int first_mix = states.length;
     for (int si = 0; si < states.length; si++) {
+        if (states.length - first_mix > kMaxIds) {
+            DropMixes(this);
+            Error("more than 64K states");
+        }
         TState* s = states.elements[si];
         s->arcs.Sort();
         if (MixMayReadSelf(s)) {
@@ -211,10 +228,7 @@ void TSubFSG::EliminateDuplicateArcs()
             std::printf("%s mixes: ", name.s ? name.s : "");
             mixes->Stats();
         }
-        mixes->DeleteElements();
-        delete mixes;
-        mixes = nullptr;
-        for (int k = 0; k < states.length; k++) states.elements[k]->mix = nullptr;
+        DropMixes(this);
     }
     Exit("EliminateDuplicateArcs");
 }

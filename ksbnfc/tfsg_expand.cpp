@@ -555,6 +555,10 @@ void TSubFSG::Expand(int p)
                 if (r->uses > 0 && --r->uses == 0) Release(r);
                 s->DelArcs(j, 1);
                 fr.clean_moves = false;
+                // Copies of copies grow exponentially on a looping grammar
+                // that doubles at every level; stop once they pass what a
+                // file can number.
+                if (n->states.length > kMaxIds) Error("more than 64K states");
             }
         }
         if (descended) continue;

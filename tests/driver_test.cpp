@@ -3,6 +3,8 @@
 #include "fsg_build.h"
 #include "ks_api.h"
 
+#include <regex>
+
 namespace {
 
 const char kOneRoot[] = "<main> = hello world | good morning .\n";
@@ -35,6 +37,8 @@ protected:
             std::string n = o.first;
             if (n == "o" || n == "d")
                 args.push_back({n == "o" ? "fsgFile" : "fsgDirectory", Path(o.second)});
+            else if (n == "syntax")
+                args.push_back({"syntax", o.second});
             else
                 args.push_back({n == "tr" ? "trMode" : n == "en" ? "enMode" : o.first, std::atol(o.second.c_str())});
         }
@@ -136,6 +140,20 @@ std::string Chain(int n, bool doubling)
     return g;
 }
 
+// tests/jsgf_peer.py's generator with operators after any item.
+const char kExplodingJsgf[] =
+    "public <r0> = (<r3>+ {t4} | f* | (a (b+ b b+ | a d+)) d a* {t4})* [/2/ b] | [<r1>*] e* "
+    "[/7/ c* f+ | /8/ [[b+ a* {t3} f | b {t1} b {t0}]* [b f] [d b+ | f+ f {t2} c | a b]]* d* "
+    "{t0} | /1/ a [d+ (b c* {t3} d | a a+ e+ {t3} | c) (f* | d* | f) {t3}]] {t1} | a [c* <r3> "
+    "| [/2/ a | /7/ (c d b* | f)* {t4} <NULL> [a | a* b+ {t0} | f* {t4} a]+] | (<r2> <r1> {t3} "
+    "| <r3>* <r3> {t0} [d+ a+ {t3} | c* e+])+ f [f* {t2} <r2> | <r2>] {t4}] <r2>*;\n"
+    "<r1> = b a | (/6/ b <r2> | /9/ [(f a b {t3} | e+ a)+ a* <r3>* | f* {t3} [c | d b* | b] "
+    "<NULL> | e] {t3}) a b | [/5/ b f* <NULL> | /3/ <r2> <NULL> a*] a f;\n"
+    "<r2> = <r3>;\n"
+    "<r3> = /8/ [[[d a | c {t4} | c c*] b+ {t3} d+ | [f+ b+ {t4} | a f* f {t1}] [f c+ | d+ "
+    "{t4} d b] | d] {t2}]+ [/6/ a | /1/ e+ {t3} f]+ [[[d] [f | f f*]* a] | d | f+ [<NULL> b | "
+    "f b+ {t0} (a {t3} | c b* c)+]* c]+;\n";
+
 // Grammars whose cost used to grow exponentially or with the square of their
 // size: each must end quickly with its result or the writer's limit.
 TEST_F(DriverTest, BoundedWork)
@@ -153,9 +171,17 @@ TEST_F(DriverTest, BoundedWork)
         {Chain(16, true), "en", 0, "", 0},
         {Chain(3000, false), "en", 0, "", 3001},
         {Chain(70000, false), "en", 1000, "more than 64K states", 0},
+        // Copies of copies that loop: exponential before any merging.
+        {std::regex_replace(Chain(31, true), std::regex("(x[0-9]+) \\."), "$1+ ."), "en", 1000,
+         "more than 64K states", 0},
+        // A random JSGF grammar whose determinisation grows without end.
+        {"#JSGF V1.0;\ngrammar g;\n" + std::string(kExplodingJsgf), "en", 1000, "more than 64K states", 0},
+        {"#JSGF V1.0;\ngrammar g;\n" + std::string(kExplodingJsgf), "tr", 0, "", 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Compile(c.grammar, {{c.mode, "1"}, {"o", "g.out"}}), c.rc) << c.grammar.substr(0, 40) << c.mode;
+        const char* syntax = c.grammar[0] == '#' ? "jsgf" : "bnf";
+        EXPECT_EQ(Compile(c.grammar, {{c.mode, "1"}, {"o", "g.out"}, {"syntax", syntax}}), c.rc)
+            << c.grammar.substr(0, 40) << c.mode;
         EXPECT_EQ(Message(), c.message);
         if (c.states) {
             EXPECT_EQ(fsg_build::At32(fsg_build::Slurp(Path("g.out")), 68), c.states); // the main network's
