@@ -6,6 +6,7 @@
 #include "ksbnfc.h"
 
 #include "fsg_build.h"
+#include "ks_api.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,8 @@ namespace {
 
 using fsg_build::Bytes;
 using fsg_build::TempFile;
-
-std::string Message()
-{
-    char* m = nullptr;
-    KsGetMessage(&m);
-    return m;
-}
+using ks_api::Message;
+using ks_api::Sentence;
 
 // Compiles grammar text (or a file of the examples when text starts with
 // '@') in engine or translation mode into out.
@@ -35,36 +31,24 @@ void Compile(const std::string& text, bool tr, const TempFile& out, int null_arc
         path = std::string(KSBNFC_SOURCE_DIR) + "/examples/" + text.substr(1);
     else
         fsg_build::Save(Bytes(text.begin(), text.end()), path);
-    std::vector<KsArg> args = {{(char*)"bnfFile", reinterpret_cast<long>(path.c_str())},
-                               {(char*)"fsgFile", reinterpret_cast<long>(out.c_str())},
-                               {(char*)(tr ? "trMode" : "enMode"), 1}};
-    if (null_arcs >= 0) args.push_back({(char*)"useNullArcs", null_arcs});
-    ASSERT_LT(KsCompileGrammar((int)args.size(), args.data()), 1000) << Message();
+    std::vector<ks_api::Param> params = {{"bnfFile", path}, {"fsgFile", out.path}, {tr ? "trMode" : "enMode", 1L}};
+    if (null_arcs >= 0) params.push_back({"useNullArcs", (long)null_arcs});
+    ASSERT_LT(ks_api::Compile(params), 1000) << Message();
 }
 
-struct Words {
-    std::vector<std::string> w;
-    std::vector<char*> v;
-    explicit Words(const std::vector<std::string>& words) : w(words)
-    {
-        for (std::string& s : w) v.push_back(&s[0]);
-        v.push_back(nullptr);
-    }
-    char** get() { return v.data(); }
-};
-
-std::vector<std::string> Repeat(const std::string& word, int n, const std::string& last = "")
+// n times the word, then last.
+std::string Repeat(const std::string& word, int n, const std::string& last = "")
 {
-    std::vector<std::string> v((size_t)n, word);
-    if (!last.empty()) v.push_back(last);
-    return v;
+    std::string s;
+    for (int i = 0; i < n; i++) s += word + " ";
+    return s + last;
 }
 
 // KsTest, the translation ("-" for none) and, with substrs, the number of
 // sub-strings; or the error message of the call that failed.
-std::string Calls(void* fsg, const std::vector<std::string>& words, bool substrs = true)
+std::string Calls(void* fsg, const std::string& words, bool substrs = true)
 {
-    Words w(words);
+    Sentence w(words);
     int result = -1;
     if (KsTest(fsg, w.get(), &result) != 0) return "test: " + Message();
     char* t = nullptr;
@@ -98,7 +82,7 @@ TEST(Bounded, AmbiguousTranslationOnLongStrings)
     Loaded g(f.path);
     // Every path is a sub-string result: 2^3 + 2^2 + 2 + 1 for a a a b.
     const struct {
-        std::vector<std::string> words;
+        std::string words;
         bool substrs;
         std::string want;
     } cases[] = {
@@ -107,7 +91,7 @@ TEST(Bounded, AmbiguousTranslationOnLongStrings)
         {Repeat("a", 3, "b"), true, "2 111 15"},
         {Repeat("a", 1000, "b"), false, "2 " + std::string(1000, '1')},
     };
-    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.words.size();
+    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.words.substr(0, 20);
 }
 
 // Bytes of compiled examples changed so that a network gets a null arc that
@@ -122,12 +106,12 @@ TEST(Bounded, DamagedFilesWithLoopsOfNullArcs)
         const TempFile* file;
         size_t at;
         std::vector<unsigned char> bytes;
-        std::vector<std::string> words;
+        std::string words;
     };
     const Damage cases[] = {
-        {&contact, 104, {0, 0, 0, 0}, {"anna", "berg"}},
-        {&order, 494, {0}, {"two", "large", "lattes", "please"}},
-        {&order, 88, {8}, {"two", "large", "lattes", "please"}},
+        {&contact, 104, {0, 0, 0, 0}, "anna berg"},
+        {&order, 494, {0}, "two large lattes please"},
+        {&order, 88, {8}, "two large lattes please"},
     };
     for (const Damage& d : cases) {
         Bytes b = fsg_build::Slurp(d.file->path);
@@ -137,10 +121,10 @@ TEST(Bounded, DamagedFilesWithLoopsOfNullArcs)
         fsg_build::Save(b, damaged.path);
         void* fsg = nullptr;
         if (KsLoadFSG(damaged.c_str(), &fsg) != 0) continue; // refused: fine as well
-        for (size_t n = 0; n <= d.words.size(); n++) {
-            std::vector<std::string> w(d.words.begin(), d.words.begin() + (long)n);
-            std::string r = Calls(fsg, w);
-            EXPECT_FALSE(r.empty()) << d.at;
+        // Every prefix of the words, the empty one first.
+        for (size_t end = 0;; end = d.words.find(' ', end + 1)) {
+            EXPECT_FALSE(Calls(fsg, d.words.substr(0, end)).empty()) << d.at;
+            if (end == std::string::npos) break;
         }
         KsUnloadFSG(fsg);
     }
@@ -159,15 +143,15 @@ TEST(Bounded, CompiledLoopsThatConsumeNothing)
         const char* grammar;
         bool tr;
         int null_arcs;
-        std::vector<std::string> words;
+        std::string words;
         bool substrs;
         std::string want;
     } cases[] = {
-        {self, true, -1, {"x", "x", "y"}, true, "2 - 3"},
+        {self, true, -1, "x x y", true, "2 - 3"},
         {self, true, -1, Repeat("x", 300, "z"), true, "0 - 0"},
-        {self, false, 1, {"x", "y"}, true, "2 - 4"},
+        {self, false, 1, "x y", true, "2 - 4"},
         {self, false, 1, Repeat("x", 300, "z"), true, "0 - 0"},
-        {stars, true, -1, {"a", "a", "b"}, true, "2 aa 8"},
+        {stars, true, -1, "a a b", true, "2 aa 8"},
         {stars, true, -1, Repeat("a", 300, "c"), true, "0 - 0"},
         {stars, false, 1, Repeat("a", 300, "b"), false, "2 -"},
         {stars, false, 1, Repeat("a", 300, "c"), true, "0 - 0"},
@@ -176,7 +160,7 @@ TEST(Bounded, CompiledLoopsThatConsumeNothing)
         TempFile f;
         Compile(c.grammar, c.tr, f, c.null_arcs);
         Loaded g(f.path);
-        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.grammar << " " << c.words.size();
+        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.grammar << " " << c.words.substr(0, 20);
     }
 }
 
@@ -187,12 +171,12 @@ TEST(Bounded, SubStringResultsAreCapped)
     TempFile f;
     Compile("<<w>> = w1+ .\n", false, f);
     Loaded g(f.path);
-    Words many(Repeat("w1", 100000));
+    Sentence many(Repeat("w1", 100000));
     void* h = reinterpret_cast<void*>(&h);
     EXPECT_EQ(KsFindSubStrs(many.get(), g.fsg, &h), 1000);
     EXPECT_EQ(h, reinterpret_cast<void*>(&h)); // nothing stored
     EXPECT_EQ(Message(), "the search found more than 1000000 stretches and stops there");
-    Words few(Repeat("w1", 1000)); // 500,500 results: within the bound
+    Sentence few(Repeat("w1", 1000)); // 500,500 results: within the bound
     ASSERT_EQ(KsFindSubStrs(few.get(), g.fsg, &h), 0) << Message();
     long n = 0;
     while (KsGetNextSubStr(h)) n++;
