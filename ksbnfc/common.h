@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 // ---- diagnostics ----
 // Fatal errors are thrown as a char* pointing at a static buffer; only the
@@ -39,6 +41,57 @@ char* Copy(const char* s, int n);
 
 // Stores msg in KsMsgBuf, truncated to fit.
 void KsSetMessage(const char* msg);
+
+// Where the fault of a message lies, and what the parser expected there.
+// The message texts are those the C interface gives; the place travels
+// beside them to the inner interface (ksbnfc_inner.h), for the tools'
+// FILE:LINE:COLUMN form. The texts are copied when recorded.
+struct TPlace {
+    const char* file = nullptr;
+    int line = 0, col = 0;
+    const char* expected = nullptr;
+};
+// The same, owning its texts: what is recorded for the inner interface.
+struct TRecordedPlace {
+    std::string file;
+    int line = 0, col = 0;
+    std::string expected;
+    void Set(const TPlace& at);
+};
+
+// Error with the fault's place recorded beside the text.
+[[noreturn]] void ErrorAt(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+// Error "<message> in \"FILE\", line L, column C", the form of every parse
+// error, with the place recorded too.
+[[noreturn]] void ErrorIn(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+// The place recorded with the last error thrown on this thread; empty after
+// an Error that named none.
+const TRecordedPlace& LastErrorPlace();
+// Warning with the place recorded beside the text.
+void WarningAt(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+// A line the C interface always prints on standard error, whatever the
+// warning switch; a sink gets it as a warning (unless warnings are off).
+void Notice(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+
+// Takes the warnings of this thread, in place of the message buffer and the
+// printing that the `warnings` switch selects, while a TWarningScope holds it.
+class TWarningSink {
+public:
+    virtual void Warn(const char* text, const TRecordedPlace& at) = 0;
+
+protected:
+    ~TWarningSink() = default;
+};
+class TWarningScope {
+public:
+    explicit TWarningScope(TWarningSink* sink);
+    ~TWarningScope();
+    TWarningScope(const TWarningScope&) = delete;
+    TWarningScope& operator=(const TWarningScope&) = delete;
+
+private:
+    TWarningSink* saved_;
+};
 
 // The failure convention of every exported entry point: empties KsMsgBuf,
 // runs work(), and returns 1000 with the error text in KsMsgBuf if work threw
@@ -546,7 +599,17 @@ void ArgsToParms(int nargs, KsArg* args, parms& p);
 // With del != 0 everything the run made is destroyed before it returns;
 // with del == 0 the grammars' last FSG and its grammar stay alive (a
 // debugging aid: they are not reachable afterwards).
-void Compile(parms& p, int del);
+//
+// With files, each FSG is recorded there (root, output name) in root order;
+// with files->in_memory its bytes are kept there instead of being written.
+struct TCompiledFile {
+    std::string root, path, bytes;
+};
+struct TCompiledFiles {
+    bool in_memory = false;
+    std::vector<TCompiledFile> files;
+};
+void Compile(parms& p, int del, TCompiledFiles* files = nullptr);
 // dir (null: the directory of the last splitpath), '/' when dir lacks one,
 // s without its angle brackets, then ext as given. Heap string (delete[]).
 char* makefn(const char* dir, const char* s, const char* ext);
@@ -603,7 +666,8 @@ public:
     mbstring where;        // how far line/col have been counted (lags pos)
     bool owns_text;        // stream was loaded here (false over a caller's buffer)
 
-    // Loads the file _fn whole; if it cannot be opened and ext is not null,
+    // Loads the file _fn whole (or the text a TSourceScope gives for that
+    // name); if it cannot be opened and ext is not null,
     // retries _fn with ext appended. Throws "can't open '%s' (%s)". Pass
     // nullptr, not 0, for no extension: 0 selects the buffer constructor.
     TStream(const char* _fn, const char* ext);
@@ -635,12 +699,30 @@ public:
     int End() { return pos.s >= end.s; }
     // Line and column (from 1) of the next character.
     void Where(int& l, int& c);
-    // Throws "<msg> in \"<fn>\", line <l>, column <c>" for the next character.
-    [[noreturn]] void ErrorMsg(const char* msg);
+    // Throws "<msg> in \"<fn>\", line <l>, column <c>" for the next character,
+    // with what the parser expected there recorded beside it.
+    [[noreturn]] void ErrorMsg(const char* msg, const char* expected = nullptr);
     [[noreturn]] void SyntaxError();
 
 private:
     void count_to_pos();
+};
+
+// Grammar text in memory that stands for the file `name` on this thread
+// while the scope lives: a stream opened under that name reads the text.
+class TSourceScope {
+public:
+    TSourceScope(const char* name, const std::string& text);
+    ~TSourceScope();
+    TSourceScope(const TSourceScope&) = delete;
+    TSourceScope& operator=(const TSourceScope&) = delete;
+    // The text given for name, or null.
+    static const std::string* Find(const char* name);
+
+private:
+    const char* name_;
+    const std::string* text_;
+    TSourceScope* saved_;
 };
 
 // ---- annotation actions ----

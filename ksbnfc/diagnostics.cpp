@@ -10,27 +10,31 @@ int dbglevel = 0;
 int warnings = 0;
 
 namespace {
-char errbuf[1000];
+// Per thread: matching may run on several threads, and its errors must not
+// overwrite each other's text before the boundary copies it.
+thread_local char errbuf[1000];
 char warnbuf[1000] = "\t";
-} // namespace
+thread_local TRecordedPlace error_place;
+thread_local TWarningSink* warning_sink = nullptr;
 
-void Error(const char* fmt, ...)
+[[noreturn]] void Throw(const TPlace* at, const char* fmt, va_list ap)
 {
-    va_list ap;
-    va_start(ap, fmt);
     std::vsnprintf(errbuf, sizeof errbuf, fmt, ap);
-    va_end(ap);
+    error_place.Set(at ? *at : TPlace());
     throw static_cast<char*>(errbuf);
 }
 
-void Warning(const char* fmt, ...)
+void Warn(const TPlace* at, const char* fmt, va_list ap)
 {
     if (warnings == 0) return;
     // The tab at warnbuf[0] stays; the message gets room for "\n" and the NUL.
-    va_list ap;
-    va_start(ap, fmt);
     std::vsnprintf(warnbuf + 1, sizeof warnbuf - 2, fmt, ap);
-    va_end(ap);
+    if (warning_sink) {
+        TRecordedPlace place;
+        place.Set(at ? *at : TPlace());
+        warning_sink->Warn(warnbuf + 1, place);
+        return;
+    }
     std::strcat(warnbuf, "\n");
     if (warnings < 0) {
         std::printf("Warning: %s", warnbuf);
@@ -39,6 +43,83 @@ void Warning(const char* fmt, ...)
     // A warning that does not fit is dropped whole; shorter later ones may still go in.
     size_t used = std::strlen(KsMsgBuf), add = std::strlen(warnbuf);
     if (used + add <= sizeof KsMsgBuf - 1) std::memcpy(KsMsgBuf + used, warnbuf, add + 1);
+}
+} // namespace
+
+void TRecordedPlace::Set(const TPlace& at)
+{
+    file.assign(at.file ? at.file : "");
+    line = at.line;
+    col = at.col;
+    expected.assign(at.expected ? at.expected : "");
+}
+
+void Error(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Throw(nullptr, fmt, ap);
+}
+
+void ErrorAt(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Throw(&at, fmt, ap);
+}
+
+void ErrorIn(const TPlace& at, const char* fmt, ...)
+{
+    char msg[1000];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    ErrorAt(at, "%s in \"%s\", line %d, column %d", msg, at.file ? at.file : "", at.line, at.col);
+}
+
+const TRecordedPlace& LastErrorPlace()
+{
+    return error_place;
+}
+
+void Warning(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(nullptr, fmt, ap);
+    va_end(ap);
+}
+
+void WarningAt(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(&at, fmt, ap);
+    va_end(ap);
+}
+
+void Notice(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    if (warning_sink) {
+        Warn(nullptr, fmt, ap);
+    } else {
+        std::vfprintf(stderr, fmt, ap);
+        std::fputc('\n', stderr);
+    }
+    va_end(ap);
+}
+
+TWarningScope::TWarningScope(TWarningSink* sink) : saved_(warning_sink)
+{
+    warning_sink = sink;
+}
+
+TWarningScope::~TWarningScope()
+{
+    warning_sink = saved_;
 }
 
 void Debug(const char* fmt, ...)

@@ -243,7 +243,11 @@ void Reader::Fail(int l, int c, const char* fmt, ...)
     va_start(ap, fmt);
     vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
-    Error("%s in \"%s\", line %d, column %d", msg, Fn(), l, c);
+    TPlace at;
+    at.file = Fn();
+    at.line = l;
+    at.col = c;
+    ErrorIn(at, "%s", msg);
 }
 
 // ---- lexical layer ----
@@ -1143,8 +1147,14 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
         for (const auto& kv : grammars_[0].rules) {
             const Rule& r = rules_[kv.second];
             if (!r.pub && !lowered_[kv.second])
-                Warning("<%s> defined but not used in \"%s\", line %d, column %d", r.name.c_str(),
-                        grammars_[0].fn.c_str(), r.line, r.col);
+            {
+                TPlace at;
+                at.file = grammars_[0].fn.c_str();
+                at.line = r.line;
+                at.col = r.col;
+                WarningAt(at, "<%s> defined but not used in \"%s\", line %d, column %d", r.name.c_str(),
+                          grammars_[0].fn.c_str(), r.line, r.col);
+            }
         }
         for (int r : roots) names.push_back(rules_[r].list.c_str());
         return tr_;

@@ -98,7 +98,7 @@ char* makefn(const char* dir, const char* s, const char* ext)
     return Copy(buf.elements);
 }
 
-void Compile(parms& p, int del)
+void Compile(parms& p, int del, TCompiledFiles* files)
 {
     ::dbglevel = p.dbglevel;
     ::warnings = p.warnings;
@@ -170,7 +170,11 @@ void Compile(parms& p, int del)
             out = run.name = makepath(nullptr, nullptr, nullptr, p.default_extension);
         }
         if (doomed) Error("%s", kTooManyWordsAndExterns);
-        run.fsg->WriteFile(out);
+        if (files) {
+            files->files.push_back(TCompiledFile{run.fsg->name.s ? run.fsg->name.s : "", out, std::string()});
+            if (files->in_memory) run.fsg->WriteBytes(files->files.back().bytes);
+        }
+        if (!files || !files->in_memory) run.fsg->WriteFile(out);
         run.DropName();
 
         if (del) {

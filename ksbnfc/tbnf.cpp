@@ -83,14 +83,31 @@ TBNFStream::TBNFStream(const char* s, int l) : TStream(s, l) { Init(); }
 
 TBNFStream::~TBNFStream() {}
 
-// The token that starts at `at` is at fault. Nothing asked for a position
-// since it was read, so the count can still stop there.
-void TBNFStream::ErrorAtToken(mbstring at, const char* msg)
+// A token that starts at `at` runs into a line end at the current position:
+// "syntax error" there, while the place recorded beside it is the token's
+// start, with what would have ended it. Nothing asked for a position since
+// the token was read, so the count can still stop at its start.
+void TBNFStream::UnterminatedToken(mbstring at, const char* expected)
 {
+    mbstring failed = pos;
     pos = at;
+    TPlace token;
+    token.file = fn;
+    Where(token.line, token.col);
+    token.expected = expected;
+    pos = failed;
     int l, c;
     Where(l, c);
-    ErrorAt(l, c, "%s", msg);
+    ::ErrorAt(token, "syntax error in \"%s\", line %d, column %d", fn ? fn : "", l, c);
+}
+
+TPlace TBNFStream::Place(int l, int c) const
+{
+    TPlace at;
+    at.file = fn;
+    at.line = l;
+    at.col = c;
+    return at;
 }
 
 // What the parser was looking for when a statement could not be read.
@@ -106,7 +123,7 @@ void TBNFStream::ErrorAt(int l, int c, const char* fmt, ...)
     va_start(ap, fmt);
     vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
-    Error("%s in \"%s\", line %d, column %d", msg, fn ? fn : "", l, c);
+    ErrorIn(Place(l, c), "%s", msg);
 }
 
 // ---- lexical layer ----
@@ -181,7 +198,9 @@ int TBNFStream::GetTerminal(mbstring& word)
     Next();
     for (;;) {
         mbchar c = Peek();
-        if (c == 0 || c == '\n') ErrorAtToken(quote, "syntax error, unterminated quote");
+        // The end of the text ends the word.
+        if (c == 0) break;
+        if (c == '\n') UnterminatedToken(quote, "'\"' to end the quoted word");
         if (c == '"') {
             Next();
             break;
@@ -200,11 +219,12 @@ int TBNFStream::GetDelimited(mbstring& m, const char* start, const char* stop)
     if (!Keep(start)) return 0;
     while (!Keep(stop)) {
         mbchar c = Peek();
-        if (c == 0 || c == '\n') {
-            char msg[64];
-            snprintf(msg, sizeof msg, "syntax error, expected '%s' to close the name", stop);
-            ErrorAtToken(at, msg);
+        if (c == 0) {
+            // The end of the text: no name.
+            ClearKept();
+            return 0;
         }
+        if (c == '\n') UnterminatedToken(at, stop[1] ? "'>>' to close the name" : "'>' to close the name");
         Keep();
     }
     m = GetKept();
@@ -248,7 +268,7 @@ int TBNFStream::GetAnnotation(mbstring& anno)
         if (c == '\n') {
             int l, col;
             Where(l, col);
-            Warning("newline in annotation in \"%s\", line %d, column %d", fn ? fn : "", l, col);
+            WarningAt(Place(l, col), "newline in annotation, line %d, column %d", l, col);
         }
     }
     anno = GetKept();
@@ -456,13 +476,13 @@ void TBNFStream::Include(mbstring word, int l, int c)
     if (include_depth + 1 > kMaxIncludeDepth)
         ErrorAt(l, c, "include files nested more than %d deep", kMaxIncludeDepth);
 
-    // A missing file is reported at the include statement that names it.
+    // A missing file is placed at the include statement that names it.
     std::unique_ptr<TBNFStream> nested;
     try {
         nested.reset(new TBNFStream(path.get(), "bnf"));
     } catch (char* msg) {
         std::string text = msg;
-        ErrorAt(l, c, "%s", text.c_str());
+        ::ErrorAt(Place(l, c), "%s", text.c_str());
     }
     for (TBNFStream* s = this; s; s = s->includer) {
         bool same = nested->has_id && s->has_id ? nested->dev == s->dev && nested->ino == s->ino
@@ -491,7 +511,7 @@ int TBNFStream::GetStatement()
                 return 0;
             }
             TDictionaryEntry* e = dictionary->Find(name);
-            if (e && e->value) ErrorAt(l, c, "extern %s already defined", name.s);
+            if (e && e->value) ::ErrorAt(Place(l, c), "extern %s already defined", name.s);
             dictionary->AddExtern(name);
         } while (GetLiteral(","));
         GetLiteral(".");
@@ -519,7 +539,7 @@ int TBNFStream::GetStatement()
     defined.line = l;
     defined.col = c;
     TRuleList* rules;
-    if (dictionary->Lookup(name, rules, 0)) ErrorAt(l, c, "%s is multiply defined", name.s);
+    if (dictionary->Lookup(name, rules, 0)) ::ErrorAt(Place(l, c), "%s is multiply defined", name.s);
     if (!GetLiteral("=")) {
         Skip();
         Expected("'=' after the rule name");
@@ -541,9 +561,7 @@ void TBNFStream::Compile(TDictionary* d)
     for (Skip(); !End(); Skip()) {
         expected = nullptr;
         if (GetStatement()) continue;
-        if (!expected) SyntaxError();
-        std::string msg = std::string("syntax error, expected ") + expected;
-        ErrorMsg(msg.c_str());
+        ErrorMsg("syntax error", expected);
     }
     if (sawanno && needtr) Error("cannot use both annotations and translations");
 }

@@ -387,9 +387,9 @@ public:
 class TFSGDictionary {
 public:
     virtual TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) = 0;
-    // For messages: " in \"FILE\", line L, column C" of the place where the
-    // network `from` refers to `name`, or "" when that is not known.
-    virtual std::string ReferencePosition(mbstring, mbstring) { return std::string(); }
+    // For messages: where the network `from` refers to `name` (empty when
+    // that is not known).
+    virtual TPlace ReferencePlace(mbstring, mbstring) { return TPlace(); }
 
 protected:
     ~TFSGDictionary() = default;

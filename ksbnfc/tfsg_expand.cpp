@@ -193,8 +193,8 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
 
     // The message points at the reference in the calling rule where known.
     auto illegal = [](TSubFSG* n, TSubFSG* from) {
-        std::string at = from ? DictionaryOf(from)->ReferencePosition(from->name, n->name) : std::string();
-        Error("illegal recursive use of %s%s", n->name.s ? n->name.s : "", at.c_str());
+        TPlace at = from ? DictionaryOf(from)->ReferencePlace(from->name, n->name) : TPlace();
+        ErrorAt(at, "illegal recursive use of %s", n->name.s ? n->name.s : "");
     };
 
     // Follows a reference from `from` (null for the start) to n; true when n

@@ -113,10 +113,8 @@ int TSubFSG::DeleteAmbiguousArcs()
         for (int j = 1; j < n; j++) {
             TArc* a = e[j];
             if (a->word == ref->word && a->state == ref->state) {
-                // A warning like any other: -w 0 silences it, and callers get it
-                // in the message buffer instead of on their standard error.
-                Warning("Deleting duplicate arc '%s' : %s", a->word->word.s ? a->word->word.s : "",
-                        a->anno->word.s ? a->anno->word.s : "");
+                Notice("Deleting duplicate arc '%s' : %s", a->word->word.s ? a->word->word.s : "",
+                       a->anno->word.s ? a->anno->word.s : "");
                 s->sub->FreeArc(a);
                 count++;
             } else {

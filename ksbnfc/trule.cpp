@@ -11,14 +11,6 @@ TPhraseItem::TPhraseItem(char* w, char* a, int t)
 {
 }
 
-std::string TSourcePos::Text() const
-{
-    if (!file) return std::string();
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "\", line %d, column %d", line, col);
-    return std::string(" in \"") + file + buf;
-}
-
 TPhraseItem* TPhraseItem::Make(mbstring w, mbstring a, int t)
 {
     size_t lw = w.s ? std::strlen(w.s) + 1 : 0;
@@ -46,14 +38,13 @@ TPhraseItem* TPhrase::AddNonterminal(mbstring name)
 
 TRule::TRule() : dollar(0), weight(1.0f), line(0), col(0), file(nullptr) {}
 
-std::string TRule::Position() const
+TPlace TRule::Place() const
 {
-    TSourcePos at;
+    TPlace at;
     at.file = file;
     at.line = line;
     at.col = col;
-    if (file) return at.Text();
-    return ", line " + std::to_string(line) + ", column " + std::to_string(col);
+    return at;
 }
 
 TRule::~TRule() { delete[] translation.s; }

@@ -16,15 +16,9 @@
 
 class TDictionary;
 
-// A place in a grammar source, for messages. file points into the file
+// A place in a grammar source, for messages; file points into the file
 // names of the dictionary (null: not known).
-struct TSourcePos {
-    const char* file = nullptr;
-    int line = 0, col = 0;
-    // " in \"FILE\", line L, column C", the form parse errors end in; empty
-    // when the file is not known.
-    std::string Text() const;
-};
+typedef TPlace TSourcePos;
 
 // ---- phrases and rules ----
 
@@ -84,9 +78,8 @@ public:
         line = l;
         col = c;
     }
-    // " in \"FILE\", line L, column C" when the file is known, else the older
-    // ", line L, column C".
-    std::string Position() const;
+    // Where the alternative began, for messages.
+    TPlace Place() const;
 
     // trule_compile.cpp
     void Compile(TDictionary* dictionary, int needtr, TSubFSG* sub, float p);
@@ -186,7 +179,7 @@ public:
 
     // trule_compile.cpp
     TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) override;
-    std::string ReferencePosition(mbstring from, mbstring name) override;
+    TPlace ReferencePlace(mbstring from, mbstring name) override;
 
     // Drops the references this grammar holds on its dictionary chain.
     virtual ~TGrammar();
@@ -285,7 +278,8 @@ private:
     int IsSpecial(mbchar c);
     void Include(mbstring word, int l, int c);
     [[noreturn]] void ErrorAt(int l, int c, const char* fmt, ...) KSBNFC_PRINTF(4, 5);
-    [[noreturn]] void ErrorAtToken(mbstring at, const char* msg);
+    [[noreturn]] void UnterminatedToken(mbstring at, const char* expected);
+    TPlace Place(int l, int c) const;
     void Expected(const char* what);
 };
 

@@ -59,7 +59,7 @@ TFSG* TGrammar::Compile(int use_null_arcs, int annotations, int warn_unused, int
         for (int i = 0; i < dictionary->length; i++) {
             TDictionaryEntry* e = dictionary->elements[i];
             if (!e->referenced && !e->intermediate)
-                Warning("%s defined but not used%s", e->name.s, e->value ? e->value->defined.Text().c_str() : "");
+                WarningAt(e->value ? e->value->defined : TPlace(), "%s defined but not used", e->name.s);
         }
     }
 
@@ -72,9 +72,9 @@ TFSG* TGrammar::Compile(int use_null_arcs, int annotations, int warn_unused, int
 // The root's own network (fsg given) is never intern: a reference from the
 // root to itself is then a loop (tail position) or an illegal recursion,
 // instead of an intern network that would contain the whole FSG.
-std::string TGrammar::ReferencePosition(mbstring from, mbstring name)
+TPlace TGrammar::ReferencePlace(mbstring from, mbstring name)
 {
-    return dictionary ? dictionary->Reference(from, name).Text() : std::string();
+    return dictionary ? dictionary->Reference(from, name) : TPlace();
 }
 
 TSubFSG* TGrammar::GetFSG(mbstring name, int needtr, TFSG* fsg)
@@ -121,7 +121,7 @@ void TRule::Compile(TDictionary* d, int needtr, TSubFSG* sub, float p)
     TState* from = sub->Initial();
     int n = phrase.length;
     if (n == 0) {
-        Warning("empty rule ignored; use \"\" for empty rule%s", Position().c_str());
+        WarningAt(Place(), "empty rule ignored; use \"\" for empty rule, line %d, column %d", line, col);
         return;
     }
     for (int i = 0; i < n; i++) {
@@ -133,7 +133,7 @@ void TRule::Compile(TDictionary* d, int needtr, TSubFSG* sub, float p)
         } else {
             TRuleList* rl = nullptr;
             if (!d->Lookup(item->word, rl, 1))
-                Error("%s is not defined%s", item->word.s, d->FirstReference(item->word).Text().c_str());
+                ErrorAt(d->FirstReference(item->word), "%s is not defined", item->word.s);
             if (rl) {
                 arc = from->AddInternArc(to, p, item->word, item->anno, item->op);
             } else {
@@ -172,7 +172,7 @@ void TRule::DefaultTranslation(TSubFSG*)
     }
 
     int nargs = MaxActionArg(translation);
-    if (nargs > n) Error("too many args in rule%s", Position().c_str());
+    if (nargs > n) ErrorAt(Place(), "too many args in rule, line %d, column %d", line, col);
     if (dollar) {
         ntrs = 0;
         for (int i = 0; i < n; i++) {
@@ -187,7 +187,7 @@ void TRule::DefaultTranslation(TSubFSG*)
         ntrs = nargs;
     }
     if (ntrs != nargs)
-        Error("too %s marks in rule%s", ntrs < nargs ? "few" : "many", Position().c_str());
+        ErrorAt(Place(), "too %s marks in rule, line %d, column %d", ntrs < nargs ? "few" : "many", line, col);
 
     std::vector<int> map((size_t)nargs + 1, 0);
     Translation(RemapArgs(translation, nargs, map.data()));

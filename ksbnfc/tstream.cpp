@@ -92,9 +92,39 @@ char* read_all(int fd, size_t& length)
 
 } // namespace
 
+namespace {
+thread_local TSourceScope* sources = nullptr;
+} // namespace
+
+TSourceScope::TSourceScope(const char* name, const std::string& text) : name_(name), text_(&text), saved_(sources)
+{
+    sources = this;
+}
+
+TSourceScope::~TSourceScope()
+{
+    sources = saved_;
+}
+
+const std::string* TSourceScope::Find(const char* name)
+{
+    for (TSourceScope* s = sources; s; s = s->saved_)
+        if (std::strcmp(s->name_, name) == 0) return s->text_;
+    return nullptr;
+}
+
 TStream::TStream(const char* _fn, const char* ext)
     : fn(nullptr), line(1), col(1), owns_text(true)
 {
+    if (const std::string* given = TSourceScope::Find(_fn)) {
+        char* text = new char[given->size() + 1];
+        std::memcpy(text, given->data(), given->size());
+        text[given->size()] = 0;
+        fn = Copy(_fn);
+        stream = pos = where = mbstring(text);
+        end = mbstring(text + given->size());
+        return;
+    }
     char* retry = nullptr;
     // "-" is the standard input; messages call it "<stdin>", and the
     // includes it names are found from the current directory.
@@ -298,10 +328,15 @@ void TStream::Where(int& l, int& c)
     c = col;
 }
 
-void TStream::ErrorMsg(const char* msg)
+void TStream::ErrorMsg(const char* msg, const char* expected)
 {
     count_to_pos();
-    Error("%s in \"%s\", line %d, column %d", msg, fn, line, col);
+    TPlace at;
+    at.file = fn;
+    at.line = line;
+    at.col = col;
+    at.expected = expected;
+    ErrorIn(at, "%s", msg);
 }
 
 void TStream::SyntaxError()

@@ -91,7 +91,7 @@ struct CompileOptions {
     // 0: warnings are dropped; otherwise each goes to the sink (a negative
     // value also prints it as the C interface does, "Warning: \t...").
     int warnings = 1;
-    bool time = false;    // the elapsed time in seconds on `listing`
+    bool time = false;    // the elapsed time in seconds on standard error
     int code_page = 0;    // 0: the process's
     // Where listings, traces and the time go; null: standard output.
     std::FILE* listing = nullptr;
@@ -193,7 +193,7 @@ public:
     Grammar(const Grammar&) = delete;
     Grammar& operator=(const Grammar&) = delete;
 
-    const std::string& Name() const { return name_; }
+    std::string Name() const;
     GraphView Graph() const { return GraphView(g_); }
 
     // Whether the words are accepted (2), a continuation of them would be
@@ -206,6 +206,8 @@ public:
         std::string translation;
     };
     Result Match(const Words& words, const Words* vocabs = nullptr) const;
+    // The same over null-terminated arrays, as the C interface takes them.
+    Result Match(char* const* words, char* const* vocabs) const;
     // Every accepted stretch as the C interface records it, newest first.
     std::vector<Stretch> SubStrings(const Words& words) const;
     // The accepted sentences, depth first in arc order; emit returns false to stop.
@@ -228,7 +230,6 @@ public:
 private:
     TFSG* g_;
     bool owned_;
-    std::string name_;
 };
 
 } // namespace ksbnfc

@@ -1,0 +1,411 @@
+// inner.cpp: the inner interface (ksbnfc_inner.h) over the core: the compile
+// driver run with options as a record and files as bytes, the library's
+// thrown texts turned into Failure records with their places, warnings handed
+// to a sink, and a loaded grammar with its queries and its graph view.
+#include "ksbnfc_inner.h"
+
+#include "tfsg.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace ksbnfc {
+
+namespace {
+
+Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
+{
+    Diagnostic d;
+    d.severity = severity;
+    d.text = text ? text : "";
+    while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
+    while (!d.text.empty() && d.text[0] == '\t') d.text.erase(0, 1);
+    d.file = at.file;
+    d.line = at.line;
+    d.column = at.col;
+    d.expected = at.expected;
+    return d;
+}
+
+// Runs work and turns the library's thrown texts into Failure.
+template <class F> auto Guard(F&& work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (char* msg) {
+        throw Failure(Record(Severity::Error, msg, LastErrorPlace()));
+    }
+}
+
+// Whether text ends in ", line L, column C"; sets where that begins.
+bool EndsInLineColumn(const std::string& text, size_t& at)
+{
+    size_t c = text.size();
+    while (c > 0 && std::isdigit((unsigned char)text[c - 1])) c--;
+    const std::string column = ", column ";
+    if (c == text.size() || c < column.size() || text.compare(c - column.size(), column.size(), column)) return false;
+    size_t l = c - column.size();
+    size_t digits = l;
+    while (l > 0 && std::isdigit((unsigned char)text[l - 1])) l--;
+    const std::string line = ", line ";
+    if (l == digits || l < line.size() || text.compare(l - line.size(), line.size(), line)) return false;
+    at = l - line.size();
+    return true;
+}
+
+// Passes each warning the core raises on to the caller's sink.
+class SinkAdapter : public TWarningSink {
+public:
+    explicit SinkAdapter(const DiagnosticSink& sink) : sink_(sink) {}
+    void Warn(const char* text, const TRecordedPlace& at) override
+    {
+        // Some warning texts carry line ends of their own.
+        Diagnostic d = Record(Severity::Warning, text, at);
+        if (sink_ && !d.text.empty()) sink_(d);
+    }
+
+private:
+    const DiagnosticSink& sink_;
+};
+
+// The parameter list that the C interface would get for these options, so
+// that both read them by one set of rules.
+std::vector<CompiledFile> RunCompile(const char* path, const CompileOptions& o, const DiagnosticSink& sink)
+{
+    std::vector<KsArg> args;
+    auto add = [&](const char* name, long value) { args.push_back(KsArg{const_cast<char*>(name), value}); };
+    auto add_text = [&](const char* name, const std::string& s) {
+        if (!s.empty()) add(name, reinterpret_cast<long>(s.c_str()));
+    };
+    const std::string syntax = o.syntax == Syntax::Bnf ? "bnf" : o.syntax == Syntax::Jsgf ? "jsgf" : "";
+    add("bnfFile", reinterpret_cast<long>(path));
+    add_text("fsgFile", o.output_file);
+    add_text("fsgDirectory", o.output_directory);
+    add_text("syntax", syntax);
+    add("equalizeArcProbabilities", o.equalize_arcs);
+    add("fsgFlags", o.fsg_flags);
+    add("warnings", o.warnings);
+    if (o.mode == Mode::Engine) add("enMode", 1);
+    if (o.mode == Mode::Translation) add("trMode", 1);
+    if (o.use_null_arcs) add("useNullArcs", *o.use_null_arcs);
+    if (o.annotations) add("emitAnnotations", *o.annotations);
+    add("dbglevel", o.debug_level);
+    add("equalizeSentenceProbabilities", o.equalize_sentences);
+    add("time", o.time);
+    add("codePage", o.code_page);
+
+    SinkAdapter adapter(sink);
+    TWarningScope warnings_to(&adapter);
+    TListingScope listing(o.listing ? o.listing : stdout);
+    TCompiledFiles files;
+    files.in_memory = !o.write_files;
+    Guard([&] {
+        parms p;
+        ArgsToParms((int)args.size(), args.data(), p);
+        Compile(p, 1, &files);
+    });
+    std::vector<CompiledFile> out;
+    for (TCompiledFile& f : files.files)
+        out.push_back(CompiledFile{std::move(f.root), std::move(f.path), std::move(f.bytes)});
+    return out;
+}
+
+std::mutex externs_lock;
+std::map<const TFSG*, std::unique_ptr<Grammar>>& ExternViews()
+{
+    static std::map<const TFSG*, std::unique_ptr<Grammar>> views;
+    return views;
+}
+
+} // namespace
+
+// ---- diagnostics ----
+
+std::string Diagnostic::Explained() const
+{
+    std::string base = text;
+    size_t at;
+    size_t in = base.rfind(" in \"");
+    if (EndsInLineColumn(base, at)) {
+        if (in != std::string::npos && in < at && at >= 1 && base[at - 1] == '"')
+            base.erase(in);
+        else
+            base.erase(at);
+    }
+    if (!expected.empty()) base += ", expected " + expected;
+    return base;
+}
+
+std::string Diagnostic::Located(const std::string& fallback) const
+{
+    const char* kind = severity == Severity::Error ? "error" : "warning";
+    if (line > 0) {
+        std::string where = file.empty() ? fallback : file;
+        return where + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + kind + ": " + Explained();
+    }
+    return fallback + ": " + kind + ": " + Explained();
+}
+
+Failure::Failure(Diagnostic d) : std::runtime_error(d.text), diagnostic_(std::move(d)) {}
+
+// ---- compiling ----
+
+std::vector<CompiledFile> Compile(const std::string& path, const CompileOptions& options, const DiagnosticSink& sink)
+{
+    return RunCompile(path.c_str(), options, sink);
+}
+
+std::vector<CompiledFile> CompileText(const std::string& text, const std::string& name,
+                                      const CompileOptions& options, const DiagnosticSink& sink)
+{
+    TSourceScope source(name.c_str(), text);
+    return RunCompile(name.c_str(), options, sink);
+}
+
+// ---- the graph view ----
+
+namespace {
+
+const TSubFSG* Network(const TFSG* g, int k)
+{
+    return k == 0 ? g : g->intern_fsgs.elements[k - 1];
+}
+
+} // namespace
+
+int GraphView::Networks() const
+{
+    return 1 + g_->intern_fsgs.length;
+}
+
+int GraphView::States(int network) const
+{
+    const TSubFSG* n = Network(g_, network);
+    return n ? n->states.length : 0;
+}
+
+int GraphView::Arcs(int network, int state) const
+{
+    return Network(g_, network)->states.elements[state]->arcs.length;
+}
+
+ArcView GraphView::Arc(int network, int state, int i) const
+{
+    const TArc* a = Network(g_, network)->states.elements[state]->arcs.elements[i];
+    const TWord* w = a->word;
+    ArcView v;
+    v.target = a->state ? a->state->id : -1;
+    v.id = w ? w->id : 0;
+    v.kind = !w || w->id == 0              ? ArcKind::Null
+             : w->kind == TWord::Intern ? ArcKind::Call
+             : w->kind == TWord::Extern ? ArcKind::Extern
+                                        : ArcKind::Word;
+    v.word = v.kind == ArcKind::Null || v.kind == ArcKind::Call || !w->word.s ? "" : w->word.s;
+    v.annotation = a->anno ? a->anno->word.s : nullptr;
+    v.p = a->p;
+    return v;
+}
+
+int GraphView::Words() const
+{
+    return g_->words.length;
+}
+
+const char* GraphView::Word(int id) const
+{
+    const TWord* w = id >= 0 && id < g_->words.length ? g_->words.elements[id] : nullptr;
+    return w ? w->word.s : nullptr;
+}
+
+int GraphView::Externs() const
+{
+    return g_->externs.length;
+}
+
+const char* GraphView::Extern(int i) const
+{
+    const TWord* w = g_->externs.elements[i];
+    return w ? w->word.s : nullptr;
+}
+
+int GraphView::Annotations() const
+{
+    return g_->annos.length;
+}
+
+const char* GraphView::Annotation(int i) const
+{
+    const TWord* w = g_->annos.elements[i];
+    return w ? w->word.s : nullptr;
+}
+
+int GraphView::Flags() const
+{
+    return g_->flags;
+}
+
+int GraphView::CodePage() const
+{
+    return g_->codepage;
+}
+
+// ---- a loaded grammar ----
+
+Grammar::Grammar(TFSG* g, bool owned) : g_(g), owned_(owned) {}
+
+Grammar::~Grammar()
+{
+    // A grammar the extern cache also holds stays with the cache.
+    if (owned_ && g_ && g_->refcnt <= 0) delete g_;
+}
+
+std::string Grammar::Name() const
+{
+    return g_->name.s ? g_->name.s : "";
+}
+
+std::unique_ptr<Grammar> Grammar::Load(const std::string& path, std::FILE* dump)
+{
+    TListingScope listing(dump ? dump : stdout);
+    return Guard([&] {
+        std::unique_ptr<TFSG> g(new TFSG(mbstring(path.c_str()), TSubFSG::EqNorm));
+        g->ReadFile(path.c_str(), dump ? 1 : 0);
+        return std::unique_ptr<Grammar>(new Grammar(g.release(), true));
+    });
+}
+
+std::unique_ptr<Grammar> Grammar::FromBytes(const std::string& bytes, const std::string& name, std::FILE* dump)
+{
+    TListingScope listing(dump ? dump : stdout);
+    return Guard([&] {
+        std::unique_ptr<TFSG> g(new TFSG(mbstring(name.c_str()), TSubFSG::EqNorm));
+        g->ReadBytes(bytes.data(), bytes.size(), dump ? 1 : 0);
+        return std::unique_ptr<Grammar>(new Grammar(g.release(), true));
+    });
+}
+
+const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
+{
+    std::string bare = name.size() > 2 && name.front() == '<' && name.back() == '>' ? name.substr(1, name.size() - 2)
+                                                                                    : name;
+    TFSG* g = Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); });
+    if (!g) return nullptr;
+    std::lock_guard<std::mutex> hold(externs_lock);
+    std::unique_ptr<Grammar>& view = ExternViews()[g];
+    if (!view) view.reset(new Grammar(g, false));
+    return view.get();
+}
+
+Grammar::Result Grammar::Match(char* const* words, char* const* vocabs) const
+{
+    return Guard([&] {
+        TStringList list;
+        for (int i = 0; words && words[i]; i++) list.Add(mbstring(words[i]));
+        TStringList tags;
+        if (vocabs) {
+            // One tag per word; a null entry ends the vocabularies early, and
+            // the words after it have no tag.
+            std::string tag;
+            for (int i = 0; i < list.length && vocabs[i]; i++) {
+                tag.assign("<").append(vocabs[i]).append(">");
+                tags.Add(mbstring(tag.c_str()));
+            }
+        }
+        int prefix = 0;
+        mbstring out;
+        Result r;
+        r.p = g_->Match(list, vocabs ? &tags : nullptr, out, &prefix);
+        r.accepted = r.p > 0 ? 2 : prefix ? 1 : 0;
+        if (out.s) {
+            r.has_translation = true;
+            r.translation = out.s;
+            delete[] out.s;
+        }
+        return r;
+    });
+}
+
+Grammar::Result Grammar::Match(const Words& words, const Words* vocabs) const
+{
+    std::vector<char*> w, v;
+    for (const std::string& s : words) w.push_back(const_cast<char*>(s.c_str()));
+    w.push_back(nullptr);
+    if (vocabs) {
+        for (const std::string& s : *vocabs) v.push_back(const_cast<char*>(s.c_str()));
+        v.push_back(nullptr);
+    }
+    return Match(w.data(), vocabs ? v.data() : nullptr);
+}
+
+std::vector<Stretch> Grammar::SubStrings(const Words& words) const
+{
+    return Guard([&] {
+        TStringList list;
+        for (const std::string& s : words) list.Add(mbstring(s.c_str()));
+        SubStrsHandler h;
+        for (int s = 0; s < list.length; s++) g_->SubStrs(list, &h, s, s, 1.0, g_->Initial(), nullptr);
+        std::vector<Stretch> found;
+        while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
+        return found;
+    });
+}
+
+SentenceReport Grammar::Sentences(const SentenceLimits& limits,
+                                  const std::function<bool(const std::string&, double)>& emit) const
+{
+    TSentenceLimits l;
+    l.max_words = limits.max_words;
+    l.words_only = 1;
+    l.max_loops = limits.max_loops;
+    l.full = limits.full;
+    l.anno = limits.annotations;
+    TSentenceReport report;
+    struct Enough {};
+    Guard([&] {
+        try {
+            g_->Sentences(l, report, [&](const std::string& s, double p) {
+                size_t n = s.size();
+                while (n > 0 && s[n - 1] == ' ') n--;
+                if (!emit(s.substr(0, n), p)) throw Enough();
+            });
+        } catch (const Enough&) {
+        }
+    });
+    SentenceReport r;
+    r.sentences = report.sentences;
+    r.words_cut = report.words_cut;
+    r.loops_cut = report.loops_cut;
+    r.arcs_skipped = report.arcs_skipped;
+    r.externs_missing = report.externs_missing;
+    return r;
+}
+
+double Grammar::RandomSentence(Words& words) const
+{
+    return Guard([&] { return g_->RandomSentence(words); });
+}
+
+std::vector<std::string> Grammar::ExternNames() const
+{
+    std::set<std::string> names;
+    std::vector<TFSG*> todo{g_};
+    while (!todo.empty()) {
+        TFSG* f = todo.back();
+        todo.pop_back();
+        for (int i = 0; i < f->externs.length; i++) {
+            TWord* w = f->externs.elements[i];
+            if (!w || !w->word.s || !names.insert(w->word.s).second) continue;
+            if (TFSG* x = TFSG::Extern(w->word.s, nullptr)) todo.push_back(x);
+        }
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+void Grammar::LoadExterns(const std::string& beside) const
+{
+    Guard([&] { g_->LoadExterns(beside.empty() ? g_->name.s : beside.c_str(), 0); });
+}
+
+} // namespace ksbnfc
