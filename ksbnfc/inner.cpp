@@ -357,7 +357,7 @@ SentenceReport Grammar::Sentences(const SentenceLimits& limits,
 {
     TSentenceLimits l;
     l.max_words = limits.max_words;
-    l.words_only = 1;
+    l.words_only = limits.words_only;
     l.max_loops = limits.max_loops;
     l.full = limits.full;
     l.anno = limits.annotations;

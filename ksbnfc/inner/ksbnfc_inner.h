@@ -168,6 +168,7 @@ struct Stretch {
 
 struct SentenceLimits {
     int max_words = 20;  // words per sentence (null arcs and calls are free)
+    bool words_only = true; // else max_words counts arcs, besides the one that ends the sentence
     int max_loops = 1;   // times a state may be on the path within one call
     bool full = true;    // every arc, not only the first to each target
     bool annotations = false; // WORD:ANNOTATION
