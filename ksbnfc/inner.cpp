@@ -198,9 +198,11 @@ ArcView GraphView::Arc(int network, int state, int i) const
     ArcView v;
     v.target = a->state ? a->state->id : -1;
     v.id = w ? w->id : 0;
-    v.kind = !w || w->id == 0              ? ArcKind::Null
+    // An intern word's id is the called network's index, 0 included.
+    v.kind = !w                         ? ArcKind::Null
              : w->kind == TWord::Intern ? ArcKind::Call
              : w->kind == TWord::Extern ? ArcKind::Extern
+             : w->id == 0               ? ArcKind::Null
                                         : ArcKind::Word;
     v.word = v.kind == ArcKind::Null || v.kind == ArcKind::Call || !w->word.s ? "" : w->word.s;
     v.annotation = a->anno ? a->anno->word.s : nullptr;
