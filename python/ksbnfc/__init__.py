@@ -70,16 +70,20 @@ def _rename(text, names: Optional[dict]):
     return text
 
 
+def _error(failure, names: Optional[dict] = None, file: Optional[str] = None) -> Error:
+    """An Error from a library failure, whose record is (message, file, line,
+    column); `names` maps scratch file names the library saw to the names
+    the caller knows; `file` is the file the call was reading, for failures
+    that name none."""
+    message, at, line, column = failure.args
+    return Error(_rename(message, names), _rename(at, names) or file, line, column)
+
+
 def _call(fn, *args, names=None, file=None, **kw):
-    """fn(*args, **kw), a library failure raised as Error. The failure's
-    record is (message, file, line, column); `file` is the file the call was
-    reading, for failures that name none; `names` maps scratch file names the
-    library saw to the names the caller knows."""
     try:
         return fn(*args, **kw)
     except _ksbnfc.Failure as e:
-        message, at, line, column = e.args
-        raise Error(_rename(message, names), _rename(at, names) or file, line, column) from None
+        raise _error(e, names, file) from None
 
 
 # ---- code pages ----
@@ -190,13 +194,17 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
             source.encode(codec(code_page or _ksbnfc.code_page()))
     else:
         name, text = os.fspath(source), None
-    made, found = _call(
-        _ksbnfc.compile, name, text, mode, code_page or 0, file=name,
-        equalize_arc_probabilities=given(equalize_arc_probabilities, bool),
-        equalize_sentence_probabilities=given(equalize_sentence_probabilities, bool),
-        flags=given(flags, int), null_arcs=given(null_arcs, bool),
-        annotations=given(annotations, bool), debug_level=given(debug_level, int),
-        time=given(time, bool))
+    try:
+        made, found = _ksbnfc.compile(
+            name, text, mode, code_page or 0,
+            equalize_arc_probabilities=given(equalize_arc_probabilities, bool),
+            equalize_sentence_probabilities=given(equalize_sentence_probabilities, bool),
+            flags=given(flags, int), null_arcs=given(null_arcs, bool),
+            annotations=given(annotations, bool), debug_level=given(debug_level, int),
+            time=given(time, bool))
+    except _ksbnfc.Failure as e:
+        # A source that cannot be read has no place in it.
+        raise _error(e, file=name if "'%s'" % name in e.args[0] else None) from None
     for message, at, line, column in found:
         _warnings.warn(CompileWarning(message, at, line, column), stacklevel=2)
     # Keyed and ordered by the names of the files the roots are written to.

@@ -266,6 +266,8 @@ def test_inspection(order):
     assert order.flags & ksbnfc.Flag.NO_INSERTIONS
     nets = order.networks
     assert nets[0].states is order.states and nets[1:] == order.sub_networks
+    called = {a.word_id for net in nets for arcs in net.states for a in arcs if a.kind == "intern"}
+    assert called == set(range(len(order.sub_networks)))
     for net in nets:
         for arcs in net.states:
             for a in arcs:
