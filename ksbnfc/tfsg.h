@@ -300,7 +300,7 @@ public:
     void FreeArc(TArc* a) { arcpool.Free(a); }
     TState* Initial();
     void ClearStateFlags();
-    // Trace lines on standard output (when dbglevel asks), flushed always.
+    // Trace lines on KsListing() (when dbglevel asks), flushed always.
     void Enter(const char* what);
     void Exit(const char* what);
     void Stats(const char* tag, const char* what, int print);

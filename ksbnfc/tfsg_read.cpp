@@ -281,10 +281,10 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
     std::vector<long long> first((size_t)nStates);
     for (long long i = 0; i < nStates; i++) first[(size_t)i] = Get32(&raw[(size_t)(4 * i)]);
     if (dbg) {
-        std::printf("    %lld states\n", nStates);
+        std::fprintf(KsListing(), "    %lld states\n", nStates);
         for (long long i = 0; i < nStates; i++)
-            std::printf("    state %3lld: first arc %3lld\n", i, first[(size_t)i]);
-        std::printf("\n");
+            std::fprintf(KsListing(), "    state %3lld: first arc %3lld\n", i, first[(size_t)i]);
+        std::fprintf(KsListing(), "\n");
     }
 
     need(4);
@@ -294,13 +294,13 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
     std::vector<unsigned char> arcs((size_t)(8 * nArcs));
     ReadExact(in, arcs.data(), arcs.size());
     if (dbg) {
-        std::printf("    %lld arcs\n", nArcs);
+        std::fprintf(KsListing(), "    %lld arcs\n", nArcs);
         for (long long j = 0; j < nArcs; j++) {
             const unsigned char* a = &arcs[(size_t)(8 * j)];
-            std::printf("    arc %3lld: WordId %5u, NextState %3u, LogProb %4d, AnnotationI %3u\n", j,
-                        Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
+            std::fprintf(KsListing(), "    arc %3lld: WordId %5u, NextState %3u, LogProb %4d, AnnotationI %3u\n",
+                         j, Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
         }
-        std::printf("\n");
+        std::fprintf(KsListing(), "\n");
     }
 
     // The annotation count comes before the arcs are built, so that their
@@ -313,10 +313,10 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
         std::vector<unsigned char> offsets((size_t)(4 * nAnnotations));
         ReadExact(in, offsets.data(), offsets.size());
         if (dbg) {
-            std::printf("    %lld annotations\n", nAnnotations);
+            std::fprintf(KsListing(), "    %lld annotations\n", nAnnotations);
             for (long long i = 0; i < nAnnotations; i++)
-                std::printf("    annotation %lld: %d\n", i, Get32(&offsets[(size_t)(4 * i)]));
-            std::printf("\n");
+                std::fprintf(KsListing(), "    annotation %lld: %d\n", i, Get32(&offsets[(size_t)(4 * i)]));
+            std::fprintf(KsListing(), "\n");
         }
         ctx->nannos = nAnnotations;
     }
@@ -405,7 +405,7 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
         if (n == 0) break;
         got += n;
     }
-    if (got >= 16 && dbg) std::printf("version       %.8s\n", (const char*)h + 8);
+    if (got >= 16 && dbg) std::fprintf(KsListing(), "version       %.8s\n", (const char*)h + 8);
     if (got < 16 || std::memcmp(h + 8, kVersion, 8) != 0)
         Error("%s does not appear to be a valid .fsg file", fn);
     if (got < sizeof h) Truncated();
@@ -419,23 +419,23 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
     for (size_t k = 0; k < sizeof fields / sizeof fields[0]; k++) *fields[k] = Get32(h + 16 + 4 * k);
 
     if (dbg) {
-        std::printf("\n");
-        std::printf("nSections     %d\n", fh.nSections);
-        std::printf("nParameters   %d\n", fh.nParameters);
-        std::printf("nInterns      %d\n", fh.nInterns);
-        std::printf("nExterns      %d\n", fh.nExterns);
-        std::printf("nWords        %d\n", fh.nWords);
-        std::printf("nPools        %d\n", fh.nPools);
-        std::printf("\n");
-        std::printf("lEngineData   %d\n", fh.lEngineData);
-        std::printf("lPrivateData  %d\n", fh.lPrivateData);
-        std::printf("lHeader       %d\n", fh.lHeader);
-        std::printf("lParameters   %d\n", fh.lParameters);
-        std::printf("lInterns      %d\n", fh.lInterns);
-        std::printf("lExterns      %d\n", fh.lExterns);
-        std::printf("lWords        %d\n", fh.lWords);
-        std::printf("lPools        %d\n", fh.lPools);
-        std::printf("\n");
+        std::fprintf(KsListing(), "\n");
+        std::fprintf(KsListing(), "nSections     %d\n", fh.nSections);
+        std::fprintf(KsListing(), "nParameters   %d\n", fh.nParameters);
+        std::fprintf(KsListing(), "nInterns      %d\n", fh.nInterns);
+        std::fprintf(KsListing(), "nExterns      %d\n", fh.nExterns);
+        std::fprintf(KsListing(), "nWords        %d\n", fh.nWords);
+        std::fprintf(KsListing(), "nPools        %d\n", fh.nPools);
+        std::fprintf(KsListing(), "\n");
+        std::fprintf(KsListing(), "lEngineData   %d\n", fh.lEngineData);
+        std::fprintf(KsListing(), "lPrivateData  %d\n", fh.lPrivateData);
+        std::fprintf(KsListing(), "lHeader       %d\n", fh.lHeader);
+        std::fprintf(KsListing(), "lParameters   %d\n", fh.lParameters);
+        std::fprintf(KsListing(), "lInterns      %d\n", fh.lInterns);
+        std::fprintf(KsListing(), "lExterns      %d\n", fh.lExterns);
+        std::fprintf(KsListing(), "lWords        %d\n", fh.lWords);
+        std::fprintf(KsListing(), "lPools        %d\n", fh.lPools);
+        std::fprintf(KsListing(), "\n");
     }
 
     // The header as a whole, before any of it is used.
@@ -465,17 +465,17 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
         if (dbg) {
             char text[kFlagText] = "";
             for (const FlagName& f : kFlags) Flag(text, flags, f.mask, f.name);
-            std::printf("parameters[%2d]  0x%x\n%s\n", i, (unsigned)flags, text);
+            std::fprintf(KsListing(), "parameters[%2d]  0x%x\n%s\n", i, (unsigned)flags, text);
         }
     }
-    if (dbg) std::printf("\n");
+    if (dbg) std::fprintf(KsListing(), "\n");
 
     in.Seek(interns);
     ctx.limit = externs_at;
-    if (dbg) std::printf("main grammar\n\n");
+    if (dbg) std::fprintf(KsListing(), "main grammar\n\n");
     ReadIntern(in, dbg, 1);
     for (int g = 0; g < fh.nInterns - 1; g++) {
-        if (dbg) std::printf("intern %d\n\n", g);
+        if (dbg) std::fprintf(KsListing(), "intern %d\n\n", g);
         char sub_name[32];
         std::snprintf(sub_name, sizeof sub_name, "intern #%d", g);
         TSubFSG* sub = new TSubFSG(mbstring(sub_name), this);
@@ -497,9 +497,9 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
             std::string text = std::string("<") + names[j] + ">";
             int id = (int)(0xFFFF - (long long)j - ni);
             externs.Add((int)j, mbstring(text.c_str()), id);
-            if (dbg) std::printf("extern %5d: '%s'\n", id, names[j]);
+            if (dbg) std::fprintf(KsListing(), "extern %5d: '%s'\n", id, names[j]);
         }
-        if (dbg) std::printf("\n");
+        if (dbg) std::fprintf(KsListing(), "\n");
     }
     {
         std::vector<char> area = ReadArea(in, words_at, fh.lWords);
@@ -507,10 +507,10 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
         std::vector<char*> texts = Texts(area, fh.nWords, "the word texts run past their section");
         for (size_t i = 0; i < texts.size(); i++) {
             if (codepage == 1252) ConvertText(texts[i], c850to1252);
-            if (dbg) std::printf("word %5d: '%s'\n", (int)i + 1, texts[i]);
+            if (dbg) std::fprintf(KsListing(), "word %5d: '%s'\n", (int)i + 1, texts[i]);
             words.Add((int)i + 1, mbstring(texts[i]), (int)i + 1);
         }
-        if (dbg) std::printf("\n");
+        if (dbg) std::fprintf(KsListing(), "\n");
     }
 
     if (fh.lPrivateData > 0) {
@@ -530,15 +530,15 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
         std::vector<char*> texts = Texts(area, -1, "an annotation runs past the annotation area");
         for (size_t i = 0; i < texts.size(); i++) {
             char* t = texts[i];
-            if (dbg) std::printf("annotation %5d: '%s'\n", (int)i, t);
+            if (dbg) std::fprintf(KsListing(), "annotation %5d: '%s'\n", (int)i, t);
             size_t n = std::strlen(t);
             if (n > 0 && t[n - 1] == '.') t[n - 1] = 0;
             if (*t == '&') t++;
             if (codepage == 850) ConvertText(t, c1252to850);
             if (i > 0) annos.Add((int)i, mbstring(t), (int)i);
         }
-        if (dbg) std::printf("\n");
-        if (dbg && recorded) std::printf("codepage      %d\n\n", recorded);
+        if (dbg) std::fprintf(KsListing(), "\n");
+        if (dbg && recorded) std::fprintf(KsListing(), "codepage      %d\n\n", recorded);
         if (ctx.maxanno > 0 && ctx.maxanno >= (long long)texts.size()) {
             char what[128];
             std::snprintf(what, sizeof what, "annotation %lld lies beyond the annotation area", ctx.maxanno);

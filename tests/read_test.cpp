@@ -147,12 +147,12 @@ TEST_F(ReadTest, WriteThenReadGivesTheSameGrammar)
         g->codepage = (int)cp;
         g->WriteFile(Path("rt.fsg").c_str());
         TFSG* r = Fresh();
-        r->ReadFile(Path("rt.fsg").c_str(), 0);
+        std::string listed = graph_dump::Captured([&] { r->ReadFile(Path("rt.fsg").c_str(), 1); });
         std::string bytes; // the same file in memory, and read from there
         g->WriteBytes(bytes);
         EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), Slurp(Path("rt.fsg")));
         TFSG* m = Fresh();
-        m->ReadBytes(bytes.data(), bytes.size(), 0);
+        EXPECT_EQ(graph_dump::Captured([&] { m->ReadBytes(bytes.data(), bytes.size(), 1); }), listed);
         EXPECT_EQ(Dump(m) + Dump(m->intern_fsgs[0]) + Texts(m->words) + Texts(m->annos),
                   Dump(r) + Dump(r->intern_fsgs[0]) + Texts(r->words) + Texts(r->annos));
         // Probabilities pass through 1/256-decade steps.
