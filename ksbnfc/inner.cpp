@@ -339,17 +339,25 @@ Grammar::Result Grammar::Match(const Words& words, const Words* vocabs) const
     return Match(w.data(), vocabs ? v.data() : nullptr);
 }
 
+void Grammar::SubStrings(char* const* words, SubStrsHandler& found) const
+{
+    Guard([&] {
+        TStringList list;
+        for (int i = 0; words && words[i]; i++) list.Add(mbstring(words[i]));
+        for (int s = 0; s < list.length; s++) g_->SubStrs(list, &found, s, s, 1.0, g_->Initial(), nullptr);
+    });
+}
+
 std::vector<Stretch> Grammar::SubStrings(const Words& words) const
 {
-    return Guard([&] {
-        TStringList list;
-        for (const std::string& s : words) list.Add(mbstring(s.c_str()));
-        SubStrsHandler h;
-        for (int s = 0; s < list.length; s++) g_->SubStrs(list, &h, s, s, 1.0, g_->Initial(), nullptr);
-        std::vector<Stretch> found;
-        while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
-        return found;
-    });
+    std::vector<char*> w;
+    for (const std::string& s : words) w.push_back(const_cast<char*>(s.c_str()));
+    w.push_back(nullptr);
+    SubStrsHandler h;
+    SubStrings(w.data(), h);
+    std::vector<Stretch> found;
+    while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
+    return found;
 }
 
 SentenceReport Grammar::Sentences(const SentenceLimits& limits,

@@ -28,6 +28,7 @@
 #include <vector>
 
 class TFSG;
+class SubStrsHandler;
 
 namespace ksbnfc {
 
@@ -223,9 +224,16 @@ public:
     // `beside` (the grammar's own file by default).
     void LoadExterns(const std::string& beside = std::string()) const;
 
-    // For the C interface: wraps a handle without owning it.
+    // For the C interface: wraps a handle, owning it or not; gives it up;
+    // records the stretches of null-terminated words in a search handle.
     explicit Grammar(TFSG* g, bool owned);
     TFSG* Handle() const { return g_; }
+    TFSG* Release()
+    {
+        owned_ = false;
+        return g_;
+    }
+    void SubStrings(char* const* words, SubStrsHandler& found) const;
 
 private:
     TFSG* g_;
