@@ -20,8 +20,10 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     Diagnostic d;
     d.severity = severity;
     d.text = text ? text : "";
-    while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
-    while (!d.text.empty() && d.text[0] == '\t') d.text.erase(0, 1);
+    // An error's text stays exactly as the C interface gives it; a warning
+    // loses the line ends some texts carry of their own.
+    if (severity == Severity::Warning)
+        while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
     d.file = at.file;
     d.line = at.line;
     d.column = at.col;
@@ -126,6 +128,7 @@ std::map<const TFSG*, std::unique_ptr<Grammar>>& ExternViews()
 std::string Diagnostic::Explained() const
 {
     std::string base = text;
+    while (!base.empty() && (base.back() == '\n' || base.back() == '\r')) base.pop_back();
     size_t at;
     size_t in = base.rfind(" in \"");
     if (EndsInLineColumn(base, at)) {

@@ -39,7 +39,7 @@ typedef std::vector<std::string> Words;
 enum class Severity { Error, Warning };
 
 // One message of the library. `text` is exactly what the C interface reports
-// (without the tab and line end of a collected warning); the other fields say
+// (a warning without the tab and line ends it is collected with); the other fields say
 // where the fault lies and what the parser expected there, when known.
 struct Diagnostic {
     Severity severity = Severity::Error;
