@@ -28,6 +28,7 @@
 #include <vector>
 
 class TFSG;
+class SubStrsHandler;
 
 namespace ksbnfc {
 
@@ -38,7 +39,7 @@ typedef std::vector<std::string> Words;
 enum class Severity { Error, Warning };
 
 // One message of the library. `text` is exactly what the C interface reports
-// (without the tab and line end of a collected warning); the other fields say
+// (a warning without the tab and line ends it is collected with); the other fields say
 // where the fault lies and what the parser expected there, when known.
 struct Diagnostic {
     Severity severity = Severity::Error;
@@ -224,9 +225,16 @@ public:
     // `beside` (the grammar's own file by default).
     void LoadExterns(const std::string& beside = std::string()) const;
 
-    // For the C interface: wraps a handle without owning it.
+    // For the C interface: wraps a handle, owning it or not; gives it up;
+    // records the stretches of null-terminated words in a search handle.
     explicit Grammar(TFSG* g, bool owned);
     TFSG* Handle() const { return g_; }
+    TFSG* Release()
+    {
+        owned_ = false;
+        return g_;
+    }
+    void SubStrings(char* const* words, SubStrsHandler& found) const;
 
 private:
     TFSG* g_;
