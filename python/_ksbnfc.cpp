@@ -46,7 +46,11 @@ PyObject* failure_type = nullptr;
 // in (" in \"FILE\", line L, column C").
 std::string Shown(const ksbnfc::Diagnostic& d)
 {
-    if (d.line <= 0) return d.expected.empty() ? d.text : d.text + ", expected " + d.expected;
+    if (d.line <= 0) {
+        std::string text = d.text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return d.expected.empty() ? text : text + ", expected " + d.expected;
+    }
     std::string text = d.Explained();
     if (!d.file.empty()) text += " in \"" + d.file + "\"";
     text += ", line " + std::to_string(d.line);
