@@ -340,6 +340,19 @@ void RegisterExtern(const std::string& name, const std::string& path)
     ksbnfc::Grammar::Extern(name, path);
 }
 
+// The same from a file's bytes; `shown` stands for them in messages.
+void RegisterExternBytes(const std::string& name, const py::bytes& data, const std::string& shown)
+{
+    ksbnfc::CompiledFile file;
+    file.path = shown;
+    file.bytes = data;
+    py::gil_scoped_release nogil;
+    std::unique_lock<std::shared_mutex> hold(library);
+    // No bytes would name a file: they are refused as a load refuses them.
+    if (file.bytes.empty()) ksbnfc::Grammar::FromBytes(file.bytes, shown);
+    ksbnfc::Grammar::Extern(name, file);
+}
+
 bool ExternRegistered(const std::string& name)
 {
     std::shared_lock<std::shared_mutex> hold(library);
@@ -427,6 +440,7 @@ PYBIND11_MODULE(_ksbnfc, m)
           py::arg("equalize_arc_probabilities"), py::arg("equalize_sentence_probabilities"), py::arg("flags"),
           py::arg("null_arcs"), py::arg("annotations"), py::arg("debug_level"), py::arg("time"));
     m.def("register_extern", &RegisterExtern, py::arg("name"), py::arg("path"));
+    m.def("register_extern_bytes", &RegisterExternBytes, py::arg("name"), py::arg("data"), py::arg("shown"));
     m.def("extern_registered", &ExternRegistered, py::arg("name"));
     m.def("code_page", &GetCodePage);
     m.def("set_code_page", &SetCodePage, py::arg("code_page"));

@@ -20,7 +20,6 @@ the warnings module as CompileWarning.
 
 import enum
 import os
-import tempfile
 import threading
 import warnings as _warnings
 from typing import NamedTuple, Optional, Sequence, Tuple, Union
@@ -64,26 +63,19 @@ class CompileWarning(UserWarning):
         self.column = column
 
 
-def _rename(text, names: Optional[dict]):
-    for scratch, shown in (names or {}).items():
-        text = text.replace(scratch, shown) if text else text
-    return text
-
-
-def _error(failure, names: Optional[dict] = None, file: Optional[str] = None) -> Error:
+def _error(failure, file: Optional[str] = None) -> Error:
     """An Error from a library failure, whose record is (message, file, line,
-    column); `names` maps scratch file names the library saw to the names
-    the caller knows; `file` is the file the call was reading, for failures
-    that name none."""
+    column); `file` is the file the call was reading, for failures that name
+    none."""
     message, at, line, column = failure.args
-    return Error(_rename(message, names), _rename(at, names) or file, line, column)
+    return Error(message, at or file, line, column)
 
 
-def _call(fn, *args, names=None, file=None, **kw):
+def _call(fn, *args, file=None, **kw):
     try:
         return fn(*args, **kw)
     except _ksbnfc.Failure as e:
-        raise _error(e, names, file) from None
+        raise _error(e, file) from None
 
 
 # ---- code pages ----
@@ -300,14 +292,7 @@ def _register_extern(name: str, source) -> None:
         if data is None:
             _call(_ksbnfc.register_extern, name, shown, file=shown)
         else:
-            # The library registers extern grammars from files only.
-            fd, path = tempfile.mkstemp(prefix="ksbnfc-", suffix=".fsg")
-            try:
-                with os.fdopen(fd, "wb") as f:
-                    f.write(data)
-                _call(_ksbnfc.register_extern, name, path, names={path: shown}, file=shown)
-            finally:
-                os.unlink(path)
+            _call(_ksbnfc.register_extern_bytes, name, data, shown, file=shown)
         _externs[name] = key
 
 

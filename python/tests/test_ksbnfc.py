@@ -259,6 +259,14 @@ def test_externs(built, dial):
         ksbnfc.load(built / "dial.fsg", externs={"contact": built / "order.fst"})
     also = ksbnfc.load(built / "dial.fsg", externs=True)
     assert also.test("ring the dentist") is Result.ACCEPTED
+    # Externs from bytes; no bytes are no grammar.
+    fly = ksbnfc.compile("extern <town>.\n<<f>> = fly to <town> .\n")["f"]
+    for town in (b"", ksbnfc.compile("<<town>> = paris | rome .\n")["town"]):
+        try:
+            g = ksbnfc.load(fly, externs={"town": town})
+        except ksbnfc.Error as e:
+            assert not town and e.file == "<bytes>"
+    assert g.test("fly to rome") is Result.ACCEPTED
 
 
 def test_inspection(order):
