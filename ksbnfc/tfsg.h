@@ -388,6 +388,11 @@ public:
 class TFSGDictionary {
 public:
     virtual TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) = 0;
+    // The root `name` compiled again as an intern network, for the intern
+    // networks that refer back to the root: the same object for the same
+    // variant during one compilation (made on the first call when `make` is
+    // set); null where there is none.
+    virtual TSubFSG* GetRootTwin(mbstring, int, bool) { return nullptr; }
     // For messages: where the network `from` refers to `name` (empty when
     // that is not known).
     virtual TPlace ReferencePlace(mbstring, mbstring) { return TPlace(); }
