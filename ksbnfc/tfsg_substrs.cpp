@@ -156,7 +156,14 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 const char* name = w->word.s ? w->word.s : "";
                 std::printf("To load extern fsg: %s\n", name);
                 callee = CallOf(f.g, a);
-                if (!callee.start) Error("%s", "Can't load an extern fsg.\n");
+                if (!callee.start) {
+                    // Not loaded: the extern stands for one word.
+                    if (words.TextIs(words.Of(f.state), f.position, callee.word)) {
+                        push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
+                        pushed = true;
+                    }
+                    continue;
+                }
                 std::printf("Load extern fsg: %s\n", name);
             } else {
                 // The input is used up: no later arc of this state is tried.
