@@ -544,6 +544,29 @@ public:
                  double prob, TState* state, TSubFSG::Ctx* ctx);
 };
 
+// tfsg.cpp: how every walk over a grammar (matching, the sub-string search,
+// the sentence enumeration, random sentences) takes a call arc, decided here
+// once so that they agree. A call enters `start`, the initial state of
+// network `net`, whose own intern calls are those of grammar `g`; when that
+// network ends, the walk goes on at the arc's target in the calling grammar.
+// A call of an extern grammar that is not loaded enters nothing: it stands
+// for one input word, `word` (the extern's bracketed name), which an input
+// word matches by its text or, with the matcher's vocabulary tags, by its
+// tag; a random sentence takes that word, the sentence enumeration ends
+// its paths there.
+struct TCallee {
+    TFSG* g = nullptr;
+    TSubFSG* net = nullptr;
+    TState* start = nullptr;    // null: nothing is entered
+    const char* word = nullptr; // an extern that is not loaded: the word it stands for
+};
+// Arc a of a network of grammar g: an intern call enters g's intern network
+// numbered by the arc's word id (one missing or without states is the error
+// "Can't open an intern fsg: %d!\n"), an extern call the grammar loaded under
+// the extern's name (TFSG::Extern). Any other arc enters nothing and stands
+// for no word.
+TCallee CallOf(TFSG* g, const TArc* a);
+
 // Orderings of TArrayX::Sort / Sort2 (tfsg.cpp). Arcs: compare by word id,
 // annotation id, target id (no target counts as 1000000); compare2 by word
 // id, target id, then equal annotation ids as equal, else higher p first.
