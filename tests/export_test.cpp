@@ -1,7 +1,7 @@
 // export_test.cpp: ksexport on hand-built grammars: the exact text of each
 // format, splicing of intern networks (one copy per call), the guards
-// against recursion, missing networks and size, probability scaling, and
-// the texts a format can't hold.
+// against recursion, missing networks and size, probability scaling, the
+// texts a format can't hold, and lowering in the grammar's code page.
 #include "fsg_build.h"
 #include "fsg_export.h"
 #include "ksbnfc_inner.h"
@@ -74,6 +74,21 @@ TEST(Export, Text)
             EXPECT_EQ(symbols, "<eps> 0\nabc 1\nzed 2\n");
         }
     }
+}
+
+// Words are lowered in their grammar's code page, whatever the process's,
+// which stays as it was.
+TEST(Export, LowerInTheGrammarsCodePage)
+{
+    ksbnfc::Grammar g(fsg_build::Make("0: \xC3\x89" "COLE->*"), true);
+    g.Handle()->codepage = 65001;
+    unsigned long was = ks_get_cp();
+    ks_set_cp(1252);
+    ksexport::Options o;
+    o.lower = true;
+    EXPECT_EQ(ksexport::Flatten(g, o).words, std::vector<std::string>{"\xC3\xA9" "cole"});
+    EXPECT_EQ(ks_get_cp(), 1252u);
+    ks_set_cp(was);
 }
 
 // Splicing a network called at every level of a deep chain stays within the
