@@ -529,6 +529,8 @@ public:
     void ReadFrom(TByteChannel& in, const char* fn, int dbg);
     static TFSG* Extern(const char* name, const char* filename);
     void LoadExterns(const char* fn, int dbg);
+    // Extern with the file's bytes in memory (see ReadBytes) in place of the file.
+    static TFSG* ExternBytes(const char* name, const std::string& bytes);
 
     // tfsg_match.cpp
     double Match(TStringList& words, TStringList* tags, mbstring& out, int* prefix);
