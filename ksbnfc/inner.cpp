@@ -38,6 +38,8 @@ template <class F> auto Guard(F&& work) -> decltype(work())
         return work();
     } catch (char* msg) {
         throw Failure(Record(Severity::Error, msg, LastErrorPlace()));
+    } catch (const std::bad_alloc&) {
+        throw Failure(Record(Severity::Error, kOutOfMemory, TRecordedPlace()));
     }
 }
 
