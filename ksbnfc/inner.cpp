@@ -20,7 +20,10 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     Diagnostic d;
     d.severity = severity;
     d.text = text ? text : "";
-    while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
+    // A warning keeps the line end of its own that its C text ends in (the
+    // C interface prints it as an empty line after the warning).
+    if (severity == Severity::Error)
+        while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
     while (!d.text.empty() && d.text[0] == '\t') d.text.erase(0, 1);
     d.file = at.file;
     d.line = at.line;
@@ -198,8 +201,10 @@ ArcView GraphView::Arc(int network, int state, int i) const
     ArcView v;
     v.target = a->state ? a->state->id : -1;
     v.id = w ? w->id : 0;
-    v.kind = !w || w->id == 0              ? ArcKind::Null
+    // A call of sub-network #0 reads word id 0 too: the kind decides first.
+    v.kind = !w                           ? ArcKind::Null
              : w->kind == TWord::Intern ? ArcKind::Call
+             : w->id == 0               ? ArcKind::Null
              : w->kind == TWord::Extern ? ArcKind::Extern
                                         : ArcKind::Word;
     v.word = v.kind == ArcKind::Null || v.kind == ArcKind::Call || !w->word.s ? "" : w->word.s;

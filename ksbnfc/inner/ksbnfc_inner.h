@@ -42,7 +42,7 @@ enum class Severity { Error, Warning };
 // where the fault lies and what the parser expected there, when known.
 struct Diagnostic {
     Severity severity = Severity::Error;
-    std::string text;
+    std::string text;     // a warning keeps a line end its C text ends in
     std::string file;     // the source at fault; empty when not known
     int line = 0;         // from 1; 0 when not known
     int column = 0;       // from 1; 0 when not known
@@ -86,7 +86,9 @@ struct CompileOptions {
     bool equalize_sentences = false;  // with equalize_arcs off
     int fsg_flags = PV_PHRASE_NO_INSERTIONS | PV_PHRASE_ALLOW_SILENCES; // fixed up as the C interface does
     std::optional<bool> use_null_arcs;
-    std::optional<bool> annotations;
+    // 0 drops annotations and translations, 1 keeps them, 2 also moves
+    // annotations towards the start of the sentence.
+    std::optional<int> annotations;
     int debug_level = 0;  // listings and traces go to `listing`
     // 0: warnings are dropped; otherwise each goes to the sink (a negative
     // value also prints it as the C interface does, "Warning: \t...").
