@@ -32,8 +32,25 @@
 [[noreturn]] void Error(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
 // Emits "\t<message>\n" according to the global `warnings` switch.
 void Warning(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
-// Prints on standard output and flushes; callers test `dbglevel` themselves.
+// Prints on KsListing() and flushes; callers test `dbglevel` themselves.
 void Debug(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+
+// Where the library prints listings, traces and debug output (and negative
+// `warnings`): this thread's stream, standard output unless a TListingScope
+// has set another.
+std::FILE* KsListing();
+// Sets this thread's listing stream (null: standard output) for its
+// lifetime and restores the previous one after; scopes nest.
+class TListingScope {
+public:
+    explicit TListingScope(std::FILE* f);
+    ~TListingScope();
+    TListingScope(const TListingScope&) = delete;
+    TListingScope& operator=(const TListingScope&) = delete;
+
+private:
+    std::FILE* saved;
+};
 // Heap copies (free with delete[]); null in gives null out. The second form
 // copies at most n bytes and always terminates at byte n.
 char* Copy(const char* s);
@@ -367,7 +384,8 @@ public:
     }
     void Stats()
     {
-        std::printf("%d entries, %d in use, %d searches, %d extras\n", nentries, inuse, searches, extras);
+        std::fprintf(KsListing(), "%d entries, %d in use, %d searches, %d extras\n", nentries, inuse, searches,
+                     extras);
     }
     // Forgets every member (without deleting them); the size stays.
     void Clear()

@@ -1,6 +1,7 @@
 // diagnostics.cpp: error, warning and debug reporting, the process-wide
 // message buffer and switches, and the Copy string duplicators.
-// Entry points: Error, Warning, Debug, Copy, KsSetMessage.
+// Entry points: Error, Warning, Debug, KsListing and TListingScope, Copy,
+// KsSetMessage.
 #include "common.h"
 
 #include <cstdarg>
@@ -37,7 +38,7 @@ void Warn(const TPlace* at, const char* fmt, va_list ap)
     }
     std::strcat(warnbuf, "\n");
     if (warnings < 0) {
-        std::printf("Warning: %s", warnbuf);
+        std::fprintf(KsListing(), "Warning: %s", warnbuf);
         return;
     }
     // A warning that does not fit is dropped whole; shorter later ones may still go in.
@@ -126,9 +127,28 @@ void Debug(const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::vprintf(fmt, ap);
+    std::vfprintf(KsListing(), fmt, ap);
     va_end(ap);
-    std::fflush(stdout);
+    std::fflush(KsListing());
+}
+
+namespace {
+thread_local std::FILE* listing = nullptr;
+} // namespace
+
+std::FILE* KsListing()
+{
+    return listing ? listing : stdout;
+}
+
+TListingScope::TListingScope(std::FILE* f) : saved(listing)
+{
+    listing = f;
+}
+
+TListingScope::~TListingScope()
+{
+    listing = saved;
 }
 
 char* Copy(const char* s)

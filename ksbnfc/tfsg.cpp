@@ -311,15 +311,15 @@ void TSubFSG::Stats(const char* tag, const char* what, int print)
 {
     if (!what) what = "";
     if (dbglevel > 0)
-        std::printf("%-5s %-25s for %-15s %4d states\n", tag ? tag : "", what, name.s ? name.s : "",
-                    states.length);
+        std::fprintf(KsListing(), "%-5s %-25s for %-15s %4d states\n", tag ? tag : "", what,
+                     name.s ? name.s : "", states.length);
     if (print && dbglevel > 1) {
-        std::printf("\n");
+        std::fprintf(KsListing(), "\n");
         char title[300];
         std::snprintf(title, sizeof title, "after %s", what);
         Print(dbglevel - 1, title);
     }
-    std::fflush(stdout);
+    std::fflush(KsListing());
 }
 
 // ---- the whole grammar ----

@@ -41,6 +41,7 @@ class TState;
 class TSubFSG;
 class TFSG;
 class TFSGDictionary;
+class TByteChannel;    // what an FSG file is read from or written to
 class TMix;            // a weighted set of states (determinisation)
 class SubStrsHandler;  // results of the sub-string search
 struct TArcIndex;      // tfsg_match.cpp: a state's arcs by word class
@@ -299,7 +300,7 @@ public:
     void FreeArc(TArc* a) { arcpool.Free(a); }
     TState* Initial();
     void ClearStateFlags();
-    // Trace lines on standard output (when dbglevel asks), flushed always.
+    // Trace lines on KsListing() (when dbglevel asks), flushed always.
     void Enter(const char* what);
     void Exit(const char* what);
     void Stats(const char* tag, const char* what, int print);
@@ -347,10 +348,10 @@ public:
 
     // tfsg_write.cpp
     int InternLength(int with_annos);
-    void WriteIntern(int fd, int with_annos);
+    void WriteIntern(TByteChannel& out, int with_annos);
 
     // tfsg_read.cpp
-    void ReadIntern(int fd, int dbg, int with_annos);
+    void ReadIntern(TByteChannel& in, int dbg, int with_annos);
 
     // tfsg_print.cpp. Enumerate prints the sentences that Sentences finds,
     // with their probabilities when showpr is set. The second form walks
@@ -504,14 +505,23 @@ public:
     void CodePage();
     void CodePage(int n);
 
-    // tfsg_write.cpp
+    // tfsg_write.cpp. WriteFile leaves no file behind when it fails;
+    // WriteBytes puts into bytes (emptied first) what WriteFile would write,
+    // and leaves it empty when it fails. WriteFileX writes to out, positioned
+    // at 64, the sections, then the header at 0.
     void WriteFile(const char* path);
-    void WriteFileX(int fd);
+    void WriteBytes(std::string& bytes);
+    void WriteFileX(TByteChannel& out);
     int prob2logp(float p);
     float logp2prob(int l);
 
-    // tfsg_read.cpp
+    // tfsg_read.cpp. With dbg the reader lists on KsListing() what it reads.
+    // ReadBytes reads a file's bytes held in memory, naming the grammar's
+    // `name` in its messages where ReadFile names the path; ReadFrom reads
+    // the file from the start of `in`, naming it fn.
     void ReadFile(const char* fn, int dbg);
+    void ReadBytes(const char* data, size_t size, int dbg);
+    void ReadFrom(TByteChannel& in, const char* fn, int dbg);
     static TFSG* Extern(const char* name, const char* filename);
     void LoadExterns(const char* fn, int dbg);
 
@@ -544,17 +554,40 @@ void Convert(char* s, const unsigned char* table);
 // one network share a 16-bit field; the last few values are kept free.
 const int kMaxIds = 65530;
 
-// tfsg_write.cpp: one write call each; a failing write raises its system text.
-int Write(int fd, const void* buf, unsigned len);
-// Whether f has more words and externs than a file can number. Neither list
+// The bytes of an FSG file: an open file descriptor (not owned) or a
+// buffer in memory, with a position that reads and writes move. A failing
+// system call raises its system text.
+class TByteChannel {
+public:
+    explicit TByteChannel(int f) : fd(f), data(nullptr), size(0), out(nullptr), pos(0) {}
+    // Reads data[0, size), which must outlive the channel.
+    TByteChannel(const char* bytes, size_t n) : fd(-1), data(bytes), size(n), out(nullptr), pos(0) {}
+    // Writes into *out: a write past its end extends it, over a gap with
+    // zero bytes, up to the 2 GB a file can hold.
+    explicit TByteChannel(std::string* to) : fd(-1), data(nullptr), size(0), out(to), pos(0) {}
+
+    // tfsg_read.cpp. Read gives up to len bytes, 0 at the end.
+    size_t Read(void* buf, size_t len);
+    long long Size();
+    long long Tell();
+    void Seek(long long to);
+    // tfsg_write.cpp: all len bytes, or an error.
+    void Write(const void* buf, size_t len);
+
+private:
+    int fd;
+    const char* data;
+    size_t size;
+    std::string* out;
+    long long pos; // in memory
+};
+
+// tfsg_write.cpp: whether f has more words and externs than a file can number. Neither list
 // shrinks before writing, so once true it stays true.
 bool TooManyWordsAndExterns(TFSG* f);
 extern const char kTooManyWordsAndExterns[];
-void writelong(int fd, long l); // 4 bytes, little-endian
 
-// tfsg_read.cpp: one read call each; a failing read raises its system text.
-int Read(int fd, void* buf, unsigned len);
-long readlong(int fd); // 4 bytes, little-endian
+// tfsg_read.cpp
 void Flag(char* buf, int flags, int f, const char* s);
 
 // tfsg_match.cpp: builds the word classes of g in its code page and the

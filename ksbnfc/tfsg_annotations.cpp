@@ -75,22 +75,24 @@ int TSubFSG::PropagateAnnotations()
             TArc* a = s->arcs.elements[j];
             TState* t = a->state;
             if (dbglevel > 1)
-                std::printf("  Arc %d word %p '%s' anno %p %p '%s' next %p (%d) has %d arcs out %d in\n", j,
-                            (void*)a->word, Shown(a->word->word), (void*)a->anno, (void*)a->anno,
-                            Shown(a->anno->word), (void*)t, t ? t->id : -1, t ? t->arcs.length : 0,
-                            t ? t->flag : 0);
+                std::fprintf(KsListing(),
+                             "  Arc %d word %p '%s' anno %p %p '%s' next %p (%d) has %d arcs out %d in\n", j,
+                             (void*)a->word, Shown(a->word->word), (void*)a->anno, (void*)a->anno,
+                             Shown(a->anno->word), (void*)t, t ? t->id : -1, t ? t->arcs.length : 0,
+                             t ? t->flag : 0);
             if (a->word->id == 0 || !t || a->needtr || !!a->anno->word || t->arcs.length != 1 || t->flag != 1)
                 continue;
             TArc* b = t->arcs.elements[0];
             if (!b->anno->word) continue;
             if (dbglevel > 1)
-                std::printf("     moving anno %p %p '%s'\n", (void*)b->anno, (void*)b->anno, b->anno->word.s);
+                std::fprintf(KsListing(), "     moving anno %p %p '%s'\n", (void*)b->anno, (void*)b->anno,
+                             b->anno->word.s);
             // a carries the no-annotation entry, so exchanging leaves b bare.
             std::swap(a->anno, b->anno);
             moved = 1;
         }
     }
-    std::fflush(stdout);
+    std::fflush(KsListing());
     Exit("PropagateAnnotations");
     return moved;
 }

@@ -225,7 +225,7 @@ void TSubFSG::EliminateDuplicateArcs()
         if (dbglevel > 1) Print(dbglevel - 1, "in elim.dup.arcs before compress");
         Compress();
         if (dbglevel > 0) {
-            std::printf("%s mixes: ", name.s ? name.s : "");
+            std::fprintf(KsListing(), "%s mixes: ", name.s ? name.s : "");
             mixes->Stats();
         }
         DropMixes(this);

@@ -484,17 +484,17 @@ void Matcher::PrintParse(double pin)
 {
     if (print_tr) {
         mbstring t = DoActions(output, cp);
-        std::printf("    parse %d (%.6f)  %s\n", print_num++, pin, t.s ? t.s : "(null)");
+        std::fprintf(KsListing(), "    parse %d (%.6f)  %s\n", print_num++, pin, t.s ? t.s : "(null)");
         delete[] t.s;
         return;
     }
-    std::printf("    parse %d (%.6f) ", print_num++, pin);
+    std::fprintf(KsListing(), "    parse %d (%.6f) ", print_num++, pin);
     for (int i = 0; i < n; i++) {
         const char* w = input.elements[i].s;
-        std::printf(" %s", w ? w : "");
-        if (i < output.length && output.elements[i].s) std::printf(":%s", output.elements[i].s);
+        std::fprintf(KsListing(), " %s", w ? w : "");
+        if (i < output.length && output.elements[i].s) std::fprintf(KsListing(), ":%s", output.elements[i].s);
     }
-    std::printf("\n");
+    std::fprintf(KsListing(), "\n");
 }
 
 Matcher::Outcome Matcher::Enter(Frame& f)

@@ -23,8 +23,8 @@ void TFSG::CodePage()
 {
     if (codepage == 0) codepage = (int)ks_get_cp();
     if (warnings < 0) {
-        std::printf("\t(using codepage %d)\n", codepage);
-        std::fflush(stdout);
+        std::fprintf(KsListing(), "\t(using codepage %d)\n", codepage);
+        std::fflush(KsListing());
     }
 }
 

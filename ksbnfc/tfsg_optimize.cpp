@@ -142,9 +142,9 @@ void TSubFSG::Optimize()
         states.elements[0] = r;
     }
     if (dbglevel > 0) {
-        std::printf("%s opts: ", name.s ? name.s : "");
+        std::fprintf(KsListing(), "%s opts: ", name.s ? name.s : "");
         opts->Stats();
-        std::fflush(stdout);
+        std::fflush(KsListing());
     }
     delete opts;
     opts = nullptr;

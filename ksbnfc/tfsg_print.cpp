@@ -64,7 +64,7 @@ const char* OpMark(Op op)
 void TSubFSG::Print(int v, const char* title)
 {
     if (v <= 0) return;
-    std::printf("--- fsg %s --- %s\n\n", name.s ? name.s : "", title ? title : "");
+    std::fprintf(KsListing(), "--- fsg %s --- %s\n\n", name.s ? name.s : "", title ? title : "");
     int ww = LongestText(fsg->words, 0);
     int ew = LongestText(fsg->externs, 0);
     if (ew > ww) ww = ew;
@@ -72,7 +72,7 @@ void TSubFSG::Print(int v, const char* title)
 
     for (int i = 0; i < states.length; i++) {
         TState* s = states.elements[i];
-        std::printf("state %d\n", s->id);
+        std::fprintf(KsListing(), "state %d\n", s->id);
         for (int j = 0; j < s->arcs.length; j++) {
             TArc* a = s->arcs.elements[j];
             char target[16];
@@ -83,17 +83,17 @@ void TSubFSG::Print(int v, const char* title)
             std::string anno;
             if (a->anno && a->anno->word.s) anno.append("'").append(a->anno->word.s).append("'");
             std::string word = WordColumn(a->word);
-            std::printf("         %-*s%s -> state %-4s p=%-#8.2g %-*s", ww, word.c_str(), OpMark(a->op), target,
-                        (double)a->p, aw + 2, anno.c_str());
+            std::fprintf(KsListing(), "         %-*s%s -> state %-4s p=%-#8.2g %-*s", ww, word.c_str(),
+                         OpMark(a->op), target, (double)a->p, aw + 2, anno.c_str());
             if (v > 1) {
-                std::printf("   w=%-5d ", Id(a->word));
-                if (Id(a->anno) != 0) std::printf("a=%-3d %s", Id(a->anno), Text(a->anno));
+                std::fprintf(KsListing(), "   w=%-5d ", Id(a->word));
+                if (Id(a->anno) != 0) std::fprintf(KsListing(), "a=%-3d %s", Id(a->anno), Text(a->anno));
             }
-            std::printf("\n");
+            std::fprintf(KsListing(), "\n");
         }
     }
-    std::printf("state *\n");
-    std::printf("\n");
+    std::fprintf(KsListing(), "state *\n");
+    std::fprintf(KsListing(), "\n");
 }
 
 void TFSG::Print(int v, const char* title)
@@ -102,19 +102,20 @@ void TFSG::Print(int v, const char* title)
     for (int i = 0; i < intern_fsgs.length; i++)
         if (intern_fsgs.elements[i]) intern_fsgs.elements[i]->Print(v, title);
     if (v <= 1) return;
-    std::printf("--- shared\n\n");
+    std::fprintf(KsListing(), "--- shared\n\n");
     // Slots a reader left empty are not listed.
     for (int i = 0; i < words.length; i++)
-        if (words.elements[i]) std::printf("word %3d: '%s'\n", words.elements[i]->id, Text(words.elements[i]));
-    if (words.length > 0) std::printf("\n");
+        if (words.elements[i])
+            std::fprintf(KsListing(), "word %3d: '%s'\n", words.elements[i]->id, Text(words.elements[i]));
+    if (words.length > 0) std::fprintf(KsListing(), "\n");
     for (int i = 0; i < externs.length; i++)
         if (externs.elements[i])
-            std::printf("extern %5d: '%s'\n", externs.elements[i]->id, Text(externs.elements[i]));
-    if (externs.length > 0) std::printf("\n");
+            std::fprintf(KsListing(), "extern %5d: '%s'\n", externs.elements[i]->id, Text(externs.elements[i]));
+    if (externs.length > 0) std::fprintf(KsListing(), "\n");
     for (int i = 1; i < annos.length; i++)
         if (annos.elements[i])
-            std::printf("annotation %5d: '%s'\n", annos.elements[i]->id, Text(annos.elements[i]));
-    std::printf("\n");
+            std::fprintf(KsListing(), "annotation %5d: '%s'\n", annos.elements[i]->id, Text(annos.elements[i]));
+    std::fprintf(KsListing(), "\n");
 }
 
 // The whole grammar's sentences, calls followed (tfsg_sentences.cpp); the
@@ -129,9 +130,9 @@ void TSubFSG::Enumerate(int anno, int showpr, int full, int max_loops, int max_w
     TSentenceReport report;
     Sentences(limits, report, [showpr](const std::string& s, double p) {
         if (showpr)
-            std::printf("%-#8.2g %s\n", p, s.c_str());
+            std::fprintf(KsListing(), "%-#8.2g %s\n", p, s.c_str());
         else
-            std::printf("%s\n", s.c_str());
+            std::fprintf(KsListing(), "%s\n", s.c_str());
     });
 }
 
@@ -162,9 +163,9 @@ void TSubFSG::Enumerate(TState* s, char* start, char* end, float p, int anno, in
     auto emit = [&](char* at, float q) {
         *at = 0;
         if (showpr)
-            std::printf("%-#8.2g %s\n", (double)q, start);
+            std::fprintf(KsListing(), "%-#8.2g %s\n", (double)q, start);
         else
-            std::printf("%s\n", start);
+            std::fprintf(KsListing(), "%s\n", start);
     };
     std::vector<EnumFrame> stack;
     auto enter = [&](TState* t, char* at, float q, int mw) {

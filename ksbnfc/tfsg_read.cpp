@@ -1,6 +1,7 @@
 // tfsg_read.cpp: the FSG file reader and the process-wide extern cache.
-// Entry points: TFSG::ReadFile (with its optional dump), TSubFSG::ReadIntern,
-// TFSG::Extern, TFSG::LoadExterns, and the Read/readlong/Flag helpers.
+// Entry points: TFSG::ReadFile and ReadBytes (with their optional dump),
+// TSubFSG::ReadIntern, TFSG::Extern, TFSG::LoadExterns, the reading side of
+// TByteChannel and the Flag helper.
 //
 // A file is untrusted input: every count, length, offset and index is checked
 // against the file's size and the other fields before it is used, and a bad
@@ -73,41 +74,28 @@ const char* FileName()
     Error("'%s' is corrupt: %s", FileName(), what);
 }
 
-long long FileSize(int fd)
-{
-    struct stat st;
-    if (::fstat(fd, &st) < 0) Error("%s", std::strerror(errno));
-    return (long long)st.st_size;
-}
-
-long long Tell(int fd)
-{
-    off_t pos = ::lseek(fd, 0, SEEK_CUR);
-    if (pos < 0) Error("%s", std::strerror(errno));
-    return (long long)pos;
-}
-
-void Seek(int fd, long long pos)
-{
-    if (::lseek(fd, (off_t)pos, SEEK_SET) < 0) Error("%s", std::strerror(errno));
-}
-
 // Reads exactly len bytes; the end of the file before that is a truncation.
-void ReadExact(int fd, void* buf, size_t len)
+void ReadExact(TByteChannel& in, void* buf, size_t len)
 {
     char* p = static_cast<char*>(buf);
     while (len > 0) {
-        unsigned n = len > 0x40000000u ? 0x40000000u : (unsigned)len;
-        int got = Read(fd, p, n);
+        size_t got = in.Read(p, len);
         if (got == 0) Truncated();
         p += got;
-        len -= (size_t)got;
+        len -= got;
     }
 }
 
 int32_t Get32(const unsigned char* b)
 {
     return (int32_t)((uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24);
+}
+
+long readlong(TByteChannel& in)
+{
+    unsigned char b[4];
+    ReadExact(in, b, 4);
+    return (long)Get32(b);
 }
 
 unsigned Get16(const unsigned char* b)
@@ -143,11 +131,11 @@ std::vector<char*> Texts(std::vector<char>& area, long long n, const char* what)
     return out;
 }
 
-std::vector<char> ReadArea(int fd, long long pos, long long len)
+std::vector<char> ReadArea(TByteChannel& in, long long pos, long long len)
 {
     std::vector<char> area((size_t)len);
-    Seek(fd, pos);
-    if (len > 0) ReadExact(fd, area.data(), (size_t)len);
+    in.Seek(pos);
+    if (len > 0) ReadExact(in, area.data(), (size_t)len);
     return area;
 }
 
@@ -159,17 +147,17 @@ void ConvertText(char* s, const unsigned char* table)
 // The code page of the record after the annotation area, or 0 when the
 // private area holds none. Read before the word texts, whose conversion
 // depends on it; the annotation area itself is checked later.
-int RecordedCodePage(int fd, long long private_at, long long lprivate)
+int RecordedCodePage(TByteChannel& in, long long private_at, long long lprivate)
 {
     if (lprivate < 24 + kCodePageRecordSize) return 0;
     unsigned char pr[24];
-    Seek(fd, private_at);
-    ReadExact(fd, pr, sizeof pr);
+    in.Seek(private_at);
+    ReadExact(in, pr, sizeof pr);
     long long off = Get32(pr + 8), size = Get32(pr + 12);
     if (off < 24 || size < 0 || off + size + kCodePageRecordSize > lprivate) return 0;
     unsigned char rec[kCodePageRecordSize];
-    Seek(fd, private_at + off + size);
-    ReadExact(fd, rec, sizeof rec);
+    in.Seek(private_at + off + size);
+    ReadExact(in, rec, sizeof rec);
     if (std::memcmp(rec, kCodePageTag, 4) != 0) return 0;
     int32_t cp = Get32(rec + 4);
     return cp > 0 ? cp : 0;
@@ -205,20 +193,48 @@ int MapFind(TMap& map, const char* key)
 
 } // namespace
 
-int Read(int fd, void* buf, unsigned len)
+size_t TByteChannel::Read(void* buf, size_t len)
 {
+    if (fd < 0) {
+        if (pos >= (long long)size || len == 0) return 0;
+        size_t n = std::min(len, size - (size_t)pos);
+        std::memcpy(buf, data + pos, n);
+        pos += (long long)n;
+        return n;
+    }
+    // One read call each, of at most 1 GB.
+    if (len > 0x40000000u) len = 0x40000000u;
     for (;;) {
         ssize_t n = ::read(fd, buf, len);
-        if (n >= 0) return (int)n;
+        if (n >= 0) return (size_t)n;
         if (errno != EINTR) Error("%s", std::strerror(errno));
     }
 }
 
-long readlong(int fd)
+long long TByteChannel::Size()
 {
-    unsigned char b[4];
-    ReadExact(fd, b, 4);
-    return (long)Get32(b);
+    if (fd < 0) return out ? (long long)out->size() : (long long)size;
+    struct stat st;
+    if (::fstat(fd, &st) < 0) Error("%s", std::strerror(errno));
+    return (long long)st.st_size;
+}
+
+long long TByteChannel::Tell()
+{
+    if (fd < 0) return pos;
+    off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0) Error("%s", std::strerror(errno));
+    return (long long)at;
+}
+
+void TByteChannel::Seek(long long to)
+{
+    if (fd < 0) {
+        if (to < 0) Error("%s", std::strerror(EINVAL));
+        pos = to;
+        return;
+    }
+    if (::lseek(fd, (off_t)to, SEEK_SET) < 0) Error("%s", std::strerror(errno));
 }
 
 void Flag(char* buf, int flags, int f, const char* s)
@@ -232,17 +248,17 @@ void Flag(char* buf, int flags, int f, const char* s)
     std::strcat(buf, "\n");
 }
 
-void TSubFSG::ReadIntern(int fd, int dbg, int with_annos)
+void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
 {
     ReadContext local = {name.s, 0, 0, -1, 0};
     ReadContext* ctx = current;
     if (!ctx) {
-        local.size = local.limit = FileSize(fd);
+        local.size = local.limit = in.Size();
         ctx = &local;
     }
     ContextScope scope(ctx);
 
-    long long pos = Tell(fd);
+    long long pos = in.Tell();
     // Everything the block holds must lie before the end of its section.
     auto need = [&](long long n) {
         if (pos + n > ctx->limit) {
@@ -257,50 +273,50 @@ void TSubFSG::ReadIntern(int fd, int dbg, int with_annos)
     const long long nw = fsg->fh.nWords;
 
     need(4);
-    long long nStates = readlong(fd);
+    long long nStates = readlong(in);
     if (nStates < 1) Corrupt("an intern block has no states");
     need(4 * nStates);
     std::vector<unsigned char> raw((size_t)(4 * nStates));
-    ReadExact(fd, raw.data(), raw.size());
+    ReadExact(in, raw.data(), raw.size());
     std::vector<long long> first((size_t)nStates);
     for (long long i = 0; i < nStates; i++) first[(size_t)i] = Get32(&raw[(size_t)(4 * i)]);
     if (dbg) {
-        std::printf("    %lld states\n", nStates);
+        std::fprintf(KsListing(), "    %lld states\n", nStates);
         for (long long i = 0; i < nStates; i++)
-            std::printf("    state %3lld: first arc %3lld\n", i, first[(size_t)i]);
-        std::printf("\n");
+            std::fprintf(KsListing(), "    state %3lld: first arc %3lld\n", i, first[(size_t)i]);
+        std::fprintf(KsListing(), "\n");
     }
 
     need(4);
-    long long nArcs = readlong(fd);
+    long long nArcs = readlong(in);
     if (nArcs < 0) Corrupt("an intern block has a negative arc count");
     need(8 * nArcs);
     std::vector<unsigned char> arcs((size_t)(8 * nArcs));
-    ReadExact(fd, arcs.data(), arcs.size());
+    ReadExact(in, arcs.data(), arcs.size());
     if (dbg) {
-        std::printf("    %lld arcs\n", nArcs);
+        std::fprintf(KsListing(), "    %lld arcs\n", nArcs);
         for (long long j = 0; j < nArcs; j++) {
             const unsigned char* a = &arcs[(size_t)(8 * j)];
-            std::printf("    arc %3lld: WordId %5u, NextState %3u, LogProb %4d, AnnotationI %3u\n", j,
-                        Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
+            std::fprintf(KsListing(), "    arc %3lld: WordId %5u, NextState %3u, LogProb %4d, AnnotationI %3u\n",
+                         j, Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
         }
-        std::printf("\n");
+        std::fprintf(KsListing(), "\n");
     }
 
     // The annotation count comes before the arcs are built, so that their
     // annotation ids can be checked against it.
     need(4);
-    long long nAnnotations = readlong(fd);
+    long long nAnnotations = readlong(in);
     if (with_annos) {
         if (nAnnotations < 0) Corrupt("the annotation count is negative");
         need(4 * nAnnotations);
         std::vector<unsigned char> offsets((size_t)(4 * nAnnotations));
-        ReadExact(fd, offsets.data(), offsets.size());
+        ReadExact(in, offsets.data(), offsets.size());
         if (dbg) {
-            std::printf("    %lld annotations\n", nAnnotations);
+            std::fprintf(KsListing(), "    %lld annotations\n", nAnnotations);
             for (long long i = 0; i < nAnnotations; i++)
-                std::printf("    annotation %lld: %d\n", i, Get32(&offsets[(size_t)(4 * i)]));
-            std::printf("\n");
+                std::fprintf(KsListing(), "    annotation %lld: %d\n", i, Get32(&offsets[(size_t)(4 * i)]));
+            std::fprintf(KsListing(), "\n");
         }
         ctx->nannos = nAnnotations;
     }
@@ -363,21 +379,33 @@ void TFSG::ReadFile(const char* fn, int dbg)
     int fd = ::open(fn, O_RDONLY);
     if (fd < 0) Error("can't open '%s' (%s)", fn, std::strerror(errno));
     FdCloser closer(fd);
-    ReadContext ctx = {fn, 0, 0, -1, 0};
-    ContextScope scope(&ctx);
     struct stat st;
     if (::fstat(fd, &st) < 0) Error("can't open '%s' (%s)", fn, std::strerror(errno));
     if (S_ISDIR(st.st_mode)) Error("can't open '%s' (%s)", fn, std::strerror(EISDIR));
-    ctx.size = (long long)st.st_size;
+    TByteChannel in(fd);
+    ReadFrom(in, fn, dbg);
+}
+
+void TFSG::ReadBytes(const char* data, size_t size, int dbg)
+{
+    CodePage();
+    TByteChannel in(data, size);
+    ReadFrom(in, name.s ? name.s : "FSG file", dbg);
+}
+
+void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
+{
+    ReadContext ctx = {fn, in.Size(), 0, -1, 0};
+    ContextScope scope(&ctx);
 
     unsigned char h[64];
     size_t got = 0;
     while (got < sizeof h) {
-        int n = Read(fd, h + got, (unsigned)(sizeof h - got));
+        size_t n = in.Read(h + got, sizeof h - got);
         if (n == 0) break;
-        got += (size_t)n;
+        got += n;
     }
-    if (got >= 16 && dbg) std::printf("version       %.8s\n", (const char*)h + 8);
+    if (got >= 16 && dbg) std::fprintf(KsListing(), "version       %.8s\n", (const char*)h + 8);
     if (got < 16 || std::memcmp(h + 8, kVersion, 8) != 0)
         Error("%s does not appear to be a valid .fsg file", fn);
     if (got < sizeof h) Truncated();
@@ -391,23 +419,23 @@ void TFSG::ReadFile(const char* fn, int dbg)
     for (size_t k = 0; k < sizeof fields / sizeof fields[0]; k++) *fields[k] = Get32(h + 16 + 4 * k);
 
     if (dbg) {
-        std::printf("\n");
-        std::printf("nSections     %d\n", fh.nSections);
-        std::printf("nParameters   %d\n", fh.nParameters);
-        std::printf("nInterns      %d\n", fh.nInterns);
-        std::printf("nExterns      %d\n", fh.nExterns);
-        std::printf("nWords        %d\n", fh.nWords);
-        std::printf("nPools        %d\n", fh.nPools);
-        std::printf("\n");
-        std::printf("lEngineData   %d\n", fh.lEngineData);
-        std::printf("lPrivateData  %d\n", fh.lPrivateData);
-        std::printf("lHeader       %d\n", fh.lHeader);
-        std::printf("lParameters   %d\n", fh.lParameters);
-        std::printf("lInterns      %d\n", fh.lInterns);
-        std::printf("lExterns      %d\n", fh.lExterns);
-        std::printf("lWords        %d\n", fh.lWords);
-        std::printf("lPools        %d\n", fh.lPools);
-        std::printf("\n");
+        std::fprintf(KsListing(), "\n");
+        std::fprintf(KsListing(), "nSections     %d\n", fh.nSections);
+        std::fprintf(KsListing(), "nParameters   %d\n", fh.nParameters);
+        std::fprintf(KsListing(), "nInterns      %d\n", fh.nInterns);
+        std::fprintf(KsListing(), "nExterns      %d\n", fh.nExterns);
+        std::fprintf(KsListing(), "nWords        %d\n", fh.nWords);
+        std::fprintf(KsListing(), "nPools        %d\n", fh.nPools);
+        std::fprintf(KsListing(), "\n");
+        std::fprintf(KsListing(), "lEngineData   %d\n", fh.lEngineData);
+        std::fprintf(KsListing(), "lPrivateData  %d\n", fh.lPrivateData);
+        std::fprintf(KsListing(), "lHeader       %d\n", fh.lHeader);
+        std::fprintf(KsListing(), "lParameters   %d\n", fh.lParameters);
+        std::fprintf(KsListing(), "lInterns      %d\n", fh.lInterns);
+        std::fprintf(KsListing(), "lExterns      %d\n", fh.lExterns);
+        std::fprintf(KsListing(), "lWords        %d\n", fh.lWords);
+        std::fprintf(KsListing(), "lPools        %d\n", fh.lPools);
+        std::fprintf(KsListing(), "\n");
     }
 
     // The header as a whole, before any of it is used.
@@ -431,64 +459,64 @@ void TFSG::ReadFile(const char* fn, int dbg)
         Corrupt("the private area is shorter than its record");
     }
 
-    Seek(fd, params);
+    in.Seek(params);
     for (int i = 0; i < fh.nParameters; i++) {
-        flags = (int)readlong(fd);
+        flags = (int)readlong(in);
         if (dbg) {
             char text[kFlagText] = "";
             for (const FlagName& f : kFlags) Flag(text, flags, f.mask, f.name);
-            std::printf("parameters[%2d]  0x%x\n%s\n", i, (unsigned)flags, text);
+            std::fprintf(KsListing(), "parameters[%2d]  0x%x\n%s\n", i, (unsigned)flags, text);
         }
     }
-    if (dbg) std::printf("\n");
+    if (dbg) std::fprintf(KsListing(), "\n");
 
-    Seek(fd, interns);
+    in.Seek(interns);
     ctx.limit = externs_at;
-    if (dbg) std::printf("main grammar\n\n");
-    ReadIntern(fd, dbg, 1);
+    if (dbg) std::fprintf(KsListing(), "main grammar\n\n");
+    ReadIntern(in, dbg, 1);
     for (int g = 0; g < fh.nInterns - 1; g++) {
-        if (dbg) std::printf("intern %d\n\n", g);
+        if (dbg) std::fprintf(KsListing(), "intern %d\n\n", g);
         char sub_name[32];
         std::snprintf(sub_name, sizeof sub_name, "intern #%d", g);
         TSubFSG* sub = new TSubFSG(mbstring(sub_name), this);
         // Held before it is filled, so that a failure leaves nothing unowned.
         sub->AddRef();
         intern_fsgs[g] = sub;
-        sub->ReadIntern(fd, dbg, 0);
+        sub->ReadIntern(in, dbg, 0);
     }
 
     // A recorded code page replaces the process one for this grammar.
-    const int recorded = RecordedCodePage(fd, private_at, fh.lPrivateData);
+    const int recorded = RecordedCodePage(in, private_at, fh.lPrivateData);
     if (recorded) codepage = recorded;
 
     const long long ni = fh.nInterns - 1;
     {
-        std::vector<char> area = ReadArea(fd, externs_at, fh.lExterns);
+        std::vector<char> area = ReadArea(in, externs_at, fh.lExterns);
         std::vector<char*> names = Texts(area, fh.nExterns, "the extern names run past their section");
         for (size_t j = 0; j < names.size(); j++) {
             std::string text = std::string("<") + names[j] + ">";
             int id = (int)(0xFFFF - (long long)j - ni);
             externs.Add((int)j, mbstring(text.c_str()), id);
-            if (dbg) std::printf("extern %5d: '%s'\n", id, names[j]);
+            if (dbg) std::fprintf(KsListing(), "extern %5d: '%s'\n", id, names[j]);
         }
-        if (dbg) std::printf("\n");
+        if (dbg) std::fprintf(KsListing(), "\n");
     }
     {
-        std::vector<char> area = ReadArea(fd, words_at, fh.lWords);
+        std::vector<char> area = ReadArea(in, words_at, fh.lWords);
         words.Add(0, mbstring(""), 0);
         std::vector<char*> texts = Texts(area, fh.nWords, "the word texts run past their section");
         for (size_t i = 0; i < texts.size(); i++) {
             if (codepage == 1252) ConvertText(texts[i], c850to1252);
-            if (dbg) std::printf("word %5d: '%s'\n", (int)i + 1, texts[i]);
+            if (dbg) std::fprintf(KsListing(), "word %5d: '%s'\n", (int)i + 1, texts[i]);
             words.Add((int)i + 1, mbstring(texts[i]), (int)i + 1);
         }
-        if (dbg) std::printf("\n");
+        if (dbg) std::fprintf(KsListing(), "\n");
     }
 
     if (fh.lPrivateData > 0) {
         unsigned char pr[24];
-        Seek(fd, private_at);
-        ReadExact(fd, pr, sizeof pr);
+        in.Seek(private_at);
+        ReadExact(in, pr, sizeof pr);
         std::memcpy(ph.Signature, pr, 8);
         ph.AnnotOffset = Get32(pr + 8);
         ph.AnnotSize = Get32(pr + 12);
@@ -498,19 +526,19 @@ void TFSG::ReadFile(const char* fn, int dbg)
             (long long)ph.AnnotOffset + ph.AnnotSize > fh.lPrivateData)
             Corrupt("the annotation area lies outside the private area");
 
-        std::vector<char> area = ReadArea(fd, private_at + ph.AnnotOffset, ph.AnnotSize);
+        std::vector<char> area = ReadArea(in, private_at + ph.AnnotOffset, ph.AnnotSize);
         std::vector<char*> texts = Texts(area, -1, "an annotation runs past the annotation area");
         for (size_t i = 0; i < texts.size(); i++) {
             char* t = texts[i];
-            if (dbg) std::printf("annotation %5d: '%s'\n", (int)i, t);
+            if (dbg) std::fprintf(KsListing(), "annotation %5d: '%s'\n", (int)i, t);
             size_t n = std::strlen(t);
             if (n > 0 && t[n - 1] == '.') t[n - 1] = 0;
             if (*t == '&') t++;
             if (codepage == 850) ConvertText(t, c1252to850);
             if (i > 0) annos.Add((int)i, mbstring(t), (int)i);
         }
-        if (dbg) std::printf("\n");
-        if (dbg && recorded) std::printf("codepage      %d\n\n", recorded);
+        if (dbg) std::fprintf(KsListing(), "\n");
+        if (dbg && recorded) std::fprintf(KsListing(), "codepage      %d\n\n", recorded);
         if (ctx.maxanno > 0 && ctx.maxanno >= (long long)texts.size()) {
             char what[128];
             std::snprintf(what, sizeof what, "annotation %lld lies beyond the annotation area", ctx.maxanno);

@@ -159,10 +159,10 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 pushed = true;
             } else if (w->kind == TWord::Extern) {
                 const char* name = w->word.s ? w->word.s : "";
-                std::printf("To load extern fsg: %s\n", name);
+                std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
                 TFSG* g = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
                 if (!g || g->states.length == 0) Error("%s", "Can't load an extern fsg.\n");
-                std::printf("Load extern fsg: %s\n", name);
+                std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
                 callee = g;
                 start = g->states.elements[0];
             } else {

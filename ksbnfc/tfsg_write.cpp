@@ -1,6 +1,7 @@
-// tfsg_write.cpp: the FSG file writer. Entry points: TFSG::WriteFile (limits,
-// creation, clean-up on failure), TFSG::WriteFileX, TSubFSG::WriteIntern and
-// InternLength, the log-probability conversions and the Write/writelong pair.
+// tfsg_write.cpp: the FSG file writer. Entry points: TFSG::WriteFile and
+// WriteBytes (limits, creation, clean-up on failure), TFSG::WriteFileX,
+// TSubFSG::WriteIntern and InternLength, the log-probability conversions and
+// the writing side of TByteChannel.
 //
 // Every field goes to the file explicitly as little-endian bytes of a fixed
 // width, so the layout does not depend on the compiler's struct layout or on
@@ -33,7 +34,7 @@ const char kSignature[8] = {'0', '2', ' ', 'G', 'B', ' ', ' ', ' '};
 // given so far; flush() writes what the buffer still holds.
 class Bytes {
 public:
-    explicit Bytes(int to) : fd(to), used(0), total(0), b(new unsigned char[kSize]) {}
+    explicit Bytes(TByteChannel& to) : out(to), used(0), total(0), b(new unsigned char[kSize]) {}
     Bytes(const Bytes&) = delete;
     Bytes& operator=(const Bytes&) = delete;
 
@@ -73,13 +74,13 @@ public:
     long long size() const { return total; }
     void flush()
     {
-        if (used) Write(fd, b.get(), (unsigned)used);
+        if (used) out.Write(b.get(), used);
         used = 0;
     }
 
 private:
     static const size_t kSize = 1 << 16;
-    int fd;
+    TByteChannel& out;
     size_t used;
     long long total;
     std::unique_ptr<unsigned char[]> b;
@@ -121,33 +122,54 @@ long long BlockLength(TSubFSG* sub, int with_annos)
     return n;
 }
 
+void writelong(TByteChannel& out, long l)
+{
+    uint32_t u = (uint32_t)l;
+    unsigned char b[4] = {(unsigned char)u, (unsigned char)(u >> 8), (unsigned char)(u >> 16),
+                          (unsigned char)(u >> 24)};
+    out.Write(b, 4);
+}
+
+// The limits of the file format, checked before anything is written.
+void CheckLimits(TFSG* g)
+{
+    if (TooManyWordsAndExterns(g)) Error("%s", kTooManyWordsAndExterns);
+    if (g->annos.length > kMaxIds) Error("more than 64K annotations");
+    if (g->states.length > kMaxIds) Error("more than 64K states");
+    // Checks beyond the three classic limits: an intern network's NextState
+    // has the same 16 bits, and word ids must stay below the intern and
+    // extern ids that count down from 0xFFFF.
+    for (int k = 0; k < g->intern_fsgs.length; k++)
+        if (g->intern_fsgs.elements[k]->states.length > kMaxIds) Error("more than 64K states");
+    if ((long long)g->words.length + g->externs.length + g->intern_fsgs.length > 65536)
+        Error("more than 64K words, externs and interns");
+}
+
 } // namespace
 
-int Write(int fd, const void* buf, unsigned len)
+void TByteChannel::Write(const void* buf, size_t len)
 {
+    if (fd < 0) {
+        if (pos + (long long)len > INT32_MAX) Error("FSG file would be larger than 2 GB");
+        if ((size_t)pos > out->size()) out->resize((size_t)pos);
+        out->replace((size_t)pos, std::min(len, out->size() - (size_t)pos), static_cast<const char*>(buf), len);
+        pos += (long long)len;
+        return;
+    }
     // A short write is not an error by itself: the rest is written again
     // until everything is out or the system reports why it cannot be.
     const char* p = static_cast<const char*>(buf);
-    unsigned left = len;
+    size_t left = len;
     while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+        ssize_t n = ::write(fd, p, left > 0x40000000u ? 0x40000000u : left);
         if (n < 0) {
             if (errno == EINTR) continue;
             Error("%s", std::strerror(errno));
         }
         if (n == 0) Error("%s", std::strerror(ENOSPC));
         p += n;
-        left -= (unsigned)n;
+        left -= (size_t)n;
     }
-    return (int)len;
-}
-
-void writelong(int fd, long l)
-{
-    uint32_t u = (uint32_t)l;
-    unsigned char b[4] = {(unsigned char)u, (unsigned char)(u >> 8), (unsigned char)(u >> 16),
-                          (unsigned char)(u >> 24)};
-    Write(fd, b, 4);
 }
 
 int TFSG::prob2logp(float p)
@@ -174,10 +196,10 @@ int TSubFSG::InternLength(int with_annos)
     return FileLength(BlockLength(this, with_annos));
 }
 
-void TSubFSG::WriteIntern(int fd, int with_annos)
+void TSubFSG::WriteIntern(TByteChannel& to, int with_annos)
 {
     const int S = states.length;
-    Bytes out(fd);
+    Bytes out(to);
     out.i32(S + 1);
     long long first = 0;
     for (int i = 0; i < S; i++) {
@@ -209,108 +231,101 @@ void TSubFSG::WriteIntern(int fd, int with_annos)
     out.flush();
 }
 
-void TFSG::WriteFileX(int fd)
+void TFSG::WriteFileX(TByteChannel& out)
 {
-    // fd belongs to this call from here on: it is closed on every path.
-    try {
-        std::memset(&ph, 0, sizeof ph);
-        writelong(fd, flags);
+    std::memset(&ph, 0, sizeof ph);
+    writelong(out, flags);
 
-        WriteIntern(fd, 1);
-        long long linterns = BlockLength(this, 1);
-        for (int k = 0; k < intern_fsgs.length; k++) {
-            intern_fsgs.elements[k]->WriteIntern(fd, 0);
-            linterns += BlockLength(intern_fsgs.elements[k], 0);
-        }
-
-        const unsigned char* table = codepage == 1252 ? c1252to850 : nullptr;
-        Bytes names(fd);
-        for (int j = 0; j < externs.length; j++) {
-            // The list holds "<name>"; the file holds the bare name.
-            const char* t = externs.elements[j]->word.s;
-            size_t n = TextLength(externs.elements[j]);
-            if (n >= 2)
-                names.text(t + 1, n - 2, table);
-            else
-                names.text("", 0, nullptr);
-        }
-        names.flush();
-
-        Bytes texts(fd);
-        for (int i = 1; i < words.length; i++) {
-            const char* t = words.elements[i]->word.s;
-            texts.text(t ? t : "", TextLength(words.elements[i]), table);
-        }
-        texts.flush();
-
-        fh.lHeader = 64;
-        fh.nSections = 6;
-        fh.lParameters = 4;
-        fh.nParameters = 1;
-        fh.lInterns = FileLength(linterns);
-        fh.nInterns = intern_fsgs.length + 1;
-        fh.lExterns = FileLength((long long)names.size());
-        fh.nExterns = externs.length;
-        fh.lWords = FileLength((long long)texts.size());
-        fh.nWords = words.length - 1;
-        fh.lPools = 0;
-        fh.nPools = 0;
-        fh.lEngineData = FileLength((long long)fh.lParameters + fh.lHeader + fh.lInterns + fh.lExterns +
-                                    fh.lWords);
-        // Only UTF-8 grammars record their code page, so every other file stays
-        // as it always was.
-        const bool record_cp = codepage == (int)kCodePageUTF8;
-        fh.lPrivateData = FileLength((long long)ph.AnnotSize + 24 + (record_cp ? kCodePageRecordSize : 0));
-        FileLength((long long)fh.lEngineData + fh.lPrivateData);
-        ph.AnnotOffset = 24;
-        ph.WcisOffset = 0;
-        ph.WcisSize = 0;
-        std::memcpy(ph.Signature, kSignature, 8);
-
-        Bytes priv(fd);
-        priv.raw(ph.Signature, 8);
-        priv.i32(ph.AnnotOffset);
-        priv.i32(ph.AnnotSize);
-        priv.i32(ph.WcisOffset);
-        priv.i32(ph.WcisSize);
-        // Annotation 0 (none) is a lone zero byte; the others are "&text.".
-        priv.text("", 0, nullptr);
-        for (int i = 1; i < annos.length; i++) {
-            const char* t = annos.elements[i]->word.s;
-            priv.raw("&", 1);
-            priv.raw(t ? t : "", TextLength(annos.elements[i]));
-            priv.text(".", 1, nullptr);
-        }
-        if (record_cp) {
-            priv.raw(kCodePageTag, 4);
-            priv.i32(codepage);
-        }
-        priv.flush();
-
-        std::memcpy(fh.version, kVersion, 8);
-        Bytes hdr(fd);
-        hdr.i32(fh.lEngineData);
-        hdr.i32(fh.lPrivateData);
-        hdr.raw(fh.version, 8);
-        hdr.i32(fh.lHeader);
-        hdr.i32(fh.nSections);
-        hdr.i32(fh.lParameters);
-        hdr.i32(fh.nParameters);
-        hdr.i32(fh.lInterns);
-        hdr.i32(fh.nInterns);
-        hdr.i32(fh.lExterns);
-        hdr.i32(fh.nExterns);
-        hdr.i32(fh.lWords);
-        hdr.i32(fh.nWords);
-        hdr.i32(fh.lPools);
-        hdr.i32(fh.nPools);
-        if (::lseek(fd, 0, SEEK_SET) < 0) Error("%s", std::strerror(errno));
-        hdr.flush();
-    } catch (char*) {
-        ::close(fd);
-        throw;
+    WriteIntern(out, 1);
+    long long linterns = BlockLength(this, 1);
+    for (int k = 0; k < intern_fsgs.length; k++) {
+        intern_fsgs.elements[k]->WriteIntern(out, 0);
+        linterns += BlockLength(intern_fsgs.elements[k], 0);
     }
-    if (::close(fd) < 0) Error("%s", std::strerror(errno));
+
+    const unsigned char* table = codepage == 1252 ? c1252to850 : nullptr;
+    Bytes names(out);
+    for (int j = 0; j < externs.length; j++) {
+        // The list holds "<name>"; the file holds the bare name.
+        const char* t = externs.elements[j]->word.s;
+        size_t n = TextLength(externs.elements[j]);
+        if (n >= 2)
+            names.text(t + 1, n - 2, table);
+        else
+            names.text("", 0, nullptr);
+    }
+    names.flush();
+
+    Bytes texts(out);
+    for (int i = 1; i < words.length; i++) {
+        const char* t = words.elements[i]->word.s;
+        texts.text(t ? t : "", TextLength(words.elements[i]), table);
+    }
+    texts.flush();
+
+    fh.lHeader = 64;
+    fh.nSections = 6;
+    fh.lParameters = 4;
+    fh.nParameters = 1;
+    fh.lInterns = FileLength(linterns);
+    fh.nInterns = intern_fsgs.length + 1;
+    fh.lExterns = FileLength((long long)names.size());
+    fh.nExterns = externs.length;
+    fh.lWords = FileLength((long long)texts.size());
+    fh.nWords = words.length - 1;
+    fh.lPools = 0;
+    fh.nPools = 0;
+    fh.lEngineData = FileLength((long long)fh.lParameters + fh.lHeader + fh.lInterns + fh.lExterns +
+                                fh.lWords);
+    // Only UTF-8 grammars record their code page, so every other file stays
+    // as it always was.
+    const bool record_cp = codepage == (int)kCodePageUTF8;
+    fh.lPrivateData = FileLength((long long)ph.AnnotSize + 24 + (record_cp ? kCodePageRecordSize : 0));
+    FileLength((long long)fh.lEngineData + fh.lPrivateData);
+    ph.AnnotOffset = 24;
+    ph.WcisOffset = 0;
+    ph.WcisSize = 0;
+    std::memcpy(ph.Signature, kSignature, 8);
+
+    Bytes priv(out);
+    priv.raw(ph.Signature, 8);
+    priv.i32(ph.AnnotOffset);
+    priv.i32(ph.AnnotSize);
+    priv.i32(ph.WcisOffset);
+    priv.i32(ph.WcisSize);
+    // Annotation 0 (none) is a lone zero byte; the others are "&text.".
+    priv.text("", 0, nullptr);
+    for (int i = 1; i < annos.length; i++) {
+        const char* t = annos.elements[i]->word.s;
+        priv.raw("&", 1);
+        priv.raw(t ? t : "", TextLength(annos.elements[i]));
+        priv.text(".", 1, nullptr);
+    }
+    if (record_cp) {
+        priv.raw(kCodePageTag, 4);
+        priv.i32(codepage);
+    }
+    priv.flush();
+
+    std::memcpy(fh.version, kVersion, 8);
+    Bytes hdr(out);
+    hdr.i32(fh.lEngineData);
+    hdr.i32(fh.lPrivateData);
+    hdr.raw(fh.version, 8);
+    hdr.i32(fh.lHeader);
+    hdr.i32(fh.nSections);
+    hdr.i32(fh.lParameters);
+    hdr.i32(fh.nParameters);
+    hdr.i32(fh.lInterns);
+    hdr.i32(fh.nInterns);
+    hdr.i32(fh.lExterns);
+    hdr.i32(fh.nExterns);
+    hdr.i32(fh.lWords);
+    hdr.i32(fh.nWords);
+    hdr.i32(fh.lPools);
+    hdr.i32(fh.nPools);
+    out.Seek(0);
+    hdr.flush();
 }
 
 const char kTooManyWordsAndExterns[] = "more than 64K words and externs";
@@ -324,30 +339,39 @@ void TFSG::WriteFile(const char* path)
 {
     CodePage();
     if (!normalized) Normalize();
-
-    if (TooManyWordsAndExterns(this)) Error("%s", kTooManyWordsAndExterns);
-    if (annos.length > kMaxIds) Error("more than 64K annotations");
-    if (states.length > kMaxIds) Error("more than 64K states");
-    // Checks beyond the three classic limits: an intern network's NextState
-    // has the same 16 bits, and word ids must stay below the intern and
-    // extern ids that count down from 0xFFFF.
-    for (int k = 0; k < intern_fsgs.length; k++)
-        if (intern_fsgs.elements[k]->states.length > kMaxIds) Error("more than 64K states");
-    if ((long long)words.length + externs.length + intern_fsgs.length > 65536)
-        Error("more than 64K words, externs and interns");
+    CheckLimits(this);
 
     int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0) Error("can't open '%s' (%s)", path, std::strerror(errno));
     try {
-        if (::lseek(fd, 64, SEEK_SET) < 0) {
-            int e = errno;
+        try {
+            TByteChannel out(fd);
+            out.Seek(64);
+            WriteFileX(out);
+        } catch (char*) {
             ::close(fd);
-            Error("%s", std::strerror(e));
+            throw;
         }
-        WriteFileX(fd);
+        if (::close(fd) < 0) Error("%s", std::strerror(errno));
     } catch (char*) {
         // No partial file survives a failure.
         ::unlink(path);
+        throw;
+    }
+}
+
+void TFSG::WriteBytes(std::string& bytes)
+{
+    bytes.clear();
+    CodePage();
+    if (!normalized) Normalize();
+    CheckLimits(this);
+    try {
+        TByteChannel out(&bytes);
+        out.Seek(64);
+        WriteFileX(out);
+    } catch (char*) {
+        bytes.clear();
         throw;
     }
 }

@@ -1,6 +1,8 @@
 // Tests of the listings (Print), sentence enumeration and random sentences.
 #include "graph_dump.h"
 
+#include <thread>
+
 namespace {
 
 using graph_dump::Captured;
@@ -92,6 +94,32 @@ TEST_F(Listing, LevelTwoAddsIdsAndSharedTables)
         "",
     };
     EXPECT_EQ(Lines(Captured([&] { g.Print(2, "t"); })), expect);
+}
+
+// A scope sends this thread's listing to its stream, not to standard output,
+// and gives back the stream it replaced.
+TEST_F(Listing, ScopeSendsTheListingToItsStream)
+{
+    std::string listing = Captured([&] { g.Print(1, "final"); });
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(Captured([&] {
+                  TListingScope scope(f);
+                  g.Print(1, "final");
+                  std::thread([] { Debug("other thread\n"); }).join();
+                  {
+                      TListingScope inner(nullptr);
+                      Debug("inner\n");
+                  }
+                  Debug("end\n");
+              }),
+              "other thread\ninner\n");
+    EXPECT_EQ(KsListing(), stdout);
+    std::string got(listing.size() + 10, 0);
+    std::rewind(f);
+    got.resize(std::fread(&got[0], 1, got.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(got, listing + "end\n");
 }
 
 struct EnumCase {
