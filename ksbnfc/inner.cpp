@@ -151,6 +151,10 @@ std::string Diagnostic::Located(const std::string& fallback) const
     return fallback + ": " + kind + ": " + Explained();
 }
 
+ListingScope::ListingScope(std::FILE* to) : scope_(new TListingScope(to)) {}
+
+ListingScope::~ListingScope() = default;
+
 Failure::Failure(Diagnostic d) : std::runtime_error(d.text), diagnostic_(std::move(d)) {}
 
 // ---- compiling ----

@@ -28,6 +28,7 @@
 #include <vector>
 
 class TFSG;
+class TListingScope;
 
 namespace ksbnfc {
 
@@ -55,6 +56,21 @@ struct Diagnostic {
     // "FILE:LINE:COLUMN: error: EXPLAINED", the form editors read; a message
     // without a position goes under `fallback` ("FALLBACK: warning: ...").
     std::string Located(const std::string& fallback) const;
+};
+
+// Sends this thread's listings and traces (the reader's dump, debug output,
+// the extern look-ups SubStrings reports) to `to` while it lives, as
+// CompileOptions::listing does for a compile; standard output otherwise.
+// Scopes nest.
+class ListingScope {
+public:
+    explicit ListingScope(std::FILE* to);
+    ~ListingScope();
+    ListingScope(const ListingScope&) = delete;
+    ListingScope& operator=(const ListingScope&) = delete;
+
+private:
+    std::unique_ptr<TListingScope> scope_;
 };
 
 // Receives each warning as it is raised, in the order the C interface
