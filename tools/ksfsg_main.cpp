@@ -245,6 +245,9 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
 
 int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
 {
+    // What the library traces (the extern look-ups of a search) stays off
+    // the results.
+    ksbnfc::ListingScope traces(err);
     int rc = 0;
     try {
         if (!Run(r, in, out, err)) rc = 1;

@@ -5,7 +5,6 @@
 #include "ksfsg_view.h"
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_map>
 #include <vector>
 
