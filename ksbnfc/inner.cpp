@@ -20,11 +20,9 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     Diagnostic d;
     d.severity = severity;
     d.text = text ? text : "";
-    // A warning keeps the line end of its own that its C text ends in (the
-    // C interface prints it as an empty line after the warning).
-    if (severity == Severity::Error)
-        while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
-    while (!d.text.empty() && d.text[0] == '\t') d.text.erase(0, 1);
+    // An error's text stays exactly as the C interface gives it. So does a
+    // warning's: a line end of its own (which the C interface prints as an
+    // empty line after it) stays; Explained() leaves it out.
     d.file = at.file;
     d.line = at.line;
     d.column = at.col;
@@ -129,6 +127,7 @@ std::map<const TFSG*, std::unique_ptr<Grammar>>& ExternViews()
 std::string Diagnostic::Explained() const
 {
     std::string base = text;
+    while (!base.empty() && (base.back() == '\n' || base.back() == '\r')) base.pop_back();
     size_t at;
     size_t in = base.rfind(" in \"");
     if (EndsInLineColumn(base, at)) {
@@ -348,17 +347,25 @@ Grammar::Result Grammar::Match(const Words& words, const Words* vocabs) const
     return Match(w.data(), vocabs ? v.data() : nullptr);
 }
 
+void Grammar::SubStrings(char* const* words, SubStrsHandler& found) const
+{
+    Guard([&] {
+        TStringList list;
+        for (int i = 0; words && words[i]; i++) list.Add(mbstring(words[i]));
+        for (int s = 0; s < list.length; s++) g_->SubStrs(list, &found, s, s, 1.0, g_->Initial(), nullptr);
+    });
+}
+
 std::vector<Stretch> Grammar::SubStrings(const Words& words) const
 {
-    return Guard([&] {
-        TStringList list;
-        for (const std::string& s : words) list.Add(mbstring(s.c_str()));
-        SubStrsHandler h;
-        for (int s = 0; s < list.length; s++) g_->SubStrs(list, &h, s, s, 1.0, g_->Initial(), nullptr);
-        std::vector<Stretch> found;
-        while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
-        return found;
-    });
+    std::vector<char*> w;
+    for (const std::string& s : words) w.push_back(const_cast<char*>(s.c_str()));
+    w.push_back(nullptr);
+    SubStrsHandler h;
+    SubStrings(w.data(), h);
+    std::vector<Stretch> found;
+    while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
+    return found;
 }
 
 SentenceReport Grammar::Sentences(const SentenceLimits& limits,

@@ -1,7 +1,9 @@
 // runtime.cpp: the run-time half of the exported interface. Loads FSG files
 // and extern grammars, tests and translates word strings, and searches them
-// for accepted stretches (KsLoadFSG ... KsDelete); each entry point converts
-// the caller's arrays, runs the work and applies the failure convention.
+// for accepted stretches (KsLoadFSG ... KsDelete): each entry point is a thin
+// layer over the inner interface (ksbnfc_inner.h) that applies the failure
+// convention.
+#include "ksbnfc_inner.h"
 #include "tfsg.h"
 
 #include <cstdlib>
@@ -10,54 +12,40 @@
 
 namespace {
 
-// Copies a null-terminated array of words (null: no words) into list.
-void ToList(char** words, TStringList& list)
+// The failure convention over the inner interface: its Failure becomes the
+// library's thrown text again, which KsBoundary puts in the message buffer.
+template <class F> int Boundary(F&& work)
 {
-    if (!words) return;
-    for (int i = 0; words[i]; i++) list.Add(mbstring(words[i]));
+    return KsBoundary([&] {
+        try {
+            work();
+        } catch (const ksbnfc::Failure& f) {
+            Error("%s", f.what());
+        }
+    });
 }
 
-TFSG* Grammar(void* fsg, const char* who)
+ksbnfc::Grammar Grammar(void* fsg, const char* who)
 {
     if (!fsg) Error("%s: no FSG loaded", who);
-    return static_cast<TFSG*>(fsg);
+    return ksbnfc::Grammar(static_cast<TFSG*>(fsg), false);
 }
 
 // The translation in memory the caller can release with free().
-char* ForCaller(mbstring t)
+char* ForCaller(const ksbnfc::Grammar::Result& r)
 {
-    if (!t.s) return nullptr;
-    size_t n = std::strlen(t.s) + 1;
+    if (!r.has_translation) return nullptr;
+    size_t n = r.translation.size() + 1;
     char* c = static_cast<char*>(std::malloc(n));
-    if (!c) {
-        delete[] t.s;
-        Error("out of memory for a translation of %u bytes", (unsigned)n);
-    }
-    std::memcpy(c, t.s, n);
-    delete[] t.s;
+    if (!c) Error("out of memory for a translation of %u bytes", (unsigned)n);
+    std::memcpy(c, r.translation.c_str(), n);
     return c;
 }
 
 int Translate(void* fsg, char** words, char** vocabs, char** translation, const char* who)
 {
-    return KsBoundary([&] {
-        TFSG* g = Grammar(fsg, who);
-        TStringList list;
-        ToList(words, list);
-        TStringList tags;
-        if (vocabs) {
-            // One tag per word; a null entry ends the vocabularies early, and
-            // the words after it have no tag.
-            std::string tag;
-            for (int i = 0; i < list.length && vocabs[i]; i++) {
-                tag.assign("<").append(vocabs[i]).append(">");
-                tags.Add(mbstring(tag.c_str()));
-            }
-        }
-        int prefix = 0;
-        mbstring out;
-        g->Match(list, vocabs ? &tags : nullptr, out, &prefix);
-        char* t = ForCaller(out);
+    return Boundary([&] {
+        char* t = ForCaller(Grammar(fsg, who).Match(words, vocabs));
         if (translation)
             *translation = t;
         else
@@ -69,19 +57,10 @@ int Translate(void* fsg, char** words, char** vocabs, char** translation, const 
 
 int KsLoadFSG(const char* name, void** fsg)
 {
-    return KsBoundary([&] {
+    return Boundary([&] {
         if (!name) Error("KsLoadFSG: no file name");
-        TFSG* g = new TFSG(mbstring(name), TSubFSG::EqNorm);
-        try {
-            g->ReadFile(name, 0);
-        } catch (char*) {
-            delete g;
-            throw;
-        }
-        if (fsg)
-            *fsg = g;
-        else
-            delete g;
+        std::unique_ptr<ksbnfc::Grammar> g = ksbnfc::Grammar::Load(name);
+        if (fsg) *fsg = g->Release();
     });
 }
 
@@ -89,14 +68,13 @@ int KsUnloadFSG(void* fsg)
 {
     // A grammar someone still holds a reference on (the extern cache holds
     // one on each of its grammars) stays: the holder would be left dangling.
-    TFSG* g = static_cast<TFSG*>(fsg);
-    if (g && g->refcnt <= 0) delete g;
+    if (fsg) ksbnfc::Grammar(static_cast<TFSG*>(fsg), true);
     return 0;
 }
 
 int KsLoadExternFSG(const char* name, const char* filename, void** fsg)
 {
-    return KsBoundary([&] {
+    return Boundary([&] {
         if (!name) Error("KsLoadExternFSG: no grammar name");
         TFSG* g = TFSG::Extern(name, filename);
         if (fsg) *fsg = g;
@@ -105,15 +83,9 @@ int KsLoadExternFSG(const char* name, const char* filename, void** fsg)
 
 int KsTest(void* fsg, char** words, int* result)
 {
-    return KsBoundary([&] {
-        TFSG* g = Grammar(fsg, "KsTest");
-        TStringList list;
-        ToList(words, list);
-        int prefix = 0;
-        mbstring out;
-        double p = g->Match(list, nullptr, out, &prefix);
-        delete[] out.s;
-        if (result) *result = p > 0 ? 2 : prefix ? 1 : 0;
+    return Boundary([&] {
+        int accepted = Grammar(fsg, "KsTest").Match(words, nullptr).accepted;
+        if (result) *result = accepted;
     });
 }
 
@@ -129,21 +101,10 @@ int KsGetTranslation2(void* fsg, char** words, char** vocabs, char** translation
 
 int KsFindSubStrs(char** words, void* fsg, void** subStrsHandler)
 {
-    return KsBoundary([&] {
-        TFSG* g = Grammar(fsg, "KsFindSubStrs");
-        TStringList list;
-        ToList(words, list);
-        SubStrsHandler* h = new SubStrsHandler;
-        try {
-            for (int s = 0; s < list.length; s++) g->SubStrs(list, h, s, s, 1.0, g->Initial(), nullptr);
-        } catch (char*) {
-            delete h;
-            throw;
-        }
-        if (subStrsHandler)
-            *subStrsHandler = h;
-        else
-            delete h;
+    return Boundary([&] {
+        std::unique_ptr<SubStrsHandler> h(new SubStrsHandler);
+        Grammar(fsg, "KsFindSubStrs").SubStrings(words, *h);
+        if (subStrsHandler) *subStrsHandler = h.release();
     });
 }
 

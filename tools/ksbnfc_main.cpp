@@ -31,12 +31,10 @@ bool MakeDirectories(const std::string& dir, std::FILE* err)
 // One message on a line of its own. A warning text may end in a line end of
 // its own: printed as it arises, that leaves an empty line after it, as the
 // compiler has always printed it; printed after the compile it does not.
-void Print(const ksbnfc::Diagnostic& d, const std::string& fallback, bool own_line_end, std::FILE* err)
+void Print(const ksbnfc::Diagnostic& d, const std::string& fallback, bool as_it_arises, std::FILE* err)
 {
-    std::string text = d.Located(fallback);
-    if (!own_line_end)
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::fprintf(err, "%s\n", text.c_str());
+    std::fprintf(err, "%s\n", d.Located(fallback).c_str());
+    if (as_it_arises && !d.text.empty() && d.text.back() == '\n') std::fputc('\n', err);
 }
 
 bool WriteAll(const std::string& bytes, std::FILE* out, std::FILE* err)

@@ -29,6 +29,7 @@
 
 class TFSG;
 class TListingScope;
+class SubStrsHandler;
 
 namespace ksbnfc {
 
@@ -39,11 +40,12 @@ typedef std::vector<std::string> Words;
 enum class Severity { Error, Warning };
 
 // One message of the library. `text` is exactly what the C interface reports
-// (without the tab and line end of a collected warning); the other fields say
-// where the fault lies and what the parser expected there, when known.
+// (a warning without the tab and the line end it is collected with; a line
+// end of its own stays); the other fields say where the fault lies and what
+// the parser expected there, when known.
 struct Diagnostic {
     Severity severity = Severity::Error;
-    std::string text;     // a warning keeps a line end its C text ends in
+    std::string text;
     std::string file;     // the source at fault; empty when not known
     int line = 0;         // from 1; 0 when not known
     int column = 0;       // from 1; 0 when not known
@@ -241,9 +243,16 @@ public:
     // `beside` (the grammar's own file by default).
     void LoadExterns(const std::string& beside = std::string()) const;
 
-    // For the C interface: wraps a handle without owning it.
+    // For the C interface: wraps a handle, owning it or not; gives it up;
+    // records the stretches of null-terminated words in a search handle.
     explicit Grammar(TFSG* g, bool owned);
     TFSG* Handle() const { return g_; }
+    TFSG* Release()
+    {
+        owned_ = false;
+        return g_;
+    }
+    void SubStrings(char* const* words, SubStrsHandler& found) const;
 
 private:
     TFSG* g_;
