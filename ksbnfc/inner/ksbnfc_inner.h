@@ -108,12 +108,13 @@ struct CompileOptions {
     // annotations towards the start of the sentence.
     std::optional<int> annotations;
     int debug_level = 0;  // listings and traces go to `listing`
-    // 0: warnings are dropped; otherwise each goes to the sink (a negative
-    // value also prints it as the C interface does, "Warning: \t...").
+    // 0: warnings are dropped; otherwise each goes to the sink. A negative
+    // value also lists the code page in use, as the C interface does when
+    // it prints its warnings as they arise.
     int warnings = 1;
     bool time = false;    // the elapsed time in seconds on standard error
     int code_page = 0;    // 0: the process's
-    // Where listings, traces and the time go; null: standard output.
+    // Where listings and traces go; null: standard output.
     std::FILE* listing = nullptr;
     // Where the files go. With write_files, each file is written as it is
     // made (one root: output_file or the source's name with the mode's
