@@ -70,8 +70,9 @@ int CompileMain(const CompileRequest& r, std::FILE* out, std::FILE* err)
     try {
         files = ksbnfc::Compile(r.grammar, o, sink);
     } catch (const ksbnfc::Failure& f) {
-        // A file the tool was asked to open is the tool's business. The
-        // warnings of a failed compile are not shown.
+        // "can't open" names its file, so it goes under the tool's name (an
+        // include that cannot be opened has its place). A failed compile
+        // shows its error alone.
         const ksbnfc::Diagnostic& d = f.diagnostic();
         Print(d, d.text.compare(0, 10, "can't open") == 0 ? "ksbnfc" : file, false, err);
         return 1;
