@@ -3,12 +3,13 @@
 // entry points that load, flatten and write.
 #include "fsg_export.h"
 
-#include "ksbnfc.h"
+#include "ksbnfc_inner.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace ksexport {
 namespace {
@@ -194,30 +195,21 @@ std::string Write(const Graph& g, Format format, const std::string& name, std::s
     throw Error("unknown format");
 }
 
-std::string Export(void* fsg, Format format, const Options& options, std::string* symbols)
+std::string Export(const ksbnfc::Grammar& g, Format format, const Options& options, std::string* symbols)
 {
     std::string name = options.name.empty() ? BaseName(options.source) : options.name;
-    return Write(Flatten(fsg, options), format, name, symbols);
+    return Write(Flatten(g, options), format, name, symbols);
 }
 
 std::string ExportFile(Format format, const Options& options, std::string* symbols)
 {
-    void* fsg = nullptr;
-    if (KsLoadFSG(options.source.c_str(), &fsg) == 1000 || !fsg) {
-        char* m = nullptr;
-        KsGetMessage(&m);
-        std::string text = m ? m : "can't load";
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        throw Error(text);
-    }
+    std::unique_ptr<ksbnfc::Grammar> g;
     try {
-        std::string out = Export(fsg, format, options, symbols);
-        KsUnloadFSG(fsg);
-        return out;
-    } catch (...) {
-        KsUnloadFSG(fsg);
-        throw;
+        g = ksbnfc::Grammar::Load(options.source);
+    } catch (const ksbnfc::Failure& e) {
+        throw Error(*e.what() ? e.what() : "can't load");
     }
+    return Export(*g, format, options, symbols);
 }
 
 } // namespace ksexport

@@ -204,11 +204,11 @@ ArcView GraphView::Arc(int network, int state, int i) const
     ArcView v;
     v.target = a->state ? a->state->id : -1;
     v.id = w ? w->id : 0;
-    // A call of sub-network #0 reads word id 0 too: the kind decides first.
-    v.kind = !w                           ? ArcKind::Null
+    // Intern network #0 has the id of the empty word: the kind decides first.
+    v.kind = !w                         ? ArcKind::Null
              : w->kind == TWord::Intern ? ArcKind::Call
-             : w->id == 0               ? ArcKind::Null
              : w->kind == TWord::Extern ? ArcKind::Extern
+             : w->id == 0               ? ArcKind::Null
                                         : ArcKind::Word;
     v.word = v.kind == ArcKind::Null || v.kind == ArcKind::Call || !w->word.s ? "" : w->word.s;
     v.annotation = a->anno ? a->anno->word.s : nullptr;
@@ -294,16 +294,36 @@ std::unique_ptr<Grammar> Grammar::FromBytes(const std::string& bytes, const std:
     });
 }
 
-const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
+namespace {
+
+std::string Unbracketed(const std::string& name)
 {
-    std::string bare = name.size() > 2 && name.front() == '<' && name.back() == '>' ? name.substr(1, name.size() - 2)
-                                                                                    : name;
-    TFSG* g = Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); });
+    return name.size() > 2 && name.front() == '<' && name.back() == '>' ? name.substr(1, name.size() - 2) : name;
+}
+
+// The one view of a cached extern grammar.
+const Grammar* ExternView(TFSG* g)
+{
     if (!g) return nullptr;
     std::lock_guard<std::mutex> hold(externs_lock);
     std::unique_ptr<Grammar>& view = ExternViews()[g];
     if (!view) view.reset(new Grammar(g, false));
     return view.get();
+}
+
+} // namespace
+
+const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
+{
+    std::string bare = Unbracketed(name);
+    return ExternView(Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); }));
+}
+
+const Grammar* Grammar::Extern(const std::string& name, const CompiledFile& file)
+{
+    if (file.bytes.empty()) return Extern(name, file.path);
+    std::string bare = Unbracketed(name);
+    return ExternView(Guard([&] { return TFSG::ExternBytes(bare.c_str(), file.bytes); }));
 }
 
 Grammar::Result Grammar::Match(char* const* words, char* const* vocabs) const

@@ -90,24 +90,16 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
         }
         int arcs = f.arcs + (limits.words_only ? (word ? 1 : 0) : 1);
         text.resize(f.length);
-        TSubFSG* callee = nullptr;
-        if (w && w->kind == TWord::Intern) {
-            TArray<TSubFSG*>& subs = f.net->fsg->intern_fsgs;
-            callee = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
-            if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
-        } else if (w && w->kind == TWord::Extern && w->word.s) {
-            TFSG* g = TFSG::Extern(w->word.s, nullptr);
-            if (!g || g->states.length == 0) {
-                report.externs_missing++;
-                continue;
-            }
-            callee = g;
+        TCallee callee = CallOf(f.net->fsg, a);
+        if (callee.word) {
+            report.externs_missing++;
+            continue;
         }
         double p = f.p * a->p;
-        if (callee) {
+        if (callee.start) {
             // The annotation of a call arc belongs to the caller's text.
             if (limits.anno && a->anno && a->anno->word.s) text += std::string(":") + a->anno->word.s + " ";
-            enter(callee, callee->Initial(), here, p, arcs);
+            enter(callee.net, callee.start, here, p, arcs);
             continue;
         }
         const char* wt = w && w->word.s ? w->word.s : "";

@@ -1,11 +1,10 @@
 // export_test.cpp: ksexport on hand-built grammars: the exact text of each
 // format, splicing of intern networks (one copy per call), the guards
-// against recursion, missing networks and size, probability scaling, and
-// the texts a format can't hold.
+// against recursion, missing networks and size, probability scaling, the
+// texts a format can't hold, and lowering in the grammar's code page.
 #include "fsg_build.h"
 #include "fsg_export.h"
-
-#include <memory>
+#include "ksbnfc_inner.h"
 
 namespace {
 
@@ -56,15 +55,15 @@ TEST(Export, Text)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<TFSG> g(fsg_build::Make(c.main, c.interns));
-        if (std::string(c.name) == "word with space") g->words[1]->word.s[0] = ' ';
-        g->codepage = 1252;
+        ksbnfc::Grammar g(fsg_build::Make(c.main, c.interns), true);
+        if (std::string(c.name) == "word with space") g.Handle()->words[1]->word.s[0] = ' ';
+        g.Handle()->codepage = 1252;
         ksexport::Options o;
         o.splice = c.splice;
         o.name = "test";
         std::string symbols;
         try {
-            std::string text = ksexport::Export(g.get(), c.format, o, &symbols);
+            std::string text = ksexport::Export(g, c.format, o, &symbols);
             ASSERT_TRUE(c.want) << "no error, output:\n" << text;
             EXPECT_EQ(text, c.want);
         } catch (const ksexport::Error& e) {
@@ -77,6 +76,21 @@ TEST(Export, Text)
     }
 }
 
+// Words are lowered in their grammar's code page, whatever the process's,
+// which stays as it was.
+TEST(Export, LowerInTheGrammarsCodePage)
+{
+    ksbnfc::Grammar g(fsg_build::Make("0: \xC3\x89" "COLE->*"), true);
+    g.Handle()->codepage = 65001;
+    unsigned long was = ks_get_cp();
+    ks_set_cp(1252);
+    ksexport::Options o;
+    o.lower = true;
+    EXPECT_EQ(ksexport::Flatten(g, o).words, std::vector<std::string>{"\xC3\xA9" "cole"});
+    EXPECT_EQ(ks_get_cp(), 1252u);
+    ks_set_cp(was);
+}
+
 // Splicing a network called at every level of a deep chain stays within the
 // bound and reports it instead of growing without end.
 TEST(ExportLimits, StateBound)
@@ -84,17 +98,17 @@ TEST(ExportLimits, StateBound)
     std::vector<std::string> interns;
     for (int k = 0; k < 20; k++) interns.push_back("0: <" + std::to_string(k + 1) + ">->1\n1: <" + std::to_string(k + 1) + ">->*");
     interns.push_back("0: a->*");
-    std::unique_ptr<TFSG> g(fsg_build::Make("0: <0>->*", interns));
+    ksbnfc::Grammar g(fsg_build::Make("0: <0>->*", interns), true);
     ksexport::Options o;
     o.max_states = 100000;
     try {
-        ksexport::Flatten(g.get(), o);
+        ksexport::Flatten(g, o);
         FAIL() << "2^20 copies spliced";
     } catch (const ksexport::Error& e) {
         EXPECT_NE(std::string(e.what()).find("more than 100000 states"), std::string::npos) << e.what();
     }
     o.splice = false; // each network drawn once
-    ksexport::Graph flat = ksexport::Flatten(g.get(), o);
+    ksexport::Graph flat = ksexport::Flatten(g, o);
     EXPECT_EQ(flat.parts.size(), 22u);
 }
 

@@ -56,6 +56,10 @@ run "substrs --externs" 0 substrs --externs "$dial" please call mum now
 expect "substrs --externs" "1-2 p=0.000528027 call mum"
 run "extern not loaded" 1 "=warning: extern grammar <contact> is not loaded" test "$dial" call mum
 run "extern loaded" 0 = test -x contact="$contact" "$dial" call mum
+# Not loaded, an extern is its bracketed name, to the test and the search alike.
+run "extern by name" 0 "=warning: extern grammar <contact> is not loaded" test "$dial" call "<contact>"
+run "substrs, extern by name" 0 substrs "$dial" please call "<contact>" now
+expect "substrs, extern by name" "1-2 p=0.00421697 call <contact>"
 run "unused -x" 0 "=warning: -x addresses=$contact: $dial does not use an extern grammar <addresses>" \
     test -x contact="$contact" -x addresses="$contact" "$dial" call mum
 

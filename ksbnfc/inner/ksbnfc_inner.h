@@ -209,6 +209,9 @@ public:
     // loading it from file when not registered yet; null when neither.
     // Registered grammars live as long as the process.
     static const Grammar* Extern(const std::string& name, const std::string& file = std::string());
+    // The same with a compiled file: its bytes, or the file at its path when
+    // it was written; `name` stands for it in messages.
+    static const Grammar* Extern(const std::string& name, const CompiledFile& file);
 
     ~Grammar();
     Grammar(const Grammar&) = delete;
