@@ -112,10 +112,14 @@ private:
     TWarningSink* saved_;
 };
 
+// The text of a failed allocation, in the C interface and the inner one.
+extern const char kOutOfMemory[];
+
 // The failure convention of every exported entry point: empties KsMsgBuf,
 // runs work(), and returns 1000 with the error text in KsMsgBuf if work threw
-// a char* message, else 1 when warnings were collected, else 0. Exceptions of
-// other types pass through.
+// a char* message, else 1 when warnings were collected, else 0. A failed
+// allocation is an error like any other (kOutOfMemory): an exception leaving
+// a C interface would end the caller. Other exceptions pass through.
 template <class F> int KsBoundary(F&& work)
 {
     // Written only when it holds text: calls that succeed on several
@@ -125,6 +129,9 @@ template <class F> int KsBoundary(F&& work)
         work();
     } catch (char* msg) {
         KsSetMessage(msg);
+        return 1000;
+    } catch (const std::bad_alloc&) {
+        KsSetMessage(kOutOfMemory);
         return 1000;
     }
     return KsMsgBuf[0] ? 1 : 0;

@@ -20,10 +20,9 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     Diagnostic d;
     d.severity = severity;
     d.text = text ? text : "";
-    // An error's text stays exactly as the C interface gives it; a warning
-    // loses the line ends some texts carry of their own.
-    if (severity == Severity::Warning)
-        while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
+    // An error's text stays exactly as the C interface gives it. So does a
+    // warning's: a line end of its own (which the C interface prints as an
+    // empty line after it) stays; Explained() leaves it out.
     d.file = at.file;
     d.line = at.line;
     d.column = at.col;
@@ -38,6 +37,8 @@ template <class F> auto Guard(F&& work) -> decltype(work())
         return work();
     } catch (char* msg) {
         throw Failure(Record(Severity::Error, msg, LastErrorPlace()));
+    } catch (const std::bad_alloc&) {
+        throw Failure(Record(Severity::Error, kOutOfMemory, TRecordedPlace()));
     }
 }
 
@@ -150,6 +151,10 @@ std::string Diagnostic::Located(const std::string& fallback) const
     }
     return fallback + ": " + kind + ": " + Explained();
 }
+
+ListingScope::ListingScope(std::FILE* to) : scope_(new TListingScope(to)) {}
+
+ListingScope::~ListingScope() = default;
 
 Failure::Failure(Diagnostic d) : std::runtime_error(d.text), diagnostic_(std::move(d)) {}
 

@@ -97,6 +97,21 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
         }
         double p = f.p * a->p;
         if (callee.start) {
+            // A call of a network that is already open further out, with no
+            // word counted since it was entered, recurses through empty
+            // paths: a damaged file (a compiler writes no such cycle) would
+            // otherwise be walked without end. It is cut as a loop is.
+            // (Each open call entered its network with the count its caller had.)
+            bool empty_cycle = limits.words_only && callee.net == stack[0].net && arcs == 0;
+            for (int c = f.ctx; c >= 0 && !empty_cycle; c = stack[(size_t)c].ctx) {
+                const Frame& cf = stack[(size_t)c];
+                empty_cycle = limits.words_only && cf.arcs == arcs &&
+                              CallOf(cf.net->fsg, cf.s->arcs.elements[cf.next - 1]).net == callee.net;
+            }
+            if (empty_cycle) {
+                report.loops_cut++;
+                continue;
+            }
             // The annotation of a call arc belongs to the caller's text.
             if (limits.anno && a->anno && a->anno->word.s) text += std::string(":") + a->anno->word.s + " ";
             enter(callee.net, callee.start, here, p, arcs);

@@ -128,7 +128,7 @@ void TRuleList::Compile(TDictionary* d, int needtr, TSubFSG* sub)
         if (needtr) r->DefaultTranslation(sub);
         r->Compile(d, needtr, sub, r->weight / total);
     }
-    sub->Print(dbglevel - 1, needtr ? "initial (with tr)" : "initial (without tr)");
+    if (dbglevel > 1) sub->Print(dbglevel - 1, needtr ? "initial (with tr)" : "initial (without tr)");
 }
 
 void TRule::Compile(TDictionary* d, int needtr, TSubFSG* sub, float p)
