@@ -99,6 +99,7 @@ no grammar file given|-en
 needs -o or -d|-en -
 more than one grammar file|-en $contacts $examples/dialer.bnf
 --debug given twice|-en -g 1 --debug=2 $contacts -o $work/x.fsg
+-g takes a debug level from 0 to 9, not -2147483648|-en -g -2147483648 $contacts -o $work/x.fsg
 contradictory|-en -f 0x30 $contacts -o $work/x.fsg
 contradictory|-en --flags=0x500 $contacts -o $work/x.fsg
 contradictory|-en -f 0x1800 $contacts -o $work/x.fsg

@@ -27,8 +27,8 @@ const char kUsage[] =
     "      --syntax bnf|jsgf    notation of the grammar (default: jsgf for .gram, else bnf)\n"
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
-    "  -g, --debug N            debug level of the listings and traces on standard\n"
-    "                           error (default 0)\n"
+    "  -g, --debug N            debug level (0 to 9) of the listings and traces on\n"
+    "                           standard error (default 0)\n"
     "  -c, --codepage N         code page of the grammar: 1252, 850, 932, 936, 949,\n"
     "                           950 or 65001 (utf-8) (default: from the environment)\n"
     "  -f, --flags N            phrase flags of the FSG file (decimal or 0x..., default 0x410)\n"
@@ -177,6 +177,8 @@ int main(int argc, char** argv)
             bool utf8 = v && sw->setting == Setting::CodePage && (!strcasecmp(v, "utf-8") || !strcasecmp(v, "utf8"));
             if (utf8) n = 65001;
             else if (!v || !ParseInt(v, n)) return UsageError("%s needs an integer", name.c_str());
+            if (sw->setting == Setting::Debug && (n < 0 || n > 9))
+                return UsageError("%s", (name + " takes a debug level from 0 to 9, not " + v).c_str());
             if (sw->setting == Setting::Flags && Contradictory(n))
                 return UsageError("flags %s set contradictory bits (one silence, one insertion and one "
                                   "normalisation choice at most)", v);

@@ -165,8 +165,8 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
     equalize_sentence_probabilities (when arc equalisation is off),
     flags (Flag values, default NO_INSERTIONS | ALLOW_SILENCES), null_arcs
     (keep null arcs; on in translation mode), annotations (keep
-    annotations; off in engine mode), debug_level (listings on standard
-    output), time (compile time on standard error).
+    annotations; off in engine mode), debug_level (0 to 9: listings on
+    standard output), time (compile time on standard error).
 
     `code_page` compiles in that code page and leaves it the process's
     code page, as the library does. Warnings are issued as CompileWarning.
@@ -176,6 +176,8 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
     if code_page is not None:
         code_page = int(code_page)
         codec(code_page)
+    if debug_level is not None and not 0 <= int(debug_level) <= 9:
+        raise ValueError("debug_level must be from 0 to 9, not %r" % (debug_level,))
 
     def given(value, kind):
         return None if value is None else kind(value)

@@ -125,6 +125,8 @@ def test_compile_text_and_roots(tmp_path):
         ksbnfc.compile(two, roots=["c"])
     with pytest.raises(ValueError):
         ksbnfc.compile(two, mode="fast")
+    with pytest.raises(ValueError, match="debug_level"):
+        ksbnfc.compile(two, debug_level=2**31)
     with pytest.raises(TypeError):
         ksbnfc.compile(two, colour=1)
     g = ksbnfc.load(ksbnfc.compile("<<w>> = hello world -> hi .", mode="translation")["w"])
