@@ -151,7 +151,8 @@ lines "list -v 2" "    please      -> end  p=0.500    '{1}{2}'   w=32 a=1" words
 
 # info: the counts and the accessibility of every network.
 run "info" 0 info "$order"
-lines "info" "sub-networks    12" "states          29" "arcs            66" "null arcs       5" "words           45" \
+lines "info" "sub-networks    12" "states          29" "arcs            66" "null arcs       3" \
+    "final arcs      2 (null arcs to the end of a network)" "words           45" \
     "externs         0" "calls           14 of sub-networks, 0 of externs" \
     "accessibility: every state is reachable from the start and reaches the end"
 run "info externs" 0 info "$dial"

@@ -102,7 +102,9 @@ void Accessibility(const GraphView& g, int k, int& unreachable, int& dead)
 }
 
 struct Counts {
-    long states = 0, arcs = 0, null_arcs = 0, calls = 0, extern_calls = 0, final = 0;
+    // A null arc to the end of a network is a final arc: an engine FSG, whose
+    // null arcs are eliminated, still ends its networks with them.
+    long states = 0, arcs = 0, null_arcs = 0, final_arcs = 0, calls = 0, extern_calls = 0, final = 0;
 };
 
 Counts Count(const GraphView& g, int k)
@@ -112,9 +114,11 @@ Counts Count(const GraphView& g, int k)
     for (int s = 0; s < g.States(k); s++) {
         if (IsFinal(g, k, s)) c.final++;
         for (int i = 0; i < g.Arcs(k, s); i++) {
-            ArcKind kind = g.Arc(k, s, i).kind;
+            ArcView a = g.Arc(k, s, i);
+            ArcKind kind = a.kind;
             c.arcs++;
-            if (kind == ArcKind::Null) c.null_arcs++;
+            if (kind == ArcKind::Null && a.target < 0) c.final_arcs++;
+            else if (kind == ArcKind::Null) c.null_arcs++;
             else if (kind == ArcKind::Call) c.calls++;
             else if (kind == ArcKind::Extern) c.extern_calls++;
         }
@@ -202,6 +206,7 @@ void InfoFsg(const GraphView& g, const std::string& file, std::FILE* out)
         total.states += c.states;
         total.arcs += c.arcs;
         total.null_arcs += c.null_arcs;
+        total.final_arcs += c.final_arcs;
         total.calls += c.calls;
         total.extern_calls += c.extern_calls;
     }
@@ -211,6 +216,7 @@ void InfoFsg(const GraphView& g, const std::string& file, std::FILE* out)
     std::fprintf(out, "states          %ld\n", total.states);
     std::fprintf(out, "arcs            %ld\n", total.arcs);
     std::fprintf(out, "null arcs       %ld\n", total.null_arcs);
+    std::fprintf(out, "final arcs      %ld (null arcs to the end of a network)\n", total.final_arcs);
     std::fprintf(out, "calls           %ld of sub-networks, %ld of externs\n", total.calls, total.extern_calls);
     std::fprintf(out, "words           %d\n", g.Words() - 1);
     std::string names;

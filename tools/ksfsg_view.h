@@ -22,7 +22,7 @@ void ListFsg(const ksbnfc::GraphView& g, const std::string& file, int verbosity,
 // marked and each arc's word shown. The null word is listed.
 void PrintDump(const std::string& dump, const ksbnfc::GraphView* g, const std::string& file, std::FILE* out);
 
-// Counts of networks, states, arcs, null arcs, calls, words, externs and
+// Counts of networks, states, arcs, null arcs, final arcs, calls, words, externs and
 // annotations, and per network the states that cannot be reached from its
 // start or cannot reach its end.
 void InfoFsg(const ksbnfc::GraphView& g, const std::string& file, std::FILE* out);
