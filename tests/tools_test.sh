@@ -60,6 +60,8 @@ run "extern loaded" 0 = test -x contact="$contact" "$dial" call mum
 run "extern by name" 0 "=warning: extern grammar <contact> is not loaded" test "$dial" call "<contact>"
 run "substrs, extern by name" 0 substrs "$dial" please call "<contact>" now
 expect "substrs, extern by name" "1-2 p=0.00421697 call <contact>"
+run "translate, engine FSG" 0 "=warning: $dial carries no translations" translate -x contact="$contact" "$dial" call mum
+expect "translate, engine FSG" "2 p=0.000528027 -"
 run "unused -x" 0 "=warning: -x addresses=$contact: $dial does not use an extern grammar <addresses>" \
     test -x contact="$contact" -x addresses="$contact" "$dial" call mum
 

@@ -122,8 +122,9 @@ template <class F> bool EachWordString(const FsgRequest& r, std::FILE* in, F fn)
     return all;
 }
 
-// A word string that needs an extern grammar is rejected when that grammar
-// is not loaded; and an -x the grammar has no use for is a slip.
+// An extern grammar that is not loaded passes only its own bracketed name,
+// so the word strings that go through it are rejected; an -x the grammar
+// has no use for is a slip.
 void WarnAboutExterns(const ksbnfc::Grammar& g, const FsgRequest& r, std::FILE* err)
 {
     std::vector<std::string> names = g.ExternNames();
@@ -135,8 +136,19 @@ void WarnAboutExterns(const ksbnfc::Grammar& g, const FsgRequest& r, std::FILE* 
         if (!ksbnfc::Grammar::Extern(n))
             std::fprintf(err,
                          "ksfsg: warning: extern grammar %s is not loaded: word strings through it are "
-                         "rejected (load it with -x %s=FILE or --externs)\n",
-                         n.c_str(), n.substr(1, n.size() - 2).c_str());
+                         "rejected, but for the word %s itself (load it with -x %s=FILE or --externs)\n",
+                         n.c_str(), n.c_str(), n.substr(1, n.size() - 2).c_str());
+}
+
+// An engine FSG keeps no annotations, so its translations are empty.
+void WarnAboutEngineFsg(const ksbnfc::Grammar& g, const FsgRequest& r, std::FILE* err)
+{
+    if (g.Graph().Annotations() <= 1)
+        std::fprintf(err,
+                     "ksfsg: warning: %s carries no translations (an engine FSG, compiled with -en?): "
+                     "translate shows only whether each word string is accepted; compile with -tr to "
+                     "translate\n",
+                     r.file.c_str());
 }
 
 // The accepted sentences, and on err what the bounds left out: a list that
@@ -227,6 +239,7 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
     } else if (r.command == "test") {
         all = EachWordString(r, in, [&](const ksbnfc::Words& w) { return Test(g, w, out); });
     } else if (r.command == "translate") {
+        WarnAboutEngineFsg(g, r, err);
         all = EachWordString(r, in, [&](const ksbnfc::Words& w) { return Translate(g, w, out); });
     } else if (r.command == "substrs") {
         EachWordString(r, in, [&](const ksbnfc::Words& w) { return SubStrings(g, w, out); });
