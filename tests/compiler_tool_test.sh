@@ -71,7 +71,7 @@ printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
 printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
 printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
 cases <<END
-1|=please specify -tr for translation fsg or -en for engine fsg|$examples/coffee.bnf -d $work/out.d
+2|=please specify -tr for translation fsg or -en for engine fsg|-t $examples/coffee.bnf -d $work/no-mode.d
 1|=$work/broken.bnf:3:1: error: syntax error|-en $work/broken.bnf
 1|=ksbnfc: error: can't open '$work/none.bnf'|$work/none.bnf
 1|=$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o|$work/two.bnf -o $work/x.fsg
@@ -85,6 +85,7 @@ cases <<END
 2|=-w needs an integer|-w many $contacts
 END
 [ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
+[ ! -e "$work/no-mode.d" ] || fail "no mode given: the output directory was created"
 magic_ok "$work/a.fsg" "$work/b.fsg"
 
 # Usage errors exit with 2 and write nothing.
