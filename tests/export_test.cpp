@@ -1,11 +1,10 @@
 // export_test.cpp: ksexport on hand-built grammars: the exact text of each
 // format, splicing of intern networks (one copy per call), the guards
-// against recursion, missing networks and size, probability scaling, and
-// the texts a format can't hold.
+// against recursion, missing networks and size, probability scaling, the
+// texts a format can't hold, and lowering in the grammar's code page.
 #include "fsg_build.h"
 #include "fsg_export.h"
-
-#include <memory>
+#include "ksbnfc_inner.h"
 
 namespace {
 
@@ -52,19 +51,27 @@ TEST(Export, Text)
      "calls intern #1, which the file does not hold"},
     {"missing extern", "0: $<city>->*", {}, ksexport::Format::Sphinx, true, nullptr,
      "extern grammar <city> not found; name its file with --extern city=FILE"},
-    {"word with space", "0: ab->*", {}, ksexport::Format::OpenFst, true, nullptr, "can't be written as one openfst token"},
+    // A quoted multi-word token ('~' stands for a blank here): quoted for
+    // the recogniser, '_' in the toolkit's symbol, which must stay unique.
+    {"word with space", "0: two~words->*", {}, ksexport::Format::Sphinx, true,
+     "FSG_BEGIN test\nNUM_STATES 2\nSTART_STATE 0\nFINAL_STATE 1\nTRANSITION 0 1 1 \"two words\"\nFSG_END\n", nullptr},
+    {"word with space", "0: two~words->*", {}, ksexport::Format::OpenFst, true, "0 1 two_words 0\n1\n", nullptr},
+    {"word with space", "0: a_b->*@0.5, a~b->*@0.5", {}, ksexport::Format::OpenFst, true, nullptr,
+     "would both be the openfst symbol 'a_b'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<TFSG> g(fsg_build::Make(c.main, c.interns));
-        if (std::string(c.name) == "word with space") g->words[1]->word.s[0] = ' ';
-        g->codepage = 1252;
+        ksbnfc::Grammar g(fsg_build::Make(c.main, c.interns), true);
+        for (int i = 1; i < g.Handle()->words.length; i++)
+            for (char* p = g.Handle()->words[i]->word.s; *p; p++)
+                if (*p == '~') *p = ' ';
+        g.Handle()->codepage = 1252;
         ksexport::Options o;
         o.splice = c.splice;
         o.name = "test";
         std::string symbols;
         try {
-            std::string text = ksexport::Export(g.get(), c.format, o, &symbols);
+            std::string text = ksexport::Export(g, c.format, o, &symbols);
             ASSERT_TRUE(c.want) << "no error, output:\n" << text;
             EXPECT_EQ(text, c.want);
         } catch (const ksexport::Error& e) {
@@ -72,9 +79,24 @@ TEST(Export, Text)
             EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
         }
         if (c.format == ksexport::Format::OpenFst && c.want) {
-            EXPECT_EQ(symbols, "<eps> 0\nabc 1\nzed 2\n");
+            EXPECT_EQ(symbols, c.main[3] == 't' ? "<eps> 0\ntwo_words 1\n" : "<eps> 0\nabc 1\nzed 2\n");
         }
     }
+}
+
+// Words are lowered in their grammar's code page, whatever the process's,
+// which stays as it was.
+TEST(Export, LowerInTheGrammarsCodePage)
+{
+    ksbnfc::Grammar g(fsg_build::Make("0: \xC3\x89" "COLE->*"), true);
+    g.Handle()->codepage = 65001;
+    unsigned long was = ks_get_cp();
+    ks_set_cp(1252);
+    ksexport::Options o;
+    o.lower = true;
+    EXPECT_EQ(ksexport::Flatten(g, o).words, std::vector<std::string>{"\xC3\xA9" "cole"});
+    EXPECT_EQ(ks_get_cp(), 1252u);
+    ks_set_cp(was);
 }
 
 // Splicing a network called at every level of a deep chain stays within the
@@ -84,17 +106,17 @@ TEST(ExportLimits, StateBound)
     std::vector<std::string> interns;
     for (int k = 0; k < 20; k++) interns.push_back("0: <" + std::to_string(k + 1) + ">->1\n1: <" + std::to_string(k + 1) + ">->*");
     interns.push_back("0: a->*");
-    std::unique_ptr<TFSG> g(fsg_build::Make("0: <0>->*", interns));
+    ksbnfc::Grammar g(fsg_build::Make("0: <0>->*", interns), true);
     ksexport::Options o;
     o.max_states = 100000;
     try {
-        ksexport::Flatten(g.get(), o);
+        ksexport::Flatten(g, o);
         FAIL() << "2^20 copies spliced";
     } catch (const ksexport::Error& e) {
         EXPECT_NE(std::string(e.what()).find("more than 100000 states"), std::string::npos) << e.what();
     }
     o.splice = false; // each network drawn once
-    ksexport::Graph flat = ksexport::Flatten(g.get(), o);
+    ksexport::Graph flat = ksexport::Flatten(g, o);
     EXPECT_EQ(flat.parts.size(), 22u);
 }
 

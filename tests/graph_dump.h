@@ -219,7 +219,8 @@ inline bool Accepts(TSubFSG* n, const std::vector<std::string>& words)
                 Config next = c;
                 next.back() = a->state;
                 if (a->word->kind == TWord::Intern) {
-                    int k = 0xFFFF - a->word->id;
+                    // Normalisation numbers interns down from 0xFFFF, the reader by index.
+                    int k = a->word->id > 0x7FFF ? 0xFFFF - a->word->id : a->word->id;
                     if (k < 0 || k >= n->fsg->intern_fsgs.length) {
                         ADD_FAILURE() << "unresolved intern reference " << WordText(a->word);
                         continue;

@@ -47,8 +47,8 @@ TEST_F(JsgfTest, TagsBecomeTranslations)
         {"public <list> = <item> | <item> and <list>;\n"
          "<item> = (red | green) {COLOUR} | blue;\n",
          {{"red", "COLOUR"}, {"blue and green and red", "COLOUR COLOUR"}, {"blue and blue", ""}}},
-        {"public <w> = /3/ one {1} | /1/ two {  spaced   tag  } | /1/ \"three\" {3};\n",
-         {{"one", "1"}, {"two", "spaced   tag"}, {"three", "3"}}},
+        {"public <w> = /3/ one {1} | /1/ two {  spaced   tag  } | /1/ \"three\" {3 \n\t three \r\n};\n",
+         {{"one", "1"}, {"two", "spaced   tag"}, {"three", "3 three"}}},
         {"public <n> = <d> <d> {pair};\n<d> = (zero {0} | oh) ;\n",
          {{"zero oh", "0 pair"}, {"oh oh", "pair"}, {"oh zero", "0 pair"}}},
     };
@@ -98,7 +98,7 @@ TEST_F(JsgfTest, ImportsResolveBesideTheGrammar)
     Write("com/acme/colours.gram", "#JSGF V1.0;\ngrammar com.acme.colours;\n"
                                    "public <colour> = red {R} | green {G};\npublic <shade> = dark | light;\n"
                                    "<secret> = hidden;\n");
-    Write("sizes.gram", "#JSGF V1.0;\ngrammar sizes;\npublic <size> = big | small;\n");
+    Write("sizes.jsgf", "#JSGF V1.0;\ngrammar sizes;\npublic <size> = big | small;\n");
     std::string main = Write("main.gram", "#JSGF V1.0;\ngrammar main;\n"
                                           "import <com.acme.colours.*>;\nimport <sizes.size>;\n"
                                           "public <thing> = <size> <shade> <colour> box {BOX}\n"
@@ -114,6 +114,7 @@ TEST_F(JsgfTest, ImportsResolveBesideTheGrammar)
 TEST_F(JsgfTest, BadGrammarsAreReportedWithTheirPlace)
 {
     Write("lib.gram", "#JSGF V1.0;\ngrammar lib;\npublic <open> = yes;\n<closed> = no;\n");
+    setenv("JSGF_PATH", "/no/such/dir", 1);
     const char* cases[][2] = { // the whole of bad.gram, a part of the message
         {"grammar x;\npublic <a> = b;\n", "expected the header '#JSGF V1.0;' in \"DIR/bad.gram\", line 1, column 1"},
         {"#JSGF V2.0;\ngrammar x;\n", "unsupported JSGF version 'V2.0'"},
@@ -127,7 +128,7 @@ TEST_F(JsgfTest, BadGrammarsAreReportedWithTheirPlace)
         {"#JSGF V1.0;\ngrammar x;\npublic <a> = b | ;\n", "expected a token, <rule>, ( ) or [ ], found ';' in \"DIR/bad.gram\", line 3, column 18"},
         {"#JSGF V1.0;\ngrammar x;\npublic <a> = <b>;\n", "<b> is not defined in \"DIR/bad.gram\", line 3, column 14"},
         {"#JSGF V1.0;\ngrammar x;\npublic <a> = b;\n<a> = c;\n", "<a> is defined twice (first on line 3) in \"DIR/bad.gram\", line 4, column 1"},
-        {"#JSGF V1.0;\ngrammar x;\nimport <nowhere.rule>;\npublic <a> = b;\n", "unknown import: grammar nowhere not found"},
+        {"#JSGF V1.0;\ngrammar x;\nimport <nowhere.rule>;\npublic <a> = b;\n", "unknown import: grammar nowhere not found (looked for DIR/nowhere.gram, DIR/nowhere.jsgf, /no/such/dir/nowhere.gram, /no/such/dir/nowhere.jsgf)"},
         {"#JSGF V1.0;\ngrammar x;\nimport <lib.missing>;\npublic <a> = b;\n", "unknown import: grammar lib has no rule <missing> in \"DIR/bad.gram\", line 3, column 8"},
         {"#JSGF V1.0;\ngrammar x;\nimport <lib.closed>;\npublic <a> = b;\n", "cannot import <lib.closed>: the rule is not public"},
         {"#JSGF V1.0;\ngrammar x;\nimport <lib.*>;\npublic <a> = <closed>;\n", "<closed> is not defined"},
@@ -142,10 +143,10 @@ TEST_F(JsgfTest, BadGrammarsAreReportedWithTheirPlace)
     for (auto& c : cases) {
         EXPECT_EQ(Compile(Write("bad.gram", c[0]), false, dir + "/bad.fsg"), 1000) << c[0];
         std::string want = c[1];
-        size_t at = want.find("DIR");
-        if (at != std::string::npos) want.replace(at, 3, dir);
+        for (size_t at; (at = want.find("DIR")) != std::string::npos;) want.replace(at, 3, dir);
         EXPECT_NE(Message().find(want), std::string::npos) << c[0] << "\n got: " << Message();
     }
+    unsetenv("JSGF_PATH");
 }
 
 TEST_F(JsgfTest, VoidAndNullAndUnusedRules)
