@@ -18,8 +18,8 @@ def _hand_over():
     here = os.path.dirname(os.path.realpath(__file__))
     source_root = os.path.dirname(here)
     rest = [p for p in sys.path if os.path.realpath(p or os.curdir) != source_root]
-    spec = importlib.machinery.PathFinder.find_spec(__name__, rest)
-    if spec is None or spec.loader is None or spec.origin is None:
+    found = importlib.machinery.PathFinder.find_spec(__name__, rest)
+    if found is None or found.loader is None or found.origin is None:
         raise ImportError(
             "%s is the C++ source folder of libksbnfc, not the Python module ksbnfc "
             "(Python looked there because it runs from the root of the source tree), "
@@ -27,10 +27,10 @@ def _hand_over():
             "with `pip install --no-build-isolation .` in the source tree, or build it "
             "with CMake and run with PYTHONPATH=build/python (README.md, \"Python\")." % here,
             name=__name__)
-    module = importlib.util.module_from_spec(spec)
+    module = importlib.util.module_from_spec(found)
     # The import statement returns what sys.modules holds once this file has run.
     sys.modules[__name__] = module
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
 
 
 _hand_over()
