@@ -91,12 +91,15 @@ void WarningAt(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
 // A line the C interface always prints on standard error, whatever the
 // warning switch; a sink gets it as a warning (unless warnings are off).
 void Notice(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+// How a grammar was probably meant where it reads otherwise: a warning for
+// a sink only (the C interface's messages stay as they always were).
+void Hint(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
 
 // Takes the warnings of this thread, in place of the message buffer and the
 // printing that the `warnings` switch selects, while a TWarningScope holds it.
 class TWarningSink {
 public:
-    virtual void Warn(const char* text, const TRecordedPlace& at) = 0;
+    virtual void Warn(const char* text, const TRecordedPlace& at, bool hint) = 0;
 
 protected:
     ~TWarningSink() = default;

@@ -26,15 +26,15 @@ thread_local TWarningSink* warning_sink = nullptr;
     throw static_cast<char*>(errbuf);
 }
 
-void Warn(const TPlace* at, const char* fmt, va_list ap)
+void Warn(const TPlace* at, const char* fmt, va_list ap, bool hint = false)
 {
-    if (warnings == 0) return;
+    if (warnings == 0 || (hint && !warning_sink)) return;
     // The tab at warnbuf[0] stays; the message gets room for "\n" and the NUL.
     std::vsnprintf(warnbuf + 1, sizeof warnbuf - 2, fmt, ap);
     if (warning_sink) {
         TRecordedPlace place;
         place.Set(at ? *at : TPlace());
-        warning_sink->Warn(warnbuf + 1, place);
+        warning_sink->Warn(warnbuf + 1, place, hint);
         return;
     }
     std::strcat(warnbuf, "\n");
@@ -111,6 +111,14 @@ void Notice(const char* fmt, ...)
         std::vfprintf(stderr, fmt, ap);
         std::fputc('\n', stderr);
     }
+    va_end(ap);
+}
+
+void Hint(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(&at, fmt, ap, true);
     va_end(ap);
 }
 

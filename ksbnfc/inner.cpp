@@ -62,10 +62,11 @@ bool EndsInLineColumn(const std::string& text, size_t& at)
 class SinkAdapter : public TWarningSink {
 public:
     explicit SinkAdapter(const DiagnosticSink& sink) : sink_(sink) {}
-    void Warn(const char* text, const TRecordedPlace& at) override
+    void Warn(const char* text, const TRecordedPlace& at, bool hint) override
     {
         // Some warning texts carry line ends of their own.
         Diagnostic d = Record(Severity::Warning, text, at);
+        d.hint = hint;
         if (sink_ && !d.text.empty()) sink_(d);
     }
 

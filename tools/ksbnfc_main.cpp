@@ -91,7 +91,10 @@ int CompileMain(const CompileRequest& r, std::FILE* out, std::FILE* err)
         // "can't open" names its file, so it goes under the tool's name (an
         // include that cannot be opened has its place). A failed compile
         // shows its error alone.
-        // A missing mode is a usage error.
+        // A missing mode is a usage error. A hint about how the grammar was
+        // meant goes before the error it explains.
+        for (const ksbnfc::Diagnostic& h : held)
+            if (h.hint) Print(h, file, false, err);
         const ksbnfc::Diagnostic& d = f.diagnostic();
         Print(d, d.text.compare(0, 10, "can't open") == 0 ? "ksbnfc" : file, false, err);
         return ModeWanted(r, d.text) ? 2 : 1;
