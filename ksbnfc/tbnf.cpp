@@ -98,7 +98,9 @@ void TBNFStream::UnterminatedToken(mbstring at, const char* expected)
     pos = failed;
     int l, c;
     Where(l, c);
-    ::ErrorAt(token, "syntax error in \"%s\", line %d, column %d", fn ? fn : "", l, c);
+    char text[1000];
+    std::snprintf(text, sizeof text, "syntax error in \"%s\", line %d, column %d", fn ? fn : "", l, c);
+    ErrorText(token, "syntax error", text);
 }
 
 TPlace TBNFStream::Place(int l, int c) const
@@ -284,7 +286,7 @@ int TBNFStream::GetAnnotation(mbstring& anno)
         if (c == '\n') {
             int l, col;
             Where(l, col);
-            WarningAt(Place(l, col), "newline in annotation, line %d, column %d", l, col);
+            WarningLine(Place(l, col), "newline in annotation");
         }
     }
     anno = GetKept();
