@@ -1,7 +1,7 @@
 // Tests of code page 65001: UTF-8 sequences, simple case folding against the
-// Unicode data, searches, and grammars in five languages compiled in both
-// modes, loaded under another process code page, matched and translated
-// (comparison and casing are in codepage_test).
+// Unicode data, searches, invalid words and the code-page record of a file
+// (grammars in five languages are in tests/data/sentences.txt, invalid
+// sequences in messages.txt, comparison and casing in codepage_test).
 #include "fsg_build.h"
 #include "ks_api.h"
 
@@ -95,39 +95,6 @@ TEST_F(Utf8, SearchesStepOverWholeCharacters)
     EXPECT_EQ((std::vector<std::string>{"за", "зе"}), tokens);
 }
 
-// ---- grammars ----
-
-struct Language {
-    const char* name;
-    const char* grammar;
-    // Word strings (words split at blanks) and the translation each must
-    // give; null: rejected.
-    std::vector<std::pair<const char*, const char*>> inputs;
-};
-
-const Language kLanguages[] = {
-    {"German",
-     "<<g>> = {<w>} bitte? -> {1} .\n<w> = Über -> über | GRÜßE -> grüße | Äpfel -> äpfel·{1} zwei .\n",
-     {{"über", "über"}, {"ÜBER bitte", "über"}, {"grüße", "grüße"}, {"äpfel", "äpfel zwei"},
-      {"GRÜSSE", nullptr}, {"uber", nullptr}}},
-    {"French",
-     "<<g>> = {<w>} -> {1} .\n<w> = élève -> Élève | Œuvre -> œuvre | ÇA -> ça .\n",
-     {{"ÉLÈVE", "Élève"}, {"œuvre", "œuvre"}, {"ça", "ça"}, {"eleve", nullptr}}},
-    {"Russian",
-     "<<g>> = {<w>} -> {1} | {<w>} {<n>} -> {1} {2}·{1} (з) .\n"
-     "<w> = ПРИВЕТ -> здравствуй | зима -> «зима» .\n<n> = звезда -> звёзды | ЗЛО -> зло .\n",
-     {{"привет", "здравствуй"}, {"ЗИМА", "«зима»"}, {"Привет Звезда", "здравствуй звёзды (з)"},
-      {"зима зло", "«зима» зло (з)"}, {"прывет", nullptr}}},
-    {"Greek",
-     "<<g>> = {<w>} -> {1} .\n<w> = ΣΟΦΙΑ -> σοφία | σοφος -> ΣΟΦΟΣ | Ωμέγα -> ωμέγα .\n",
-     {{"σοφια", "σοφία"}, {"ΣΟΦΟΣ", "ΣΟΦΟΣ"}, {"σοφοσ", "ΣΟΦΟΣ"}, {"ΩΜΈΓΑ", "ωμέγα"}, {"σοφία", nullptr}}},
-    {"Turkish",
-     "<<g>> = {<w>} -> {1} .\n<w> = ılık -> ılık | İstanbul -> İstanbul | Işık -> ışık .\n",
-     // Simple folding takes I to i, so the dotless and dotted letters stay apart.
-     {{"ılık", "ılık"}, {"ILIK", nullptr}, {"İSTANBUL", "İstanbul"}, {"istanbul", nullptr},
-      {"işık", "ışık"}, {"IŞıK", "ışık"}, {"IŞIK", nullptr}, {"ışık", nullptr}}},
-};
-
 class Utf8Grammar : public ks_api::Scratch {
 protected:
     void TearDown() override
@@ -147,29 +114,6 @@ protected:
     }
     std::string msg;
 };
-
-// Compiled under 65001 and loaded while the process is in 1252, as a caller
-// that never selects a code page would load it: the file's record decides.
-TEST_F(Utf8Grammar, FiveLanguagesInBothModes)
-{
-    for (const Language& lang : kLanguages) {
-        for (bool tr : {false, true}) {
-            SCOPED_TRACE(std::string(lang.name) + (tr ? " translation" : " engine"));
-            std::string file;
-            ASSERT_EQ(0, Compile(lang.grammar, tr, 65001, file)) << msg;
-            ks_set_cp(1252);
-            void* fsg = Load(file);
-            for (const auto& in : lang.inputs) {
-                std::string got = ks_api::Translate(fsg, in.first);
-                EXPECT_EQ(got.rfind("<error", 0), std::string::npos) << got;
-                if (tr || !in.second) EXPECT_EQ(got, in.second ? in.second : "<rejected>") << in.first;
-                else EXPECT_NE(got, "<rejected>") << in.first;
-            }
-            EXPECT_EQ(1252u, ks_get_cp()); // matching left the process code page alone
-            KsUnloadFSG(fsg);
-        }
-    }
-}
 
 // Word strings that are not UTF-8 match nothing, in a state large enough to
 // be indexed and in the sub-string search; valid ones fold as UTF-8.
@@ -196,34 +140,6 @@ TEST_F(Utf8Grammar, InvalidWordsMatchNothing)
     EXPECT_EQ(1, dbcsleadbyte(0x81));
     EXPECT_EQ(2, _mbsinc(U("\x82\xA0")) - U("\x82\xA0"));
     KsUnloadFSG(fsg);
-}
-
-TEST_F(Utf8Grammar, InvalidSequenceIsASyntaxErrorAtItsPosition)
-{
-    struct Case {
-        const char* text;
-        const char* where;
-    } cases[] = {
-        {"<<g>> = gr\xFC\xDF" "e .\n", "line 1, column 11"},
-        {"<<g>> = a\n  | b\xD0 .\n", "line 2, column 6"},
-        {"<<g>> = зз -> \xB7 .\n", "line 1, column 15"},
-        {"<<g>> = \"a \xE2\x82\" .\n", "line 1, column 12"},
-        {"<<g>> = a\xF4\x90\x80\x80 .\n", "line 1, column 10"},
-        {"<<g>> = a\xED\xA0\x80 .\n", "line 1, column 10"},
-        {"<<g>> = з\\0xFC .\n", "line 1, column 10"},
-        {"<<g>> = з\\374 .\n", "line 1, column 10"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::string file;
-        EXPECT_EQ(1000, Compile(c.text, true, 65001, file));
-        EXPECT_NE(std::string::npos, msg.find(c.where)) << msg;
-        EXPECT_NE(std::string::npos, msg.find("invalid")) << msg;
-        EXPECT_NE(0, access(file.c_str(), F_OK));
-    }
-    // The same bytes are text of a single-byte code page.
-    std::string file;
-    EXPECT_EQ(0, Compile(cases[0].text, true, 1252, file)) << msg;
 }
 
 // A UTF-8 file ends in the code-page record, counted in lPrivateData; a file
