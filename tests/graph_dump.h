@@ -87,6 +87,19 @@ inline std::string Dump(TSubFSG* g, bool probs = true)
     return out;
 }
 
+// The network on one line, states separated by "; ", without "@1".
+inline std::string Line(TSubFSG* g)
+{
+    std::string d = Dump(g), out;
+    for (size_t i = 0; i < d.size(); i++) {
+        bool end = i + 2 >= d.size() || d[i + 2] == ',' || d[i + 2] == '\n';
+        if (d.compare(i, 2, "@1") == 0 && end) i++;
+        else if (d[i] == '\n') out += i + 1 < d.size() ? "; " : "";
+        else out += d[i];
+    }
+    return out;
+}
+
 // The state with id `id`, adding states to g until it exists. Meant for
 // freshly built networks, where ids equal indices.
 inline TState* StateAt(TSubFSG* g, int id)
@@ -195,64 +208,6 @@ inline std::vector<std::string> Words(const std::string& text)
     std::istringstream in(text);
     for (std::string w; in >> w;) out.push_back(w);
     return out;
-}
-
-// Whether network n accepts the words, following empty words and, through
-// the intern table of its normalised FSG, intern references. A configuration
-// is the return state of every open call (null: the caller ends too), then
-// the current state; the empty configuration has left the main network.
-inline bool Accepts(TSubFSG* n, const std::vector<std::string>& words)
-{
-    using Config = std::vector<TState*>;
-    auto empty = [](const TWord* w) { return w->kind == TWord::Word && (!w->word.s || !*w->word.s); };
-    auto leave = [](Config c) {
-        while (!c.empty() && !c.back()) c.pop_back();
-        return c;
-    };
-    auto closure = [&](std::set<Config> seen) {
-        std::vector<Config> todo(seen.begin(), seen.end());
-        while (!todo.empty()) {
-            Config c = todo.back();
-            todo.pop_back();
-            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
-                TArc* a = c.back()->arcs[j];
-                Config next = c;
-                next.back() = a->state;
-                if (a->word->kind == TWord::Intern) {
-                    int k = 0xFFFF - a->word->id;
-                    if (k < 0 || k >= n->fsg->intern_fsgs.length) {
-                        ADD_FAILURE() << "unresolved intern reference " << WordText(a->word);
-                        continue;
-                    }
-                    if (c.size() >= 64) continue;
-                    next.push_back(n->fsg->intern_fsgs[k]->Initial());
-                } else if (!empty(a->word)) {
-                    continue;
-                }
-                if (seen.insert(next = leave(next)).second) todo.push_back(next);
-            }
-        }
-        return seen;
-    };
-    std::set<Config> cur = closure({Config{n->Initial()}});
-    for (const std::string& w : words) {
-        std::set<Config> next;
-        for (const Config& c : cur)
-            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
-                TArc* a = c.back()->arcs[j];
-                if (a->word->kind != TWord::Word || empty(a->word) || w != a->word->word.s) continue;
-                Config m = c;
-                m.back() = a->state;
-                next.insert(leave(m));
-            }
-        cur = closure(next);
-    }
-    return cur.count(Config{}) > 0;
-}
-
-inline bool Accepts(TSubFSG* n, const char* sentence)
-{
-    return Accepts(n, Words(sentence));
 }
 
 } // namespace graph_dump

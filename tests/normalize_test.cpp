@@ -1,6 +1,6 @@
 // Tests of the normalisation pipeline: word, intern, extern and annotation
-// numbering, duplicate words, deletion of ambiguous arcs and the annotation
-// levels of the build pass.
+// numbering, duplicate words and the annotation levels of the build pass
+// (the deletion of ambiguous arcs is in passes.txt).
 #include "graph_dump.h"
 
 #include <map>
@@ -145,52 +145,25 @@ TEST(Normalize, WordArcsNeedingATranslationCarryTheirText)
     EXPECT_EQ(Listed(f.annos), "null=0 'B'=1 'a'=2 ");
 }
 
-TEST(DeleteAmbiguousArcs, KeepsTheMostProbableOfEachWordAndTarget)
-{
-    const struct {
-        const char* graph;
-        int deleted;
-        const char* after;
-        const char* warnings; // the collected text
-    } cases[] = {
-        {"0: w/a->*@0.3, w/b->*@0.7", 1, "0: w/b->*@0.7\n", "\tDeleting duplicate arc 'w' : a\n"},
-        {"0: w->*@0.2, w/b->*@0.8", 1, "0: w/b->*@0.8\n", "\tDeleting duplicate arc 'w' : \n"},
-        {"0: w/a->*@0.5, w/b->1@0.5\n1: _->*", 0, "0: w/b->1@0.5, w/a->*@0.5\n1: _->*@1\n", ""},
-        {"0: w/a->*@0.1, v/c->*@0.5, w/b->*@0.2, w/d->*@0.3", 2, "0: w/d->*@0.3, v/c->*@0.5\n",
-         "\tDeleting duplicate arc 'w' : b\n\tDeleting duplicate arc 'w' : a\n"},
-        // Equal annotations count as equal: the earlier arc stays.
-        {"0: w/a->*@0.1, w/a->*@0.9", 1, "0: w/a->*@0.1\n", "\tDeleting duplicate arc 'w' : a\n"},
-    };
-    // The deletions are warnings: collected, and never on standard error.
-    for (const auto& c : cases) {
-        WarningsCollected w;
-        TFSG f("<<g>>", TSubFSG::EqNorm);
-        Build(&f, c.graph);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(f.DeleteAmbiguousArcs(), c.deleted) << c.graph;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.graph;
-        EXPECT_EQ(w.Text(), c.warnings) << c.graph;
-        EXPECT_EQ(Dump(&f), c.after) << c.graph;
-    }
-}
-
 // The build pass over a grammar without references: the annotation level
-// decides whether ambiguous arcs are deleted and reported.
+// decides whether ambiguous arcs are deleted. Each deletion is printed on
+// standard error whatever the warning switch; the count is a warning.
 TEST(Compile, AnnotationLevelDecidesAboutAmbiguousArcs)
 {
     Interns d;
-    const char* deleted = "\tDeleting duplicate arc 'w' : a\n\tDeleted 1 ambiguous arcs (differed only in annotations)\n\n";
-    const char* cases[][2] = {{"", "0: w/a->*@0.3, w/b->*@0.7\n"}, {deleted, "0: w/b->*@0.7\n"}, {deleted, "0: w/b->*@0.7\n"}};
-    for (int level = 0; level < 3; level++) {
-        WarningsCollected w;
-        TFSG f("<<g>>", TSubFSG::EqNorm);
-        Build(&f, "0: w/a->*@0.3, w/b->*@0.7");
-        testing::internal::CaptureStderr();
-        f.Compile(&d, 1, level);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << level;
-        EXPECT_EQ(w.Text(), cases[level][0]) << level;
-        EXPECT_EQ(Dump(&f), cases[level][1]) << level;
-    }
+    const char* deleted = "\tDeleted 1 ambiguous arcs (differed only in annotations)\n\n";
+    for (int level = 0; level < 3; level++)
+        for (int switched : {0, 1}) {
+            WarningsCollected w;
+            warnings = switched;
+            TFSG f("<<g>>", TSubFSG::EqNorm);
+            Build(&f, "0: w/a->*@0.3, w/b->*@0.7");
+            testing::internal::CaptureStderr();
+            f.Compile(&d, 1, level);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), level ? "Deleting duplicate arc 'w' : a\n" : "") << level;
+            EXPECT_EQ(w.Text(), level && switched ? deleted : "") << level;
+            EXPECT_EQ(Dump(&f), level ? "0: w/b->*@0.7\n" : "0: w/a->*@0.3, w/b->*@0.7\n") << level;
+        }
 }
 
 } // namespace

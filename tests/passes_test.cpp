@@ -1,0 +1,267 @@
+// Tests of the graph passes on networks in the graph_dump notation: the
+// table of tests/data/passes.txt, mixtures, copies of a state's arcs, and
+// the iterative walks against their recursive definitions.
+#include "cases.h"
+#include "graph_dump.h"
+
+#include <cstdint>
+#include <map>
+
+namespace {
+
+using graph_dump::Build;
+using graph_dump::Dump;
+using graph_dump::Line;
+
+std::string Flags(TSubFSG* g)
+{
+    std::string out;
+    for (int i = 0; i < g->states.length; i++) out += (i ? " " : "") + std::to_string(g->states[i]->flag);
+    return out;
+}
+
+TEST(Passes, Table)
+{
+    const std::map<std::string, std::function<std::string(TFSG&, const std::string&)>> passes = {
+        {"nullarcs", [](TFSG& g, const std::string&) { return g.EliminateNullArcs(), ""; }},
+        {"determinize", [](TFSG& g, const std::string&) { return g.EliminateDuplicateArcs(), ""; }},
+        {"sort", [](TFSG& g, const std::string&) { return g.Initial()->arcs.Sort(), ""; }},
+        {"sort2", [](TFSG& g, const std::string&) { return g.Initial()->arcs.Sort2(), ""; }},
+        {"optimize",
+         [](TFSG& g, const std::string& arg) {
+             g.eq = arg == "arcprob" ? TSubFSG::EqArcProb : TSubFSG::EqNorm;
+             g.Optimize();
+             for (int i = 0; i < g.states.length; i++) EXPECT_EQ(g.states[i]->optimized, g.states[i]);
+             return "";
+         }},
+        {"reachable",
+         [](TFSG& g, const std::string&) {
+             for (int i = 0; i < g.states.length; i++) g.states[i]->flag = 7; // cleared first
+             return g.Reachable(), Flags(&g);
+         }},
+        {"split", [](TFSG& g, const std::string&) { return g.EngineBug(), ""; }},
+        {"ops",
+         [](TFSG& g, const std::string& arg) {
+             g.use_null_arcs = arg == "null";
+             return g.ExpandOps(), "";
+         }},
+        {"pre",
+         [](TFSG& g, const std::string& arg) {
+             return g.Initial()->AddArcPreAction(g.Initial()->arcs[0], arg.empty() ? mbstring() : arg.c_str()), "";
+         }},
+        {"post",
+         [](TFSG& g, const std::string& arg) {
+             return g.Initial()->AddArcPostAction(g.Initial()->arcs[0], arg.empty() ? mbstring() : arg.c_str()), "";
+         }},
+        {"propagate", [](TFSG& g, const std::string&) { return std::to_string(g.PropagateAnnotations()); }},
+        {"duplicates",
+         [](TFSG& g, const std::string&) {
+             testing::internal::CaptureStderr();
+             int n = g.DeleteAmbiguousArcs();
+             std::string printed = testing::internal::GetCapturedStderr();
+             return std::to_string(n) + (printed.empty() ? "" : " " + printed);
+         }},
+        {"probs", [](TFSG& g, const std::string&) { return g.NormalizeArcProbabilities(), ""; }},
+        {"equalize", [](TFSG& g, const std::string&) { return g.EqualizeArcProbabilities(), ""; }},
+        {"uniform", [](TFSG& g, const std::string&) { return g.UniformArcWeights(1.0f), ""; }},
+        {"sentences", [](TFSG& g, const std::string&) { return g.EqualizeSentenceProbabilities(), Flags(&g); }},
+        {"enumerate",
+         [](TFSG& g, const std::string& arg) {
+             int o[5];
+             std::sscanf(arg.c_str(), "%d %d %d %d %d", &o[0], &o[1], &o[2], &o[3], &o[4]);
+             g.normalized = 1;
+             std::string out = graph_dump::Captured([&] { g.Enumerate(o[0], o[1], o[2], o[3], o[4]); });
+             EXPECT_EQ(Flags(&g).find_first_not_of("0 "), std::string::npos); // path counts unwound
+             return out;
+         }},
+    };
+    for (const cases::Case& c : cases::Read("passes.txt")) {
+        SCOPED_TRACE(c.at);
+        std::string name = c[0].substr(0, c[0].find(' '));
+        std::string arg = name.size() < c[0].size() ? c[0].substr(name.size() + 1) : "";
+        ASSERT_EQ(passes.count(name), 1u) << name;
+        TFSG g("g", TSubFSG::EqNorm);
+        Build(&g, c[1]);
+        std::string result = passes.at(name)(g, arg);
+        EXPECT_EQ((result.empty() ? "" : "[" + result + "] ") + Line(&g), cases::Unescape(c[2]));
+        EXPECT_EQ(g.nextid, g.states.length);
+    }
+}
+
+// Members of mixture states are added in their place; equal mixtures share
+// a state whatever their weights.
+TEST(Passes, MixturesFlattenAndShareStates)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    TState* t[4];
+    for (int i = 1; i < 4; i++) t[i] = graph_dump::StateAt(&g, i);
+    auto mix = [&](std::vector<std::pair<TState*, float>> members) {
+        TMix* m = new TMix();
+        for (auto& p : members) m->Add(p.first, p.second);
+        m->Sort();
+        return m;
+    };
+    TMix* m1 = mix({{t[1], 0.5f}, {t[2], 0.5f}});
+    TState* s1 = g.GetMix(m1);
+    TState* s2 = g.GetMix(mix({{t[3], 0.5f}, {t[2], 0.5f}}));
+    ASSERT_NE(s1, s2);
+    TMix* m = mix({{s1, 0.5f}, {s2, 0.5f}, {nullptr, 0.5f}});
+    ASSERT_EQ(m->length, 4);
+    EXPECT_EQ(std::vector<TState*>({m->elements[0].state, m->elements[1].state, m->elements[2].state, m->elements[3].state}),
+              std::vector<TState*>({t[1], t[2], t[3], nullptr})); // the end sorts last
+    EXPECT_EQ(std::vector<float>({m->elements[0].p, m->elements[1].p, m->elements[2].p}),
+              std::vector<float>({0.25f, 0.5f, 0.25f}));
+    delete m;
+    EXPECT_EQ(g.GetMix(mix({{t[1], 0.1f}, {t[2], 0.9f}})), s1);
+    EXPECT_EQ(s1->mix, m1);
+    g.EliminateDuplicateArcs(); // releases the mixtures
+    EXPECT_EQ(g.mixes, nullptr);
+}
+
+TEST(Passes, AddArcsFromStateAppendsScaledCopies)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: z->*@0.5; 1: a->2@0.5, b/B->*@0.25; 2: _->*");
+    g.states[0]->AddArcsFromState(g.states[1], 0.5f, mbstring("pre"));
+    EXPECT_EQ(Line(&g), "0: z->*@0.5, a/pre->2@0.25, b/B->*@0.125; 1: a->2@0.5, b/B->*@0.25; 2: _->*");
+    EXPECT_EQ(g.states[1]->flag, 1);
+    // From itself: the arcs it had at the call, once.
+    TFSG h("h", TSubFSG::EqNorm);
+    Build(&h, "0: a->0@0.5, b->*@0.5");
+    h.Initial()->AddArcsFromState(h.Initial(), 0.5f, mbstring());
+    EXPECT_EQ(Line(&h), "0: a->0@0.5, b->*@0.5, a->0@0.25, b->*@0.25");
+}
+
+// An action handed in straight from an earlier merge lives in the merge's
+// own result buffer; the new merge must not read it while overwriting it.
+TEST(Passes, ActionFromAnEarlierMergeSurvives)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    Build(&g, "0: w/h({1})->*, v/h({1})->*");
+    TState* s = g.Initial();
+    s->AddArcPreAction(s->arcs[0], MergeActions("g({1})", "f({1})"));
+    s->AddArcPostAction(s->arcs[1], MergeActions("g({1})", "f({1})"));
+    EXPECT_EQ(Line(&g), "0: w/h(f(g({1})))->*, v/f(g(h({1})))->*");
+}
+
+// The state array grows while the split walks it; many states entering the
+// start make the walk outlive the storage it began with.
+TEST(Passes, SplitSurvivesStateArrayGrowth)
+{
+    TFSG g("g", TSubFSG::EqNorm);
+    const int n = 39; // states 0..39 fill a capacity of 40 exactly
+    for (int i = 1; i <= n; i++) {
+        TState* s = g.AddState();
+        g.Initial()->AddArc(s, 1.0f / n, "w", mbstring(), OpNone);
+        s->AddArc(g.Initial(), 1.0f, "back", mbstring(), OpNone);
+    }
+    ASSERT_EQ(g.states.nelements, g.states.length);
+    g.EngineBug();
+    ASSERT_EQ(g.states.length, n + 2);
+    for (int i = 1; i <= n; i++) EXPECT_EQ(g.states[i]->arcs[0]->state, g.states[n + 1]);
+    EXPECT_EQ(g.states[n + 1]->arcs.length, n);
+}
+
+// ---- the iterative walks against their recursive definitions ----
+
+void RefReachable(TState* s)
+{
+    if (!s || s->flag++ > 0) return;
+    for (int i = 0; i < s->arcs.length; i++) RefReachable(s->arcs[i]->state);
+}
+
+TState* RefOptimize(TState* s)
+{
+    if (!s) return nullptr;
+    if (s->optimized) return s->optimized;
+    s->optimized = s;
+    for (int i = 0; i < s->arcs.length; i++) s->arcs[i]->state = RefOptimize(s->arcs[i]->state);
+    s->arcs.Sort();
+    TState* e = s->sub->opts->Add(s);
+    if (e != s) s->optimized = e;
+    return e;
+}
+
+void RefOptimize(TSubFSG* g)
+{
+    g->opts = new THashTable<TState>;
+    for (int i = 0; i < g->states.length; i++) g->states[i]->optimized = nullptr;
+    TState* r = RefOptimize(g->Initial());
+    g->states[r->id] = g->states[0];
+    g->states[0] = r;
+    delete g->opts;
+    g->opts = nullptr;
+    g->Compress();
+}
+
+int RefSentences(TState* s)
+{
+    if (!s) return 1;
+    if (s->flag >= 0) return s->flag;
+    s->flag = 0;
+    int total = 0, zeros = 0;
+    for (int i = 0; i < s->arcs.length; i++) {
+        int k = RefSentences(s->arcs[i]->state);
+        total += k;
+        zeros += !k;
+    }
+    for (int i = 0; i < s->arcs.length; i++) {
+        int k = RefSentences(s->arcs[i]->state);
+        s->arcs[i]->p = k ? (zeros ? 0.5f / total : 1.0f / total) * k : 0.5f / zeros;
+    }
+    return s->flag = total;
+}
+
+// On cyclic networks the counts, the representatives and the sentence
+// shares depend on the visiting order.
+TEST(Passes, IterativeWalksFollowTheRecursiveOrder)
+{
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 500; round++) {
+        int n = 2 + round % 9;
+        std::string text = graph_dump::RandomNetwork(rng, n, {"a", "b", "_", "a/X"}, true);
+        TFSG g("g", TSubFSG::EqNorm), ref("g", TSubFSG::EqNorm);
+        Build(&g, text);
+        Build(&ref, text);
+        g.Reachable();
+        ref.ClearStateFlags();
+        RefReachable(ref.Initial());
+        ASSERT_EQ(Flags(&g), Flags(&ref)) << text;
+        // Flags left negative by another pass are walked as the recursion walks them.
+        for (int i = 0; i < g.states.length; i++) g.states[i]->flag = ref.states[i]->flag = -1;
+        g.Initial()->Reachable();
+        RefReachable(ref.Initial());
+        ASSERT_EQ(Flags(&g), Flags(&ref)) << text;
+
+        TFSG s("s", TSubFSG::EqNorm), sref("s", TSubFSG::EqNorm);
+        Build(&s, text);
+        Build(&sref, text);
+        s.EqualizeSentenceProbabilities();
+        for (int i = 0; i < sref.states.length; i++) sref.states[i]->flag = -1;
+        RefSentences(sref.Initial());
+        ASSERT_EQ(Flags(&s) + Dump(&s), Flags(&sref) + Dump(&sref)) << text;
+
+        g.Optimize();
+        RefOptimize(&ref);
+        ASSERT_EQ(Dump(&g), Dump(&ref)) << text;
+    }
+}
+
+// A sequence of two-way choices: layer i has 2^(layers - i) sentences.
+TEST(Passes, HugeSentenceCountsDoNotWrap)
+{
+    for (int layers : {40, 2000}) {
+        TFSG g("g", TSubFSG::EqNorm);
+        std::string text;
+        for (int s = 0; s < layers; s++) text += std::to_string(s) + ": w->" + std::to_string(s + 1) + ", w->" + std::to_string(s + 1) + ";";
+        Build(&g, text + std::to_string(layers) + ": _->*");
+        g.EqualizeSentenceProbabilities();
+        EXPECT_EQ(g.Initial()->flag, INT32_MAX) << layers;
+        EXPECT_EQ(g.states[layers - 3]->flag, 8) << layers;
+        std::string want;
+        for (int s = 0; s < layers; s++) want += std::to_string(s) + ": w->" + std::to_string(s + 1) + "@0.5, w->" + std::to_string(s + 1) + "@0.5; ";
+        EXPECT_EQ(Line(&g), want + std::to_string(layers) + ": _->*") << layers;
+    }
+}
+
+} // namespace
