@@ -1,10 +1,11 @@
 // Tests of the code-page state: choice from number and environment, the
 // 1252/850 tables, DBCS stepping and searching, and comparison and casing
-// in the single-byte, two-byte and UTF-8 code pages.
-#include <gtest/gtest.h>
+// in the single-byte, two-byte and UTF-8 code pages (tests/data/codepages.txt).
+#include "cases.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "nlsfunc.h"
@@ -87,62 +88,22 @@ TEST_F(CodePage, LeadBytesAndStepping)
     EXPECT_EQ(s + 1, _mbsinc(s));
 }
 
-// ks_stricmp, or ks_strnicmp of n bytes (n >= 0): the sign of the result.
-TEST_F(CodePage, Comparison)
+TEST_F(CodePage, ComparisonAndCasing)
 {
-    const struct {
+    for (const cases::Case& c : cases::Read("codepages.txt")) {
+        std::istringstream head(c[0]);
+        std::string kind;
         unsigned long cp;
-        const char *a, *b;
-        int n, sign;
-    } cases[] = {
-        {1252, "\xC4" "BC", "\xE4" "bc", -1, 0}, {1252, "\x82" "AX", "\x82" "ax", -1, 0},
-        {1252, "abc", "abd", -1, -1}, {1252, "abcd", "ABC", -1, 1}, {1252, "abcX", "ABCy", 4, -1},
-        // Trail bytes compare exactly, even when they look like ASCII letters;
-        // a size may end between lead and trail byte.
-        {932, "\xC4" "BC", "\xE4" "bc", -1, -1}, {932, "\x82" "AX", "\x82" "ax", -1, -1},
-        {932, "\x82" "AX", "\x82" "Ax", -1, 0},  {932, "\x82" "AX", "\x82" "ax", 1, 0},
-        {936, "\xC4" "BC", "\xE4" "bc", -1, -1}, {936, "\x82" "AX", "\x82" "ax", -1, -1},
-        {936, "\x82" "AX", "\x82" "Ax", -1, 0},  {936, "\x82" "AX", "\x82" "ax", 1, 0},
-        {65001, "Über", "über", -1, 0}, {65001, "ÉLÈVE", "élève", -1, 0}, {65001, "ПРИВЕТ", "привет", -1, 0},
-        {65001, "ΣΟΦΟΣ", "σοφος", -1, 0}, {65001, "ΣΟΦΟΣ", "σοφοσ", -1, 0},
-        {65001, "\xE2\x84\xAA", "k", -1, 0}, // Kelvin sign
-        // Turkish letters keep their distinction; simple folding never makes
-        // two characters of one.
-        {65001, "ılık", "ILIK", -1, 1}, {65001, "İstanbul", "istanbul", -1, 1}, {65001, "straße", "STRASSE", -1, 1},
-        {65001, "a", "б", -1, -1}, {65001, "б", "a", -1, 1}, {65001, "з", "\xD0", -1, -1},
-        {65001, "\xFF", "\xFF", -1, 0}, {65001, "\xFF", "\xFE", -1, 1},
-        // The size counts the bytes of the first text; a character that
-        // starts within them is compared whole.
-        {65001, "ПРИВЕТ", "приВЕТ!", 12, 0}, {65001, "ПРИВЕТ", "приВЕТ!", 13, -1},
-        {65001, "пр", "пж", 3, 1}, {65001, "пр", "пж", 2, 0},
-    };
-    for (const auto& c : cases) {
-        ks_set_cp(c.cp);
-        int r = c.n < 0 ? ks_stricmp(c.a, c.b) : ks_strnicmp(c.a, c.b, c.n);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.cp << ": " << c.a << " / " << c.b << " " << c.n;
-    }
-}
-
-TEST_F(CodePage, CasingInPlace)
-{
-    const struct {
-        unsigned long cp;
-        const char *in, *lower, *upper;
-    } cases[] = {
-        {1252, "Ab\xC4\xD7\x8A\x9F", "ab\xE4\xD7\x9A\xFF", "AB\xC4\xD7\x8A\x9F"},
-        {932, "A\x82" "aB\x82", "a\x82" "ab\x82", "A\x82" "aB\x82"}, // a trail byte keeps its case
-        {936, "A\x82" "aB\x82", "a\x82" "ab\x82", "A\x82" "aB\x82"},
-        {65001, "ÜBER Straße", "über straße", "ÜBER STRAßE"},
-        {65001, "ПРИВЕТ ΣΟΦΟΣ", "привет σοφοσ", "ПРИВЕТ ΣΟΦΟΣ"},
-        {65001, "I İ ı", "i İ ı", "I İ ı"},
-        {65001, "\xE2\x84\xAA\xC8\xBA", "k\xC8\xBA", "\xE2\x84\xAA\xC8\xBA"}, // Kelvin shrinks; U+023A would grow
-        {65001, "a\xFF\xD0Z", "a\xFF\xD0z", "A\xFF\xD0Z"},
-    };
-    for (const auto& c : cases) {
-        ks_set_cp(c.cp);
-        std::string l = c.in, u = c.in;
-        EXPECT_STREQ(c.lower, ks_strlwr(&l[0])) << c.cp << ": " << c.in;
-        EXPECT_STREQ(c.upper, ks_strupr(&u[0])) << c.cp << ": " << c.in;
+        int n = -1;
+        head >> kind >> cp >> n;
+        ks_set_cp(cp);
+        std::string a = cases::Unescape(c[1]), b = cases::Unescape(c[2]), l = a, u = a;
+        if (kind == "case") {
+            EXPECT_EQ(ks_strlwr(&l[0]) + std::string(" ") + ks_strupr(&u[0]), b + " " + cases::Unescape(c[3])) << c.at;
+            continue;
+        }
+        int r = kind == "cmp" ? ks_stricmp(a.c_str(), b.c_str()) : ks_strnicmp(a.c_str(), b.c_str(), n);
+        EXPECT_EQ(std::to_string((r > 0) - (r < 0)), c[3]) << c.at;
     }
 }
 
