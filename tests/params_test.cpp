@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,17 +34,10 @@ TEST(ParamsTest, EveryNameReachesItsField)
     };
     parms p;
     ASSERT_EQ(Parse(a, p), "");
-    EXPECT_STREQ(p.bnf_file, "g.bnf");
-    EXPECT_STREQ(p.fsg_file, "g.fsg");
-    EXPECT_STREQ(p.fsg_directory, "out");
-    EXPECT_EQ(p.flags, 0xC20);
-    EXPECT_EQ(p.warnings, -1);
-    EXPECT_EQ(p.use_null_arcs, 1);
-    EXPECT_EQ(p.annotations, 0);
-    EXPECT_EQ(p.dbglevel, 3);
-    EXPECT_EQ(p.eq_sentences, 1);
-    EXPECT_EQ(p.time, 1);
-    EXPECT_EQ(p.codepage, 932);
+    std::ostringstream fields;
+    fields << p.bnf_file << " " << p.fsg_file << " " << p.fsg_directory << " " << std::hex << p.flags << std::dec << " "
+           << p.warnings << " " << p.use_null_arcs << p.annotations << p.dbglevel << p.eq_sentences << p.time << " " << p.codepage;
+    EXPECT_EQ(fields.str(), "g.bnf g.fsg out c20 -1 10311 932");
     for (const KsArg& r : a) EXPECT_EQ(r.name, nullptr); // all consumed
 }
 
