@@ -8,18 +8,16 @@
 #include "fsg_build.h"
 #include "ks_api.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 
 using fsg_build::Bytes;
 using fsg_build::TempFile;
+using ks_api::Calls;
+using ks_api::Loaded;
 using ks_api::Message;
 using ks_api::Sentence;
+using ks_api::Stretches;
 
 // Compiles grammar text (or a file of the examples when text starts with
 // '@') in engine or translation mode into out.
@@ -44,35 +42,6 @@ std::string Repeat(const std::string& word, int n, const std::string& last = "")
     return s + last;
 }
 
-// KsTest, the translation ("-" for none) and, with substrs, the number of
-// sub-strings; or the error message of the call that failed.
-std::string Calls(void* fsg, const std::string& words, bool substrs = true)
-{
-    Sentence w(words);
-    int result = -1;
-    if (KsTest(fsg, w.get(), &result) != 0) return "test: " + Message();
-    char* t = nullptr;
-    if (KsGetTranslation(fsg, w.get(), &t) != 0) return "translate: " + Message();
-    std::string out = std::to_string(result) + " " + (t ? t : "-");
-    std::free(t);
-    if (!substrs) return out;
-    void* h = nullptr;
-    if (KsFindSubStrs(w.get(), fsg, &h) != 0) return out + " substrs: " + Message();
-    int n = 0;
-    while (KsGetNextSubStr(h)) n++;
-    KsFreeSubStrs(h);
-    return out + " " + std::to_string(n);
-}
-
-struct Loaded {
-    explicit Loaded(const std::string& path)
-    {
-        EXPECT_EQ(KsLoadFSG(path.c_str(), &fsg), 0) << Message();
-    }
-    ~Loaded() { KsUnloadFSG(fsg); }
-    void* fsg = nullptr;
-};
-
 // Every 'a' can be taken two ways: a walk that explored each way again
 // would take 2^1000 steps before rejecting.
 TEST(Bounded, AmbiguousTranslationOnLongStrings)
@@ -91,7 +60,7 @@ TEST(Bounded, AmbiguousTranslationOnLongStrings)
         {Repeat("a", 3, "b"), true, "2 111 15"},
         {Repeat("a", 1000, "b"), false, "2 " + std::string(1000, '1')},
     };
-    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.words.substr(0, 20);
+    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs ? Stretches::Count : Stretches::None), c.want) << c.words.substr(0, 20);
 }
 
 // Bytes of compiled examples changed so that a network gets a null arc that
@@ -160,7 +129,7 @@ TEST(Bounded, CompiledLoopsThatConsumeNothing)
         TempFile f;
         Compile(c.grammar, c.tr, f, c.null_arcs);
         Loaded g(f.path);
-        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs), c.want) << c.grammar << " " << c.words.substr(0, 20);
+        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs ? Stretches::Count : Stretches::None), c.want) << c.grammar << " " << c.words.substr(0, 20);
     }
 }
 

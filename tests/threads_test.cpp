@@ -15,23 +15,6 @@
 
 namespace {
 
-// KsTest, the translation and the sub-strings of one word string, as text.
-std::string Results(void* fsg, const std::string& words)
-{
-    ks_api::Sentence v(words);
-    int r = -1;
-    std::string out = KsTest(fsg, v.get(), &r) == 0 ? std::to_string(r) : "error";
-    char* t = nullptr;
-    out += KsGetTranslation(fsg, v.get(), &t) == 0 ? std::string(" ") + (t ? t : "-") : " error";
-    std::free(t);
-    void* h = nullptr;
-    if (KsFindSubStrs(v.get(), fsg, &h) != 0) return out + " error";
-    while (void* s = KsGetNextSubStr(h))
-        out += " " + std::to_string(KsGetSubStrStart(s)) + "-" + std::to_string(KsGetSubStrEnd(s));
-    KsFreeSubStrs(h);
-    return out;
-}
-
 // 8 threads x 10,000 calls, each on the inputs in turn, starting at its own:
 // every result must be the single-threaded one.
 void Hammer(void* fsg, const std::vector<std::string>& inputs, const std::vector<std::string>& want)
@@ -43,7 +26,7 @@ void Hammer(void* fsg, const std::vector<std::string>& inputs, const std::vector
         threads.emplace_back([&, t] {
             for (int i = 0; i < kCalls; i++) {
                 size_t k = (size_t)(i + t) % inputs.size();
-                if (Results(fsg, inputs[k]) != want[k]) wrong[(size_t)t]++;
+                if (ks_api::Calls(fsg, inputs[k], ks_api::Stretches::List) != want[k]) wrong[(size_t)t]++;
             }
         });
     for (std::thread& th : threads) th.join();
@@ -70,7 +53,7 @@ TEST(Threads, EightThreadsGetTheSingleThreadedResults)
     std::vector<std::string> inputs = {"two large lattes please", "a small tea", "one espresso and a cappuccino please",
                                        "large lattes", "two two", "", "a tea please thanks", "three medium mochas"};
     std::vector<std::string> want;
-    for (const auto& w : inputs) want.push_back(Results(fsg, w));
+    for (const auto& w : inputs) want.push_back(ks_api::Calls(fsg, w, ks_api::Stretches::List));
     EXPECT_NE(want[0].find("2 "), std::string::npos) << want[0];
     Hammer(fsg, inputs, want);
     KsUnloadFSG(fsg);
@@ -106,7 +89,7 @@ TEST(Threads, Utf8GrammarInAnotherProcessCodePage)
     std::vector<std::string> inputs, want;
     for (const auto& c : cases) {
         inputs.push_back(c.words);
-        want.push_back(Results(fsg, c.words));
+        want.push_back(ks_api::Calls(fsg, c.words, ks_api::Stretches::List));
         EXPECT_EQ(want.back(), c.want) << c.words;
     }
     Hammer(fsg, inputs, want);
