@@ -3,12 +3,13 @@
 // entry points that load, flatten and write.
 #include "fsg_export.h"
 
-#include "ksbnfc.h"
+#include "ksbnfc_inner.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace ksexport {
 namespace {
@@ -20,14 +21,31 @@ std::string Num(const char* fmt, double v)
     return buf;
 }
 
-// A token of a line-oriented format: non-empty, no white space.
-const std::string& Token(const std::string& word, const char* format)
+bool HasSpace(const std::string& word)
 {
-    bool ok = !word.empty();
-    for (char c : word)
-        if (std::strchr(" \t\r\n\v\f", c)) ok = false;
-    if (!ok) throw Error("the word '" + word + "' can't be written as one " + format + " token");
-    return word;
+    return word.find_first_of(" \t\r\n\v\f") != std::string::npos;
+}
+
+// A word of the recogniser's text FSG: a quoted multi-word token such as
+// "two words" is written in its double quotes; an empty word, one with a
+// line end, or one with both white space and a double quote can't be.
+std::string Token(const std::string& word)
+{
+    if (!HasSpace(word) && !word.empty()) return word;
+    if (word.empty() || word.find_first_of("\r\n\"") != std::string::npos)
+        throw Error("the word '" + word + "' can't be written as one sphinx token");
+    return "\"" + word + "\"";
+}
+
+// The toolkit's symbol of a word: a symbol holds no white space, so each
+// white-space character of a multi-word token becomes '_'.
+std::string Symbol(const std::string& word)
+{
+    if (word.empty()) throw Error("the empty word can't be an openfst symbol");
+    std::string s = word;
+    for (char& c : s)
+        if (std::strchr(" \t\r\n\v\f", c)) c = '_';
+    return s;
 }
 
 std::string SafeName(const std::string& name)
@@ -63,7 +81,7 @@ std::string Sphinx(const Graph& g, const std::string& name)
         for (const Arc* a : arcs) {
             out += "TRANSITION " + std::to_string(a->from - part.first) + " " + std::to_string(a->to - part.first) +
                    " " + Num("%.8g", a->p * scale);
-            if (a->word >= 0) out += " " + Token(g.words[(size_t)a->word], "sphinx");
+            if (a->word >= 0) out += " " + Token(g.words[(size_t)a->word]);
             out += "\n";
         }
     }
@@ -84,11 +102,18 @@ std::string OpenFst(const Graph& g, std::string* symbols)
 {
     if (!symbols) throw Error("the openfst format needs a place for its symbol table");
     const Part& part = g.parts.at(0);
-    for (const std::string& w : g.words)
+    std::vector<std::string> symbol;
+    for (const std::string& w : g.words) {
         if (w == "<eps>") throw Error("the word '<eps>' is the acceptor's empty label");
+        symbol.push_back(Symbol(w));
+    }
     std::vector<size_t> order(g.words.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return g.words[a] < g.words[b]; });
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return symbol[a] < symbol[b]; });
+    for (size_t i = 1; i < order.size(); i++)
+        if (symbol[order[i]] == symbol[order[i - 1]])
+            throw Error("the words '" + g.words[order[i - 1]] + "' and '" + g.words[order[i]] +
+                        "' would both be the openfst symbol '" + symbol[order[i]] + "'");
     std::string out;
     bool final_entered = false;
     auto by_source = BySource(g, part);
@@ -101,14 +126,14 @@ std::string OpenFst(const Graph& g, std::string* symbols)
             }
             if (a->to == part.final_state) final_entered = true;
             out += std::to_string(a->from - part.first) + " " + std::to_string(a->to - part.first) + " " +
-                   (a->word < 0 ? std::string("<eps>") : Token(g.words[(size_t)a->word], "openfst")) + " " +
+                   (a->word < 0 ? std::string("<eps>") : symbol[(size_t)a->word]) + " " +
                    Weight(a->p) + "\n";
         }
         if (final_p > 0) out += std::to_string(s) + " " + Weight(final_p) + "\n";
     }
     if (final_entered) out += std::to_string(part.final_state - part.first) + "\n";
     *symbols = "<eps> 0\n";
-    for (size_t i = 0; i < order.size(); i++) *symbols += g.words[order[i]] + " " + std::to_string(i + 1) + "\n";
+    for (size_t i = 0; i < order.size(); i++) *symbols += symbol[order[i]] + " " + std::to_string(i + 1) + "\n";
     return out;
 }
 
@@ -194,30 +219,21 @@ std::string Write(const Graph& g, Format format, const std::string& name, std::s
     throw Error("unknown format");
 }
 
-std::string Export(void* fsg, Format format, const Options& options, std::string* symbols)
+std::string Export(const ksbnfc::Grammar& g, Format format, const Options& options, std::string* symbols)
 {
     std::string name = options.name.empty() ? BaseName(options.source) : options.name;
-    return Write(Flatten(fsg, options), format, name, symbols);
+    return Write(Flatten(g, options), format, name, symbols);
 }
 
 std::string ExportFile(Format format, const Options& options, std::string* symbols)
 {
-    void* fsg = nullptr;
-    if (KsLoadFSG(options.source.c_str(), &fsg) == 1000 || !fsg) {
-        char* m = nullptr;
-        KsGetMessage(&m);
-        std::string text = m ? m : "can't load";
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        throw Error(text);
-    }
+    std::unique_ptr<ksbnfc::Grammar> g;
     try {
-        std::string out = Export(fsg, format, options, symbols);
-        KsUnloadFSG(fsg);
-        return out;
-    } catch (...) {
-        KsUnloadFSG(fsg);
-        throw;
+        g = ksbnfc::Grammar::Load(options.source);
+    } catch (const ksbnfc::Failure& e) {
+        throw Error(*e.what() ? e.what() : "can't load");
     }
+    return Export(*g, format, options, symbols);
 }
 
 } // namespace ksexport

@@ -15,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+namespace ksbnfc {
+class Grammar;
+}
+
 namespace ksexport {
 
 struct Error : std::runtime_error {
@@ -32,7 +36,9 @@ struct Options {
     // one arc labelled "<NAME>" (externs) or "<intern#K>" (interns); the
     // drawing then also shows each intern network on its own.
     bool splice = true;
-    // Words lower-cased in the current code page (recogniser dictionaries).
+    // Words lower-cased (recogniser dictionaries), each in the code page of
+    // the grammar it comes from; for that the process code page is switched
+    // for the moment, so no other library call may run beside Flatten.
     bool lower = false;
     // Where the grammar was loaded from: externs not registered yet are read
     // from NAME plus this file's extension beside it, as the run time does.
@@ -74,15 +80,15 @@ struct Graph {
     int codepage = 0;               // of the texts (the grammar's)
 };
 
-// Flattens a grammar handle from KsLoadFSG (or a TFSG) into a Graph.
-Graph Flatten(void* fsg, const Options& options);
+// Flattens a loaded grammar into a Graph.
+Graph Flatten(const ksbnfc::Grammar& g, const Options& options);
 
 // The text of g in the format; for OpenFst the symbol table goes to
 // *symbols (required then). Only part 0 is written, except in a drawing.
 std::string Write(const Graph& g, Format format, const std::string& name, std::string* symbols);
 
 // Flatten + Write for a loaded grammar.
-std::string Export(void* fsg, Format format, const Options& options, std::string* symbols = nullptr);
+std::string Export(const ksbnfc::Grammar& g, Format format, const Options& options, std::string* symbols = nullptr);
 
 // Loads options.source, exports it and releases it again.
 std::string ExportFile(Format format, const Options& options, std::string* symbols = nullptr);

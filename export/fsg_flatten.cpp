@@ -4,9 +4,8 @@
 // calls as labelled arcs.
 #include "fsg_export.h"
 
-#include "tfsg.h"
+#include "ksbnfc_inner.h"
 
-#include <cstring>
 #include <deque>
 #include <unistd.h>
 #include <unordered_map>
@@ -15,58 +14,63 @@ namespace ksexport {
 namespace {
 
 // One copy of a network in the result: its states start at `base`; an arc
-// that leaves the network goes to `ret`. `owner` holds the intern sub-FSGs
-// its intern arcs name; `parent` is the copy that called it (-1: none).
+// that leaves the network goes to `ret`. `owner` is the grammar whose
+// networks its calls name; `parent` is the copy that called it (-1: none).
 struct Instance {
-    TSubFSG* sub;
-    TFSG* owner;
+    const ksbnfc::Grammar* owner;
+    int network;
     int base;
     int ret;
     int parent;
     std::string name;
 };
 
-// Runs a call into the library, turning its message exceptions into Error.
+// Runs a call into the library, turning its failures into Error.
 template <class F> auto Library(F f) -> decltype(f())
 {
     try {
         return f();
-    } catch (char* msg) {
-        std::string text = msg ? msg : "error";
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        throw Error(text);
+    } catch (const ksbnfc::Failure& e) {
+        throw Error(e.what());
     }
+}
+
+// Lower-cases text in code page cp (0: the process's), leaving the process
+// code page as it was.
+std::string Lower(std::string text, int cp)
+{
+    unsigned long was = ks_get_cp();
+    bool other = cp > 0 && (unsigned long)cp != was;
+    if (other) ks_set_cp((unsigned long)cp);
+    ks_strlwr(&text[0]);
+    if (other) ks_set_cp(was);
+    return text;
 }
 
 class Flattener {
 public:
-    Flattener(TFSG* root, const Options& o) : root_(root), o_(o) {}
+    Flattener(const ksbnfc::Grammar& root, const Options& o) : root_(root), o_(o) {}
 
     Graph Run()
     {
         for (const auto& x : o_.externs) {
-            void* h = nullptr;
-            if (KsLoadExternFSG(x.first.c_str(), x.second.c_str(), &h) == 1000 || !h)
-                throw Error("extern grammar " + x.first + ": " + Message());
+            const ksbnfc::Grammar* e = nullptr;
+            try {
+                e = ksbnfc::Grammar::Extern(x.first, x.second);
+            } catch (const ksbnfc::Failure& f) {
+                throw Error("extern grammar " + x.first + ": " + f.what());
+            }
+            if (!e) throw Error("extern grammar " + x.first + ": not loaded");
         }
-        g_.codepage = root_->codepage;
-        AddPart("main", root_, root_);
+        ksbnfc::GraphView view = root_.Graph();
+        g_.codepage = view.CodePage();
+        AddPart("main", &root_, 0);
         if (!o_.splice)
-            for (int k = 0; k < root_->intern_fsgs.length; k++)
-                AddPart("intern #" + std::to_string(k), root_->intern_fsgs[k], root_);
+            for (int k = 0; k + 1 < view.Networks(); k++) AddPart("intern #" + std::to_string(k), &root_, k + 1);
         return std::move(g_);
     }
 
 private:
-    static std::string Message()
-    {
-        char* m = nullptr;
-        KsGetMessage(&m);
-        std::string text = m && *m ? m : "not loaded";
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        return text;
-    }
-
     int NewStates(int n)
     {
         if ((size_t)g_.states + (size_t)n > o_.max_states)
@@ -79,16 +83,16 @@ private:
 
     // Copies of networks are expanded from a queue, never by recursion: the
     // nesting of calls follows the grammar.
-    void AddPart(const std::string& name, TSubFSG* sub, TFSG* owner)
+    void AddPart(const std::string& name, const ksbnfc::Grammar* owner, int network)
     {
         Part part;
         part.name = name;
         part.first = g_.states;
-        part.start = NewStates(sub->states.length);
+        part.start = NewStates(owner->Graph().States(network));
         part.final_state = NewStates(1);
         queue_.clear();
         copies_.clear();
-        copies_.push_back(Instance{sub, owner, part.start, part.final_state, -1, name});
+        copies_.push_back(Instance{owner, network, part.start, part.final_state, -1, name});
         queue_.push_back(0);
         while (!queue_.empty()) {
             int c = queue_.front();
@@ -99,15 +103,15 @@ private:
         g_.parts.push_back(part);
     }
 
-    // The copy of sub made for a call from copy `caller`, ending in `ret`.
-    int Call(int caller, TSubFSG* sub, TFSG* owner, const std::string& name, int ret)
+    // The copy of the network made for a call from copy `caller`, ending in `ret`.
+    int Call(int caller, const ksbnfc::Grammar* owner, int network, const std::string& name, int ret)
     {
         for (int c = caller; c >= 0; c = copies_[(size_t)c].parent)
-            if (copies_[(size_t)c].sub == sub)
+            if (copies_[(size_t)c].owner == owner && copies_[(size_t)c].network == network)
                 throw Error("sub-grammar " + name + " calls itself; a recursive grammar can't be spliced "
                             "(use --no-splice)");
-        int base = NewStates(sub->states.length);
-        copies_.push_back(Instance{sub, owner, base, ret, caller, name});
+        int base = NewStates(owner->Graph().States(network));
+        copies_.push_back(Instance{owner, network, base, ret, caller, name});
         queue_.push_back((int)copies_.size() - 1);
         return base;
     }
@@ -116,63 +120,65 @@ private:
     {
         // copies_ may grow below: work on a copy of the record.
         Instance x = copies_[(size_t)c];
-        for (int i = 0; i < x.sub->states.length; i++) {
-            TState* s = x.sub->states[i];
-            for (int j = 0; j < s->arcs.length; j++) {
-                TArc* a = s->arcs[j];
+        ksbnfc::GraphView view = x.owner->Graph();
+        int states = view.States(x.network);
+        for (int i = 0; i < states; i++) {
+            int arcs = view.Arcs(x.network, i);
+            for (int j = 0; j < arcs; j++) {
+                ksbnfc::ArcView a = view.Arc(x.network, i, j);
                 int to = x.ret;
-                if (a->state) {
-                    int t = a->state->id;
-                    if (t < 0 || t >= x.sub->states.length || x.sub->states[t] != a->state)
-                        throw Error("state " + std::to_string(x.sub->states[i]->id) + " of " + x.name +
+                if (a.target != -1) {
+                    if (a.target < 0 || a.target >= states)
+                        throw Error("state " + std::to_string(i) + " of " + x.name +
                                     " has an arc into another network");
-                    to = x.base + t;
+                    to = x.base + a.target;
                 }
-                AddArc(c, x, x.base + i, to, a);
+                AddArc(c, x, view, x.base + i, to, a);
             }
         }
     }
 
-    void AddArc(int c, const Instance& x, int from, int to, TArc* a)
+    void AddArc(int c, const Instance& x, const ksbnfc::GraphView& view, int from, int to, const ksbnfc::ArcView& a)
     {
-        TWord* w = a->word;
-        int anno = Anno(a->anno);
-        if (w->kind == TWord::Intern) {
-            TArray<TSubFSG*>& subs = x.owner->intern_fsgs;
-            std::string name = "intern #" + std::to_string(w->id);
-            if (w->id < 0 || w->id >= subs.length || !subs[w->id])
+        int anno = Anno(a.annotation);
+        switch (a.kind) {
+        case ksbnfc::ArcKind::Call: {
+            std::string name = "intern #" + std::to_string(a.id);
+            if (a.id < 0 || a.id + 1 >= view.Networks() || view.States(a.id + 1) == 0)
                 throw Error(x.name + " calls " + name + ", which the file does not hold");
             if (!o_.splice) {
-                g_.arcs.push_back(Arc{from, to, Word("<intern#" + std::to_string(w->id) + ">", false), anno, a->p});
+                g_.arcs.push_back(Arc{from, to, Word("<intern#" + std::to_string(a.id) + ">", false, 0), anno, a.p});
                 return;
             }
-            int entry = Call(c, subs[w->id], x.owner, name, to);
-            g_.arcs.push_back(Arc{from, entry, -1, anno, a->p});
+            int entry = Call(c, x.owner, a.id + 1, name, to);
+            g_.arcs.push_back(Arc{from, entry, -1, anno, a.p});
             return;
         }
-        if (w->kind == TWord::Extern) {
-            std::string text = w->word.s ? w->word.s : "<>";
+        case ksbnfc::ArcKind::Extern: {
+            std::string text = *a.word ? a.word : "<>";
             if (!o_.splice) {
-                g_.arcs.push_back(Arc{from, to, Word(text, false), anno, a->p});
+                g_.arcs.push_back(Arc{from, to, Word(text, false, 0), anno, a.p});
                 return;
             }
-            TFSG* e = Extern(text);
-            int entry = Call(c, e, e, "extern " + text, to);
-            g_.arcs.push_back(Arc{from, entry, -1, anno, a->p});
+            const ksbnfc::Grammar* e = Extern(text);
+            int entry = Call(c, e, 0, "extern " + text, to);
+            g_.arcs.push_back(Arc{from, entry, -1, anno, a.p});
             return;
         }
-        if (w->id == 0) {
-            g_.arcs.push_back(Arc{from, to, -1, anno, a->p});
+        case ksbnfc::ArcKind::Null:
+            g_.arcs.push_back(Arc{from, to, -1, anno, a.p});
+            return;
+        case ksbnfc::ArcKind::Word:
+            g_.arcs.push_back(Arc{from, to, Word(a.word, o_.lower, view.CodePage()), anno, a.p});
             return;
         }
-        g_.arcs.push_back(Arc{from, to, Word(w->word.s ? w->word.s : "", o_.lower), anno, a->p});
     }
 
     // The grammar of an extern reference "<NAME>": one registered already,
     // else NAME plus the source's extension beside the source.
-    TFSG* Extern(const std::string& text)
+    const ksbnfc::Grammar* Extern(const std::string& text)
     {
-        TFSG* e = Library([&] { return TFSG::Extern(text.c_str(), nullptr); });
+        const ksbnfc::Grammar* e = Library([&] { return ksbnfc::Grammar::Extern(text); });
         if (e) return e;
         std::string name = text.size() >= 2 ? text.substr(1, text.size() - 2) : text;
         std::string file;
@@ -185,7 +191,7 @@ private:
             std::string ext = dot == std::string::npos ? ".fst" : fn.substr(dot);
             file = dir + name + ext;
             if (access(file.c_str(), R_OK) == 0) {
-                e = Library([&] { return TFSG::Extern(name.c_str(), file.c_str()); });
+                e = Library([&] { return ksbnfc::Grammar::Extern(name, file); });
                 if (e) return e;
             }
         }
@@ -193,27 +199,26 @@ private:
                     "; name its file with --extern " + name + "=FILE");
     }
 
-    int Word(const std::string& text, bool lower)
+    int Word(const std::string& text, bool lower, int cp)
     {
-        std::string t = text;
-        if (lower) ks_strlwr(&t[0]);
+        std::string t = lower ? Lower(text, cp) : text;
         auto it = words_.find(t);
         if (it != words_.end()) return it->second;
         g_.words.push_back(t);
         return words_[t] = (int)g_.words.size() - 1;
     }
 
-    int Anno(TWord* a)
+    int Anno(const char* a)
     {
-        if (!a || !a->word.s) return -1;
-        std::string t = a->word.s;
+        if (!a) return -1;
+        std::string t = a;
         auto it = annos_.find(t);
         if (it != annos_.end()) return it->second;
         g_.annos.push_back(t);
         return annos_[t] = (int)g_.annos.size() - 1;
     }
 
-    TFSG* root_;
+    const ksbnfc::Grammar& root_;
     const Options& o_;
     Graph g_;
     std::vector<Instance> copies_;
@@ -223,10 +228,9 @@ private:
 
 } // namespace
 
-Graph Flatten(void* fsg, const Options& options)
+Graph Flatten(const ksbnfc::Grammar& g, const Options& options)
 {
-    if (!fsg) throw Error("no grammar");
-    Flattener f(static_cast<TFSG*>(fsg), options);
+    Flattener f(g, options);
     return f.Run();
 }
 

@@ -8,9 +8,11 @@
 #include "nlsfunc.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -110,10 +112,14 @@ private:
     TWarningSink* saved_;
 };
 
+// The text of a failed allocation, in the C interface and the inner one.
+extern const char kOutOfMemory[];
+
 // The failure convention of every exported entry point: empties KsMsgBuf,
 // runs work(), and returns 1000 with the error text in KsMsgBuf if work threw
-// a char* message, else 1 when warnings were collected, else 0. Exceptions of
-// other types pass through.
+// a char* message, else 1 when warnings were collected, else 0. A failed
+// allocation is an error like any other (kOutOfMemory): an exception leaving
+// a C interface would end the caller. Other exceptions pass through.
 template <class F> int KsBoundary(F&& work)
 {
     // Written only when it holds text: calls that succeed on several
@@ -123,6 +129,9 @@ template <class F> int KsBoundary(F&& work)
         work();
     } catch (char* msg) {
         KsSetMessage(msg);
+        return 1000;
+    } catch (const std::bad_alloc&) {
+        KsSetMessage(kOutOfMemory);
         return 1000;
     }
     return KsMsgBuf[0] ? 1 : 0;
@@ -169,6 +178,126 @@ struct mbstring {
     int operator!=(const mbstring& o) const { return !(*this == o); }
 };
 
+// ---- sorting ----
+
+namespace ks_sort {
+
+// The steps of KsStableSort, each the counterpart of one step of the
+// library sort it follows; `less` is only ever called with the arguments
+// in the order given there.
+
+// Insertion sort of [first, last): an element that goes before the first
+// moves to the front at once, any other moves down past the elements it
+// goes before.
+template <class T, class Less> void Insertion(T* first, T* last, Less& less)
+{
+    if (first == last) return;
+    for (T* i = first + 1; i != last; ++i) {
+        T v = std::move(*i);
+        if (less(v, *first)) {
+            std::move_backward(first, i, i + 1);
+            *first = std::move(v);
+            continue;
+        }
+        // Stops at first at the latest, where less(v, *first) is false.
+        T* hole = i;
+        for (T* prev = i - 1; less(v, *prev); --prev) {
+            *hole = std::move(*prev);
+            hole = prev;
+            if (prev == first) break;
+        }
+        *hole = std::move(v);
+    }
+}
+
+// Merges the runs [a, a_end) and [b, b_end) into out, an element of b
+// first only when it goes before the element of a; returns the end.
+template <class T, class Less> T* Merge(T* a, T* a_end, T* b, T* b_end, T* out, Less& less)
+{
+    while (a != a_end && b != b_end) *out++ = less(*b, *a) ? std::move(*b++) : std::move(*a++);
+    out = std::move(a, a_end, out);
+    return std::move(b, b_end, out);
+}
+
+// Merges neighbouring runs of `step` elements of [first, last) into out.
+template <class T, class Less> void MergeRuns(T* first, T* last, T* out, std::ptrdiff_t step, Less& less)
+{
+    const std::ptrdiff_t two = 2 * step;
+    for (; last - first >= two; first += two) out = Merge(first, first + step, first + step, first + two, out, less);
+    const std::ptrdiff_t rest = std::min(last - first, step);
+    Merge(first, first + rest, first + rest, last, out, less);
+}
+
+// Sorts [first, last) with a buffer of as many elements: runs of 7 by
+// insertion, then merged pairwise into the buffer and back.
+template <class T, class Less> void SortHalf(T* first, T* last, T* buf, Less& less)
+{
+    const std::ptrdiff_t len = last - first;
+    std::ptrdiff_t step = 7;
+    T* run = first;
+    for (; last - run >= step; run += step) Insertion(run, run + step, less);
+    Insertion(run, last, less);
+    while (step < len) {
+        MergeRuns(first, last, buf, step, less);
+        step *= 2;
+        MergeRuns(buf, buf + len, first, step, less);
+        step *= 2;
+    }
+}
+
+} // namespace ks_sort
+
+// Sorts the n elements at first stably by less(a, b) ("a goes before b").
+// O(n log n) comparisons, and one allocation of (n + 1) / 2 elements when
+// n > 1.
+//
+// Written out instead of calling std::stable_sort because the arcs' compare2
+// is not a strict weak order (it is not transitive), and the order it leaves
+// is written to the FSG files. For such an ordering std::stable_sort is
+// undefined: its result depends on the library's algorithm and even on the
+// memory it manages to get. This sort makes exactly the comparisons and
+// moves of the buffered path of GCC 12's std::stable_sort, with which the
+// files were first written, so its result is that one, for any ordering and
+// on any platform: the first (n + 1) / 2 elements and the rest each sorted
+// by SortHalf, then the halves merged, for an even n through a copy of the
+// first half from the front, for an odd n through a copy of the second half
+// from the back. For a strict weak order the result is the one stable order.
+template <class T, class Less> void KsStableSort(T* first, int n, Less less)
+{
+    if (n < 2) return;
+    const int half = (n + 1) / 2;
+    std::unique_ptr<T[]> buffer(new T[half]);
+    T* buf = buffer.get();
+    T* mid = first + half;
+    T* last = first + n;
+    ks_sort::SortHalf(first, mid, buf, less);
+    ks_sort::SortHalf(mid, last, buf, less);
+    if (half <= n - half) {
+        T* buf_end = std::move(first, mid, buf);
+        T* out = first;
+        while (buf != buf_end && mid != last) *out++ = less(*mid, *buf) ? std::move(*mid++) : std::move(*buf++);
+        std::move(buf, buf_end, out);
+        return;
+    }
+    // Both parts hold at least one element here.
+    T* a = mid - 1;                          // the last of the first half
+    T* b = std::move(mid, last, buf) - 1;    // the last of the second, in the buffer
+    for (T* out = last;;) {
+        if (less(*b, *a)) {
+            *--out = std::move(*a);
+            if (a == first) {
+                std::move_backward(buf, b + 1, out);
+                return;
+            }
+            --a;
+        } else {
+            *--out = std::move(*b);
+            if (b == buf) return;
+            --b;
+        }
+    }
+}
+
 // Growable array. Indexing at or past the end grows the storage (capacity
 // *3/2+1, or the index+1 if larger) and extends `length`; new slots are zero
 // bytes. Elements are never destroyed by the array.
@@ -176,9 +305,10 @@ struct mbstring {
 // Sort/Sort2 use the orderings compare/compare2, which each element type
 // supplies as an explicit specialisation, e.g.
 //   template <> int TArrayX<TArc*>::compare(TArc* const& a, TArc* const& b);
-// The sort is stable, so equal elements keep their insertion order and the
-// result never depends on the platform's sort routine; for orderings without
-// ties it equals what qsort gives.
+// The sort is KsStableSort, so equal elements keep their insertion order and
+// the result never depends on the platform's sort routine, not even for an
+// ordering that is not transitive; for orderings without ties it equals what
+// qsort gives.
 template <class T> class TArrayX {
     template <class I>
     using if_index = typename std::enable_if<std::is_integral<I>::value, int>::type;
@@ -246,13 +376,11 @@ public:
     {
         auto less = [](const T& a, const T& b) { return compare(a, b) < 0; };
         if (length > 1 && !std::is_sorted(elements, elements + length, less))
-            std::stable_sort(elements, elements + length, less);
+            KsStableSort(elements, length, less);
     }
     void Sort2()
     {
-        if (length > 0)
-            std::stable_sort(elements, elements + length,
-                             [](const T& a, const T& b) { return compare2(a, b) < 0; });
+        KsStableSort(elements, length, [](const T& a, const T& b) { return compare2(a, b) < 0; });
     }
     static int compare(const T& a, const T& b);
     static int compare2(const T& a, const T& b);

@@ -7,6 +7,7 @@
 #include <cstdarg>
 
 char KsMsgBuf[2000];
+const char kOutOfMemory[] = "out of memory";
 int dbglevel = 0;
 int warnings = 0;
 

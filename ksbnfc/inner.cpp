@@ -20,10 +20,9 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     Diagnostic d;
     d.severity = severity;
     d.text = text ? text : "";
-    // An error's text stays exactly as the C interface gives it; a warning
-    // loses the line ends some texts carry of their own.
-    if (severity == Severity::Warning)
-        while (!d.text.empty() && (d.text.back() == '\n' || d.text.back() == '\r')) d.text.pop_back();
+    // An error's text stays exactly as the C interface gives it. So does a
+    // warning's: a line end of its own (which the C interface prints as an
+    // empty line after it) stays; Explained() leaves it out.
     d.file = at.file;
     d.line = at.line;
     d.column = at.col;
@@ -38,6 +37,8 @@ template <class F> auto Guard(F&& work) -> decltype(work())
         return work();
     } catch (char* msg) {
         throw Failure(Record(Severity::Error, msg, LastErrorPlace()));
+    } catch (const std::bad_alloc&) {
+        throw Failure(Record(Severity::Error, kOutOfMemory, TRecordedPlace()));
     }
 }
 
@@ -151,6 +152,10 @@ std::string Diagnostic::Located(const std::string& fallback) const
     return fallback + ": " + kind + ": " + Explained();
 }
 
+ListingScope::ListingScope(std::FILE* to) : scope_(new TListingScope(to)) {}
+
+ListingScope::~ListingScope() = default;
+
 Failure::Failure(Diagnostic d) : std::runtime_error(d.text), diagnostic_(std::move(d)) {}
 
 // ---- compiling ----
@@ -201,9 +206,11 @@ ArcView GraphView::Arc(int network, int state, int i) const
     ArcView v;
     v.target = a->state ? a->state->id : -1;
     v.id = w ? w->id : 0;
-    v.kind = !w || w->id == 0              ? ArcKind::Null
+    // Intern network #0 has the id of the empty word: the kind decides first.
+    v.kind = !w                         ? ArcKind::Null
              : w->kind == TWord::Intern ? ArcKind::Call
              : w->kind == TWord::Extern ? ArcKind::Extern
+             : w->id == 0               ? ArcKind::Null
                                         : ArcKind::Word;
     v.word = v.kind == ArcKind::Null || v.kind == ArcKind::Call || !w->word.s ? "" : w->word.s;
     v.annotation = a->anno ? a->anno->word.s : nullptr;
@@ -289,16 +296,36 @@ std::unique_ptr<Grammar> Grammar::FromBytes(const std::string& bytes, const std:
     });
 }
 
-const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
+namespace {
+
+std::string Unbracketed(const std::string& name)
 {
-    std::string bare = name.size() > 2 && name.front() == '<' && name.back() == '>' ? name.substr(1, name.size() - 2)
-                                                                                    : name;
-    TFSG* g = Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); });
+    return name.size() > 2 && name.front() == '<' && name.back() == '>' ? name.substr(1, name.size() - 2) : name;
+}
+
+// The one view of a cached extern grammar.
+const Grammar* ExternView(TFSG* g)
+{
     if (!g) return nullptr;
     std::lock_guard<std::mutex> hold(externs_lock);
     std::unique_ptr<Grammar>& view = ExternViews()[g];
     if (!view) view.reset(new Grammar(g, false));
     return view.get();
+}
+
+} // namespace
+
+const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
+{
+    std::string bare = Unbracketed(name);
+    return ExternView(Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); }));
+}
+
+const Grammar* Grammar::Extern(const std::string& name, const CompiledFile& file)
+{
+    if (file.bytes.empty()) return Extern(name, file.path);
+    std::string bare = Unbracketed(name);
+    return ExternView(Guard([&] { return TFSG::ExternBytes(bare.c_str(), file.bytes); }));
 }
 
 Grammar::Result Grammar::Match(char* const* words, char* const* vocabs) const
@@ -368,7 +395,7 @@ SentenceReport Grammar::Sentences(const SentenceLimits& limits,
 {
     TSentenceLimits l;
     l.max_words = limits.max_words;
-    l.words_only = 1;
+    l.words_only = limits.words_only;
     l.max_loops = limits.max_loops;
     l.full = limits.full;
     l.anno = limits.annotations;

@@ -555,6 +555,22 @@ int Reader::Item()
             size_t b = tag.find_first_not_of(" \t\r\n\f");
             size_t e = tag.find_last_not_of(" \t\r\n\f");
             tag = b == std::string::npos ? std::string() : tag.substr(b, e - b + 1);
+            // A tag written over several lines is one line of translation:
+            // each run of white space that holds a line end becomes one blank
+            // (other runs stay as written).
+            std::string folded;
+            for (size_t i = 0; i < tag.size();) {
+                size_t j = tag.find_first_not_of(" \t\r\n\f", i);
+                if (j == i) {
+                    folded += tag[i++];
+                    continue;
+                }
+                if (j == std::string::npos) j = tag.size();
+                std::string run = tag.substr(i, j - i);
+                folded += run.find_first_of("\r\n") == std::string::npos ? run : " ";
+                i = j;
+            }
+            tag.swap(folded);
             for (mbstring s(tag.c_str()); *s; ++s)
                 if (*s == '{' || *s == 0xB7)
                     Fail(pl, pc, "tag {%s}: a tag cannot hold '{' or the character 0xB7", tag.c_str());
@@ -574,14 +590,14 @@ int Reader::Item()
 
 // ---- imports and names ----
 
-// The file of an imported grammar: its package path below the directory of
-// the grammar being compiled, then below each directory of JSGF_PATH.
+// The file of an imported grammar: its package path with the extension
+// ".gram", then ".jsgf", below the directory of the grammar being compiled,
+// then below each directory of JSGF_PATH.
 std::string Reader::FileOf(const std::string& qualified, int g, int l, int c)
 {
     std::string rel = qualified;
     for (char& ch : rel)
         if (ch == '.') ch = '/';
-    rel += ".gram";
     std::vector<std::string> dirs;
     const std::string& top = grammars_[0].fn;
     size_t slash = top.rfind('/');
@@ -596,16 +612,18 @@ std::string Reader::FileOf(const std::string& qualified, int g, int l, int c)
             i = j + 1;
         }
     }
-    for (const std::string& d : dirs) {
-        std::string path = d + rel;
-        if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-            std::fclose(f);
-            return path;
+    std::string tried;
+    for (const std::string& d : dirs)
+        for (const char* ext : {".gram", ".jsgf"}) {
+            std::string path = d + rel + ext;
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                std::fclose(f);
+                return path;
+            }
+            tried += (tried.empty() ? "" : ", ") + path;
         }
-    }
     gram_ = g;
-    Fail(l, c, "unknown import: grammar %s not found (looked for %s%s)", qualified.c_str(), dirs[0].c_str(),
-         rel.c_str());
+    Fail(l, c, "unknown import: grammar %s not found (looked for %s)", qualified.c_str(), tried.c_str());
 }
 
 // The rule that name denotes in grammar g: a local rule, a rule of g

@@ -1,6 +1,7 @@
 // tfsg.cpp: the graph data model: word lists, arc and state building, the
-// arc and word orderings, TSubFSG/TFSG construction and destruction, and the
-// Enter/Exit/Stats trace lines that every pass prints.
+// arc and word orderings, how the walks take call arcs (CallOf), TSubFSG/TFSG
+// construction and destruction, and the Enter/Exit/Stats trace lines that
+// every pass prints.
 #include "tfsg.h"
 
 #include <cmath>
@@ -120,6 +121,33 @@ template <> int TArrayX<TArc*>::compare2(TArc* const& a, TArc* const& b)
     if (a->p > b->p) return -1;
     if (a->p < b->p) return 1;
     return 0;
+}
+
+// ---- calls ----
+
+TCallee CallOf(TFSG* g, const TArc* a)
+{
+    TCallee c;
+    TWord* w = a->word;
+    if (!w) return c;
+    if (w->kind == TWord::Intern) {
+        TArray<TSubFSG*>& subs = g->intern_fsgs;
+        TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
+        if (!s || s->states.length == 0) Error("Can't open an intern fsg: %d!\n", w->id);
+        c.g = g;
+        c.net = s;
+        c.start = s->states.elements[0];
+    } else if (w->kind == TWord::Extern) {
+        TFSG* x = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
+        if (x && x->states.length > 0) {
+            c.g = x;
+            c.net = x;
+            c.start = x->states.elements[0];
+        } else {
+            c.word = w->word.s;
+        }
+    }
+    return c;
 }
 
 // ---- arc pools ----

@@ -388,6 +388,11 @@ public:
 class TFSGDictionary {
 public:
     virtual TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) = 0;
+    // The root `name` compiled again as an intern network, for the intern
+    // networks that refer back to the root: the same object for the same
+    // variant during one compilation (made on the first call when `make` is
+    // set); null where there is none.
+    virtual TSubFSG* GetRootTwin(mbstring, int, bool) { return nullptr; }
     // For messages: where the network `from` refers to `name` (empty when
     // that is not known).
     virtual TPlace ReferencePlace(mbstring, mbstring) { return TPlace(); }
@@ -524,6 +529,8 @@ public:
     void ReadFrom(TByteChannel& in, const char* fn, int dbg);
     static TFSG* Extern(const char* name, const char* filename);
     void LoadExterns(const char* fn, int dbg);
+    // Extern with the file's bytes in memory (see ReadBytes) in place of the file.
+    static TFSG* ExternBytes(const char* name, const std::string& bytes);
 
     // tfsg_match.cpp
     double Match(TStringList& words, TStringList* tags, mbstring& out, int* prefix);
@@ -538,6 +545,29 @@ public:
     void SubStrs(TStringList& input, SubStrsHandler* handler, int start_index, int position,
                  double prob, TState* state, TSubFSG::Ctx* ctx);
 };
+
+// tfsg.cpp: how every walk over a grammar (matching, the sub-string search,
+// the sentence enumeration, random sentences) takes a call arc, decided here
+// once so that they agree. A call enters `start`, the initial state of
+// network `net`, whose own intern calls are those of grammar `g`; when that
+// network ends, the walk goes on at the arc's target in the calling grammar.
+// A call of an extern grammar that is not loaded enters nothing: it stands
+// for one input word, `word` (the extern's bracketed name), which an input
+// word matches by its text or, with the matcher's vocabulary tags, by its
+// tag; a random sentence takes that word, the sentence enumeration ends
+// its paths there.
+struct TCallee {
+    TFSG* g = nullptr;
+    TSubFSG* net = nullptr;
+    TState* start = nullptr;    // null: nothing is entered
+    const char* word = nullptr; // an extern that is not loaded: the word it stands for
+};
+// Arc a of a network of grammar g: an intern call enters g's intern network
+// numbered by the arc's word id (one missing or without states is the error
+// "Can't open an intern fsg: %d!\n"), an extern call the grammar loaded under
+// the extern's name (TFSG::Extern). Any other arc enters nothing and stands
+// for no word.
+TCallee CallOf(TFSG* g, const TArc* a);
 
 // Orderings of TArrayX::Sort / Sort2 (tfsg.cpp). Arcs: compare by word id,
 // annotation id, target id (no target counts as 1000000); compare2 by word

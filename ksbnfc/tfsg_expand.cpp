@@ -26,6 +26,18 @@ bool IsReference(const TArc* a)
     return a->word->kind == TWord::Intern && a->op == OpNone;
 }
 
+// The network a reference arc of n calls. The root's own network is the main
+// network of the file, which the arcs of other networks cannot lead into: an
+// intern network that refers back to the root (tail recursion through the
+// root) calls the root's intern twin instead, compiled from the same rules.
+TSubFSG* Callee(TSubFSG* n, const TArc* a)
+{
+    TFSGDictionary* d = DictionaryOf(n);
+    TSubFSG* r = d->GetFSG(a->word->word, a->needtr, nullptr);
+    if (r == n->fsg && r != n && n->intern) r = d->GetRootTwin(a->word->word, a->needtr, true);
+    return r;
+}
+
 // Makes sure list has the text of w, as list.Lookup(w->word, 1) does. A word
 // of the list itself (its id is its index in the words and annotations
 // lists) needs no look-up: its text is present and mapped to an index
@@ -45,7 +57,7 @@ void CountUses(TSubFSG* n, int delta)
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
             if (!IsReference(a)) continue;
-            TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+            TSubFSG* r = Callee(n, a);
             if (r->uses >= 0) r->uses += delta;
         }
     }
@@ -83,7 +95,7 @@ bool CalleesSettled(TSubFSG* n, int p)
         TState* s = n->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
-            if (IsReference(a) && DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr)->settled != p)
+            if (IsReference(a) && Callee(n, a)->settled != p)
                 return false;
         }
     }
@@ -161,7 +173,7 @@ long long LongestPath(TSubFSG* n, std::unordered_map<TSubFSG*, Node>& info, bool
             }
             long long w = a->word->id == 0 && a->word->kind != TWord::Intern ? 0 : 1;
             if (a->word->kind == TWord::Intern) {
-                TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+                TSubFSG* r = Callee(n, a);
                 long long lr = info[r].longest;
                 w = lr < 0 ? -1 : r->intern ? 1 : lr;
             }
@@ -247,7 +259,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             }
             TArc* a = s->arcs.elements[stack[top].j++];
             if (a->word->kind != TWord::Intern) continue;
-            TSubFSG* r = DictionaryOf(n)->GetFSG(a->word->word, a->needtr, nullptr);
+            TSubFSG* r = Callee(n, a);
             Node& x = info[r];
             if (a->op == OpNone)
                 x.calls++;
@@ -517,7 +529,7 @@ void TSubFSG::Expand(int p)
             }
             TSubFSG* r = fr.called;
             if (!r) {
-                r = DictionaryOf(n)->GetFSG(w->word, a->needtr, nullptr);
+                r = Callee(n, a);
                 fr.called = r;
                 if (open(r)) {
                     descended = true;

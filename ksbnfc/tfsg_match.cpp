@@ -455,11 +455,11 @@ private:
         output.Length(keep < 0 ? 0 : keep);
         f.emitted = 0;
     }
-    bool TagIs(int k, const TWord* w) const
+    bool TagIs(int k, const char* text) const
     {
         if (!vocabs || k >= vocabs->length) return false;
         const char* t = vocabs->elements[k].s;
-        return t && w->word.s && std::strcmp(t, w->word.s) == 0;
+        return t && text && std::strcmp(t, text) == 0;
     }
 
     Outcome Enter(Frame& f);
@@ -544,10 +544,8 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
         TWord* w = a->word;
         mbstring t = a->anno->word;
         if (w->kind == TWord::Intern) {
-            TArray<TSubFSG*>& subs = f.g->intern_fsgs;
-            TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
-            if (!s || s->states.length == 0) Error("Can't open an intern fsg: %d!\n", w->id);
-            if (Call(f, a, f.g, s->states.elements[0], q, !f.ctx || f.ctx->needtr)) return kPushed;
+            TCallee c = CallOf(f.g, a);
+            if (Call(f, a, c.g, c.start, q, !f.ctx || f.ctx->needtr)) return kPushed;
             continue;
         }
         if (w->id == 0) {
@@ -563,12 +561,12 @@ Matcher::Outcome Matcher::Arcs(Frame& f)
         }
         if (w->kind == TWord::Extern) {
             int nt = t.s && std::strstr(t.s, "{}") ? 1 : 0;
-            TFSG* g = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
-            if (g && g->states.length > 0) {
-                if (Call(f, a, g, g->states.elements[0], q, nt && (!f.ctx || f.ctx->needtr))) return kPushed;
+            TCallee c = CallOf(f.g, a);
+            if (c.start) {
+                if (Call(f, a, c.g, c.start, q, nt && (!f.ctx || f.ctx->needtr))) return kPushed;
                 continue;
             }
-            if (!TagIs(f.in, w) && !words.TextIs(words.Of(f.state), f.in, w->word.s)) continue;
+            if (!TagIs(f.in, c.word) && !words.TextIs(words.Of(f.state), f.in, c.word)) continue;
             // TextIs or TagIs held, so f.in is a word of the input.
             if (nt) f.emitted += Emit(f.ctx, input.elements[f.in]);
             f.emitted += Emit(f.ctx, t);

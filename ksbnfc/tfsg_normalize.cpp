@@ -171,7 +171,9 @@ void ResolveIntern(TFSG* f, int k, TWord* w, int needtr)
     const char* name = w->word.s ? w->word.s : "";
     if (!f->dictionary) Error("no dictionary to resolve the intern sub-grammar %s", name);
     w->id = 0xFFFF - k;
-    TSubFSG* s = f->dictionary->GetFSG(w->word, needtr, nullptr);
+    // A call of the root from an intern network calls the root's intern twin.
+    TSubFSG* s = f->dictionary->GetRootTwin(w->word, needtr, false);
+    if (!s) s = f->dictionary->GetFSG(w->word, needtr, nullptr);
     // A network that contains itself as its own intern would be normalised
     // (and referenced) without end.
     if (s == f) Error("%s cannot be an intern sub-grammar of itself", name);

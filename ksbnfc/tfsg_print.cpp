@@ -278,19 +278,11 @@ double TFSG::RandomSentence(std::vector<std::string>& out)
         TArc* a = DrawArc(s);
         p *= a->p;
         TWord* w = a->word;
-        TSubFSG* callee = nullptr;
-        TFSG* callee_in = in;
-        if (w->kind == TWord::Intern) {
-            callee = w->id >= 0 && w->id < in->intern_fsgs.length ? in->intern_fsgs.elements[w->id] : nullptr;
-            if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
-        } else if (w->kind == TWord::Extern && w->word.s) {
-            TFSG* x = Extern(w->word.s, nullptr);
-            if (x && x->states.length > 0) callee = callee_in = x;
-        }
-        if (callee) {
+        TCallee callee = CallOf(in, a);
+        if (callee.start) {
             calls.push_back(Call{in, a->state});
-            in = callee_in;
-            s = callee->Initial();
+            in = callee.g;
+            s = callee.start;
             continue;
         }
         if (w->id != 0 && w->word.s) out.push_back(w->word.s);

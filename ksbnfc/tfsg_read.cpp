@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -551,7 +553,11 @@ void TFSG::ReadFrom(TByteChannel& in, const char* fn, int dbg)
     BuildMatchIndex(this);
 }
 
-TFSG* TFSG::Extern(const char* name, const char* filename)
+namespace {
+
+// The cached grammar `name`; else, with read, a new one that read fills, then
+// cached; else null.
+TFSG* CachedExtern(const char* name, const std::function<void(TFSG*)>& read)
 {
     if (!name) return nullptr;
     // Matches on several threads look externs up at once; a look-up counts
@@ -564,23 +570,31 @@ TFSG* TFSG::Extern(const char* name, const char* filename)
     }
     int i = MapFind(*extern_map, name);
     if (i >= 0) return extern_fsgs->elements[i];
-    if (!filename) return nullptr;
+    if (!read) return nullptr;
 
-    TFSG* g = new TFSG(mbstring(name), EqNorm);
-    try {
-        g->ReadFile(filename, 0);
-    } catch (char*) {
-        delete g;
-        throw;
-    }
+    std::unique_ptr<TFSG> g(new TFSG(mbstring(name), TFSG::EqNorm));
+    read(g.get());
     // The cache's reference: cached grammars live as long as the process.
     g->AddRef();
     int index = extern_fsgs->length;
-    extern_fsgs->Add(g);
+    extern_fsgs->Add(g.get());
     extern_map->Add(name, index);
     std::string bracketed = std::string("<") + name + ">";
     extern_map->Add(bracketed.c_str(), index);
-    return g;
+    return g.release();
+}
+
+} // namespace
+
+TFSG* TFSG::Extern(const char* name, const char* filename)
+{
+    if (!filename) return CachedExtern(name, nullptr);
+    return CachedExtern(name, [&](TFSG* g) { g->ReadFile(filename, 0); });
+}
+
+TFSG* TFSG::ExternBytes(const char* name, const std::string& bytes)
+{
+    return CachedExtern(name, [&](TFSG* g) { g->ReadBytes(bytes.data(), bytes.size(), 0); });
 }
 
 void TFSG::LoadExterns(const char* fn, int dbg)

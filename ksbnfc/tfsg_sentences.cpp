@@ -90,24 +90,31 @@ void TSubFSG::Sentences(const TSentenceLimits& limits, TSentenceReport& report,
         }
         int arcs = f.arcs + (limits.words_only ? (word ? 1 : 0) : 1);
         text.resize(f.length);
-        TSubFSG* callee = nullptr;
-        if (w && w->kind == TWord::Intern) {
-            TArray<TSubFSG*>& subs = f.net->fsg->intern_fsgs;
-            callee = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
-            if (!callee || callee->states.length == 0) Error("Can't open an intern fsg: %d!", w->id);
-        } else if (w && w->kind == TWord::Extern && w->word.s) {
-            TFSG* g = TFSG::Extern(w->word.s, nullptr);
-            if (!g || g->states.length == 0) {
-                report.externs_missing++;
-                continue;
-            }
-            callee = g;
+        TCallee callee = CallOf(f.net->fsg, a);
+        if (callee.word) {
+            report.externs_missing++;
+            continue;
         }
         double p = f.p * a->p;
-        if (callee) {
+        if (callee.start) {
+            // A call of a network that is already open further out, with no
+            // word counted since it was entered, recurses through empty
+            // paths: a damaged file (a compiler writes no such cycle) would
+            // otherwise be walked without end. It is cut as a loop is.
+            // (Each open call entered its network with the count its caller had.)
+            bool empty_cycle = limits.words_only && callee.net == stack[0].net && arcs == 0;
+            for (int c = f.ctx; c >= 0 && !empty_cycle; c = stack[(size_t)c].ctx) {
+                const Frame& cf = stack[(size_t)c];
+                empty_cycle = limits.words_only && cf.arcs == arcs &&
+                              CallOf(cf.net->fsg, cf.s->arcs.elements[cf.next - 1]).net == callee.net;
+            }
+            if (empty_cycle) {
+                report.loops_cut++;
+                continue;
+            }
             // The annotation of a call arc belongs to the caller's text.
             if (limits.anno && a->anno && a->anno->word.s) text += std::string(":") + a->anno->word.s + " ";
-            enter(callee, callee->Initial(), here, p, arcs);
+            enter(callee.net, callee.start, here, p, arcs);
             continue;
         }
         const char* wt = w && w->word.s ? w->word.s : "";

@@ -146,25 +146,25 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                 break;
             }
             TWord* w = a->word;
-            TFSG* callee = nullptr;
-            TState* start = nullptr;
+            TCallee callee;
             if (w->kind == TWord::Intern) {
-                TArray<TSubFSG*>& subs = f.g->intern_fsgs;
-                TSubFSG* s = w->id >= 0 && w->id < subs.length ? subs.elements[w->id] : nullptr;
-                if (!s || s->states.length == 0) Error("Can't open an intern fsg: %d!\n", w->id);
-                callee = f.g;
-                start = s->states.elements[0];
+                callee = CallOf(f.g, a);
             } else if (w->id == 0) {
                 push(f.g, a->state, f.position, p, f.ctx, f.chain, f.fresh);
                 pushed = true;
             } else if (w->kind == TWord::Extern) {
                 const char* name = w->word.s ? w->word.s : "";
                 std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
-                TFSG* g = w->word.s ? TFSG::Extern(w->word.s, nullptr) : nullptr;
-                if (!g || g->states.length == 0) Error("%s", "Can't load an extern fsg.\n");
+                callee = CallOf(f.g, a);
+                if (!callee.start) {
+                    // Not loaded: the extern stands for one word.
+                    if (words.TextIs(words.Of(f.state), f.position, callee.word)) {
+                        push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
+                        pushed = true;
+                    }
+                    continue;
+                }
                 std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
-                callee = g;
-                start = g->states.elements[0];
             } else {
                 // The input is used up: no later arc of this state is tried.
                 if (f.position == n) break;
@@ -173,7 +173,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
                     pushed = true;
                 }
             }
-            if (!start) continue;
+            if (!callee.start) continue;
             // A call of an arc already open at this position would recurse
             // without consuming a word.
             if (Configurations::Recurses(f.ctx, f.fresh, a)) continue;
@@ -183,7 +183,7 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
             f.call.fsg = f.g;
             int chain = f.chain, fresh = f.fresh;
             seen.Enter(a, f.g, chain, fresh);
-            push(callee, start, f.position, p, &f.call, chain, fresh);
+            push(callee.g, callee.start, f.position, p, &f.call, chain, fresh);
             pushed = true;
         }
         if (pushed) continue;

@@ -56,13 +56,18 @@ void TRule::Translation(mbstring t)
     translation = copy;
 }
 
-TRuleList::TRuleList(mbstring n) : name(Copy(n.s)), fsg_no_tr(nullptr), fsg_tr(nullptr) {}
+TRuleList::TRuleList(mbstring n)
+    : name(Copy(n.s)), fsg_no_tr(nullptr), fsg_tr(nullptr), twin_no_tr(nullptr), twin_tr(nullptr)
+{
+}
 
 TRuleList::~TRuleList()
 {
     DeleteElements();
     if (fsg_tr) fsg_tr->DelRef();
     if (fsg_no_tr) fsg_no_tr->DelRef();
+    if (twin_tr) twin_tr->DelRef();
+    if (twin_no_tr) twin_no_tr->DelRef();
     delete[] name.s;
 }
 

@@ -93,6 +93,8 @@ public:
     mbstring name;
     TSubFSG* fsg_no_tr;
     TSubFSG* fsg_tr;
+    TSubFSG* twin_no_tr; // the root compiled as an intern network (GetRootTwin)
+    TSubFSG* twin_tr;
     TSourcePos defined; // where the definition begins
 
     explicit TRuleList(mbstring name);
@@ -179,6 +181,7 @@ public:
 
     // trule_compile.cpp
     TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) override;
+    TSubFSG* GetRootTwin(mbstring name, int needtr, bool make) override;
     TPlace ReferencePlace(mbstring from, mbstring name) override;
 
     // Drops the references this grammar holds on its dictionary chain.

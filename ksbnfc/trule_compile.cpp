@@ -18,7 +18,7 @@ void ReleaseCached(TDictionary* d, bool interns_too)
     for (int i = 0; i < d->length; i++) {
         TRuleList* rl = d->elements[i]->value;
         if (!rl) continue;
-        TSubFSG** slots[2] = {&rl->fsg_tr, &rl->fsg_no_tr};
+        TSubFSG** slots[4] = {&rl->fsg_tr, &rl->fsg_no_tr, &rl->twin_tr, &rl->twin_no_tr};
         for (TSubFSG** slot : slots) {
             TSubFSG* s = *slot;
             if (!s || (s->intern && !interns_too)) continue;
@@ -77,6 +77,21 @@ TPlace TGrammar::ReferencePlace(mbstring from, mbstring name)
     return dictionary ? dictionary->Reference(from, name) : TPlace();
 }
 
+TSubFSG* TGrammar::GetRootTwin(mbstring name, int needtr, bool make)
+{
+    TRuleList* rl = nullptr;
+    if (!rootfsg || !dictionary || !dictionary->Lookup(name, rl, 1) || !rl) return nullptr;
+    TSubFSG*& slot = needtr ? rl->twin_tr : rl->twin_no_tr;
+    if (!slot && make) {
+        TSubFSG* s = new TSubFSG(rl->name, rootfsg);
+        s->intern = 1;
+        s->AddRef();
+        slot = s;
+        rl->Compile(dictionary, needtr, s);
+    }
+    return slot;
+}
+
 TSubFSG* TGrammar::GetFSG(mbstring name, int needtr, TFSG* fsg)
 {
     TRuleList* rl = nullptr;
@@ -113,7 +128,7 @@ void TRuleList::Compile(TDictionary* d, int needtr, TSubFSG* sub)
         if (needtr) r->DefaultTranslation(sub);
         r->Compile(d, needtr, sub, r->weight / total);
     }
-    sub->Print(dbglevel - 1, needtr ? "initial (with tr)" : "initial (without tr)");
+    if (dbglevel > 1) sub->Print(dbglevel - 1, needtr ? "initial (with tr)" : "initial (without tr)");
 }
 
 void TRule::Compile(TDictionary* d, int needtr, TSubFSG* sub, float p)

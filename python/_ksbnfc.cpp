@@ -1,24 +1,30 @@
 // _ksbnfc.cpp: the C++ half of the Python module: compiles grammars, loads
-// FSG files and matches word strings against them, handing Python plain
-// bytes, numbers and tuples. The Python half (ksbnfc/__init__.py) turns them
-// into keyword arguments, text, named tuples and exceptions.
+// FSG files and matches word strings against them through the library's
+// inner interface, handing Python plain bytes, numbers and tuples. The
+// Python half (ksbnfc/__init__.py) turns them into keyword arguments, text,
+// named tuples, warnings and exceptions.
 //
-// The library keeps process-wide state (the code page, the message buffers,
-// the extern cache, std::rand), so every call runs under one lock: exclusive
-// for everything that writes that state, shared for matching. Matching runs
-// with the GIL released; the lock is only ever taken after the GIL is let go
-// or while it is held, never the GIL while holding the lock.
+// The library keeps process-wide state (the code page, the extern cache,
+// the switches, std::rand), so every call runs under one lock: exclusive
+// for everything that writes that state, shared for matching, which only
+// reads the loaded grammar and matches it in its own code page. Calls that
+// take the lock for long run with the GIL released; the lock is only ever
+// taken after the GIL is let go or while it is held, never the GIL while
+// holding the lock.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include "fsg_export.h"
-#include "tfsg.h"
+#include "ksbnfc_inner.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -31,22 +37,41 @@ const bool kSharedMatching = true;
 
 std::shared_mutex library;
 
-// A library failure, with the library's text; ksbnfc.Error on the Python side.
-class Failure : public std::runtime_error {
-public:
-    explicit Failure(const std::string& text) : std::runtime_error(text) {}
-};
+// _ksbnfc.Failure, raised with (message, file, line, column); ksbnfc.Error
+// on the Python side. Owned by the module.
+PyObject* failure_type = nullptr;
 
-// Runs work and turns the library's thrown texts into Failure.
-template <class F> auto Guard(F&& work) -> decltype(work())
+// The text ksbnfc.Error and CompileWarning show: the library's text with what
+// was expected, and the place from the record in the form parse errors end
+// in (" in \"FILE\", line L, column C").
+std::string Shown(const ksbnfc::Diagnostic& d)
 {
-    try {
-        return work();
-    } catch (char* msg) {
-        std::string text(msg ? msg : "unknown error");
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        throw Failure(text);
+    if (d.line <= 0) {
+        std::string text = d.text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return d.expected.empty() ? text : text + ", expected " + d.expected;
     }
+    std::string text = d.Explained();
+    if (!d.file.empty()) text += " in \"" + d.file + "\"";
+    text += ", line " + std::to_string(d.line);
+    if (d.column > 0) text += ", column " + std::to_string(d.column);
+    return text;
+}
+
+py::object OrNone(const std::string& s)
+{
+    return s.empty() ? py::none() : py::object(py::str(s));
+}
+
+py::object OrNone(int n)
+{
+    return n > 0 ? py::object(py::int_(n)) : py::none();
+}
+
+// (message, file, line, column), None where the record names no place.
+py::tuple Record(const ksbnfc::Diagnostic& d)
+{
+    return py::make_tuple(Shown(d), OrNone(d.file), OrNone(d.line), OrNone(d.column));
 }
 
 // The code page a call runs in; the previous one comes back afterwards.
@@ -67,142 +92,127 @@ private:
     unsigned long saved;
 };
 
-typedef std::vector<std::string> Words;
+typedef ksbnfc::Words Words;
 
-void ToList(const Words& words, TStringList& list)
+py::list BytesList(const Words& words)
 {
-    for (const std::string& w : words) list.Add(mbstring(w.c_str()));
+    py::list out;
+    for (const std::string& w : words) out.append(py::bytes(w));
+    return out;
 }
 
-py::object Bytes(const char* s)
+py::object BytesOrNone(const char* s)
 {
     if (!s) return py::none();
     return py::bytes(s);
 }
 
-// A loaded grammar. Owns its TFSG unless the extern cache holds it too.
+// A loaded grammar, with where it came from.
 class Grammar {
 public:
-    // A grammar from the FSG file at path; from_file says whether the file
-    // stays there (externs beside it can be found later).
-    Grammar(const std::string& path, unsigned long cp, bool from_file) : path(path), from_file(from_file)
+    // The FSG file at path.
+    static std::unique_ptr<Grammar> Load(const std::string& path)
     {
+        py::gil_scoped_release nogil;
         std::unique_lock<std::shared_mutex> hold(library);
-        Guard([&] {
-            if (cp) ks_set_cp(cp);
-            TFSG* f = new TFSG(mbstring(path.c_str()), TSubFSG::EqNorm);
-            try {
-                f->ReadFile(path.c_str(), 0);
-            } catch (char*) {
-                delete f;
-                throw;
-            }
-            g = f;
-        });
+        return std::unique_ptr<Grammar>(new Grammar(ksbnfc::Grammar::Load(path), path, true));
     }
+    // A file's bytes; name stands for the file in messages.
+    static std::unique_ptr<Grammar> FromBytes(const py::bytes& data, const std::string& name)
+    {
+        std::string bytes = data;
+        py::gil_scoped_release nogil;
+        std::unique_lock<std::shared_mutex> hold(library);
+        return std::unique_ptr<Grammar>(new Grammar(ksbnfc::Grammar::FromBytes(bytes, name), name, false));
+    }
+
     ~Grammar()
     {
         std::unique_lock<std::shared_mutex> hold(library);
-        if (g && g->refcnt <= 0) delete g;
+        g.reset();
     }
     Grammar(const Grammar&) = delete;
     Grammar& operator=(const Grammar&) = delete;
 
-    unsigned long CodePage() const { return (unsigned long)g->codepage; }
-    int Flags() const { return g->flags; }
+    unsigned long CodePage() const { return (unsigned long)g->Graph().CodePage(); }
+    int Flags() const { return g->Graph().Flags(); }
 
-    // Registers every extern the grammar names from the files beside it.
+    // Registers every extern the grammar names from the files beside it,
+    // read in the grammar's code page.
     void LoadExterns()
     {
         py::gil_scoped_release nogil;
         std::unique_lock<std::shared_mutex> hold(library);
         CodePageScope cp(CodePage());
-        Guard([&] { g->LoadExterns(path.c_str(), 0); });
+        g->LoadExterns();
     }
 
     // 2: accepted, 1: a continuation would be, 0: rejected.
     int Test(const Words& words)
     {
-        int prefix = 0;
-        double p = Matching([&] {
-            TStringList list, actions;
-            ToList(words, list);
-            return Walk(list, nullptr, actions, &prefix);
-        });
-        return p > 0 ? 2 : prefix ? 1 : 0;
+        py::gil_scoped_release nogil;
+        Matching hold;
+        return g->Match(words).accepted;
     }
 
     // (probability, translation or None); probability 0 when rejected.
+    // vocabs[i] names the word class of words[i].
     py::tuple Translate(const Words& words, const Words& vocabs)
     {
-        std::string text;
-        bool has_text = false;
-        double p = Matching([&] {
-            TStringList list, tags;
-            ToList(words, list);
-            for (const std::string& v : vocabs) tags.Add(mbstring(("<" + v + ">").c_str()));
-            return MatchText(list, vocabs.empty() ? nullptr : &tags, text, has_text);
-        });
-        return py::make_tuple(p, has_text ? Bytes(text.c_str()) : py::none());
+        ksbnfc::Grammar::Result r;
+        {
+            py::gil_scoped_release nogil;
+            Matching hold;
+            r = g->Match(words, vocabs.empty() ? nullptr : &vocabs);
+        }
+        return py::make_tuple(r.p, r.has_translation ? py::object(py::bytes(r.translation)) : py::none());
     }
 
-    // (start, end, probability, translation or None) in the library's order:
-    // the latest start first.
+    // (start, end, probability, translation) in the library's order: the
+    // latest start first. The translation is that of the stretch matched on
+    // its own: bytes when it is accepted so, else None.
     py::list SubStrings(const Words& words)
     {
         struct Found {
-            int start, end;
-            double p;
-            bool has_text;
-            std::string text;
+            ksbnfc::Stretch at;
+            ksbnfc::Grammar::Result r;
         };
         std::vector<Found> found;
-        Matching([&] {
-            TStringList list;
-            ToList(words, list);
-            SubStrsHandler h;
-            for (int s = 0; s < list.length; s++) g->SubStrs(list, &h, s, s, 1.0, g->Initial(), nullptr);
-            while (MySubStrTuple* t = h.getNext()) {
-                Found f{t->start_index, t->end_index, t->prob, false, std::string()};
-                TStringList part;
-                for (int i = f.start; i <= f.end && i < list.length; i++) part.Add(list.elements[i]);
-                MatchText(part, nullptr, f.text, f.has_text);
-                found.push_back(std::move(f));
+        {
+            py::gil_scoped_release nogil;
+            Matching hold;
+            for (const ksbnfc::Stretch& s : g->SubStrings(words)) {
+                int end = std::min(s.end + 1, (int)words.size());
+                Words part(words.begin() + std::min(s.start, end), words.begin() + end);
+                found.push_back(Found{s, g->Match(part)});
             }
-            return 0.0;
-        });
+        }
         py::list out;
         for (const Found& f : found)
-            out.append(py::make_tuple(f.start, f.end, f.p, f.has_text ? Bytes(f.text.c_str()) : py::none()));
+            out.append(py::make_tuple(f.at.start, f.at.end, f.at.p,
+                                      f.r.p > 0 ? py::object(py::bytes(f.r.translation)) : py::none()));
         return out;
     }
 
     // The accepted sentences as the library's enumeration lists them, at
-    // most `limit` of them: the walk stops there. The enumeration only reads
-    // the grammar, so it runs as a match does.
+    // most `limit` of them: the walk stops there. max_words counts arcs.
     py::list Sentences(int limit, int max_words, int max_loops, bool full)
     {
-        TSentenceLimits limits;
-        limits.full = full;
-        limits.max_loops = max_loops;
+        ksbnfc::SentenceLimits limits;
         limits.max_words = max_words;
-        struct Enough {};
-        std::vector<std::string> found;
-        Matching([&] {
-            TSentenceReport report;
-            try {
-                g->Sentences(limits, report, [&](const std::string& text, double) {
-                    found.push_back(text);
-                    while (!found.back().empty() && found.back().back() == ' ') found.back().pop_back();
-                    if ((int)found.size() >= limit) throw Enough();
-                });
-            } catch (const Enough&) {
-            }
-            return 0.0;
-        });
-        py::list lines;
-        for (const std::string& s : found) lines.append(py::bytes(s));
-        return lines;
+        limits.words_only = false;
+        limits.max_loops = max_loops;
+        limits.full = full;
+        Words found;
+        {
+            py::gil_scoped_release nogil;
+            Matching hold;
+            g->Sentences(limits, [&](const std::string& text, double) {
+                found.push_back(text);
+                return (int)found.size() < limit;
+            });
+        }
+        return BytesList(found);
     }
 
     // n random sentences drawn as `ksfsg random` draws them: std::rand
@@ -213,21 +223,15 @@ public:
         {
             py::gil_scoped_release nogil;
             std::unique_lock<std::shared_mutex> hold(library);
-            Guard([&] {
-                std::srand(seed);
-                for (int i = 0; i < n; i++) {
-                    Words w;
-                    double p = g->RandomSentence(w);
-                    drawn.emplace_back(p, std::move(w));
-                }
-            });
+            std::srand(seed);
+            for (int i = 0; i < n; i++) {
+                Words w;
+                double p = g->RandomSentence(w);
+                drawn.emplace_back(p, std::move(w));
+            }
         }
         py::list out;
-        for (auto& d : drawn) {
-            py::list w;
-            for (const std::string& s : d.second) w.append(py::bytes(s));
-            out.append(py::make_tuple(d.first, w));
-        }
+        for (const auto& d : drawn) out.append(py::make_tuple(d.first, BytesList(d.second)));
         return out;
     }
 
@@ -248,147 +252,155 @@ public:
             o.lower = lower;
             o.source = from_file ? path : std::string();
             o.name = name;
-            try {
-                Guard([&] { text = ksexport::Export(g, format, o, &symbols); });
-            } catch (const ksexport::Error& e) {
-                throw Failure(e.what());
-            }
+            text = ksexport::Export(*g, format, o, &symbols);
         }
         return py::make_tuple(py::bytes(text),
                               format == ksexport::Format::OpenFst ? py::object(py::bytes(symbols)) : py::none());
     }
 
     // Word texts by id (entry 0 is the empty word; a slot a file leaves
-    // empty is None), and the extern names by position.
+    // empty is None), or with which = 1 the extern names by position.
     py::list WordTexts(int which) const
     {
         std::shared_lock<std::shared_mutex> hold(library);
-        const TWordList& list = which == 0 ? g->words : g->externs;
+        ksbnfc::GraphView v = g->Graph();
         py::list out;
-        for (int i = 0; i < list.length; i++) {
-            const TWord* w = list.elements[i];
-            out.append(w ? Bytes(w->word.s) : py::none());
-        }
+        int n = which == 0 ? v.Words() : v.Externs();
+        for (int i = 0; i < n; i++) out.append(BytesOrNone(which == 0 ? v.Word(i) : v.Extern(i)));
         return out;
     }
 
     // The main network then each intern network: (name, states), a state
-    // being its arcs (target or -1 for the end, word kind, word id, word
-    // text, annotation text, probability).
+    // being its arcs (target or -1 for the end, kind, word id, word text,
+    // annotation text or None, probability).
     py::list Networks() const
     {
         std::shared_lock<std::shared_mutex> hold(library);
+        ksbnfc::GraphView v = g->Graph();
         py::list out;
-        auto network = [&](TSubFSG* sub, const char* name) {
+        for (int k = 0; k < v.Networks(); k++) {
             py::list states;
-            if (sub)
-                for (int i = 0; i < sub->states.length; i++) {
-                    TState* s = sub->states.elements[i];
-                    py::list arcs;
-                    for (int j = 0; j < s->arcs.length; j++) {
-                        TArc* a = s->arcs.elements[j];
-                        const char* kind = a->word->kind == TWord::Intern   ? "intern"
-                                           : a->word->kind == TWord::Extern ? "extern"
-                                           : a->word->id == 0               ? "null"
-                                                                            : "word";
-                        arcs.append(py::make_tuple(a->state ? a->state->id : -1, kind, a->word->id,
-                                                   Bytes(a->word->word.s), Bytes(a->anno->word.s),
-                                                   (double)a->p));
-                    }
-                    states.append(arcs);
+            for (int s = 0; s < v.States(k); s++) {
+                py::list arcs;
+                for (int i = 0; i < v.Arcs(k, s); i++) {
+                    ksbnfc::ArcView a = v.Arc(k, s, i);
+                    const char* kind = a.kind == ksbnfc::ArcKind::Call     ? "intern"
+                                       : a.kind == ksbnfc::ArcKind::Extern ? "extern"
+                                       : a.kind == ksbnfc::ArcKind::Null   ? "null"
+                                                                           : "word";
+                    arcs.append(py::make_tuple(a.target, kind, a.id, py::bytes(a.word), BytesOrNone(a.annotation),
+                                               (double)a.p));
                 }
-            out.append(py::make_tuple(name, states));
-        };
-        network(g, "main");
-        for (int i = 0; i < g->intern_fsgs.length; i++) {
-            std::string name = "intern #" + std::to_string(i);
-            network(g->intern_fsgs.elements[i], name.c_str());
+                states.append(arcs);
+            }
+            out.append(py::make_tuple(k == 0 ? std::string("main") : "intern #" + std::to_string(k - 1), states));
         }
         return out;
     }
 
 private:
-    // Runs a match with the GIL released, in the grammar's code page: shared
-    // with other matches when that is safe and the code page is current,
-    // else alone.
-    template <class F> double Matching(F&& work)
+    Grammar(std::unique_ptr<ksbnfc::Grammar> g, std::string path, bool from_file)
+        : g(std::move(g)), path(std::move(path)), from_file(from_file)
     {
-        py::gil_scoped_release nogil;
-        if (kSharedMatching) {
-            std::shared_lock<std::shared_mutex> hold(library);
-            if (ks_get_cp() == CodePage()) return Guard(work);
+    }
+
+    // The lock a match holds: shared with other matches when they may run
+    // at once, else alone. Taken with the GIL released.
+    class Matching {
+    public:
+        Matching()
+        {
+            if (kSharedMatching)
+                library.lock_shared();
+            else
+                library.lock();
         }
-        std::unique_lock<std::shared_mutex> hold(library);
-        CodePageScope cp(CodePage());
-        return Guard(work);
-    }
+        ~Matching()
+        {
+            if (kSharedMatching)
+                library.unlock_shared();
+            else
+                library.unlock();
+        }
+        Matching(const Matching&) = delete;
+        Matching& operator=(const Matching&) = delete;
+    };
 
-    // The walk of the first accepting path, through the form of Match that
-    // leaves the listing switches alone (the other forms write them).
-    double Walk(TStringList& list, TStringList* tags, TStringList& actions, int* prefix)
-    {
-        return g->Match(list, tags, 0, 1.0, g->Initial(), nullptr, &actions, prefix);
-    }
-
-    double MatchText(TStringList& list, TStringList* tags, std::string& text, bool& has_text)
-    {
-        int prefix = 0;
-        TStringList actions;
-        double p = Walk(list, tags, actions, &prefix);
-        has_text = p > 0;
-        if (!has_text) return p;
-        mbstring out = DoActions(actions);
-        if (out.s) text = out.s;
-        delete[] out.s;
-        return p;
-    }
-
-    std::string path;
-    bool from_file;
-    TFSG* g = nullptr;
+    std::unique_ptr<ksbnfc::Grammar> g;
+    std::string path; // the file, or the name standing for the bytes
+    bool from_file;   // externs beside it can be found later
 };
 
-// Registers an extern grammar in the process-wide cache (loading it from
-// path unless the name is registered already).
-void RegisterExtern(const std::string& name, const std::string& path, unsigned long cp)
+// Registers an extern grammar in the process-wide cache, loading it from
+// path unless the name is registered already.
+void RegisterExtern(const std::string& name, const std::string& path)
 {
     py::gil_scoped_release nogil;
     std::unique_lock<std::shared_mutex> hold(library);
-    Guard([&] {
-        if (cp) ks_set_cp(cp);
-        TFSG::Extern(name.c_str(), path.c_str());
-    });
+    ksbnfc::Grammar::Extern(name, path);
+}
+
+// The same from a file's bytes; `shown` stands for them in messages.
+void RegisterExternBytes(const std::string& name, const py::bytes& data, const std::string& shown)
+{
+    ksbnfc::CompiledFile file;
+    file.path = shown;
+    file.bytes = data;
+    py::gil_scoped_release nogil;
+    std::unique_lock<std::shared_mutex> hold(library);
+    // No bytes would name a file: they are refused as a load refuses them.
+    if (file.bytes.empty()) ksbnfc::Grammar::FromBytes(file.bytes, shown);
+    ksbnfc::Grammar::Extern(name, file);
 }
 
 bool ExternRegistered(const std::string& name)
 {
     std::shared_lock<std::shared_mutex> hold(library);
-    return TFSG::Extern(name.c_str(), nullptr) != nullptr;
+    return ksbnfc::Grammar::Extern(name) != nullptr;
 }
 
-// Compiles with KsCompileGrammar: the file names and the integer parameters
-// in the given order. Returns the warnings text (tab-indented lines).
-std::string CompileGrammar(const std::string& bnf_file, const std::string& fsg_directory,
-                    const std::vector<std::pair<std::string, long>>& ints)
+// Compiles the grammar file `name`, or `text` standing for it. Returns
+// ([(root, bytes)], [warning record]) in root order; the unset options keep
+// the library's defaults.
+py::tuple Compile(const std::string& name, const std::optional<py::bytes>& text, const std::optional<std::string>& mode,
+                  int code_page, std::optional<bool> equalize_arc_probabilities,
+                  std::optional<bool> equalize_sentence_probabilities, std::optional<int> flags,
+                  std::optional<bool> null_arcs, std::optional<bool> annotations, std::optional<int> debug_level,
+                  std::optional<bool> time)
 {
-    py::gil_scoped_release nogil;
-    std::unique_lock<std::shared_mutex> hold(library);
-    std::vector<KsArg> args;
-    args.push_back(KsArg{const_cast<char*>("bnfFile"), reinterpret_cast<long>(bnf_file.c_str())});
-    args.push_back(KsArg{const_cast<char*>("fsgDirectory"), reinterpret_cast<long>(fsg_directory.c_str())});
-    for (const auto& kv : ints) args.push_back(KsArg{const_cast<char*>(kv.first.c_str()), kv.second});
-    // The compiler leaves its warning and debug switches set for the process;
-    // the run time after it should not collect or print on their account.
-    int saved_warnings = ::warnings, saved_debug = ::dbglevel;
-    int rc = KsCompileGrammar((int)args.size(), args.data());
-    ::warnings = saved_warnings;
-    ::dbglevel = saved_debug;
-    std::string text(KsMsgBuf);
-    if (rc == 1000) {
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        throw Failure(text);
+    ksbnfc::CompileOptions o;
+    if (!mode)
+        o.mode = ksbnfc::Mode::Plain;
+    else if (*mode == "engine")
+        o.mode = ksbnfc::Mode::Engine;
+    else if (*mode == "translation")
+        o.mode = ksbnfc::Mode::Translation;
+    else
+        throw py::value_error("mode must be 'engine', 'translation' or None, not '" + *mode + "'");
+    o.code_page = code_page;
+    if (equalize_arc_probabilities) o.equalize_arcs = *equalize_arc_probabilities;
+    if (equalize_sentence_probabilities) o.equalize_sentences = *equalize_sentence_probabilities;
+    if (flags) o.fsg_flags = *flags;
+    o.use_null_arcs = null_arcs;
+    o.annotations = annotations;
+    if (debug_level) o.debug_level = *debug_level;
+    if (time) o.time = *time;
+    o.warnings = 1;
+
+    std::optional<std::string> source;
+    if (text) source = std::string(*text);
+    std::vector<ksbnfc::CompiledFile> files;
+    std::vector<ksbnfc::Diagnostic> warned;
+    {
+        py::gil_scoped_release nogil;
+        std::unique_lock<std::shared_mutex> hold(library);
+        auto sink = [&](const ksbnfc::Diagnostic& d) { warned.push_back(d); };
+        files = source ? ksbnfc::CompileText(*source, name, o, sink) : ksbnfc::Compile(name, o, sink);
     }
-    return rc == 1 ? text : std::string();
+    py::list made, warnings;
+    for (const ksbnfc::CompiledFile& f : files) made.append(py::make_tuple(f.root, py::bytes(f.bytes)));
+    for (const ksbnfc::Diagnostic& d : warned) warnings.append(Record(d));
+    return py::make_tuple(made, warnings);
 }
 
 unsigned long GetCodePage()
@@ -408,19 +420,34 @@ void SetCodePage(unsigned long cp)
 PYBIND11_MODULE(_ksbnfc, m)
 {
     m.doc() = "C++ half of ksbnfc; use the ksbnfc package instead.";
-    py::register_exception<Failure>(m, "Failure");
+    py::exception<ksbnfc::Failure> failure(m, "Failure");
+    failure_type = failure.ptr();
+    Py_INCREF(failure_type);
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const ksbnfc::Failure& e) {
+            PyErr_SetObject(failure_type, Record(e.diagnostic()).ptr());
+        } catch (const ksexport::Error& e) {
+            ksbnfc::Diagnostic d;
+            d.text = e.what();
+            PyErr_SetObject(failure_type, Record(d).ptr());
+        }
+    });
     m.attr("shared_matching") = kSharedMatching;
 
-    m.def("compile", &CompileGrammar, py::arg("bnf_file"), py::arg("fsg_directory"), py::arg("ints"));
-    m.def("register_extern", &RegisterExtern, py::arg("name"), py::arg("path"), py::arg("code_page"));
+    m.def("compile", &Compile, py::arg("name"), py::arg("text"), py::arg("mode"), py::arg("code_page"),
+          py::arg("equalize_arc_probabilities"), py::arg("equalize_sentence_probabilities"), py::arg("flags"),
+          py::arg("null_arcs"), py::arg("annotations"), py::arg("debug_level"), py::arg("time"));
+    m.def("register_extern", &RegisterExtern, py::arg("name"), py::arg("path"));
+    m.def("register_extern_bytes", &RegisterExternBytes, py::arg("name"), py::arg("data"), py::arg("shown"));
     m.def("extern_registered", &ExternRegistered, py::arg("name"));
     m.def("code_page", &GetCodePage);
     m.def("set_code_page", &SetCodePage, py::arg("code_page"));
 
     py::class_<Grammar>(m, "Grammar")
-        .def(py::init<const std::string&, unsigned long, bool>(), py::arg("path"), py::arg("code_page"),
-             py::arg("from_file"),
-             py::call_guard<py::gil_scoped_release>())
+        .def_static("load", &Grammar::Load, py::arg("path"))
+        .def_static("from_bytes", &Grammar::FromBytes, py::arg("data"), py::arg("name"))
         .def_property_readonly("code_page", &Grammar::CodePage)
         .def_property_readonly("flags", &Grammar::Flags)
         .def("load_externs", &Grammar::LoadExterns)

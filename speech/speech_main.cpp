@@ -1,24 +1,21 @@
-// speech_main.cpp: SpeechMain: compiles the grammar (engine FSG for the
-// search, translation FSG for the meaning) into a temporary folder, finds a
-// pronunciation for every word, hands the spliced engine network to the
-// recogniser and reports words, acceptance, translation and timing for each
-// recording.
+// speech_main.cpp: SpeechMain: compiles the grammar in memory (engine FSG
+// for the search, translation FSG for the meaning), finds a pronunciation for
+// every word, hands the spliced engine network to the recogniser and reports
+// words, acceptance, translation and timing for each recording.
 #include "speech_main.h"
 
 #include "audio.h"
 #include "fsg_export.h"
+#include "ksbnfc_inner.h"
 #include "pronounce.h"
 #include "recogniser.h"
-#include "tfsg.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <map>
 #include <memory>
-#include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using ksspeech::SpeechError;
@@ -47,112 +44,56 @@ std::string Dir(const std::string& path)
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-std::string Trim(std::string s)
+// Runs a call into the library; its failure becomes a SpeechError, placed in
+// `source` when the library names no place of its own.
+template <class F> auto Library(const std::string& source, F f) -> decltype(f())
 {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
+    try {
+        return f();
+    } catch (const ksbnfc::Failure& e) {
+        throw SpeechError(e.diagnostic().Located(source));
+    }
 }
 
-std::string Message()
+// Prints each warning of a compile of source on err.
+ksbnfc::DiagnosticSink Warnings(const std::string& source, std::FILE* err)
 {
-    char* m = nullptr;
-    KsGetMessage(&m);
-    return Trim(m ? m : "");
+    return [source, err](const ksbnfc::Diagnostic& d) {
+        std::fprintf(err, "ksspeech: %s\n", d.Located(source).c_str());
+    };
 }
 
-// A folder removed with everything in it when the run ends.
-class TempDir {
-public:
-    TempDir()
-    {
-        const char* t = std::getenv("TMPDIR");
-        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/ksspeech.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) throw SpeechError("can't create a temporary folder in " + tmpl);
-        path = buf.data();
-    }
-    ~TempDir() { Remove(); }
-    void Remove()
-    {
-        for (const std::string& f : files) unlink(f.c_str());
-        for (auto d = dirs.rbegin(); d != dirs.rend(); ++d) rmdir(d->c_str());
-        if (!path.empty()) rmdir(path.c_str());
-        files.clear();
-        dirs.clear();
-        path.clear();
-    }
-    // A new empty sub-folder.
-    std::string Sub(const std::string& name)
-    {
-        std::string d = path + "/" + name;
-        if (mkdir(d.c_str(), 0700) != 0) throw SpeechError("can't create " + d);
-        dirs.push_back(d);
-        return d;
-    }
-    std::string path;
-    std::vector<std::string> files, dirs;
-};
-
-// The files the compiler wrote into dir with the extension.
-std::vector<std::string> Listing(TempDir& tmp, const std::string& dir, const std::string& ext)
+// The name of a root as the compiler names its file: "<<command>>" -> "command".
+std::string RootName(const std::string& root)
 {
-    std::vector<std::string> out;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n == "." || n == "..") continue;
-            tmp.files.push_back(dir + "/" + n);
-            if (Extension(n) == ext) out.push_back(n.substr(0, n.size() - ext.size()));
-        }
-        closedir(d);
-    }
-    return out;
+    std::string n;
+    for (char c : root)
+        if (c != '<' && c != '>') n += c;
+    return n;
 }
 
-// Compiles source in one mode into a fresh sub-folder and returns the file
-// of the chosen root (the only one, or `root`).
-std::string Compile(TempDir& tmp, const std::string& source, bool translation, const std::string& root,
-                    std::FILE* err)
+// Compiles source in one mode in memory and returns the file of the chosen
+// root (the only one, or `root`).
+ksbnfc::CompiledFile Compile(const std::string& source, bool translation, const std::string& root,
+                             const ksbnfc::DiagnosticSink& warnings)
 {
-    static int n = 0;
-    std::string dir = tmp.Sub(std::to_string(n++));
-    std::vector<KsArg> args;
-    args.push_back(KsArg{const_cast<char*>("bnfFile"), reinterpret_cast<long>(source.c_str())});
-    args.push_back(KsArg{const_cast<char*>("fsgDirectory"), reinterpret_cast<long>(dir.c_str())});
-    args.push_back(KsArg{const_cast<char*>(translation ? "trMode" : "enMode"), 1});
-    warnings = 1;
-    int rc = KsCompileGrammar((int)args.size(), args.data());
-    std::string msg = Message();
-    std::string ext = translation ? ".fst" : ".fsg";
-    std::vector<std::string> roots = Listing(tmp, dir, ext);
-    if (rc == 1000) throw SpeechError(source + ": " + msg);
-    if (rc == 1 && !msg.empty() && !translation) std::fprintf(err, "%s\n", msg.c_str());
+    ksbnfc::CompileOptions o;
+    o.mode = translation ? ksbnfc::Mode::Translation : ksbnfc::Mode::Engine;
+    o.write_files = false;
+    std::vector<ksbnfc::CompiledFile> files = Library(source, [&] { return ksbnfc::Compile(source, o, warnings); });
     if (!root.empty()) {
-        for (const std::string& r : roots)
-            if (r == root) return dir + "/" + r + ext;
+        for (ksbnfc::CompiledFile& f : files)
+            if (RootName(f.root) == root) return std::move(f);
         throw SpeechError(source + ": no root rule <<" + root + ">>");
     }
-    if (roots.size() != 1) {
+    if (files.size() != 1) {
         std::string names;
-        for (const std::string& r : roots) names += (names.empty() ? "" : ", ") + r;
-        throw SpeechError(source + ": " + std::to_string(roots.size()) + " root rules (" + names +
+        for (const ksbnfc::CompiledFile& f : files) names += (names.empty() ? "" : ", ") + RootName(f.root);
+        throw SpeechError(source + ": " + std::to_string(files.size()) + " root rules (" + names +
                           "); choose one with --root NAME");
     }
-    return dir + "/" + roots[0] + ext;
+    return std::move(files[0]);
 }
-
-// A loaded FSG, released with the object.
-struct Loaded {
-    void* h = nullptr;
-    explicit Loaded(const std::string& file)
-    {
-        if (KsLoadFSG(file.c_str(), &h) == 1000 || !h) throw SpeechError(Message());
-    }
-    ~Loaded() { KsUnloadFSG(h); }
-    Loaded(const Loaded&) = delete;
-    Loaded& operator=(const Loaded&) = delete;
-};
 
 std::vector<std::string> Split(const std::string& s)
 {
@@ -165,14 +106,6 @@ std::vector<std::string> Split(const std::string& s)
         if (i > b) w.push_back(s.substr(b, i - b));
     }
     return w;
-}
-
-std::vector<char*> CArray(const std::vector<std::string>& words)
-{
-    std::vector<char*> v;
-    for (const std::string& w : words) v.push_back(const_cast<char*>(w.c_str()));
-    v.push_back(nullptr);
-    return v;
 }
 
 // JSON string; texts of single-byte code pages are taken as Latin-1.
@@ -238,58 +171,71 @@ public:
     }
 
 private:
-    std::string ExternFile(const std::string& file)
+    // Registers the extern grammar name from file: a compiled file, or a
+    // source compiled here for translation.
+    void Extern(const std::string& name, const std::string& file)
     {
-        return Compiled(file) ? file : Compile(tmp_, file, true, "", err_);
+        if (Compiled(file)) {
+            Library(file, [&] { return ksbnfc::Grammar::Extern(name, file); });
+            return;
+        }
+        ksbnfc::CompiledFile f = Compile(file, true, "", Warnings(file, err_));
+        Library(file, [&] { return ksbnfc::Grammar::Extern(name, f); });
     }
 
     void PrepareGrammar()
     {
-        std::string engine, translation = r_.translation;
         bool from_source = !Compiled(r_.grammar);
         if (from_source) {
             if (access(r_.grammar.c_str(), R_OK) != 0)
                 throw SpeechError("can't read the grammar '" + r_.grammar + "' (" + std::strerror(errno) + ")");
-            engine = Compile(tmp_, r_.grammar, false, r_.root, err_);
-            translation = Compile(tmp_, r_.grammar, true, r_.root, err_);
+            // The warnings once, from the engine run.
+            ksbnfc::CompiledFile engine = Compile(r_.grammar, false, r_.root, Warnings(r_.grammar, err_));
+            ksbnfc::CompiledFile translation = Compile(r_.grammar, true, r_.root, nullptr);
+            engine_ = Library(engine.path, [&] { return ksbnfc::Grammar::FromBytes(engine.bytes, engine.path); });
+            translation_ = Library(translation.path,
+                                   [&] { return ksbnfc::Grammar::FromBytes(translation.bytes, translation.path); });
+            name_ = RootName(engine.root);
         } else {
-            engine = r_.grammar;
-            if (translation.empty()) translation = Extension(engine) == ".fst" ? engine : "";
+            engine_ = Library(r_.grammar, [&] { return ksbnfc::Grammar::Load(r_.grammar); });
+            if (!r_.translation.empty())
+                translation_ = Library(r_.translation, [&] { return ksbnfc::Grammar::Load(r_.translation); });
+            size_t slash = r_.grammar.find_last_of('/');
+            name_ = r_.grammar.substr(slash == std::string::npos ? 0 : slash + 1);
+            name_ = name_.substr(0, name_.find_last_of('.'));
         }
-        engine_.reset(new Loaded(engine));
-        if (!translation.empty()) translation_.reset(new Loaded(translation));
-        size_t slash = engine.find_last_of('/');
-        name_ = engine.substr(slash == std::string::npos ? 0 : slash + 1);
-        name_ = name_.substr(0, name_.find_last_of('.'));
+        // A translation FSG given alone is its own meaning.
+        meaning_ = translation_ ? translation_.get() : engine_.get();
+        translates_ = translation_ || Extension(r_.grammar) == ".fst";
 
         ksexport::Options o;
         o.lower = true;
-        for (const auto& x : r_.externs) o.externs.emplace_back(x.first, ExternFile(x.second));
+        std::vector<std::string> given;
+        for (const auto& x : r_.externs) {
+            Extern(x.first, x.second);
+            given.push_back(x.first);
+        }
         if (from_source) {
             // Externs not named on the command line are looked for beside the
             // grammar: NAME.bnf compiled here, else NAME.fst, else NAME.fsg.
             std::string dir = Dir(r_.grammar);
-            TFSG* g = static_cast<TFSG*>(engine_->h);
-            for (int j = 0; j < g->externs.length; j++) {
-                std::string text = g->externs[j]->word.s ? g->externs[j]->word.s : "";
+            ksbnfc::GraphView view = engine_->Graph();
+            for (int j = 0; j < view.Externs(); j++) {
+                std::string text = view.Extern(j) ? view.Extern(j) : "";
                 std::string name = text.size() > 2 ? text.substr(1, text.size() - 2) : text;
-                bool given = false;
-                for (const auto& x : o.externs) given = given || x.first == name;
-                if (given) continue;
+                if (std::find(given.begin(), given.end(), name) != given.end()) continue;
                 for (const char* ext : {".bnf", ".fst", ".fsg"})
                     if (access((dir + name + ext).c_str(), R_OK) == 0) {
-                        o.externs.emplace_back(name, ExternFile(dir + name + ext));
+                        Extern(name, dir + name + ext);
+                        given.push_back(name);
                         break;
                     }
             }
             o.source = dir + name_ + ".fst";
         } else {
-            o.source = engine;
+            o.source = r_.grammar;
         }
-        graph_ = ksexport::Flatten(engine_->h, o);
-        // Everything compiled is loaded now: nothing is left behind even if
-        // a signal ends the run.
-        tmp_.Remove();
+        graph_ = ksexport::Flatten(*engine_, o);
     }
 
     // Every word of the grammar needs a pronunciation: the model's
@@ -341,28 +287,20 @@ private:
         auto t0 = std::chrono::steady_clock::now();
         std::vector<ksspeech::Hypothesis> hyps = rec_->Decode(samples, r_.nbest);
         res.decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        void* meaning = translation_ ? translation_->h : engine_->h;
         for (size_t i = 0; i < hyps.size(); i++) {
             if (r_.verbose)
                 std::fprintf(err_, "ksspeech: hypothesis %d (score %ld): %s\n", (int)i + 1, (long)hyps[i].score,
                              hyps[i].words.c_str());
             std::vector<std::string> words = Split(hyps[i].words);
-            std::vector<char*> v = CArray(words);
-            int result = 0;
-            if (KsTest(meaning, v.data(), &result) == 1000) throw SpeechError(Message());
-            if (result != 2 && i + 1 < hyps.size()) continue;
+            ksbnfc::Grammar::Result m = Library(r_.grammar, [&] { return meaning_->Match(words); });
+            if (m.accepted != 2 && i + 1 < hyps.size()) continue;
             res.recognised = true;
             res.words = hyps[i].words;
             res.rank = (int)i + 1;
-            res.accepted = result == 2;
-            if (res.accepted && translation_) {
-                char* t = nullptr;
-                if (KsGetTranslation(meaning, v.data(), &t) == 1000) throw SpeechError(Message());
-                if (t) {
-                    res.has_translation = true;
-                    res.translation = t;
-                    std::free(t);
-                }
+            res.accepted = m.accepted == 2;
+            if (res.accepted && translates_ && m.has_translation) {
+                res.has_translation = true;
+                res.translation = m.translation;
             }
             if (res.accepted) break;
         }
@@ -393,8 +331,9 @@ private:
     const SpeechRequest& r_;
     std::FILE* out_;
     std::FILE* err_;
-    TempDir tmp_;
-    std::unique_ptr<Loaded> engine_, translation_;
+    std::unique_ptr<ksbnfc::Grammar> engine_, translation_;
+    const ksbnfc::Grammar* meaning_ = nullptr; // matched for acceptance and translation
+    bool translates_ = false;
     std::string name_;
     ksexport::Graph graph_;
     std::unique_ptr<ksspeech::Recogniser> rec_;
@@ -411,8 +350,8 @@ int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
         std::fprintf(err, "ksspeech: %s\n", e.what());
     } catch (const ksexport::Error& e) {
         std::fprintf(err, "ksspeech: %s: %s\n", r.grammar.c_str(), e.what());
-    } catch (char* msg) {
-        std::fprintf(err, "ksspeech: %s\n", Trim(msg ? msg : "error").c_str());
+    } catch (const ksbnfc::Failure& e) {
+        std::fprintf(err, "ksspeech: %s\n", e.diagnostic().Located(r.grammar).c_str());
     }
     return 1;
 }

@@ -2,7 +2,7 @@
 // runner each. One case a line, its fields separated by " ⇒ "; blank lines
 // and lines starting with "#" are skipped, and a line ending in a backslash
 // goes on with the next, without its leading blanks. Unescape decodes the
-// escapes \n, \t, \xHH and a backslash before any other character.
+// escapes \n, \t, \r, \xHH and a backslash before any other character.
 #ifndef KSBNFC_TESTS_CASES_H
 #define KSBNFC_TESTS_CASES_H
 
@@ -63,7 +63,7 @@ inline std::string Unescape(const std::string& s)
             out += (char)std::strtol(s.substr(i + 1, 2).c_str(), nullptr, 16);
             i += 2;
         } else {
-            out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+            out += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
         }
     }
     return out;

@@ -98,6 +98,8 @@ no grammar file given|-en
 -o and -d exclude each other|-en $contacts -o $work/x.fsg -d $work
 needs -o or -d|-en -
 more than one grammar file|-en $contacts $examples/dialer.bnf
+--debug given twice|-en -g 1 --debug=2 $contacts -o $work/x.fsg
+-g takes a debug level from 0 to 9, not -2147483648|-en -g -2147483648 $contacts -o $work/x.fsg
 contradictory|-en -f 0x30 $contacts -o $work/x.fsg
 contradictory|-en --flags=0x500 $contacts -o $work/x.fsg
 contradictory|-en -f 0x1800 $contacts -o $work/x.fsg
@@ -114,8 +116,8 @@ while IFS='#' read -r want opts grammar text; do
     run "message for '$grammar'" "$want" "=${text//F/$work/msg.bnf}" $opts "$work/msg.bnf" -o "$work/msg.fsg"
 done <<'END'
 1#-en#<<g>> = a <b .\n#F:1:11: error: syntax error, expected '>' to close the name
-1#-en#<<g>> = a "b c .\n#F:1:11: error: syntax error, unterminated quote
-1#-en#<<g>> = a\n  | "b\n#F:2:5: error: syntax error, unterminated quote
+1#-en#<<g>> = a "b c .\n#F:1:11: error: syntax error, expected '"' to end the quoted word
+1#-en#<<g>> = a\n  | "b\n#F:2:5: error: syntax error, expected '"' to end the quoted word
 1#-en#<<g>> = a b = c .\n#F:1:13: error: syntax error, expected a word, a <name>, a group, '->', '|' or '.'
 1#-en#<<g>> = a <r> .\n<q> = x <nope> .\n<r> = <nope> .\n#F:2:9: error: <nope> is not defined
 1#-en#<<g>> = <r> .\n<r> = a <r> b | c .\n#F:2:9: error: illegal recursive use of <r>

@@ -30,6 +30,7 @@ protected:
 
 TEST_F(Messages, Table)
 {
+    setenv("JSGF_PATH", "/no/such/dir", 1);
     for (const cases::Case& c : cases::Read("messages.txt")) {
         SCOPED_TRACE(c.at);
         std::istringstream head(c[0]);
@@ -73,6 +74,7 @@ TEST_F(Messages, Table)
         (void)std::system(("cd '" + dir + "' && rm -rf *.fsg *.fst out/*").c_str());
         ks_set_cp(1252);
     }
+    unsetenv("JSGF_PATH");
 }
 
 class DiagnosticsTest : public ::testing::Test {

@@ -113,11 +113,14 @@ done <<END
 0||export --format sphinx --no-splice $work/order.fst# <intern#[0-9]*>\$
 0||export --format sphinx -x contact=$work/contacts/contact.fsg $work/dial.fsg# anna\$
 0||export --help#--no-splice
-1|=extern grammar <contact> not found|export --format sphinx $work/dial.fsg
-1|=extern grammar contact|export --format sphinx -x contact=$work/none.fsg $work/dial.fsg
-1|=can't open|export --format dot $work/none.fst
+2|=extern grammar <contact> not found|export --format sphinx $work/dial.fsg
+2|=extern grammar contact|export --format sphinx -x contact=$work/none.fsg $work/dial.fsg
+2|=can't open|export --format dot $work/none.fst
 2|=no --format|export $work/order.fst
 2|=unknown format 'xml'|export --format xml $work/order.fst
 2|=needs --symbols|export --format openfst $work/order.fst
 END
+# The symbol table goes beside -o OUT, with OUT's extension replaced.
+run "symbols beside" 0 export --format openfst "$work/order.fst" -o "$work/o.txt"
+[ -s "$work/o.syms" ] || fail "-o o.txt wrote no o.syms"
 finish "export tool"

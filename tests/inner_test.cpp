@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 using ksbnfc::CompileOptions;
@@ -66,6 +68,10 @@ TEST(Inner, WarningsReachTheSinkInOrderWithTheirPlaces)
     EXPECT_EQ(got[0], "empty rule ignored; use \"\" for empty rule, line 1, column 12 | "
                       "g.bnf:1:12: warning: empty rule ignored; use \"\" for empty rule");
     EXPECT_EQ(got[1], "<spare> defined but not used | g.bnf:2:1: warning: <spare> defined but not used");
+    // The lowest debug level is no level at all (its arithmetic once overflowed).
+    CompileOptions low = InMode(ksbnfc::Mode::Translation);
+    low.debug_level = INT_MIN;
+    EXPECT_EQ(ksbnfc::CompileText("<<g>> = a <r> . <r> = b .", "g.bnf", low).size(), 1u);
     CompileOptions quiet = InMode(ksbnfc::Mode::Engine);
     quiet.warnings = 0;
     got.clear();

@@ -1,6 +1,7 @@
 // Tests of the listings (Print, expected in tests/data/listing*.txt), the
-// listing stream, sentence enumeration (its cases are in passes.txt) and
-// random sentences.
+// listing stream, sentence enumeration (its cases are in passes.txt), the
+// sentence walk's cut of call cycles, and random sentences.
+#include "fsg_build.h"
 #include "graph_dump.h"
 
 #include <fstream>
@@ -110,6 +111,25 @@ TEST(Enumerate, LongPathsDoNotExhaustTheStack)
     s->AddArc(nullptr, 1, "end", mbstring(), OpNone);
     g.normalized = 1;
     EXPECT_EQ(Captured([&] { g.Enumerate(0, 0, 1, 1, n + 1); }), "end \n");
+}
+
+// A damaged file may hold a network that calls itself, or one that calls it,
+// through empty paths: counting words, such a walk would never end.
+TEST(Sentences, CallCyclesThroughEmptyPathsAreCut)
+{
+    for (const std::vector<std::string>& interns :
+         {std::vector<std::string>{"0: <0>->*, x->*"}, {"0: _->1, y->*; 1: <1>->*", "0: <0>->*, z->*"}}) {
+        std::unique_ptr<TFSG> g(fsg_build::Make("0: <0>->*", interns));
+        g->normalized = 1;
+        TSentenceLimits limits;
+        limits.words_only = 1;
+        limits.max_words = 4;
+        TSentenceReport report;
+        std::string found;
+        g->Sentences(limits, report, [&](const std::string& s, double) { found += s + "|"; });
+        EXPECT_EQ(found, interns.size() == 1 ? "x |" : "z |y |");
+        EXPECT_GT(report.loops_cut, 0);
+    }
 }
 
 TEST(Random, CollectsWordsAndAnnotationsAndStopsWithoutArcs)

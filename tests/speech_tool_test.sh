@@ -95,7 +95,7 @@ cases <<END
 1|=dictionary '$work/none.dict' not readable|--model-dict $work/none.dict $robot $audio
 1|=empty.raw: the recording is empty|$robot $work/empty.raw
 1|=text.wav: not a WAV file|$robot $work/text.wav
-1|=line 1, column|$work/bad.bnf $audio
+1|=bad.bnf:1:23: error: syntax error|$work/bad.bnf $audio
 1|=can't read the grammar|$work/none.bnf $audio
 1|=extern grammar <contact> not found|$examples/dialer.bnf $audio
 2||$robot

@@ -56,6 +56,12 @@ run "substrs --externs" 0 substrs --externs "$dial" please call mum now
 expect "substrs --externs" "1-2 p=0.000528027 call mum"
 run "extern not loaded" 1 "=warning: extern grammar <contact> is not loaded" test "$dial" call mum
 run "extern loaded" 0 = test -x contact="$contact" "$dial" call mum
+# Not loaded, an extern is its bracketed name, to the test and the search alike.
+run "extern by name" 0 "=warning: extern grammar <contact> is not loaded" test "$dial" call "<contact>"
+run "substrs, extern by name" 0 substrs "$dial" please call "<contact>" now
+expect "substrs, extern by name" "1-2 p=0.00421697 call <contact>"
+run "translate, engine FSG" 0 "=warning: $dial carries no translations" translate -x contact="$contact" "$dial" call mum
+expect "translate, engine FSG" "2 p=0.000528027 -"
 run "unused -x" 0 "=warning: -x addresses=$contact: $dial does not use an extern grammar <addresses>" \
     test -x contact="$contact" -x addresses="$contact" "$dial" call mum
 
@@ -140,14 +146,16 @@ expect "list" "$contact: 1 network, 13 words, 0 externs, 0 annotations\n\nmain n
 run "list .fst" 0 list "$order"
 [ "$(grep -c "$order" "$work/out")" = 1 ] || fail "list .fst: the file name is not there once"
 lines "list .fst" "main network: 5 states" "  state 0 (start)" "  state 3 (final)" "    please      -> end  p=0.500    '{1}{2}'" \
-    "    <eps>       -> 1    p=0.500" "    call #11    -> 1    p=0.500" "sub-network #0 (called from sub-network #1 state 0): 1 states"
+    "    <eps>       -> 1    p=0.500" "    call #11    -> 1    p=0.500" "sub-network #0 (called from sub-network #1 state 0): 1 states" \
+    "    call #0     -> end  p=1.00"
 run "list -v 2" 0 list -v 2 "$order"
 lines "list -v 2" "    please      -> end  p=0.500    '{1}{2}'   w=32 a=1" words annotations '      0 <eps>'
 
 # info: the counts and the accessibility of every network.
 run "info" 0 info "$order"
-lines "info" "sub-networks    12" "states          29" "arcs            66" "null arcs       6" "words           45" \
-    "externs         0" "calls           13 of sub-networks, 0 of externs" \
+lines "info" "sub-networks    12" "states          29" "arcs            66" "null arcs       3" \
+    "final arcs      2 (null arcs to the end of a network)" "words           45" \
+    "externs         0" "calls           14 of sub-networks, 0 of externs" \
     "accessibility: every state is reachable from the start and reaches the end"
 run "info externs" 0 info "$dial"
 lines "info externs" "externs         1 (<contact>)"

@@ -1,10 +1,7 @@
 // ksbnfc.cpp: the grammar compiler tool's command line. Parses the switches
-// into CompileOptions, refuses contradictory ones, and hands them to
-// CompileMain (ksbnfc_main.cpp) with the library's printing kept off the
-// standard output.
-#include "ksbnfc.h"
+// into a CompileRequest, refuses contradictory or repeated ones, and hands
+// it to CompileMain (ksbnfc_main.cpp).
 #include "ksbnfc_main.h"
-#include "tool_messages.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,6 +9,7 @@
 #include <cstring>
 #include <malloc.h>
 #include <strings.h>
+#include <vector>
 
 namespace {
 
@@ -29,8 +27,8 @@ const char kUsage[] =
     "      --syntax bnf|jsgf    notation of the grammar (default: jsgf for .gram, else bnf)\n"
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
-    "  -g, --debug N            debug level of the listings and traces on standard\n"
-    "                           error (default 0)\n"
+    "  -g, --debug N            debug level (0 to 9) of the listings and traces on\n"
+    "                           standard error (default 0)\n"
     "  -c, --codepage N         code page of the grammar: 1252, 850, 932, 936, 949,\n"
     "                           950 or 65001 (utf-8) (default: from the environment)\n"
     "  -f, --flags N            phrase flags of the FSG file (decimal or 0x..., default 0x410)\n"
@@ -48,24 +46,24 @@ const char kUsage[] =
     "Messages read FILE:LINE:COLUMN: error: TEXT (or warning:). Exit status: 0\n"
     "compiled, 1 the grammar could not be compiled, 2 usage error.\n";
 
-// A switch that takes a value: its spellings and the library parameter it
-// sets (null for the output names).
+// A switch that takes a value: its spellings and the setting it gives.
+enum class Setting { Output, Directory, Warnings, Debug, CodePage, Flags, EqArcs, EqSentences, NullArcs, Annotations };
 struct ValueSwitch {
     const char* shortname;
     const char* longname;
-    const char* param;
+    Setting setting;
 };
 const ValueSwitch kValueSwitches[] = {
-    {"-o", "--output", nullptr},
-    {"-d", "--directory", nullptr},
-    {"-w", "--warnings", "warnings"},
-    {"-g", "--debug", "dbglevel"},
-    {"-c", "--codepage", "codePage"},
-    {"-f", "--flags", "fsgFlags"},
-    {nullptr, "--eq-arcs", "equalizeArcProbabilities"},
-    {nullptr, "--eq-sentences", "equalizeSentenceProbabilities"},
-    {nullptr, "--null-arcs", "useNullArcs"},
-    {nullptr, "--annotations", "emitAnnotations"},
+    {"-o", "--output", Setting::Output},
+    {"-d", "--directory", Setting::Directory},
+    {"-w", "--warnings", Setting::Warnings},
+    {"-g", "--debug", Setting::Debug},
+    {"-c", "--codepage", Setting::CodePage},
+    {"-f", "--flags", Setting::Flags},
+    {nullptr, "--eq-arcs", Setting::EqArcs},
+    {nullptr, "--eq-sentences", Setting::EqSentences},
+    {nullptr, "--null-arcs", Setting::NullArcs},
+    {nullptr, "--annotations", Setting::Annotations},
 };
 
 bool Is(const char* arg, const char* name)
@@ -103,16 +101,21 @@ bool Contradictory(long flags)
            bits(PV_PHRASE_NORMALIZE | PV_PHRASE_DONT_NORMALIZE) > 1;
 }
 
-// The file that messages without a position of their own are put under.
-std::string fallback_name;
-
-// Lines the library prints on standard output while compiling: printed
-// warnings are reformatted, listings pass unchanged.
-std::string LibraryLine(const std::string& line)
+// Stores the integer n of a switch in the options.
+void Set(ksbnfc::CompileOptions& o, Setting setting, int n)
 {
-    const char kPrinted[] = "Warning: ";
-    if (line.compare(0, sizeof kPrinted - 1, kPrinted) != 0) return line;
-    return FormatMessage(line.substr(sizeof kPrinted - 1), "warning", fallback_name) + "\n";
+    switch (setting) {
+    case Setting::Warnings: o.warnings = n; break;
+    case Setting::Debug: o.debug_level = n; break;
+    case Setting::CodePage: o.code_page = n; break;
+    case Setting::Flags: o.fsg_flags = n; break;
+    case Setting::EqArcs: o.equalize_arcs = n != 0; break;
+    case Setting::EqSentences: o.equalize_sentences = n != 0; break;
+    case Setting::NullArcs: o.use_null_arcs = n != 0; break;
+    case Setting::Annotations: o.annotations = n; break;
+    case Setting::Output:
+    case Setting::Directory: break;
+    }
 }
 
 } // namespace
@@ -125,8 +128,10 @@ int main(int argc, char** argv)
     // same memory is reused directly, at no cost in peak size.
     mallopt(M_MXFAST, 0);
     if (argc < 2) return UsageError("%s", "no grammar file given");
-    CompileOptions o;
-    bool warnings_given = false, en = false, tr = false;
+    CompileRequest r;
+    ksbnfc::CompileOptions& o = r.options;
+    bool en = false, tr = false, time_given = false;
+    std::vector<Setting> given;
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         if (Is(a, "-h") || Is(a, "--help")) {
@@ -140,12 +145,13 @@ int main(int argc, char** argv)
         } else if (Is(a, "-tr") || Is(a, "--translation")) {
             tr = true;
         } else if (Is(a, "-t") || Is(a, "--time")) {
-            o.ints.emplace_back("time", 1);
+            if (time_given) return UsageError("%s given twice", a);
+            o.time = time_given = true;
         } else if (Is(a, "--syntax") || std::strncmp(a, "--syntax=", 9) == 0) {
             const char* v = a[8] == '=' ? a + 9 : i + 1 < argc ? argv[++i] : nullptr;
             if (!v || (std::strcmp(v, "bnf") != 0 && std::strcmp(v, "jsgf") != 0))
                 return UsageError("%s needs bnf or jsgf", "--syntax");
-            o.syntax = v;
+            o.syntax = v[0] == 'b' ? ksbnfc::Syntax::Bnf : ksbnfc::Syntax::Jsgf;
         } else if (a[0] == '-' && a[1] != 0) {
             // --name=value is --name value.
             std::string name = a;
@@ -160,37 +166,38 @@ int main(int argc, char** argv)
                 if (Is(name.c_str(), s.shortname) || Is(name.c_str(), s.longname)) sw = &s;
             if (!sw) return UsageError("unknown option %s", a);
             if (!v) v = i + 1 < argc ? argv[++i] : nullptr;
-            if (!sw->param) {
+            if (sw->setting == Setting::Output || sw->setting == Setting::Directory) {
                 if (!v || !*v) return UsageError("%s needs a name", name.c_str());
-                std::string& slot = sw->shortname[1] == 'o' ? o.fsg_file : o.fsg_directory;
+                std::string& slot = sw->setting == Setting::Output ? o.output_file : o.output_directory;
                 if (!slot.empty()) return UsageError("%s given twice", name.c_str());
                 slot = v;
                 continue;
             }
             long n;
-            bool utf8 = v && sw->param[0] == 'c' && (!strcasecmp(v, "utf-8") || !strcasecmp(v, "utf8"));
+            bool utf8 = v && sw->setting == Setting::CodePage && (!strcasecmp(v, "utf-8") || !strcasecmp(v, "utf8"));
             if (utf8) n = 65001;
             else if (!v || !ParseInt(v, n)) return UsageError("%s needs an integer", name.c_str());
-            if (sw->param[0] == 'w') warnings_given = true;
-            if (sw->param[0] == 'f' && Contradictory(n))
+            if (sw->setting == Setting::Debug && (n < 0 || n > 9))
+                return UsageError("%s", (name + " takes a debug level from 0 to 9, not " + v).c_str());
+            if (sw->setting == Setting::Flags && Contradictory(n))
                 return UsageError("flags %s set contradictory bits (one silence, one insertion and one "
                                   "normalisation choice at most)", v);
-            o.ints.emplace_back(sw->param, n);
+            for (Setting s : given)
+                if (s == sw->setting) return UsageError("%s given twice", name.c_str());
+            given.push_back(sw->setting);
+            Set(o, sw->setting, (int)n);
         } else {
-            if (!o.bnf_file.empty()) return UsageError("more than one grammar file: %s", a);
-            o.bnf_file = a;
+            if (!r.grammar.empty()) return UsageError("more than one grammar file: %s", a);
+            r.grammar = a;
         }
     }
     if (en && tr) return UsageError("%s", "-en and -tr exclude each other");
-    if (en) o.ints.emplace_back("enMode", 1);
-    if (tr) o.ints.emplace_back("trMode", 1);
-    if (o.bnf_file.empty()) return UsageError("%s", "no grammar file given");
-    if (!o.fsg_file.empty() && !o.fsg_directory.empty()) return UsageError("%s", "-o and -d exclude each other");
-    if (o.bnf_file == "-" && o.fsg_file.empty() && o.fsg_directory.empty())
+    if (en) o.mode = ksbnfc::Mode::Engine;
+    if (tr) o.mode = ksbnfc::Mode::Translation;
+    if (r.grammar.empty()) return UsageError("%s", "no grammar file given");
+    if (!o.output_file.empty() && !o.output_directory.empty()) return UsageError("%s", "-o and -d exclude each other");
+    if (r.grammar == "-" && o.output_file.empty() && o.output_directory.empty())
         return UsageError("%s", "a grammar read from standard input needs -o or -d");
-    // Warnings are shown unless turned off; the library alone would discard them.
-    if (!warnings_given) o.ints.emplace_back("warnings", 1);
-    fallback_name = MessageFileName(o.bnf_file);
-    ProductOutput output(LibraryLine);
-    return CompileMain(o, output.product(), stderr, &output);
+    r.to_stdout = o.output_file == "-";
+    return CompileMain(r, stdout, stderr);
 }

@@ -3,7 +3,6 @@
 #include "ksbnfc.h"
 #include "ksfsg_main.h"
 #include "ksfsg_export.h"
-#include "tool_messages.h"
 
 #include <cerrno>
 #include <climits>
@@ -222,8 +221,5 @@ int main(int argc, char** argv)
         }
     }
     if (r.from_input && r.file == "-") return Usage("the FSG file and the word strings cannot both come from standard input", nullptr);
-    // Listings are printed by the library as the product; for the other
-    // commands its printing goes to standard error.
-    ProductOutput output;
-    return FsgMain(r, stdin, output.product(), stderr);
+    return FsgMain(r, stdin, stdout, stderr);
 }

@@ -17,7 +17,8 @@ const char kHelp[] =
     "Writes an engine or translation FSG in another tool's text format:\n"
     "  sphinx    the recogniser's text FSG (linear probabilities)\n"
     "  openfst   an acceptor for 'fstcompile --acceptor' (weights -ln p) and\n"
-    "            its symbol table, written to OUT's name with .syms\n"
+    "            its symbol table, written beside OUT with OUT's extension\n"
+    "            replaced by .syms (-o order.txt: order.syms)\n"
     "  dot       a Graphviz drawing (word, probability, annotation per arc)\n"
     "Intern sub-FSGs and extern grammars are spliced in; externs are found\n"
     "beside FILE (NAME plus FILE's extension) unless named with --extern.\n"
@@ -108,9 +109,11 @@ int ExportCommand(int argc, char** argv, std::FILE* out, std::FILE* err)
         text = ksexport::ExportFile(format, o, format == ksexport::Format::OpenFst ? &symbols : nullptr);
     } catch (const ksexport::Error& e) {
         std::fprintf(err, "ksfsg export: %s: %s\n", o.source.c_str(), e.what());
-        return 1;
+        return 2;
     }
-    if (!WriteFile(output, text, out, err)) return 1;
-    if (!symbols_file.empty() && !WriteFile(symbols_file, symbols, out, err)) return 1;
+    // Every failure is 2, as for the other commands (1 is theirs for a
+    // word string not accepted).
+    if (!WriteFile(output, text, out, err)) return 2;
+    if (!symbols_file.empty() && !WriteFile(symbols_file, symbols, out, err)) return 2;
     return 0;
 }

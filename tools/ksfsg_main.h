@@ -30,11 +30,10 @@ struct FsgRequest {
     unsigned seed = 1;  // random
 };
 
-// Carries out the request. Results go to out; the library's own listings
-// (dump) go to standard output; messages of the library and
-// errors go to err. A file "-" is read from in. Returns the exit code as
-// grep has it: 0 on success, 1 when test or translate met a word string
-// that was not accepted, 2 on an error.
+// Carries out the request. Results, the dump included, go to out; notes,
+// warnings and errors go to err. A file "-" is read from in. Returns the
+// exit code as grep has it: 0 on success, 1 when test or translate met a
+// word string that was not accepted, 2 on an error.
 int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err);
 
 #endif // KSBNFC_TOOLS_KSFSG_MAIN_H

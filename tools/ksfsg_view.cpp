@@ -1,60 +1,61 @@
-// ksfsg_view.cpp: ListFsg and InfoFsg, the listing and the summary of a
-// loaded FSG. A file does not keep rule names, so a sub-network is known by
-// its number and by the places that call it.
+// ksfsg_view.cpp: ListFsg, InfoFsg and PrintDump, the listing, the summary
+// and the readable dump of a loaded FSG, over the grammar's read-only graph
+// view. A file does not keep rule names, so a sub-network is known by its
+// number and by the places that call it.
 #include "ksfsg_view.h"
 
-#include "tfsg.h"
-
 #include <algorithm>
-#include <cstring>
-#include <unistd.h>
+#include <unordered_map>
 #include <vector>
+
+using ksbnfc::ArcKind;
+using ksbnfc::ArcView;
+using ksbnfc::GraphView;
 
 namespace {
 
-const char* Text(const TWord* w)
+const char* Text(const char* s)
 {
-    return w && w->word.s ? w->word.s : "";
+    return s ? s : "";
 }
 
-// The networks of g in file order: the main one, then sub-network k.
-std::vector<TSubFSG*> Networks(TFSG* g)
+// Network 0 is the main one, network k + 1 is sub-network #k.
+std::string NetName(int k)
 {
-    std::vector<TSubFSG*> nets{g};
-    for (int i = 0; i < g->intern_fsgs.length; i++) nets.push_back(g->intern_fsgs.elements[i]);
-    return nets;
-}
-
-std::string NetName(TFSG* g, TSubFSG* n)
-{
-    if (n == g) return "main network";
-    for (int i = 0; i < g->intern_fsgs.length; i++)
-        if (g->intern_fsgs.elements[i] == n) return "sub-network #" + std::to_string(i);
-    return n->name.s ? n->name.s : "?";
+    return k == 0 ? "main network" : "sub-network #" + std::to_string(k - 1);
 }
 
 // What an arc reads, as the listing shows it.
-std::string ArcLabel(const TArc* a)
+std::string ArcLabel(const ArcView& a)
 {
-    const TWord* w = a->word;
-    if (!w || w->id == 0) return "<eps>";
-    if (w->kind == TWord::Intern) return "call #" + std::to_string(w->id);
-    if (w->kind == TWord::Extern) return std::string("call ") + Text(w);
-    return Text(w);
+    switch (a.kind) {
+    case ArcKind::Null: return "<eps>";
+    case ArcKind::Call: return "call #" + std::to_string(a.id);
+    case ArcKind::Extern: return std::string("call ") + a.word;
+    case ArcKind::Word: break;
+    }
+    return a.word;
 }
 
-bool IsFinal(const TState* s)
+bool IsFinal(const GraphView& g, int k, int s)
 {
-    for (int i = 0; i < s->arcs.length; i++)
-        if (!s->arcs.elements[i]->state) return true;
+    for (int i = 0; i < g.Arcs(k, s); i++)
+        if (g.Arc(k, s, i).target < 0) return true;
     return false;
 }
 
-// States of n that cannot be reached from its start, and that cannot reach
-// its end; a call arc leads on to its target like any other arc.
-void Accessibility(TSubFSG* n, int& unreachable, int& dead)
+// The word id of an extern as the file numbers it: the ids below 65536 are
+// counted down from the top, sub-networks first.
+int ExternId(const GraphView& g, int i)
 {
-    int ns = n->states.length;
+    return 0xFFFF - i - (g.Networks() - 1);
+}
+
+// States of network k that cannot be reached from its start, and that cannot
+// reach its end; a call arc leads on to its target like any other arc.
+void Accessibility(const GraphView& g, int k, int& unreachable, int& dead)
+{
+    int ns = g.States(k);
     std::vector<char> from_start((size_t)ns, 0), to_end((size_t)ns, 0);
     std::vector<int> todo;
     if (ns > 0) {
@@ -62,30 +63,28 @@ void Accessibility(TSubFSG* n, int& unreachable, int& dead)
         todo.push_back(0);
     }
     while (!todo.empty()) {
-        TState* s = n->states.elements[todo.back()];
+        int s = todo.back();
         todo.pop_back();
-        for (int i = 0; i < s->arcs.length; i++) {
-            TState* t = s->arcs.elements[i]->state;
-            if (t && t->id >= 0 && t->id < ns && !from_start[(size_t)t->id]) {
-                from_start[(size_t)t->id] = 1;
-                todo.push_back(t->id);
+        for (int i = 0; i < g.Arcs(k, s); i++) {
+            int t = g.Arc(k, s, i).target;
+            if (t >= 0 && t < ns && !from_start[(size_t)t]) {
+                from_start[(size_t)t] = 1;
+                todo.push_back(t);
             }
         }
     }
     // Backwards: a state reaches the end when one of its arcs does.
     std::vector<std::vector<int>> preds((size_t)ns);
-    for (int i = 0; i < ns; i++) {
-        TState* s = n->states.elements[i];
-        for (int j = 0; j < s->arcs.length; j++) {
-            TState* t = s->arcs.elements[j]->state;
-            if (!t) {
-                if (!to_end[(size_t)i]) todo.push_back(i);
-                to_end[(size_t)i] = 1;
-            } else if (t->id >= 0 && t->id < ns) {
-                preds[(size_t)t->id].push_back(i);
+    for (int s = 0; s < ns; s++)
+        for (int i = 0; i < g.Arcs(k, s); i++) {
+            int t = g.Arc(k, s, i).target;
+            if (t < 0) {
+                if (!to_end[(size_t)s]) todo.push_back(s);
+                to_end[(size_t)s] = 1;
+            } else if (t < ns) {
+                preds[(size_t)t].push_back(s);
             }
         }
-    }
     while (!todo.empty()) {
         int t = todo.back();
         todo.pop_back();
@@ -103,81 +102,84 @@ void Accessibility(TSubFSG* n, int& unreachable, int& dead)
 }
 
 struct Counts {
-    long states = 0, arcs = 0, null_arcs = 0, calls = 0, extern_calls = 0, final = 0;
+    // A null arc to the end of a network is a final arc: an engine FSG, whose
+    // null arcs are eliminated, still ends its networks with them.
+    long states = 0, arcs = 0, null_arcs = 0, final_arcs = 0, calls = 0, extern_calls = 0, final = 0;
 };
 
-Counts Count(TSubFSG* n)
+Counts Count(const GraphView& g, int k)
 {
     Counts c;
-    c.states = n->states.length;
-    for (int i = 0; i < n->states.length; i++) {
-        TState* s = n->states.elements[i];
-        if (IsFinal(s)) c.final++;
-        for (int j = 0; j < s->arcs.length; j++) {
-            const TWord* w = s->arcs.elements[j]->word;
+    c.states = g.States(k);
+    for (int s = 0; s < g.States(k); s++) {
+        if (IsFinal(g, k, s)) c.final++;
+        for (int i = 0; i < g.Arcs(k, s); i++) {
+            ArcView a = g.Arc(k, s, i);
+            ArcKind kind = a.kind;
             c.arcs++;
-            if (!w || w->id == 0) c.null_arcs++;
-            else if (w->kind == TWord::Intern) c.calls++;
-            else if (w->kind == TWord::Extern) c.extern_calls++;
+            if (kind == ArcKind::Null && a.target < 0) c.final_arcs++;
+            else if (kind == ArcKind::Null) c.null_arcs++;
+            else if (kind == ArcKind::Call) c.calls++;
+            else if (kind == ArcKind::Extern) c.extern_calls++;
         }
     }
     return c;
 }
 
-// "main network state 3, sub-network #1 state 0": where sub-network k is called.
-std::string Callers(TFSG* g, int k)
+// "main network state 3, sub-network #1 state 0": where sub-network n is called.
+std::string Callers(const GraphView& g, int n)
 {
     std::string where;
-    for (TSubFSG* n : Networks(g))
-        for (int i = 0; i < n->states.length; i++) {
-            TState* s = n->states.elements[i];
-            for (int j = 0; j < s->arcs.length; j++) {
-                const TWord* w = s->arcs.elements[j]->word;
-                if (!w || w->kind != TWord::Intern || w->id != k) continue;
+    for (int k = 0; k < g.Networks(); k++)
+        for (int s = 0; s < g.States(k); s++)
+            for (int i = 0; i < g.Arcs(k, s); i++) {
+                ArcView a = g.Arc(k, s, i);
+                if (a.kind != ArcKind::Call || a.id != n) continue;
                 if (!where.empty()) where += ", ";
-                where += NetName(g, n) + " state " + std::to_string(s->id);
+                where += NetName(k) + " state " + std::to_string(s);
                 break;
             }
-        }
     return where.empty() ? "not called" : "called from " + where;
 }
 
 } // namespace
 
-void ListFsg(TFSG* g, const std::string& file, int verbosity, std::FILE* out)
+void ListFsg(const GraphView& g, const std::string& file, int verbosity, std::FILE* out)
 {
     if (verbosity <= 0) return;
-    std::vector<TSubFSG*> nets = Networks(g);
-    std::fprintf(out, "%s: %zu network%s, %d words, %d externs, %d annotations\n", file.c_str(), nets.size(),
-                 nets.size() == 1 ? "" : "s", g->words.length - 1, g->externs.length,
-                 g->annos.length > 0 ? g->annos.length - 1 : 0);
+    const int nets = g.Networks();
+    std::fprintf(out, "%s: %d network%s, %d words, %d externs, %d annotations\n", file.c_str(), nets,
+                 nets == 1 ? "" : "s", g.Words() - 1, g.Externs(), g.Annotations() > 0 ? g.Annotations() - 1 : 0);
     size_t width = 5;
-    for (TSubFSG* n : nets)
-        for (int i = 0; i < n->states.length; i++)
-            for (int j = 0; j < n->states.elements[i]->arcs.length; j++)
-                width = std::max(width, ArcLabel(n->states.elements[i]->arcs.elements[j]).size());
+    for (int k = 0; k < nets; k++)
+        for (int s = 0; s < g.States(k); s++)
+            for (int i = 0; i < g.Arcs(k, s); i++) width = std::max(width, ArcLabel(g.Arc(k, s, i)).size());
+    // The annotation ids, by the texts the arcs share with the table.
+    std::unordered_map<const char*, int> anno_ids;
+    for (int i = 1; i < g.Annotations(); i++)
+        if (const char* t = g.Annotation(i)) anno_ids[t] = i;
 
-    for (size_t k = 0; k < nets.size(); k++) {
-        TSubFSG* n = nets[k];
-        std::fprintf(out, "\n%s", NetName(g, n).c_str());
-        if (k > 0) std::fprintf(out, " (%s)", Callers(g, (int)k - 1).c_str());
-        std::fprintf(out, ": %d states\n", n->states.length);
-        for (int i = 0; i < n->states.length; i++) {
-            TState* s = n->states.elements[i];
-            bool final = IsFinal(s);
-            std::fprintf(out, "  state %d%s%s%s\n", s->id, i == 0 ? " (start" : "",
-                         final ? (i == 0 ? ", final" : " (final") : "", i == 0 || final ? ")" : "");
-            for (int j = 0; j < s->arcs.length; j++) {
-                TArc* a = s->arcs.elements[j];
-                std::string target = a->state ? std::to_string(a->state->id) : "end";
+    for (int k = 0; k < nets; k++) {
+        std::fprintf(out, "\n%s", NetName(k).c_str());
+        if (k > 0) std::fprintf(out, " (%s)", Callers(g, k - 1).c_str());
+        std::fprintf(out, ": %d states\n", g.States(k));
+        for (int s = 0; s < g.States(k); s++) {
+            bool final = IsFinal(g, k, s);
+            std::fprintf(out, "  state %d%s%s%s\n", s, s == 0 ? " (start" : "",
+                         final ? (s == 0 ? ", final" : " (final") : "", s == 0 || final ? ")" : "");
+            for (int i = 0; i < g.Arcs(k, s); i++) {
+                ArcView a = g.Arc(k, s, i);
+                std::string target = a.target >= 0 ? std::to_string(a.target) : "end";
                 std::string label = ArcLabel(a);
                 char p[64];
-                std::snprintf(p, sizeof p, " -> %-4s p=%-#8.3g", target.c_str(), (double)a->p);
+                std::snprintf(p, sizeof p, " -> %-4s p=%-#8.3g", target.c_str(), (double)a.p);
                 std::string text = "    " + label + std::string(width - label.size(), ' ') + p;
-                if (a->anno && a->anno->word.s) text += std::string(" '") + a->anno->word.s + "'";
-                if (verbosity > 1)
-                    text += "   w=" + std::to_string(a->word ? a->word->id : 0) +
-                            " a=" + std::to_string(a->anno ? a->anno->id : 0);
+                if (a.annotation) text += std::string(" '") + a.annotation + "'";
+                if (verbosity > 1) {
+                    auto anno = a.annotation ? anno_ids.find(a.annotation) : anno_ids.end();
+                    text += "   w=" + std::to_string(a.id) +
+                            " a=" + std::to_string(anno == anno_ids.end() ? 0 : anno->second);
+                }
                 while (!text.empty() && text.back() == ' ') text.pop_back();
                 std::fprintf(out, "%s\n", text.c_str());
             }
@@ -185,50 +187,52 @@ void ListFsg(TFSG* g, const std::string& file, int verbosity, std::FILE* out)
     }
     if (verbosity <= 1) return;
     std::fprintf(out, "\nwords\n");
-    for (int i = 0; i < g->words.length; i++)
-        if (TWord* w = g->words.elements[i]) std::fprintf(out, "  %5d %s\n", w->id, i == 0 ? "<eps>" : Text(w));
-    if (g->externs.length) std::fprintf(out, "\nexterns\n");
-    for (int i = 0; i < g->externs.length; i++)
-        if (TWord* w = g->externs.elements[i]) std::fprintf(out, "  %5d %s\n", w->id, Text(w));
-    if (g->annos.length > 1) std::fprintf(out, "\nannotations\n");
-    for (int i = 1; i < g->annos.length; i++)
-        if (TWord* w = g->annos.elements[i]) std::fprintf(out, "  %5d '%s'\n", w->id, Text(w));
+    for (int i = 0; i < g.Words(); i++)
+        if (const char* w = g.Word(i)) std::fprintf(out, "  %5d %s\n", i, i == 0 ? "<eps>" : w);
+    if (g.Externs()) std::fprintf(out, "\nexterns\n");
+    for (int i = 0; i < g.Externs(); i++)
+        if (const char* w = g.Extern(i)) std::fprintf(out, "  %5d %s\n", ExternId(g, i), w);
+    if (g.Annotations() > 1) std::fprintf(out, "\nannotations\n");
+    for (int i = 1; i < g.Annotations(); i++)
+        if (const char* w = g.Annotation(i)) std::fprintf(out, "  %5d '%s'\n", i, w);
 }
 
-void InfoFsg(TFSG* g, const std::string& file, std::FILE* out)
+void InfoFsg(const GraphView& g, const std::string& file, std::FILE* out)
 {
-    std::vector<TSubFSG*> nets = Networks(g);
+    const int nets = g.Networks();
     Counts total;
-    for (TSubFSG* n : nets) {
-        Counts c = Count(n);
+    for (int k = 0; k < nets; k++) {
+        Counts c = Count(g, k);
         total.states += c.states;
         total.arcs += c.arcs;
         total.null_arcs += c.null_arcs;
+        total.final_arcs += c.final_arcs;
         total.calls += c.calls;
         total.extern_calls += c.extern_calls;
     }
     std::fprintf(out, "file            %s\n", file.c_str());
-    std::fprintf(out, "flags           0x%x\n", (unsigned)g->flags);
-    std::fprintf(out, "sub-networks    %zu\n", nets.size() - 1);
+    std::fprintf(out, "flags           0x%x\n", (unsigned)g.Flags());
+    std::fprintf(out, "sub-networks    %d\n", nets - 1);
     std::fprintf(out, "states          %ld\n", total.states);
     std::fprintf(out, "arcs            %ld\n", total.arcs);
     std::fprintf(out, "null arcs       %ld\n", total.null_arcs);
+    std::fprintf(out, "final arcs      %ld (null arcs to the end of a network)\n", total.final_arcs);
     std::fprintf(out, "calls           %ld of sub-networks, %ld of externs\n", total.calls, total.extern_calls);
-    std::fprintf(out, "words           %d\n", g->words.length - 1);
+    std::fprintf(out, "words           %d\n", g.Words() - 1);
     std::string names;
-    for (int i = 0; i < g->externs.length; i++) names += std::string(i ? ", " : " (") + Text(g->externs.elements[i]);
+    for (int i = 0; i < g.Externs(); i++) names += std::string(i ? ", " : " (") + Text(g.Extern(i));
     if (!names.empty()) names += ")";
-    std::fprintf(out, "externs         %d%s\n", g->externs.length, names.c_str());
-    std::fprintf(out, "annotations     %d\n", g->annos.length > 0 ? g->annos.length - 1 : 0);
+    std::fprintf(out, "externs         %d%s\n", g.Externs(), names.c_str());
+    std::fprintf(out, "annotations     %d\n", g.Annotations() > 0 ? g.Annotations() - 1 : 0);
     std::fprintf(out, "\n%-16s %7s %7s %9s %7s %6s %12s %10s\n", "network", "states", "arcs", "null arcs", "calls",
                  "finals", "unreachable", "dead ends");
     int bad = 0;
-    for (TSubFSG* n : nets) {
-        Counts c = Count(n);
+    for (int k = 0; k < nets; k++) {
+        Counts c = Count(g, k);
         int unreachable, dead;
-        Accessibility(n, unreachable, dead);
+        Accessibility(g, k, unreachable, dead);
         bad += unreachable + dead;
-        std::string name = n == g ? "main" : NetName(g, n).substr(std::strlen("sub-network "));
+        std::string name = k == 0 ? "main" : "#" + std::to_string(k - 1);
         std::fprintf(out, "%-16s %7ld %7ld %9ld %7ld %6ld %12d %10d\n", name.c_str(), c.states, c.arcs, c.null_arcs,
                      c.calls + c.extern_calls, c.final, unreachable, dead);
     }
@@ -251,23 +255,20 @@ bool ArcLine(const std::string& l, int& arc, unsigned& word, unsigned& next)
 }
 
 // The text of a word id of the file, resolved as the reader does.
-std::string WordLabel(TFSG* g, unsigned id)
+std::string WordLabel(const GraphView& g, unsigned id)
 {
-    int ni = g->fh.nInterns - 1, ne = g->fh.nExterns;
+    int ni = g.Networks() - 1, ne = g.Externs();
     if (id == 0) return "<eps>";
-    if ((int)id <= g->fh.nWords) {
-        TWord* w = (int)id < g->words.length ? g->words.elements[id] : nullptr;
-        return "'" + std::string(Text(w)) + "'";
-    }
+    if ((int)id < g.Words()) return "'" + std::string(Text(g.Word((int)id))) + "'";
     if ((int)id >= 65536 - ni) return "call #" + std::to_string(0xFFFF - id);
     int j = 0xFFFF - (int)id - ni;
-    if ((int)id >= 65536 - ni - ne && j >= 0 && j < g->externs.length) return std::string("call ") + Text(g->externs.elements[j]);
+    if ((int)id >= 65536 - ni - ne && j >= 0 && j < ne) return std::string("call ") + Text(g.Extern(j));
     return "?";
 }
 
 // Rewrites one network's block of the reader's dump: the end state and the
 // arcs to it named, start and final states marked, each arc's word shown.
-void DumpBlock(TFSG* g, std::vector<std::string>& lines, size_t from, size_t to)
+void DumpBlock(const GraphView& g, std::vector<std::string>& lines, size_t from, size_t to)
 {
     std::vector<int> first;
     std::vector<size_t> state_line;
@@ -305,41 +306,15 @@ void DumpBlock(TFSG* g, std::vector<std::string>& lines, size_t from, size_t to)
 
 } // namespace
 
-void DumpFsg(const std::string& path, const std::string& file, std::FILE* out)
+void PrintDump(const std::string& dump, const GraphView* g, const std::string& file, std::FILE* out)
 {
-    // The reader prints its dump on standard output as it reads; it is
-    // caught in a scratch file and rewritten.
-    std::FILE* scratch = std::tmpfile();
-    if (!scratch) Error("can't create a temporary file for the dump");
-    std::fflush(stdout);
-    int saved = dup(1);
-    dup2(fileno(scratch), 1);
-    TFSG g(mbstring(path.c_str()), TSubFSG::EqNorm);
-    const char* failure = nullptr;
-    std::string failure_text;
-    try {
-        g.ReadFile(path.c_str(), 1);
-    } catch (char* msg) {
-        failure_text = msg;
-        failure = failure_text.c_str();
-    }
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-
     std::vector<std::string> lines;
-    std::rewind(scratch);
-    std::string line;
-    for (int c; (c = std::fgetc(scratch)) != EOF;) {
-        if (c != '\n') {
-            line += (char)c;
-            continue;
-        }
-        lines.push_back(line);
-        line.clear();
+    for (size_t at = 0; at < dump.size();) {
+        size_t end = dump.find('\n', at);
+        if (end == std::string::npos) end = dump.size();
+        lines.push_back(dump.substr(at, end - at));
+        at = end + 1;
     }
-    if (!line.empty()) lines.push_back(line);
-    std::fclose(scratch);
 
     // Blocks start at "main grammar" and "intern N".
     std::vector<size_t> starts;
@@ -360,8 +335,9 @@ void DumpFsg(const std::string& path, const std::string& file, std::FILE* out)
             tables = i;
             break;
         }
-    if (!failure)
-        for (size_t b = 0; b < starts.size(); b++) DumpBlock(&g, lines, starts[b], b + 1 < starts.size() ? starts[b + 1] : tables);
+    if (g)
+        for (size_t b = 0; b < starts.size(); b++)
+            DumpBlock(*g, lines, starts[b], b + 1 < starts.size() ? starts[b + 1] : tables);
 
     std::fprintf(out, "file          %s\n", file.c_str());
     bool word0 = false;
@@ -373,5 +349,4 @@ void DumpFsg(const std::string& path, const std::string& file, std::FILE* out)
         std::fprintf(out, "%s\n", l.c_str());
     }
     std::fflush(out);
-    if (failure) Error("%s", failure);
 }

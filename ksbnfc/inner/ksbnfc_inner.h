@@ -28,6 +28,7 @@
 #include <vector>
 
 class TFSG;
+class TListingScope;
 class SubStrsHandler;
 
 namespace ksbnfc {
@@ -39,8 +40,9 @@ typedef std::vector<std::string> Words;
 enum class Severity { Error, Warning };
 
 // One message of the library. `text` is exactly what the C interface reports
-// (a warning without the tab and line ends it is collected with); the other fields say
-// where the fault lies and what the parser expected there, when known.
+// (a warning without the tab and the line end it is collected with; a line
+// end of its own stays); the other fields say where the fault lies and what
+// the parser expected there, when known.
 struct Diagnostic {
     Severity severity = Severity::Error;
     std::string text;
@@ -56,6 +58,21 @@ struct Diagnostic {
     // "FILE:LINE:COLUMN: error: EXPLAINED", the form editors read; a message
     // without a position goes under `fallback` ("FALLBACK: warning: ...").
     std::string Located(const std::string& fallback) const;
+};
+
+// Sends this thread's listings and traces (the reader's dump, debug output,
+// the extern look-ups SubStrings reports) to `to` while it lives, as
+// CompileOptions::listing does for a compile; standard output otherwise.
+// Scopes nest.
+class ListingScope {
+public:
+    explicit ListingScope(std::FILE* to);
+    ~ListingScope();
+    ListingScope(const ListingScope&) = delete;
+    ListingScope& operator=(const ListingScope&) = delete;
+
+private:
+    std::unique_ptr<TListingScope> scope_;
 };
 
 // Receives each warning as it is raised, in the order the C interface
@@ -87,14 +104,17 @@ struct CompileOptions {
     bool equalize_sentences = false;  // with equalize_arcs off
     int fsg_flags = PV_PHRASE_NO_INSERTIONS | PV_PHRASE_ALLOW_SILENCES; // fixed up as the C interface does
     std::optional<bool> use_null_arcs;
-    std::optional<bool> annotations;
+    // 0 drops annotations and translations, 1 keeps them, 2 also moves
+    // annotations towards the start of the sentence.
+    std::optional<int> annotations;
     int debug_level = 0;  // listings and traces go to `listing`
-    // 0: warnings are dropped; otherwise each goes to the sink (a negative
-    // value also prints it as the C interface does, "Warning: \t...").
+    // 0: warnings are dropped; otherwise each goes to the sink. A negative
+    // value also lists the code page in use, as the C interface does when
+    // it prints its warnings as they arise.
     int warnings = 1;
     bool time = false;    // the elapsed time in seconds on standard error
     int code_page = 0;    // 0: the process's
-    // Where listings, traces and the time go; null: standard output.
+    // Where listings and traces go; null: standard output.
     std::FILE* listing = nullptr;
     // Where the files go. With write_files, each file is written as it is
     // made (one root: output_file or the source's name with the mode's
@@ -169,6 +189,7 @@ struct Stretch {
 
 struct SentenceLimits {
     int max_words = 20;  // words per sentence (null arcs and calls are free)
+    bool words_only = true; // else max_words counts arcs, besides the one that ends the sentence
     int max_loops = 1;   // times a state may be on the path within one call
     bool full = true;    // every arc, not only the first to each target
     bool annotations = false; // WORD:ANNOTATION
@@ -189,6 +210,9 @@ public:
     // loading it from file when not registered yet; null when neither.
     // Registered grammars live as long as the process.
     static const Grammar* Extern(const std::string& name, const std::string& file = std::string());
+    // The same with a compiled file: its bytes, or the file at its path when
+    // it was written; `name` stands for it in messages.
+    static const Grammar* Extern(const std::string& name, const CompiledFile& file);
 
     ~Grammar();
     Grammar(const Grammar&) = delete;

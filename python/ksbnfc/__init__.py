@@ -20,9 +20,6 @@ the warnings module as CompileWarning.
 
 import enum
 import os
-import re
-import shutil
-import tempfile
 import threading
 import warnings as _warnings
 from typing import NamedTuple, Optional, Sequence, Tuple, Union
@@ -57,54 +54,28 @@ class CompileWarning(UserWarning):
     """A warning of the grammar compiler; `file`, `line` and `column` say
     where, when the compiler names a place (None otherwise)."""
 
-    def __init__(self, message: str):
+    def __init__(self, message: str, file: Optional[str] = None,
+                 line: Optional[int] = None, column: Optional[int] = None):
         super().__init__(message)
         self.message = message
-        self.file, self.line, self.column = _place(message)
+        self.file = file
+        self.line = line
+        self.column = column
 
 
-# The places the library's messages name: the first one given.
-_PLACES = [
-    re.compile(r' in "(?P<file>[^"]*)", line (?P<line>\d+)(?:, column (?P<column>\d+))?'),
-    re.compile(r'^(?P<file>[^:\s][^:]*):(?P<line>\d+):(?P<column>\d+): '),
-    re.compile(r"(?:can't open|can't read) '(?P<file>[^']*)'"),
-    re.compile(r"^'(?P<file>[^']*)' is (?:truncated|corrupt)"),
-    re.compile(r"^(?P<file>\S.*) does not appear to be a valid \.fsg file"),
-    re.compile(r", line (?P<line>\d+), column (?P<column>\d+)"),
-]
+def _error(failure, file: Optional[str] = None) -> Error:
+    """An Error from a library failure, whose record is (message, file, line,
+    column); `file` is the file the call was reading, for failures that name
+    none."""
+    message, at, line, column = failure.args
+    return Error(message, at or file, line, column)
 
 
-def _place(text: str):
-    """(file, line, column) that a library message names, None where not."""
-    for pattern in _PLACES:
-        m = pattern.search(text)
-        if m:
-            found = m.groupdict()
-            line, column = found.get("line"), found.get("column")
-            return found.get("file"), int(line) if line else None, int(column) if column else None
-    return None, None, None
-
-
-def _rename(text: str, names: Optional[dict]) -> str:
-    for scratch, shown in (names or {}).items():
-        text = text.replace(scratch, shown)
-    return text
-
-
-def _error(text: str, names: Optional[dict] = None, file: Optional[str] = None) -> Error:
-    """An Error from a library message; `names` maps scratch file names the
-    library saw to the names the caller knows; `file` is the file the call
-    was reading, for messages that name none."""
-    text = _rename(text, names)
-    place = _place(text)
-    return Error(text, place[0] or file, place[1], place[2])
-
-
-def _call(fn, *args, names=None, file=None):
+def _call(fn, *args, file=None, **kw):
     try:
-        return fn(*args)
+        return fn(*args, **kw)
     except _ksbnfc.Failure as e:
-        raise _error(str(e), names, file) from None
+        raise _error(e, file) from None
 
 
 # ---- code pages ----
@@ -152,17 +123,8 @@ class Flag(enum.IntFlag):
     DONT_NORMALIZE = 0x1000
 
 
-# Keyword -> library parameter, in the order the library reads them.
-_PARAMETERS = {
-    "equalize_arc_probabilities": "equalizeArcProbabilities",
-    "flags": "fsgFlags",
-    "null_arcs": "useNullArcs",
-    "annotations": "emitAnnotations",
-    "debug_level": "dbglevel",
-    "equalize_sentence_probabilities": "equalizeSentenceProbabilities",
-    "time": "time",
-}
-_MODES = {"engine": ("enMode", ".fsg"), "translation": ("trMode", ".fst"), None: (None, ".fsg")}
+# Mode -> extension of the compiled files.
+_MODES = {"engine": ".fsg", "translation": ".fst", None: ".fsg"}
 
 
 def _is_grammar_text(source) -> bool:
@@ -189,7 +151,8 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
 
     `source` is the path of a .bnf file, or grammar text (bytes, or a str
     that is not the name of a file and holds '<', '=' or a line end). Text
-    is compiled from a scratch file: its includes need absolute paths.
+    is named "<string>" in messages; its relative includes are looked for
+    from the current directory.
 
     `mode` is "engine" (.fsg files for the recogniser), "translation" (.fst
     files that translate) or None (the library's defaults). With `out_dir`
@@ -202,71 +165,59 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
     equalize_sentence_probabilities (when arc equalisation is off),
     flags (Flag values, default NO_INSERTIONS | ALLOW_SILENCES), null_arcs
     (keep null arcs; on in translation mode), annotations (keep
-    annotations; off in engine mode), debug_level (listings on standard
-    output), time (compile time on standard error).
+    annotations; off in engine mode), debug_level (0 to 9: listings on
+    standard output), time (compile time on standard error).
 
     `code_page` compiles in that code page and leaves it the process's
     code page, as the library does. Warnings are issued as CompileWarning.
     """
     if mode not in _MODES:
         raise ValueError("mode must be 'engine', 'translation' or None, not %r" % (mode,))
-    ints = []
     if code_page is not None:
-        codec(int(code_page))
-        ints.append(("codePage", int(code_page)))
-    given = {"equalize_arc_probabilities": equalize_arc_probabilities,
-             "equalize_sentence_probabilities": equalize_sentence_probabilities,
-             "flags": flags, "null_arcs": null_arcs, "annotations": annotations,
-             "debug_level": debug_level, "time": time}
-    for key, name in _PARAMETERS.items():
-        if given[key] is not None:
-            ints.append((name, int(given[key])))
-    mode_name, ext = _MODES[mode]
-    if mode_name:
-        ints.append((mode_name, 1))
-    ints.append(("warnings", 1))
+        code_page = int(code_page)
+        codec(code_page)
+    if debug_level is not None and not 0 <= int(debug_level) <= 9:
+        raise ValueError("debug_level must be from 0 to 9, not %r" % (debug_level,))
 
-    scratch = tempfile.mkdtemp(prefix="ksbnfc-")
-    names = {}
+    def given(value, kind):
+        return None if value is None else kind(value)
+
+    if _is_grammar_text(source):
+        name = "<string>"
+        text = bytes(source) if isinstance(source, (bytes, bytearray)) else \
+            source.encode(codec(code_page or _ksbnfc.code_page()))
+    else:
+        name, text = os.fspath(source), None
     try:
-        if _is_grammar_text(source):
-            text = source if isinstance(source, (bytes, bytearray)) else \
-                source.encode(codec(code_page or _ksbnfc.code_page()))
-            bnf = os.path.join(scratch, "grammar.bnf")
-            with open(bnf, "wb") as f:
-                f.write(text)
-            names[bnf] = "<string>"
-        else:
-            bnf = os.fspath(source)
-        target = os.path.join(scratch, "out")
-        os.mkdir(target)
-        names[target + "/"] = ""
-        found = _call(_ksbnfc.compile, bnf, target, ints, names=names)
-        for line in _rename(found, names).splitlines():
-            if line.strip():
-                _warnings.warn(CompileWarning(line.strip()), stacklevel=2)
-        made = sorted(f for f in os.listdir(target) if f.endswith(ext))
-        results = {f[:-len(ext)]: os.path.join(target, f) for f in made}
-        if roots is not None:
-            missing = [r for r in roots if r.strip("<>") not in results]
-            if missing:
-                raise Error("no root %s in the grammar (roots: %s)"
-                            % (", ".join(missing), ", ".join(results) or "none"))
-            results = {r.strip("<>"): results[r.strip("<>")] for r in roots}
-        if out_dir is None:
-            out = {}
-            for root, path in results.items():
-                with open(path, "rb") as f:
-                    out[root] = f.read()
-            return out
-        os.makedirs(out_dir, exist_ok=True)
-        out = {}
-        for root, path in results.items():
-            out[root] = os.path.join(os.fspath(out_dir), os.path.basename(path))
-            shutil.move(path, out[root])
-        return out
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+        made, found = _ksbnfc.compile(
+            name, text, mode, code_page or 0,
+            equalize_arc_probabilities=given(equalize_arc_probabilities, bool),
+            equalize_sentence_probabilities=given(equalize_sentence_probabilities, bool),
+            flags=given(flags, int), null_arcs=given(null_arcs, bool),
+            annotations=given(annotations, bool), debug_level=given(debug_level, int),
+            time=given(time, bool))
+    except _ksbnfc.Failure as e:
+        # A source that cannot be read has no place in it.
+        raise _error(e, file=name if "'%s'" % name in e.args[0] else None) from None
+    for message, at, line, column in found:
+        _warnings.warn(CompileWarning(message, at, line, column), stacklevel=2)
+    # Keyed and ordered by the names of the files the roots are written to.
+    results = dict(sorted((root.replace("<", "").replace(">", ""), data) for root, data in made))
+    if roots is not None:
+        missing = [r for r in roots if r.strip("<>") not in results]
+        if missing:
+            raise Error("no root %s in the grammar (roots: %s)"
+                        % (", ".join(missing), ", ".join(results) or "none"))
+        results = {r.strip("<>"): results[r.strip("<>")] for r in roots}
+    if out_dir is None:
+        return results
+    os.makedirs(out_dir, exist_ok=True)
+    out = {}
+    for root, data in results.items():
+        out[root] = os.path.join(os.fspath(out_dir), root + _MODES[mode])
+        with open(out[root], "wb") as f:
+            f.write(data)
+    return out
 
 
 # ---- loading ----
@@ -317,41 +268,34 @@ class Network(NamedTuple):
 Words = Union[str, Sequence[Union[str, bytes]]]
 
 
-def _scratch_copy(data: bytes, suffix: str) -> str:
-    fd, path = tempfile.mkstemp(prefix="ksbnfc-", suffix=suffix)
-    with os.fdopen(fd, "wb") as f:
-        f.write(data)
-    return path
-
-
 # Extern grammars live in one cache per process: a name once registered
 # keeps its grammar. The files they came from, to refuse another.
 _externs = {}
 _externs_lock = threading.Lock()
 
 
-def _register_extern(name: str, source, cp: int) -> None:
+def _register_extern(name: str, source) -> None:
     name = name.strip("<>")
-    if isinstance(source, (bytes, bytearray)):
-        path, shown, key = _scratch_copy(bytes(source), ".fsg"), "<bytes>", ("bytes", hash(bytes(source)))
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        data = bytes(source)
+        shown, key = "<bytes>", ("bytes", hash(data))
     else:
-        path = os.fspath(source)
-        shown, key = path, ("file", os.path.realpath(path))
-    try:
-        with _externs_lock:
-            old = _externs.get(name)
-            if old is None and _ksbnfc.extern_registered(name):
-                old = ("unknown", None)
-            if old is not None:
-                if old != key:
-                    raise Error("extern grammar <%s> is already loaded (from %s); extern grammars "
-                                "stay loaded until the process ends" % (name, old[1] or "elsewhere"))
-                return
-            _call(_ksbnfc.register_extern, name, path, cp, names={path: shown}, file=shown)
-            _externs[name] = key
-    finally:
-        if shown == "<bytes>":
-            os.unlink(path)
+        data, shown = None, os.fspath(source)
+        key = ("file", os.path.realpath(shown))
+    with _externs_lock:
+        old = _externs.get(name)
+        if old is None and _ksbnfc.extern_registered(name):
+            old = ("unknown", None)
+        if old is not None:
+            if old != key:
+                raise Error("extern grammar <%s> is already loaded (from %s); extern grammars "
+                            "stay loaded until the process ends" % (name, old[1] or "elsewhere"))
+            return
+        if data is None:
+            _call(_ksbnfc.register_extern, name, shown, file=shown)
+        else:
+            _call(_ksbnfc.register_extern_bytes, name, data, shown, file=shown)
+        _externs[name] = key
 
 
 def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
@@ -372,21 +316,17 @@ def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
     if isinstance(source, (bytes, bytearray, memoryview)):
         if externs is True:
             raise ValueError("externs=True needs a file: give the externs by name")
-        path = _scratch_copy(bytes(source), ".fsg")
-        try:
-            grammar = _call(_ksbnfc.Grammar, path, 0, False, names={path: "<bytes>"}, file="<bytes>")
-        finally:
-            os.unlink(path)
         shown = "<bytes>"
+        grammar = _call(_ksbnfc.Grammar.from_bytes, bytes(source), shown, file=shown)
     else:
         path = shown = os.fspath(source)
-        grammar = _call(_ksbnfc.Grammar, path, 0, True, file=path)
+        grammar = _call(_ksbnfc.Grammar.load, path, file=path)
     fsg = Fsg(grammar, shown)
     if externs is True:
         _call(grammar.load_externs)
     elif externs:
         for name, file in dict(externs).items():
-            _register_extern(name, file, 0)
+            _register_extern(name, file)
     return fsg
 
 

@@ -20,7 +20,8 @@ class CompileWarning(UserWarning):
     file: Optional[str]
     line: Optional[int]
     column: Optional[int]
-    def __init__(self, message: str) -> None: ...
+    def __init__(self, message: str, file: Optional[str] = ..., line: Optional[int] = ...,
+                 column: Optional[int] = ...) -> None: ...
 
 class Flag(enum.IntFlag):
     ALLOW_SILENCES: int

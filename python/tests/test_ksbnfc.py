@@ -125,6 +125,8 @@ def test_compile_text_and_roots(tmp_path):
         ksbnfc.compile(two, roots=["c"])
     with pytest.raises(ValueError):
         ksbnfc.compile(two, mode="fast")
+    with pytest.raises(ValueError, match="debug_level"):
+        ksbnfc.compile(two, debug_level=2**31)
     with pytest.raises(TypeError):
         ksbnfc.compile(two, colour=1)
     g = ksbnfc.load(ksbnfc.compile("<<w>> = hello world -> hi .", mode="translation")["w"])
@@ -259,6 +261,14 @@ def test_externs(built, dial):
         ksbnfc.load(built / "dial.fsg", externs={"contact": built / "order.fst"})
     also = ksbnfc.load(built / "dial.fsg", externs=True)
     assert also.test("ring the dentist") is Result.ACCEPTED
+    # Externs from bytes; no bytes are no grammar.
+    fly = ksbnfc.compile("extern <town>.\n<<f>> = fly to <town> .\n")["f"]
+    for town in (b"", ksbnfc.compile("<<town>> = paris | rome .\n")["town"]):
+        try:
+            g = ksbnfc.load(fly, externs={"town": town})
+        except ksbnfc.Error as e:
+            assert not town and e.file == "<bytes>"
+    assert g.test("fly to rome") is Result.ACCEPTED
 
 
 def test_inspection(order):
@@ -266,6 +276,8 @@ def test_inspection(order):
     assert order.flags & ksbnfc.Flag.NO_INSERTIONS
     nets = order.networks
     assert nets[0].states is order.states and nets[1:] == order.sub_networks
+    called = {a.word_id for net in nets for arcs in net.states for a in arcs if a.kind == "intern"}
+    assert called == set(range(len(order.sub_networks)))
     for net in nets:
         for arcs in net.states:
             for a in arcs:
