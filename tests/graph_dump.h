@@ -151,23 +151,30 @@ inline void Build(TSubFSG* g, std::string text)
     }
 }
 
-// A random network of n states: up to three arcs a state, each with one of
-// the words (in the notation) and a target among the states and the end;
-// with probs, each arc has 0.5 or 1.
-inline std::string RandomNetwork(std::mt19937& rng, int n, const std::vector<const char*>& words, bool probs)
+// A random network of the given number of states, each with up to `arcs`
+// arcs: words with mixed-case duplicates, annotations, null arcs and, with
+// calls, calls of two sub-grammars "<0>" and "<1>"; probabilities in
+// eighths. Without loops every arc leads forward; with loops, anywhere, so
+// that loops and recursions that consume nothing occur.
+inline std::string RandomNetwork(std::mt19937& rng, int states, int arcs, bool calls, bool loops = false)
 {
-    std::string text;
-    for (int i = 0; i < n; i++) {
-        text += std::to_string(i) + ":";
-        for (int j = 0, arcs = (int)(rng() % 4); j < arcs; j++) {
-            int to = (int)(rng() % (unsigned)(n + 1));
-            text += std::string(j ? ", " : " ") + words[rng() % words.size()] + "->";
-            text += to == n ? std::string("*") : std::to_string(to);
-            if (probs) text += rng() % 2 ? "@0.5" : "@1";
+    const char* vocab[] = {"a", "A", "b", "B", "c"};
+    std::string t;
+    for (int s = 0; s < states; s++) {
+        t += std::to_string(s) + ": ";
+        for (int k = 0, n = 1 + (int)(rng() % (unsigned)arcs); k < n; k++) {
+            int kind = (int)(rng() % 10), to = (int)(rng() % (unsigned)(states + 1));
+            int fwd = loops ? to : s + 1 + (int)(rng() % (unsigned)(states - s));
+            std::string forward = fwd >= states ? "*" : std::to_string(fwd);
+            std::string tail = "/x" + std::to_string(rng() % 4) + "->";
+            std::string p = "@" + std::to_string(0.125 * (1 + (int)(rng() % 8)));
+            if (kind == 0) t += "_" + tail + forward + p;
+            else if (kind == 1 && calls) t += "<" + std::to_string(rng() % 2) + ">" + tail + forward + p;
+            else t += vocab[rng() % 5] + tail + (to == states ? "*" : std::to_string(to)) + p;
+            t += k + 1 < n ? ", " : "\n";
         }
-        text += ";";
     }
-    return text;
+    return t;
 }
 
 // The message f throws, or "(no error)".

@@ -230,31 +230,6 @@ bool AgreesWithReference(TFSG* g, TStringList& in, int& accepted)
     return same;
 }
 
-// Random grammars with large states (so that the index is used), mixed
-// case duplicates, null arcs and calls of two sub-grammars. With loops set,
-// null arcs may go back and the sub-grammars call each other, so that
-// loops and recursions that consume nothing occur.
-std::string RandomNetwork(std::mt19937& rng, int states, int arcs, bool calls, bool loops = false)
-{
-    const char* vocab[] = {"a", "A", "b", "B", "c"};
-    std::string t;
-    for (int s = 0; s < states; s++) {
-        t += std::to_string(s) + ": ";
-        for (int k = 0, n = 1 + (int)(rng() % (unsigned)arcs); k < n; k++) {
-            int kind = (int)(rng() % 10), to = (int)(rng() % (unsigned)(states + 1));
-            int fwd = loops ? to : s + 1 + (int)(rng() % (unsigned)(states - s));
-            std::string forward = fwd >= states ? "*" : std::to_string(fwd);
-            std::string tail = "/x" + std::to_string(rng() % 4) + "->";
-            std::string p = "@" + std::to_string(0.125 * (1 + (int)(rng() % 8)));
-            if (kind == 0) t += "_" + tail + forward + p;
-            else if (kind == 1 && calls) t += "<" + std::to_string(rng() % 2) + ">" + tail + forward + p;
-            else t += vocab[rng() % 5] + tail + (to == states ? "*" : std::to_string(to)) + p;
-            t += k + 1 < n ? ", " : "\n";
-        }
-    }
-    return t;
-}
-
 TEST(Match, AgreesWithThePlainRecursionOnRandomGrammars)
 {
     std::mt19937 rng(12345);
@@ -262,9 +237,9 @@ TEST(Match, AgreesWithThePlainRecursionOnRandomGrammars)
     int accepted = 0;
     for (int round = 0; round < 300; round++) {
         bool loops = round % 2;
-        std::unique_ptr<TFSG> g(Make(RandomNetwork(rng, 4, loops ? 6 : 14, true, loops),
-                                     {RandomNetwork(rng, 2, loops ? 4 : 12, loops, loops),
-                                      RandomNetwork(rng, 2, 3, loops, loops)}));
+        std::unique_ptr<TFSG> g(Make(graph_dump::RandomNetwork(rng, 4, loops ? 6 : 14, true, loops),
+                                     {graph_dump::RandomNetwork(rng, 2, loops ? 4 : 12, loops, loops),
+                                      graph_dump::RandomNetwork(rng, 2, 3, loops, loops)}));
         // Every other round with the word classes and arc index a loaded grammar has.
         if (round % 4 < 2) BuildMatchIndex(g.get());
         for (int trial = 0; trial < 20; trial++) {

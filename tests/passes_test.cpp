@@ -249,7 +249,7 @@ TEST(Passes, IterativeWalksFollowTheRecursiveOrder)
     std::mt19937 rng(12345);
     for (int round = 0; round < 500; round++) {
         int n = 2 + round % 9;
-        std::string text = graph_dump::RandomNetwork(rng, n, {"a", "b", "_", "a/X"}, true);
+        std::string text = graph_dump::RandomNetwork(rng, n, 3, false, true);
         TFSG g("g", TSubFSG::EqNorm), ref("g", TSubFSG::EqNorm);
         Build(&g, text);
         Build(&ref, text);
