@@ -1,7 +1,9 @@
 // Tests of the graph data model and the passes on networks in the
 // graph_dump notation: word lists, arc building, the table of
-// tests/data/passes.txt, copies of a state's arcs, and the iterative walks
-// against their recursive definitions.
+// tests/data/passes.txt, normalisation (the numbering of annotations,
+// interns and externs) and the annotation levels of the build pass, copies
+// of a state's arcs, and the iterative walks against their recursive
+// definitions.
 #include "cases.h"
 #include "graph_dump.h"
 
@@ -13,11 +15,55 @@ namespace {
 using graph_dump::Build;
 using graph_dump::Dump;
 using graph_dump::Line;
+using graph_dump::WarningsCollected;
 
 std::string Flags(TSubFSG* g)
 {
     std::string out;
     for (int i = 0; i < g->states.length; i++) out += (i ? " " : "") + std::to_string(g->states[i]->flag);
+    return out;
+}
+
+// Resolves intern names to networks it owns, recording each request.
+class Interns : public TFSGDictionary {
+public:
+    std::map<std::string, TSubFSG*> subs;
+    std::vector<std::string> calls;
+    TFSG* self = nullptr; // returned for the name "<self>"
+
+    TSubFSG* Add(TFSG* f, const char* name, const char* graph)
+    {
+        TSubFSG* s = new TSubFSG(name, f);
+        s->intern = 1;
+        s->AddRef();
+        Build(s, graph);
+        return subs[name] = s;
+    }
+    TSubFSG* GetFSG(mbstring name, int needtr, TFSG* fsg) override
+    {
+        EXPECT_EQ(fsg, nullptr);
+        calls.push_back(std::string(name.s) + (needtr ? "+" : "-"));
+        if (self && std::string(name.s) == "<self>") return self;
+        return subs.at(name.s);
+    }
+    ~Interns()
+    {
+        for (auto& e : subs) e.second->DelRef();
+    }
+};
+
+// The texts of a list, then the word ids of every state's arcs.
+std::string Listed(const TWordList& l, TSubFSG* n = nullptr)
+{
+    std::string out;
+    for (int i = 0; i < l.length; i++) {
+        out += l[i]->word.s ? "'" + std::string(l[i]->word.s) + "'" : "null";
+        out += "=" + std::to_string(l[i]->id) + " ";
+    }
+    for (int i = 0; n && i < n->states.length; i++) {
+        out += "|";
+        for (int j = 0; j < n->states[i]->arcs.length; j++) out += " " + std::to_string(n->states[i]->arcs[j]->word->id);
+    }
     return out;
 }
 
@@ -61,6 +107,14 @@ TEST(Passes, Table)
              int n = g.DeleteAmbiguousArcs();
              std::string printed = testing::internal::GetCapturedStderr();
              return std::to_string(n) + (printed.empty() ? "" : " " + printed);
+         }},
+        {"normalize",
+         [](TFSG& g, const std::string& arg) {
+             graph_dump::WarningsCollected w;
+             g.use_null_arcs = arg == "null";
+             g.Normalize();
+             EXPECT_EQ(g.normalized, 1);
+             return Listed(g.words, &g) + "; " + Listed(g.annos) + w.Text();
          }},
         {"probs", [](TFSG& g, const std::string&) { return g.NormalizeArcProbabilities(), ""; }},
         {"equalize", [](TFSG& g, const std::string&) { return g.EqualizeArcProbabilities(), ""; }},
@@ -146,6 +200,79 @@ TEST(TState, Accepting)
     EXPECT_EQ(g.states[1]->Accepting(), 0.0f); // only the first arc counts
     EXPECT_EQ(TState::Accepting(nullptr), 1.0f);
     EXPECT_EQ(g.AddState()->Accepting(), 0.0f);
+}
+
+// Annotations left unused (by a deleted arc, or never placed) go, and the
+// rest are numbered again.
+TEST(Normalize, KeepsOnlyUsedAnnotations)
+{
+    TFSG g("<<g>>", TSubFSG::EqNorm);
+    Build(&g, "0: a/A->1, b/B->*\n1: c/C->*");
+    g.annos.Lookup("unused", 1);
+    Build(&g, "1: d/D->*");
+    g.Initial()->DelArcs(1, 1);
+    g.Normalize();
+    EXPECT_EQ(Listed(g.annos), "null=0 'A'=1 'C'=2 'D'=3 ");
+    EXPECT_EQ(g.annos.Lookup("C", 0), g.annos[2]);
+    EXPECT_EQ(g.annos.Lookup("B", 0), nullptr);
+}
+
+TEST(Normalize, InternsCountDownFromTopAndExternsContinueBelow)
+{
+    TFSG f("<<g>>", TSubFSG::EqNorm);
+    Interns d;
+    f.dictionary = &d;
+    TSubFSG* a = d.Add(&f, "<a>", "0: x->*");
+    TSubFSG* b = d.Add(&f, "<b>", "0: y->*");
+    TSubFSG* c = d.Add(&f, "<c>", "0: z->*");
+    TState* t = f.AddState();
+    f.Initial()->AddArcX(t, 1.0f, f.with.Lookup("<b>", 1), nullptr, OpNone);
+    f.Initial()->AddArcX(t, 1.0f, f.with.Lookup("<a>", 1), nullptr, OpNone);
+    f.Initial()->AddArcX(t, 1.0f, f.without.Lookup("<c>", 1), nullptr, OpNone);
+    Build(&f, "1: $<x>->*, $<w>->*");
+    f.Normalize();
+
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"<b>+", "<a>+", "<c>-"}));
+    EXPECT_EQ(Listed(f.with), "'<b>'=65535 '<a>'=65534 ");
+    EXPECT_EQ(Listed(f.without), "'<c>'=65533 ");
+    EXPECT_EQ(Listed(f.externs), "'<w>'=65532 '<x>'=65531 ");
+    EXPECT_EQ(std::vector<TSubFSG*>(f.intern_fsgs.elements, f.intern_fsgs.elements + f.intern_fsgs.length),
+              (std::vector<TSubFSG*>{b, a, c}));
+    // The intern networks were normalised too; their words share the table.
+    EXPECT_EQ(Listed(f.words, c), "''=0 'x'=1 'y'=2 'z'=3 | 3");
+
+    // A second run replaces its references instead of adding to them.
+    EXPECT_EQ(a->refcnt, 2);
+    f.Normalize();
+    EXPECT_EQ(a->refcnt, 2);
+    EXPECT_EQ(f.intern_fsgs.length, 3);
+
+    TFSG s("<<g>>", TSubFSG::EqNorm);
+    d.self = &s;
+    s.dictionary = &d;
+    s.Initial()->AddArcX(nullptr, 1.0f, s.with.Lookup("<self>", 1), nullptr, OpNone);
+    EXPECT_EQ(graph_dump::Thrown([&] { s.Normalize(); }), "<self> cannot be an intern sub-grammar of itself");
+}
+
+// The build pass over a grammar without references: the annotation level
+// decides whether ambiguous arcs are deleted. Each deletion is printed on
+// standard error whatever the warning switch; the count is a warning.
+TEST(Compile, AnnotationLevelDecidesAboutAmbiguousArcs)
+{
+    Interns d;
+    const char* deleted = "\tDeleted 1 ambiguous arcs (differed only in annotations)\n\n";
+    for (int level = 0; level < 3; level++)
+        for (int switched : {0, 1}) {
+            WarningsCollected w;
+            warnings = switched;
+            TFSG f("<<g>>", TSubFSG::EqNorm);
+            Build(&f, "0: w/a->*@0.3, w/b->*@0.7");
+            testing::internal::CaptureStderr();
+            f.Compile(&d, 1, level);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), level ? "Deleting duplicate arc 'w' : a\n" : "") << level;
+            EXPECT_EQ(w.Text(), level && switched ? deleted : "") << level;
+            EXPECT_EQ(Dump(&f), level ? "0: w/b->*@0.7\n" : "0: w/a->*@0.3, w/b->*@0.7\n") << level;
+        }
 }
 
 TEST(Passes, AddArcsFromStateAppendsScaledCopies)
