@@ -4,14 +4,15 @@
 # dialler engine grammar (-en) with its extern address book; then
 # translates the sample orders and tests a few spoken commands with ksfsg.
 #
-#   sh examples/run.sh            (from anywhere; BUILD=dir to build elsewhere)
+#   sh examples/run.sh    (from anywhere; BUILD=dir builds elsewhere, KSBNFC_JOBS=n
+#                          runs n compile jobs instead of one a core)
 set -e
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build}
 # Only the library and the tools: the test suite (and GoogleTest) is the
 # business of tests/run_all.sh.
 cmake -S . -B "$BUILD" -DKSBNFC_BUILD_TESTS=OFF
-cmake --build "$BUILD" -j2 --target ksbnfc_tool ksfsg_tool
+cmake --build "$BUILD" -j"${KSBNFC_JOBS:-$(nproc 2>/dev/null || echo 2)}" --target ksbnfc_tool ksfsg_tool
 
 KSBNFC=$BUILD/tools/ksbnfc
 OUT=$BUILD/examples

@@ -70,11 +70,13 @@ struct TPlace {
     int line = 0, col = 0;
     const char* expected = nullptr;
 };
-// The same, owning its texts: what is recorded for the inner interface.
+// The same, owning its texts: what is recorded for the inner interface,
+// with the message as it reads without the position its text may end in.
 struct TRecordedPlace {
     std::string file;
     int line = 0, col = 0;
     std::string expected;
+    std::string message;
     void Set(const TPlace& at);
 };
 
@@ -83,6 +85,13 @@ struct TRecordedPlace {
 // Error "<message> in \"FILE\", line L, column C", the form of every parse
 // error, with the place recorded too.
 [[noreturn]] void ErrorIn(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+// Error and warning "<message>, line L, column C", the form of the rule
+// compiler's messages, with the place recorded too.
+[[noreturn]] void ErrorLine(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+void WarningLine(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+void WarningIn(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
+// Error whose text is given whole, with the place and the message recorded.
+[[noreturn]] void ErrorText(const TPlace& at, const char* message, const char* text);
 // The place recorded with the last error thrown on this thread; empty after
 // an Error that named none.
 const TRecordedPlace& LastErrorPlace();
@@ -91,12 +100,15 @@ void WarningAt(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
 // A line the C interface always prints on standard error, whatever the
 // warning switch; a sink gets it as a warning (unless warnings are off).
 void Notice(const char* fmt, ...) KSBNFC_PRINTF(1, 2);
+// How a grammar was probably meant where it reads otherwise: a warning for
+// a sink only (the C interface's messages stay as they always were).
+void Hint(const TPlace& at, const char* fmt, ...) KSBNFC_PRINTF(2, 3);
 
 // Takes the warnings of this thread, in place of the message buffer and the
 // printing that the `warnings` switch selects, while a TWarningScope holds it.
 class TWarningSink {
 public:
-    virtual void Warn(const char* text, const TRecordedPlace& at) = 0;
+    virtual void Warn(const char* text, const TRecordedPlace& at, bool hint) = 0;
 
 protected:
     ~TWarningSink() = default;

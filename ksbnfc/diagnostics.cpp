@@ -19,22 +19,46 @@ char warnbuf[1000] = "\t";
 thread_local TRecordedPlace error_place;
 thread_local TWarningSink* warning_sink = nullptr;
 
-[[noreturn]] void Throw(const TPlace* at, const char* fmt, va_list ap)
+// The ways a place may be appended to a message's text.
+enum class Position { None, In, Line };
+
+// message + the position, in text, which holds size bytes.
+void Place(char* text, size_t size, const char* message, const TPlace& at, Position how)
 {
-    std::vsnprintf(errbuf, sizeof errbuf, fmt, ap);
-    error_place.Set(at ? *at : TPlace());
+    if (how == Position::In)
+        std::snprintf(text, size, "%s in \"%s\", line %d, column %d", message, at.file ? at.file : "", at.line, at.col);
+    else if (how == Position::Line)
+        std::snprintf(text, size, "%s, line %d, column %d", message, at.line, at.col);
+    else
+        std::snprintf(text, size, "%s", message);
+}
+
+[[noreturn]] void Throw(const TPlace* at, Position how, const char* fmt, va_list ap)
+{
+    char message[sizeof errbuf];
+    std::vsnprintf(message, sizeof message, fmt, ap);
+    TPlace none;
+    const TPlace& where = at ? *at : none;
+    Place(errbuf, sizeof errbuf, message, where, how);
+    error_place.Set(where);
+    error_place.message = message;
     throw static_cast<char*>(errbuf);
 }
 
-void Warn(const TPlace* at, const char* fmt, va_list ap)
+void Warn(const TPlace* at, Position how, const char* fmt, va_list ap, bool hint = false)
 {
-    if (warnings == 0) return;
+    if (warnings == 0 || (hint && !warning_sink)) return;
+    char message[sizeof warnbuf];
+    std::vsnprintf(message, sizeof message, fmt, ap);
+    TPlace none;
+    const TPlace& where = at ? *at : none;
     // The tab at warnbuf[0] stays; the message gets room for "\n" and the NUL.
-    std::vsnprintf(warnbuf + 1, sizeof warnbuf - 2, fmt, ap);
+    Place(warnbuf + 1, sizeof warnbuf - 2, message, where, how);
     if (warning_sink) {
         TRecordedPlace place;
-        place.Set(at ? *at : TPlace());
-        warning_sink->Warn(warnbuf + 1, place);
+        place.Set(where);
+        place.message = message;
+        warning_sink->Warn(warnbuf + 1, place, hint);
         return;
     }
     std::strcat(warnbuf, "\n");
@@ -60,24 +84,36 @@ void Error(const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    Throw(nullptr, fmt, ap);
+    Throw(nullptr, Position::None, fmt, ap);
 }
 
 void ErrorAt(const TPlace& at, const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    Throw(&at, fmt, ap);
+    Throw(&at, Position::None, fmt, ap);
 }
 
 void ErrorIn(const TPlace& at, const char* fmt, ...)
 {
-    char msg[1000];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-    ErrorAt(at, "%s in \"%s\", line %d, column %d", msg, at.file ? at.file : "", at.line, at.col);
+    Throw(&at, Position::In, fmt, ap);
+}
+
+void ErrorLine(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Throw(&at, Position::Line, fmt, ap);
+}
+
+void ErrorText(const TPlace& at, const char* message, const char* text)
+{
+    std::snprintf(errbuf, sizeof errbuf, "%s", text);
+    error_place.Set(at);
+    error_place.message = message;
+    throw static_cast<char*>(errbuf);
 }
 
 const TRecordedPlace& LastErrorPlace()
@@ -89,7 +125,7 @@ void Warning(const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    Warn(nullptr, fmt, ap);
+    Warn(nullptr, Position::None, fmt, ap);
     va_end(ap);
 }
 
@@ -97,7 +133,23 @@ void WarningAt(const TPlace& at, const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    Warn(&at, fmt, ap);
+    Warn(&at, Position::None, fmt, ap);
+    va_end(ap);
+}
+
+void WarningLine(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(&at, Position::Line, fmt, ap);
+    va_end(ap);
+}
+
+void WarningIn(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(&at, Position::In, fmt, ap);
     va_end(ap);
 }
 
@@ -106,11 +158,19 @@ void Notice(const char* fmt, ...)
     va_list ap;
     va_start(ap, fmt);
     if (warning_sink) {
-        Warn(nullptr, fmt, ap);
+        Warn(nullptr, Position::None, fmt, ap);
     } else {
         std::vfprintf(stderr, fmt, ap);
         std::fputc('\n', stderr);
     }
+    va_end(ap);
+}
+
+void Hint(const TPlace& at, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    Warn(&at, Position::None, fmt, ap, true);
     va_end(ap);
 }
 

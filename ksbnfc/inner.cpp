@@ -27,6 +27,7 @@ Diagnostic Record(Severity severity, const char* text, const TRecordedPlace& at)
     d.line = at.line;
     d.column = at.col;
     d.expected = at.expected;
+    d.message = at.message;
     return d;
 }
 
@@ -42,30 +43,15 @@ template <class F> auto Guard(F&& work) -> decltype(work())
     }
 }
 
-// Whether text ends in ", line L, column C"; sets where that begins.
-bool EndsInLineColumn(const std::string& text, size_t& at)
-{
-    size_t c = text.size();
-    while (c > 0 && std::isdigit((unsigned char)text[c - 1])) c--;
-    const std::string column = ", column ";
-    if (c == text.size() || c < column.size() || text.compare(c - column.size(), column.size(), column)) return false;
-    size_t l = c - column.size();
-    size_t digits = l;
-    while (l > 0 && std::isdigit((unsigned char)text[l - 1])) l--;
-    const std::string line = ", line ";
-    if (l == digits || l < line.size() || text.compare(l - line.size(), line.size(), line)) return false;
-    at = l - line.size();
-    return true;
-}
-
 // Passes each warning the core raises on to the caller's sink.
 class SinkAdapter : public TWarningSink {
 public:
     explicit SinkAdapter(const DiagnosticSink& sink) : sink_(sink) {}
-    void Warn(const char* text, const TRecordedPlace& at) override
+    void Warn(const char* text, const TRecordedPlace& at, bool hint) override
     {
         // Some warning texts carry line ends of their own.
         Diagnostic d = Record(Severity::Warning, text, at);
+        d.hint = hint;
         if (sink_ && !d.text.empty()) sink_(d);
     }
 
@@ -128,16 +114,8 @@ std::map<const TFSG*, std::unique_ptr<Grammar>>& ExternViews()
 
 std::string Diagnostic::Explained() const
 {
-    std::string base = text;
+    std::string base = message.empty() ? text : message;
     while (!base.empty() && (base.back() == '\n' || base.back() == '\r')) base.pop_back();
-    size_t at;
-    size_t in = base.rfind(" in \"");
-    if (EndsInLineColumn(base, at)) {
-        if (in != std::string::npos && in < at && at >= 1 && base[at - 1] == '"')
-            base.erase(in);
-        else
-            base.erase(at);
-    }
     if (!expected.empty()) base += ", expected " + expected;
     return base;
 }

@@ -1170,8 +1170,7 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
                 at.file = grammars_[0].fn.c_str();
                 at.line = r.line;
                 at.col = r.col;
-                WarningAt(at, "<%s> defined but not used in \"%s\", line %d, column %d", r.name.c_str(),
-                          grammars_[0].fn.c_str(), r.line, r.col);
+                WarningIn(at, "<%s> defined but not used", r.name.c_str());
             }
         }
         for (int r : roots) names.push_back(rules_[r].list.c_str());

@@ -98,7 +98,9 @@ void TBNFStream::UnterminatedToken(mbstring at, const char* expected)
     pos = failed;
     int l, c;
     Where(l, c);
-    ::ErrorAt(token, "syntax error in \"%s\", line %d, column %d", fn ? fn : "", l, c);
+    char text[1000];
+    std::snprintf(text, sizeof text, "syntax error in \"%s\", line %d, column %d", fn ? fn : "", l, c);
+    ErrorText(token, "syntax error", text);
 }
 
 TPlace TBNFStream::Place(int l, int c) const
@@ -128,6 +130,20 @@ void TBNFStream::ErrorAt(int l, int c, const char* fmt, ...)
 
 // ---- lexical layer ----
 
+// Whether the text at p starts like a rule definition: "<name> =" or
+// "<<name>> =", after blanks. Reads raw bytes, consumes nothing.
+bool TBNFStream::DefinitionAt(const char* p) const
+{
+    const char* e = end.s;
+    while (p < e && (*p == ' ' || *p == '\t' || *p == '\r')) p++;
+    if (p >= e || *p != '<') return false;
+    while (p < e && *p != '>' && *p != '\n') p++;
+    while (p < e && *p == '>') p++;
+    if (p >= e || p[-1] != '>') return false;
+    while (p < e && (*p == ' ' || *p == '\t')) p++;
+    return p < e && *p == '=';
+}
+
 void TBNFStream::Skip()
 {
     for (;;) {
@@ -143,6 +159,7 @@ void TBNFStream::Skip()
         if (IsBlank(c)) {
             Next();
         } else if (Peek("//") || Peek(";")) {
+            if (Peek(";")) semicolon = pos;
             // An escaped line feed is marked, so it does not end the comment.
             for (mbchar d = Next(); d != 0 && d != '\n'; d = Next()) {
             }
@@ -191,6 +208,7 @@ int TBNFStream::GetTerminal(mbstring& word)
             }
         }
         if (!HaveKept()) return 0;
+        if (kept[kept.length - 1] == ';') semicolon = pos;
         word = GetKept();
         return 1;
     }
@@ -268,7 +286,7 @@ int TBNFStream::GetAnnotation(mbstring& anno)
         if (c == '\n') {
             int l, col;
             Where(l, col);
-            WarningAt(Place(l, col), "newline in annotation, line %d, column %d", l, col);
+            WarningLine(Place(l, col), "newline in annotation");
         }
     }
     anno = GetKept();
@@ -411,12 +429,31 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
         return 0;
     }
 
+    // A translation that reads on into the next rule most likely lacks the
+    // '.' that ends it: said where that would stand, after the last text
+    // before the line end (a comment after "->" is no text).
+    mbstring text_end = pos;
+    bool hinted = false;
+    auto hint = [&] {
+        hinted = true;
+        mbstring here = pos;
+        pos = text_end;
+        TPlace at;
+        at.file = fn;
+        Where(at.line, at.col);
+        pos = here;
+        Hint(at, "the translation runs on into the next line, which looks like a rule definition: "
+                 "is the '.' that ends this rule missing here?");
+    };
     Skip();
     ClearKept();
+    if (std::memchr(text_end.s, '\n', (size_t)(pos.s - text_end.s)) && DefinitionAt(pos.s)) hint();
     if (Next("(") && !GetBalanced(")", 0)) SyntaxError();
+    if (pos.s > text_end.s && !hinted) text_end = pos;
     while (!PeekRuleTerminator()) {
         mbchar ch = Peek();
         if (ch == 0) SyntaxError();
+        if (ch == '\n' && !hinted && DefinitionAt(pos.s + 1)) hint();
         if (ch == '{' || ch == '(') {
             Keep();
             if (!GetBalanced(ch == '{' ? "}" : ")", 1)) SyntaxError();
@@ -429,6 +466,7 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
         } else {
             Keep();
         }
+        if (!IsBlank(ch)) text_end = pos;
     }
     StripTrailingKeptSpaces();
     mbstring translation = GetKept();
@@ -560,8 +598,16 @@ void TBNFStream::Compile(TDictionary* d)
     file = d->FileName(fn ? fn : "");
     for (Skip(); !End(); Skip()) {
         expected = nullptr;
+        semicolon = mbstring();
         if (GetStatement()) continue;
-        ErrorMsg("syntax error", expected);
+        // Elsewhere ';' ends a rule; here it starts a comment, or is a
+        // character of the word it ends.
+        std::string wanted = expected ? expected : "";
+        if (semicolon.s)
+            wanted += std::string(wanted.empty() ? "" : " (") +
+                      "a rule ends with '.' in this notation; ';' starts a comment or is part of a word" +
+                      (wanted.empty() ? "" : ")");
+        ErrorMsg("syntax error", wanted.empty() ? nullptr : wanted.c_str());
     }
     if (sawanno && needtr) Error("cannot use both annotations and translations");
 }

@@ -269,6 +269,7 @@ private:
     TBNFStream* includer;
     const char* file; // fn as the dictionary keeps it
     const char* expected; // what the statement being read lacked, for its syntax error
+    mbstring semicolon;   // a ";" comment or word end read in the statement being read
     int include_depth;
     int nesting; // open groups and balanced brackets
     bool has_id;
@@ -278,6 +279,7 @@ private:
     void Enter(int l, int c);
     void Leave() { nesting--; }
     bool PlainPeek(mbchar& c);
+    bool DefinitionAt(const char* p) const;
     int IsSpecial(mbchar c);
     void Include(mbstring word, int l, int c);
     [[noreturn]] void ErrorAt(int l, int c, const char* fmt, ...) KSBNFC_PRINTF(4, 5);

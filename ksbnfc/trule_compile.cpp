@@ -136,7 +136,7 @@ void TRule::Compile(TDictionary* d, int needtr, TSubFSG* sub, float p)
     TState* from = sub->Initial();
     int n = phrase.length;
     if (n == 0) {
-        WarningAt(Place(), "empty rule ignored; use \"\" for empty rule, line %d, column %d", line, col);
+        WarningLine(Place(), "empty rule ignored; use \"\" for empty rule");
         return;
     }
     for (int i = 0; i < n; i++) {
@@ -187,7 +187,7 @@ void TRule::DefaultTranslation(TSubFSG*)
     }
 
     int nargs = MaxActionArg(translation);
-    if (nargs > n) ErrorAt(Place(), "too many args in rule, line %d, column %d", line, col);
+    if (nargs > n) ErrorLine(Place(), "too many args in rule");
     if (dollar) {
         ntrs = 0;
         for (int i = 0; i < n; i++) {
@@ -202,7 +202,7 @@ void TRule::DefaultTranslation(TSubFSG*)
         ntrs = nargs;
     }
     if (ntrs != nargs)
-        ErrorAt(Place(), "too %s marks in rule, line %d, column %d", ntrs < nargs ? "few" : "many", line, col);
+        ErrorLine(Place(), "too %s marks in rule", ntrs < nargs ? "few" : "many");
 
     std::vector<int> map((size_t)nargs + 1, 0);
     Translation(RemapArgs(translation, nargs, map.data()));

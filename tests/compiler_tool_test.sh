@@ -70,8 +70,17 @@ printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"
 printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
 printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
 printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
+# A translation that runs on into a rule definition (a '.' forgotten), and
+# a rule ended by ';' as in other notations.
+printf '<<a>> = x -> X\n<<b>> = y .\n' >"$work/runon.bnf"
+printf '<<a>> = x <r> -> ;a\n<r> = y .\n' >"$work/runon2.bnf"
+printf '<a> = x y;\n<b> = z;\n' >"$work/semi.bnf"
 cases <<END
-1|=please specify -tr for translation fsg or -en for engine fsg|$examples/coffee.bnf -d $work/out.d
+0|=$work/runon.bnf:1:15: warning: the translation runs on into the next line, which looks like a rule definition: is the '.' that ends this rule missing here?|-tr $work/runon.bnf -d $work/runon.d
+1|=$work/runon2.bnf:1:17: warning: the translation runs on|-tr $work/runon2.bnf -d $work/runon.d
+1|=$work/semi.bnf:2:5: error: syntax error, expected a word, a <name>, a group, '->',|-en $work/semi.bnf -o $work/x.fsg
+1|=(a rule ends with '.' in this notation; ';' starts a comment or is part of a word)|-en $work/semi.bnf -o $work/x.fsg
+2|=please specify -tr for translation fsg or -en for engine fsg|-t $examples/coffee.bnf -d $work/no-mode.d
 1|=$work/broken.bnf:3:1: error: syntax error|-en $work/broken.bnf
 1|=ksbnfc: error: can't open '$work/none.bnf'|$work/none.bnf
 1|=$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o|$work/two.bnf -o $work/x.fsg
@@ -85,6 +94,7 @@ cases <<END
 2|=-w needs an integer|-w many $contacts
 END
 [ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
+[ ! -e "$work/no-mode.d" ] || fail "no mode given: the output directory was created"
 magic_ok "$work/a.fsg" "$work/b.fsg"
 
 # Usage errors exit with 2 and write nothing.

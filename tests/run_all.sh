@@ -1,18 +1,63 @@
 #!/bin/bash
-# Builds and runs every test: an optimised build with debug info, then a
-# build under AddressSanitizer and UndefinedBehaviorSanitizer, then a 32-bit
-# build under qemu-i386. The exported symbol check runs as one of the ctest
-# tests. A stage whose toolchain is missing is skipped with a message that
-# names the packages to install; .ci/run installs them all.
+# Builds and runs every test, in stages (README.md, "Testing", gives the time
+# of each):
+#   1. an optimised build with debug info and its ctest (the exported symbol
+#      check, the tool, golden-output, documentation and Python tests among them);
+#   2. the install check: an install into a scratch prefix, programs built
+#      against it with CMake and with pkg-config, the installed Python module,
+#      and the Python package built by pip into a fresh virtual environment;
+#   3. a build under AddressSanitizer and UndefinedBehaviorSanitizer, and its ctest;
+#   4. the thread test under ThreadSanitizer;
+#   5. every fuzz target for KSBNFC_FUZZ_SECONDS (60) each;
+#   6. a 32-bit build, every test run under qemu-i386.
+# `--quick` runs stage 1 alone. A stage whose toolchain is missing is skipped
+# with a message that names the packages to install (.ci/run installs them
+# all); the closing summary lists skipped stages and every test that ctest
+# skipped or did not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+case "${1:-}" in
+    --quick) quick=1 ;;
+    "") ;;
+    *) echo "usage: bash tests/run_all.sh [--quick]" >&2; exit 2 ;;
+esac
 jobs=${KSBNFC_JOBS:-2}
 skipped=()
+skipped_tests=()
 
+# stage NAME: announces a stage, with the time the run has taken so far.
+stage() {
+    echo "=== $1 (at ${SECONDS} s)"
+}
 # skip STAGE PACKAGES: records and reports a stage left out.
 skip() {
     echo "*** skipping $1: install $2 (Debian: apt-get install $2)" >&2
     skipped+=("$1 (needs $2)")
+}
+# run_ctest DIR: runs the tests of the build in DIR, output kept in
+# DIR/ctest.log, and records the tests that ctest skipped or did not run.
+run_ctest() {
+    ctest --test-dir "$1" --output-on-failure -j"$jobs" 2>&1 | tee "$1/ctest.log"
+    local t
+    while IFS= read -r t; do
+        skipped_tests+=("$t ($1)")
+    done < <(sed -n 's/^ *[0-9]*\/[0-9]* *Test *#[0-9]*: *\([^ ]*\) .*\(\*\*\*Skipped\|Not Run\).*/\1/p' "$1/ctest.log")
+}
+# summary: lists what was left out, then ends the run.
+summary() {
+    if [ ${#skipped[@]} -gt 0 ]; then
+        echo "tests passed, but these stages were skipped:" >&2
+        printf '  %s\n' "${skipped[@]}" >&2
+    fi
+    if [ ${#skipped_tests[@]} -gt 0 ]; then
+        echo "tests passed, but ctest skipped these tests (the reason is in the build's ctest.log):" >&2
+        printf '  %s\n' "${skipped_tests[@]}" >&2
+    fi
+    if [ ${#skipped[@]} = 0 ] && [ ${#skipped_tests[@]} = 0 ]; then
+        echo "all tests passed in ${SECONDS} s"
+    fi
+    exit 0
 }
 # Whether the C++ compiler builds and links a program with the given flags.
 compiles() {
@@ -35,19 +80,23 @@ for p in python3 /usr/bin/python3; do
         break
     fi
 done
+stage "1. optimised build and its tests"
 have_gtest=0
 [ -e /usr/include/gtest/gtest.h ] || [ -e /usr/local/include/gtest/gtest.h ] && have_gtest=1
 if [ $have_gtest = 1 ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_BUILD_TESTS=ON "${py_args[@]}"
     cmake --build build -j"$jobs"
-    ctest --test-dir build --output-on-failure -j"$jobs"
+    run_ctest build
 else
     skip "the unit and tool tests" libgtest-dev
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_BUILD_TESTS=OFF "${py_args[@]}"
     cmake --build build -j"$jobs"
 fi
 
-# Install into a scratch prefix and build a C program against it.
+[ $quick = 0 ] || summary
+
+stage "2. install check"
+# Install into a scratch prefix and build C programs against it.
 rm -rf build/install-test
 cmake --install build --prefix "$PWD/build/install-test" >/dev/null
 for page in ksbnfc ksfsg; do
@@ -59,32 +108,60 @@ cmake --build build/install-test/consumer
 build/install-test/consumer/testinstall
 # The program of docs/api.md, as installed, compiles, loads, tests, translates and searches.
 build/install-test/consumer/api_example examples/coffee.bnf build/install-test/order.fst
+# The same program built with pkg-config and run exactly as README.md says
+# for a private prefix: the run path names the library's folder.
+if command -v pkg-config >/dev/null; then
+    pc=$(find "$PWD/build/install-test" -name ksbnfc.pc)
+    (export PKG_CONFIG_PATH=${pc%/ksbnfc.pc}
+     cd build/install-test
+     cc share/doc/ksbnfc/api_example.c $(pkg-config --cflags --libs ksbnfc) \
+         -Wl,-rpath,$(pkg-config --variable=libdir ksbnfc) -o api_example_pc
+     ./api_example_pc ../../examples/coffee.bnf order_pc.fst >/dev/null)
+    echo "api_example built with pkg-config ran from the private prefix"
+else
+    skip "the pkg-config install check" pkg-config
+fi
 # The Python module, where it was built, imported from the scratch install.
-site=$(sed -n 's/^KSBNFC_PYTHON_SITE:[A-Z]*=//p' build/CMakeCache.txt)
+site=$(sed -n 's/^KSBNFC_PYTHON_SITE_DIR:INTERNAL=//p' build/CMakeCache.txt)
 python=$(sed -n 's/^_\{0,1\}Python3_EXECUTABLE:[A-Z]*=//p' build/CMakeCache.txt | head -n 1)
 if [ -n "$site" ] && [ -d "build/install-test/$site/ksbnfc" ]; then
     (cd build/install-test && PYTHONPATH="$PWD/$site" "$python" -c \
         "import ksbnfc, os; assert ksbnfc.__file__.startswith(os.getcwd()), ksbnfc.__file__; print(ksbnfc.load(ksbnfc.compile('../../examples/coffee.bnf', 'translation')['order']).translate('two large lattes please'))")
+    # The package as README.md builds it: a wheel made by pip from the source
+    # tree, installed into a fresh virtual environment, imported from elsewhere.
+    if "$python" -c "import ensurepip, setuptools, wheel" 2>/dev/null && "$python" -m pip --version >/dev/null 2>&1; then
+        rm -rf build/wheel-test
+        KSBNFC_JOBS=$jobs "$python" -m pip wheel -q --no-build-isolation --no-deps -w build/wheel-test .
+        "$python" -m venv --system-site-packages build/wheel-test/venv
+        build/wheel-test/venv/bin/python -m pip install -q --no-index --no-deps build/wheel-test/ksbnfc-*.whl
+        (cd build/wheel-test && venv/bin/python -c \
+            "import ksbnfc, os; assert ksbnfc.__file__.startswith(os.getcwd()), ksbnfc.__file__; print(ksbnfc.load(ksbnfc.compile('../../examples/coffee.bnf', 'translation')['order']).translate('two large lattes please'))")
+    else
+        skip "the Python package check" "python3-venv python3-pip python3-setuptools python3-wheel"
+    fi
 else
-    echo "Python module not built: its install check is skipped"
+    skip "the Python install checks (no Python module was built)" "python3-dev pybind11-dev"
 fi
 
+stage "3. AddressSanitizer and UndefinedBehaviorSanitizer build and its tests"
 if [ $have_gtest = 0 ]; then
     skip "the sanitizer build" libgtest-dev
 elif compiles -fsanitize=address,undefined; then
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKSBNFC_SANITIZE=ON "${py_args[@]}"
     cmake --build build-asan -j"$jobs"
-    ctest --test-dir build-asan --output-on-failure -j"$jobs"
+    run_ctest build-asan
 else
     skip "the sanitizer build" "g++ (its libasan and libubsan)"
 fi
 
+stage "4. thread test under ThreadSanitizer"
 # One loaded grammar matched from 8 threads at once, under ThreadSanitizer:
 # only the library and the thread test are built.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_SANITIZE=thread -DKSBNFC_INSTALL=OFF
 cmake --build build-tsan -j"$jobs" --target threads_test
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/threads_test
 
+stage "5. fuzz targets"
 # Every fuzz target for KSBNFC_FUZZ_SECONDS (60) each, seeded from the
 # examples; an input slower than 10 s fails the run as a crash does.
 if command -v clang++ >/dev/null; then
@@ -126,9 +203,10 @@ if command -v clang++ >/dev/null; then
         tail -n 4 "build-fuzz/$t.log"
     done
 else
-    echo "fuzz targets skipped: clang++ not found (Debian: apt-get install clang libclang-rt-14-dev)"
+    skip "the fuzz targets" "clang libclang-rt-14-dev"
 fi
 
+stage "6. 32-bit build and its tests under qemu-i386"
 # The callers are 32-bit x86 programs: build with -m32 and run every test,
 # the tools included, under qemu-i386. GoogleTest is built from the sources
 # that libgtest-dev ships.
@@ -137,12 +215,7 @@ if ! compiles -m32 || ! command -v qemu-i386 >/dev/null || [ ! -d /usr/src/googl
 else
     cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSBNFC_M32=ON -DKSBNFC_INSTALL=OFF
     cmake --build build-m32 -j"$jobs"
-    ctest --test-dir build-m32 --output-on-failure -j"$jobs"
+    run_ctest build-m32
 fi
 
-if [ ${#skipped[@]} -gt 0 ]; then
-    echo "tests passed, but these stages were skipped:" >&2
-    printf '  %s\n' "${skipped[@]}" >&2
-    exit 0
-fi
-echo "all tests passed"
+summary

@@ -50,10 +50,17 @@ struct Diagnostic {
     int line = 0;         // from 1; 0 when not known
     int column = 0;       // from 1; 0 when not known
     std::string expected; // "a word, a <name>, ..."; empty when nothing was expected
+    // The text without the position it may end in ("syntax error"); empty
+    // when the text has none to leave out.
+    std::string message;
+    // A warning that only this interface gives: how the grammar was probably
+    // meant where it reads otherwise (a '.' that seems missing). A caller
+    // shows it with the error that follows from it, if one does.
+    bool hint = false;
 
-    // The message without the position the C text may carry at its end
-    // (" in \"FILE\", line L, column C" or ", line L, column C"), with what was
-    // expected after it: "syntax error, expected '.' to end the rule".
+    // The message without the position the C text may carry at its end,
+    // with what was expected after it: "syntax error, expected '.' to end
+    // the rule".
     std::string Explained() const;
     // "FILE:LINE:COLUMN: error: EXPLAINED", the form editors read; a message
     // without a position goes under `fallback` ("FALLBACK: warning: ...").
