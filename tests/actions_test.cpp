@@ -1,5 +1,6 @@
 // Tests of the annotation action language: running actions on a stack,
-// merging two actions and renumbering arguments.
+// merging two actions (tests/data/actions.txt) and renumbering arguments.
+#include "cases.h"
 #include "graph_dump.h"
 
 #include <cstring>
@@ -32,33 +33,34 @@ Items Stack(const Items& items, const std::vector<std::string>& actions)
     return Dump(stack);
 }
 
-TEST(Actions, OneActionOnAStack)
+std::string Joined(const Items& items)
 {
-    struct Case {
-        Items stack;
-        std::string action;
-        Items result;
-    } cases[] = {
-        {{"x", "y", "z"}, "{2}", {"x", "z"}},
-        {{"x"}, "[{1}]" + sep + "({1})", {"([x])"}},
-        {{"a", "b"}, "{1}" + sep + "{1}-{2}", {"a-b"}},
-        {{"old"}, "", {"old", ""}},
-        {{"a", "b"}, "{1}+{}", {"a+b"}},
-        {{"a", "b"}, "{}{}", {"a", "bb"}},
-        {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}, "<{12}>", {"<12>"}},
-        {{"p", "q"}, "{a2}", {"q"}},
-        {{}, "{abc", {"{abc"}},
-        {{"x"}, "{1" + sep + "{1}{2}", {"x{1"}},
-        // A brace group without digits names the item below the consumed ones.
-        {{"below", "top"}, "{x}{1}", {"below", "belowtop"}},
-        {{}, "{}", {"error: need 1 items on stack, have 0"}},
-        {{"a"}, "ok" + sep + "{3}", {"error: need 3 items on stack, have 2"}},
-        {{"a"}, "{x}{1}", {"error: need 2 items on stack, have 1"}},
-        {{"a"}, "{99999999999999999999}", {"error: need 536870911 items on stack, have 1"}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Stack(c.stack, {c.action}), c.result) << c.action;
-    const std::pair<std::string, int> max[] = {{"plain", 0}, {"{3}{5}{2}", 5}, {"f({1},{a7})", 7}, {"{2}" + sep + "{9}", 2}};
-    for (const auto& m : max) EXPECT_EQ(MaxActionArg(M(m.first)), m.second) << m.first;
+    std::string out;
+    for (const std::string& s : items) out += (out.empty() ? "" : " | ") + (s.empty() ? "\"\"" : s);
+    return out;
+}
+
+TEST(Actions, Table)
+{
+    for (const cases::Case& c : cases::Read("actions.txt")) {
+        std::string a = cases::Unescape(c[1]), b = cases::Unescape(c[2]);
+        if (c[0] == "max") {
+            EXPECT_EQ(std::to_string(MaxActionArg(M(a))), c[2]) << c.at;
+        } else if (c[0].rfind("run ", 0) != 0) {
+            std::string merged = MergeActions(M(a), M(b)).s;
+            if (c[3] != "*") {
+                EXPECT_EQ(merged, c[3]) << c.at;
+            }
+            Items stack = {"a", "b", "c", "d"};
+            if (c[0] == "merge") {
+                EXPECT_EQ(Stack(stack, {merged}), Stack(stack, {a, b})) << c.at;
+            }
+        } else {
+            Items stack = graph_dump::Words(c[0].substr(4));
+            if (stack == Items{"-"}) stack.clear();
+            EXPECT_EQ(Joined(Stack(stack, {a})), b) << c.at;
+        }
+    }
 }
 
 TEST(Actions, TwoByteCharactersAreNeverSplit)
@@ -97,26 +99,11 @@ TEST(Actions, ActionListWorkedExampleAndFailures)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "stack has 2 elements\n");
 }
 
-// Running the merged action must equal running first and then second.
-TEST(Actions, MergedActionRunsLikeBoth)
+TEST(Actions, MergeReusesItsResultAndWarnsWhenNothingMerges)
 {
-    EXPECT_STREQ(MergeActions(mbstring("g({a1})"), mbstring("{b1}{}")).s, "g({1}){}");
-    const char* cases[][3] = {
-        {"x{1}", "f({1},{2})", "f({1},x{2})"}, {"g({1},{2})", "f({1},{2},{3})", nullptr}, {"lit", "<{1}>", nullptr},
-        {"{2}{1}", "{1}:{2}", nullptr},         {"h({1})", "{2}", nullptr},
-    };
-    for (auto& c : cases) {
-        std::string merged = MergeActions(mbstring(c[0]), mbstring(c[1])).s;
-        if (c[2]) {
-            EXPECT_EQ(merged, c[2]);
-        }
-        Items stack = {"a", "b", "c", "d"};
-        EXPECT_EQ(Stack(stack, {merged}), Stack(stack, {c[0], c[1]})) << c[0] << " then " << c[1];
-    }
     // The previous result may be passed back in.
     mbstring once = MergeActions(mbstring("x"), mbstring("[{1}]"));
     EXPECT_STREQ(MergeActions(once, mbstring("({1})")).s, "([x])");
-
     graph_dump::WarningsCollected w;
     EXPECT_STREQ(MergeActions(mbstring("a"), mbstring("b")).s, "b");
     EXPECT_EQ(w.Text(), "\tmerging 'a' and 'b'\n");

@@ -1,15 +1,24 @@
 // Tests of the code-page state: choice from number and environment, the
-// 1252/850 tables, DBCS stepping and searching, and comparison and casing
-// in the single-byte, two-byte and UTF-8 code pages.
-#include <gtest/gtest.h>
+// 1252/850 tables, DBCS stepping and searching, comparison and casing in the
+// single-byte, two-byte and UTF-8 code pages and UTF-8 sequences
+// (tests/data/codepages.txt), simple case folding against the Unicode data,
+// and grammars under code page 65001: invalid words and the code-page record
+// of a file (grammars in five languages are in sentences.txt, invalid
+// sequences in messages.txt).
+#include "cases.h"
+#include "fsg_build.h"
+#include "ks_api.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "nlsfunc.h"
 
 namespace {
+
+const unsigned char* U(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
 
 // Restores code page 1252 and a clean environment after each test.
 class CodePage : public ::testing::Test {
@@ -87,62 +96,36 @@ TEST_F(CodePage, LeadBytesAndStepping)
     EXPECT_EQ(s + 1, _mbsinc(s));
 }
 
-// ks_stricmp, or ks_strnicmp of n bytes (n >= 0): the sign of the result.
-TEST_F(CodePage, Comparison)
+TEST_F(CodePage, ComparisonCasingAndUtf8Sequences)
 {
-    const struct {
-        unsigned long cp;
-        const char *a, *b;
-        int n, sign;
-    } cases[] = {
-        {1252, "\xC4" "BC", "\xE4" "bc", -1, 0}, {1252, "\x82" "AX", "\x82" "ax", -1, 0},
-        {1252, "abc", "abd", -1, -1}, {1252, "abcd", "ABC", -1, 1}, {1252, "abcX", "ABCy", 4, -1},
-        // Trail bytes compare exactly, even when they look like ASCII letters;
-        // a size may end between lead and trail byte.
-        {932, "\xC4" "BC", "\xE4" "bc", -1, -1}, {932, "\x82" "AX", "\x82" "ax", -1, -1},
-        {932, "\x82" "AX", "\x82" "Ax", -1, 0},  {932, "\x82" "AX", "\x82" "ax", 1, 0},
-        {936, "\xC4" "BC", "\xE4" "bc", -1, -1}, {936, "\x82" "AX", "\x82" "ax", -1, -1},
-        {936, "\x82" "AX", "\x82" "Ax", -1, 0},  {936, "\x82" "AX", "\x82" "ax", 1, 0},
-        {65001, "Über", "über", -1, 0}, {65001, "ÉLÈVE", "élève", -1, 0}, {65001, "ПРИВЕТ", "привет", -1, 0},
-        {65001, "ΣΟΦΟΣ", "σοφος", -1, 0}, {65001, "ΣΟΦΟΣ", "σοφοσ", -1, 0},
-        {65001, "\xE2\x84\xAA", "k", -1, 0}, // Kelvin sign
-        // Turkish letters keep their distinction; simple folding never makes
-        // two characters of one.
-        {65001, "ılık", "ILIK", -1, 1}, {65001, "İstanbul", "istanbul", -1, 1}, {65001, "straße", "STRASSE", -1, 1},
-        {65001, "a", "б", -1, -1}, {65001, "б", "a", -1, 1}, {65001, "з", "\xD0", -1, -1},
-        {65001, "\xFF", "\xFF", -1, 0}, {65001, "\xFF", "\xFE", -1, 1},
-        // The size counts the bytes of the first text; a character that
-        // starts within them is compared whole.
-        {65001, "ПРИВЕТ", "приВЕТ!", 12, 0}, {65001, "ПРИВЕТ", "приВЕТ!", 13, -1},
-        {65001, "пр", "пж", 3, 1}, {65001, "пр", "пж", 2, 0},
-    };
-    for (const auto& c : cases) {
-        ks_set_cp(c.cp);
-        int r = c.n < 0 ? ks_stricmp(c.a, c.b) : ks_strnicmp(c.a, c.b, c.n);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.cp << ": " << c.a << " / " << c.b << " " << c.n;
-    }
-}
-
-TEST_F(CodePage, CasingInPlace)
-{
-    const struct {
-        unsigned long cp;
-        const char *in, *lower, *upper;
-    } cases[] = {
-        {1252, "Ab\xC4\xD7\x8A\x9F", "ab\xE4\xD7\x9A\xFF", "AB\xC4\xD7\x8A\x9F"},
-        {932, "A\x82" "aB\x82", "a\x82" "ab\x82", "A\x82" "aB\x82"}, // a trail byte keeps its case
-        {936, "A\x82" "aB\x82", "a\x82" "ab\x82", "A\x82" "aB\x82"},
-        {65001, "ÜBER Straße", "über straße", "ÜBER STRAßE"},
-        {65001, "ПРИВЕТ ΣΟΦΟΣ", "привет σοφοσ", "ПРИВЕТ ΣΟΦΟΣ"},
-        {65001, "I İ ı", "i İ ı", "I İ ı"},
-        {65001, "\xE2\x84\xAA\xC8\xBA", "k\xC8\xBA", "\xE2\x84\xAA\xC8\xBA"}, // Kelvin shrinks; U+023A would grow
-        {65001, "a\xFF\xD0Z", "a\xFF\xD0z", "A\xFF\xD0Z"},
-    };
-    for (const auto& c : cases) {
-        ks_set_cp(c.cp);
-        std::string l = c.in, u = c.in;
-        EXPECT_STREQ(c.lower, ks_strlwr(&l[0])) << c.cp << ": " << c.in;
-        EXPECT_STREQ(c.upper, ks_strupr(&u[0])) << c.cp << ": " << c.in;
+    for (const cases::Case& c : cases::Read("codepages.txt")) {
+        std::istringstream head(c[0]);
+        std::string kind;
+        unsigned long cp = 65001;
+        int n = -1;
+        if (head >> kind && kind != "utf8") head >> cp >> n;
+        ks_set_cp(cp);
+        std::string a = cases::Unescape(c[1]), b = cases::Unescape(c[2]), l = a, u = a;
+        if (kind == "utf8") {
+            unsigned code = 0, len = (unsigned)Utf8Decode(U(a.c_str()), nullptr, &code);
+            char got[32];
+            std::snprintf(got, sizeof got, len ? "%u %X" : "%u", len, code);
+            EXPECT_EQ(got, c[2]) << c.at;
+            // Stepping takes the sequence, or the stray byte alone; the
+            // sequence encodes back to its bytes.
+            const unsigned char* p = U(a.c_str());
+            EXPECT_EQ(p + (len ? len : 1), _mbsinc(p)) << c.at;
+            EXPECT_EQ(len ? code : kUtf8Stray + p[0], (unsigned)_mbsnextc(p)) << c.at;
+            unsigned char out[4];
+            EXPECT_EQ(len ? std::string(a, 0, len) : "", std::string((char*)out, len ? (size_t)Utf8Encode(code, out) : 0)) << c.at;
+            continue;
+        }
+        if (kind == "case") {
+            EXPECT_EQ(ks_strlwr(&l[0]) + std::string(" ") + ks_strupr(&u[0]), b + " " + cases::Unescape(c[3])) << c.at;
+            continue;
+        }
+        int r = kind == "cmp" ? ks_stricmp(a.c_str(), b.c_str()) : ks_strnicmp(a.c_str(), b.c_str(), n);
+        EXPECT_EQ(std::to_string((r > 0) - (r < 0)), c[3]) << c.at;
     }
 }
 
@@ -171,6 +154,128 @@ TEST_F(CodePage, SearchAndTokenizeSkipTrailBytes)
     ks_set_cp(1252);
     EXPECT_EQ(s + 5, ks_strrchr(s, '\\'));
     EXPECT_EQ(2, ks_strcspn(s, "\\"));
+}
+
+TEST_F(CodePage, Utf8BoundsAndLeadBytes)
+{
+    // A bound ends a sequence as the terminator does.
+    unsigned code;
+    EXPECT_EQ(0, Utf8Decode(U("\xD0\xB7"), U("\xD0\xB7") + 1, &code));
+    unsigned char b[4];
+    EXPECT_EQ(1, Utf8Encode(kUtf8Stray + 0xB7, b));
+    EXPECT_EQ(0xB7, b[0]);
+    EXPECT_EQ(4, ks_set_cp(65001));
+    for (int c = 0; c < 256; c++) EXPECT_EQ(0, dbcsleadbyte(c)) << c;
+}
+
+// Every code point folds as CaseFolding.txt says under statuses C and S, and
+// every other code point is left alone.
+TEST_F(CodePage, FoldingIsTheUnicodeSimpleFolding)
+{
+    ks_set_cp(65001);
+    std::ifstream f("/usr/share/unicode/CaseFolding.txt");
+    if (!f) GTEST_SKIP() << "unicode-data is not installed";
+    std::vector<unsigned> want(0x110000);
+    for (unsigned c = 0; c < want.size(); c++) want[c] = c;
+    std::string line;
+    int n = 0;
+    while (std::getline(f, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        unsigned from, to;
+        char status;
+        if (std::sscanf(line.c_str(), "%x; %c; %x", &from, &status, &to) != 3) continue;
+        if (status == 'C' || status == 'S') {
+            want[from] = to;
+            n++;
+        }
+    }
+    EXPECT_GT(n, 1000);
+    int wrong = 0;
+    for (unsigned c = 0; c < want.size(); c++)
+        if (FoldCase(c) != want[c] && wrong++ < 10) ADD_FAILURE() << std::hex << "U+" << c;
+    EXPECT_EQ(0, wrong);
+}
+
+// A continuation byte never stands for a character of a search set.
+TEST_F(CodePage, Utf8SearchesStepOverWholeCharacters)
+{
+    ks_set_cp(65001);
+    const char s[] = "за·зе"; // D0 B7 D0 B0 C2 B7 D0 B7 D0 B5
+    EXPECT_EQ(s + 4, ks_strchr(s, 0xB7));
+    EXPECT_EQ(s + 4, ks_strrchr(s, 0xB7));
+    EXPECT_EQ(nullptr, ks_strchr("\xD0\xB7", 0xB7));
+    EXPECT_EQ(nullptr, ks_strpbrk("зз", "\xB7"));
+    EXPECT_EQ(4, ks_strspn(s, "аз"));
+    std::string t = s;
+    std::vector<std::string> tokens;
+    for (char* p = ks_strtok(&t[0], "·"); p; p = ks_strtok(nullptr, "·")) tokens.push_back(p);
+    EXPECT_EQ((std::vector<std::string>{"за", "зе"}), tokens);
+}
+
+class Utf8Grammar : public ks_api::Scratch {
+protected:
+    void TearDown() override
+    {
+        ks_api::Scratch::TearDown();
+        ks_set_cp(1252);
+    }
+    // Compiles text in the given mode and code page into dir/g.<ext>; the
+    // library's result code, the message in msg.
+    int Compile(const std::string& text, bool tr, long cp, std::string& out)
+    {
+        out = Path(tr ? "g.fst" : "g.fsg");
+        int rc = ks_api::Compile({{"bnfFile", Write("g.bnf", text)}, {"fsgFile", out}, {tr ? "trMode" : "enMode", 1},
+                                  {"codePage", cp}, {"warnings", 0}});
+        msg = ks_api::Message();
+        return rc;
+    }
+    std::string msg;
+};
+
+// Word strings that are not UTF-8 match nothing, in a state large enough to
+// be indexed and in the sub-string search; valid ones fold as UTF-8.
+TEST_F(Utf8Grammar, InvalidWordsMatchNothing)
+{
+    std::string g = "<<g>> = {<w>} -> {1} .\n<w> = ";
+    for (int i = 0; i < 12; i++) g += (i ? " | з" : "з") + std::to_string(i) + " -> " + std::to_string(i);
+    g += " | з -> з .\n";
+    std::string file;
+    ASSERT_EQ(0, Compile(g, true, 65001, file)) << msg;
+    // Loaded and matched in 932: the file's record makes the state's index
+    // and every comparison UTF-8 all the same, and the two-byte state returns.
+    ks_set_cp(932);
+    void* fsg = Load(file);
+    for (const char* w : {"\xD0", "\xB7", "\xD0\xB7\xB7", "з\xFF", "\xC0\xB7", "\xED\xA0\x80"}) {
+        EXPECT_EQ(ks_api::Translate(fsg, w), "<rejected>") << w;
+        void* h = nullptr;
+        ASSERT_EQ(0, KsFindSubStrs(ks_api::Sentence(w).get(), fsg, &h));
+        EXPECT_EQ(nullptr, KsGetNextSubStr(h)) << w;
+        KsFreeSubStrs(h);
+    }
+    EXPECT_EQ(ks_api::Translate(fsg, "З11"), "11");
+    EXPECT_EQ(932u, ks_get_cp());
+    EXPECT_EQ(1, dbcsleadbyte(0x81));
+    EXPECT_EQ(2, _mbsinc(U("\x82\xA0")) - U("\x82\xA0"));
+    KsUnloadFSG(fsg);
+}
+
+// A UTF-8 file ends in the code-page record, counted in lPrivateData; a file
+// of any other code page has none and no other byte differs.
+TEST_F(Utf8Grammar, OnlyUtf8FilesRecordTheirCodePage)
+{
+    const char ascii[] = "<<g>> = {<w>} -> {1} .\n<w> = yes -> ja | no -> nein .\n";
+    std::string file;
+    ASSERT_EQ(0, Compile(ascii, true, 1252, file)) << msg;
+    auto text = [&] { fsg_build::Bytes b = fsg_build::Slurp(file); return std::string(b.begin(), b.end()); };
+    std::string plain = text();
+    ASSERT_EQ(0, Compile(ascii, true, 65001, file)) << msg;
+    std::string utf8 = text();
+    ASSERT_EQ(plain.size() + 8, utf8.size());
+    EXPECT_EQ(plain[4] + 8, utf8[4]); // lPrivateData, small here
+    EXPECT_EQ(plain.substr(5), utf8.substr(5, plain.size() - 5));
+    EXPECT_EQ(std::string("KSCP\xE9\xFD\0\0", 8), utf8.substr(plain.size()));
+    ASSERT_EQ(0, Compile(ascii, true, 850, file)) << msg;
+    EXPECT_EQ(plain, text());
 }
 
 } // namespace

@@ -1,12 +1,81 @@
-// Tests of error and warning reporting at the exported-call boundary: the
-// warning modes, and over-long messages truncated within their buffers.
+// Tests of error and warning reporting: the messages of compiling grammar
+// files (tests/data/messages.txt), the warning modes at the exported-call
+// boundary, and over-long messages truncated within their buffers.
+#include "cases.h"
 #include "common.h"
+#include "ks_api.h"
+#include "ksbnfc_inner.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
+
+// Each case compiles a file through KsCompileGrammar, for the return code
+// and the C text, and through the inner interface, for the place of each
+// warning and of the error, and what the parser expected there. Nothing is
+// written when the compile fails.
+class Messages : public ks_api::Scratch {
+protected:
+    std::string Relative(std::string s)
+    {
+        for (size_t at; (at = s.find(dir)) != std::string::npos;) s.replace(at, dir.size(), "DIR");
+        return s;
+    }
+    std::string Place(const ksbnfc::Diagnostic& d)
+    {
+        if (!d.line) return "-";
+        std::string at = Relative(d.file) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column);
+        return at + (d.expected.empty() ? "" : " " + d.expected);
+    }
+};
+
+TEST_F(Messages, Table)
+{
+    setenv("JSGF_PATH", "/no/such/dir", 1);
+    for (const cases::Case& c : cases::Read("messages.txt")) {
+        SCOPED_TRACE(c.at);
+        std::istringstream head(c[0]);
+        std::string name, opt;
+        head >> name;
+        std::string path = Write(name, cases::Unescape(c[1]));
+        if (c.fields.size() == 2) continue; // a file for the cases after it
+        std::vector<ks_api::Param> params = {{"bnfFile", path}, {"warnings", 1L}};
+        ksbnfc::CompileOptions o;
+        while (head >> opt) {
+            std::string key = opt.substr(0, opt.find('=')), value = opt.substr(key.size() + (key != opt));
+            if (key == "en" || key == "tr") {
+                params.push_back({key == "en" ? "enMode" : "trMode", 1L});
+                o.mode = key == "en" ? ksbnfc::Mode::Engine : ksbnfc::Mode::Translation;
+            } else if (key == "syntax") {
+                params.push_back({"syntax", value});
+                o.syntax = value == "jsgf" ? ksbnfc::Syntax::Jsgf : ksbnfc::Syntax::Bnf;
+            } else if (key == "codePage") {
+                params.push_back({"codePage", std::atol(value.c_str())});
+                o.code_page = std::atoi(value.c_str());
+            } else {
+                params.push_back({key == "o" ? "fsgFile" : "fsgDirectory", Path(value)});
+                (key == "o" ? o.output_file : o.output_directory) = Path(value);
+            }
+        }
+        int rc = ks_api::Compile(params);
+        std::string message = Relative(ks_api::Message());
+        EXPECT_EQ(std::to_string(rc) + " " + message, cases::Unescape(c[2]));
+        if (rc == 1000) {
+            EXPECT_NE(std::system(("ls -d '" + dir + "'/*.fs? '" + dir + "'/out/* 2>/dev/null | grep -q .").c_str()), 0);
+        }
+        std::string places;
+        try {
+            ksbnfc::Compile(path, o, [&](const ksbnfc::Diagnostic& d) { places += " / " + Place(d); });
+        } catch (const ksbnfc::Failure& f) {
+            EXPECT_EQ(rc, 1000);
+            EXPECT_EQ(Relative(f.what()), message);
+            places += " / " + Place(f.diagnostic());
+        }
+        EXPECT_EQ(places.empty() ? "-" : places.substr(3), c[3]);
+        (void)std::system(("cd '" + dir + "' && rm -rf *.fsg *.fst out/*").c_str());
+        ks_set_cp(1252);
+    }
+    unsetenv("JSGF_PATH");
+}
 
 class DiagnosticsTest : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 #ifndef KSBNFC_TESTS_FSG_BUILD_H
 #define KSBNFC_TESTS_FSG_BUILD_H
 
+#include "cases.h"
 #include "graph_dump.h"
 
 #include <cstdlib>
@@ -163,6 +164,24 @@ inline FileSpec OneWord()
     s.words = {"yes"};
     s.annos = {"", "&y."};
     return s;
+}
+
+// The file of OneWord field by field, from tests/data/fsg_file.txt.
+struct Field {
+    std::string name;
+    size_t at;
+    Bytes bytes;
+};
+inline std::vector<Field> OneWordFields()
+{
+    std::vector<Field> out;
+    for (const cases::Case& c : cases::Read("fsg_file.txt")) {
+        if (c[0].rfind("damage ", 0) == 0) continue;
+        out.push_back(Field{c[0], (size_t)std::stoul(c[1]), {}});
+        std::istringstream hex(c[2]);
+        for (unsigned v; hex >> std::hex >> v;) out.back().bytes.push_back((unsigned char)v);
+    }
+    return out;
 }
 
 inline Bytes Slurp(const std::string& path)

@@ -87,6 +87,19 @@ inline std::string Dump(TSubFSG* g, bool probs = true)
     return out;
 }
 
+// The network on one line, states separated by "; ", without "@1".
+inline std::string Line(TSubFSG* g)
+{
+    std::string d = Dump(g), out;
+    for (size_t i = 0; i < d.size(); i++) {
+        bool end = i + 2 >= d.size() || d[i + 2] == ',' || d[i + 2] == '\n';
+        if (d.compare(i, 2, "@1") == 0 && end) i++;
+        else if (d[i] == '\n') out += i + 1 < d.size() ? "; " : "";
+        else out += d[i];
+    }
+    return out;
+}
+
 // The state with id `id`, adding states to g until it exists. Meant for
 // freshly built networks, where ids equal indices.
 inline TState* StateAt(TSubFSG* g, int id)
@@ -138,23 +151,30 @@ inline void Build(TSubFSG* g, std::string text)
     }
 }
 
-// A random network of n states: up to three arcs a state, each with one of
-// the words (in the notation) and a target among the states and the end;
-// with probs, each arc has 0.5 or 1.
-inline std::string RandomNetwork(std::mt19937& rng, int n, const std::vector<const char*>& words, bool probs)
+// A random network of the given number of states, each with up to `arcs`
+// arcs: words with mixed-case duplicates, annotations, null arcs and, with
+// calls, calls of two sub-grammars "<0>" and "<1>"; probabilities in
+// eighths. Without loops every arc leads forward; with loops, anywhere, so
+// that loops and recursions that consume nothing occur.
+inline std::string RandomNetwork(std::mt19937& rng, int states, int arcs, bool calls, bool loops = false)
 {
-    std::string text;
-    for (int i = 0; i < n; i++) {
-        text += std::to_string(i) + ":";
-        for (int j = 0, arcs = (int)(rng() % 4); j < arcs; j++) {
-            int to = (int)(rng() % (unsigned)(n + 1));
-            text += std::string(j ? ", " : " ") + words[rng() % words.size()] + "->";
-            text += to == n ? std::string("*") : std::to_string(to);
-            if (probs) text += rng() % 2 ? "@0.5" : "@1";
+    const char* vocab[] = {"a", "A", "b", "B", "c"};
+    std::string t;
+    for (int s = 0; s < states; s++) {
+        t += std::to_string(s) + ": ";
+        for (int k = 0, n = 1 + (int)(rng() % (unsigned)arcs); k < n; k++) {
+            int kind = (int)(rng() % 10), to = (int)(rng() % (unsigned)(states + 1));
+            int fwd = loops ? to : s + 1 + (int)(rng() % (unsigned)(states - s));
+            std::string forward = fwd >= states ? "*" : std::to_string(fwd);
+            std::string tail = "/x" + std::to_string(rng() % 4) + "->";
+            std::string p = "@" + std::to_string(0.125 * (1 + (int)(rng() % 8)));
+            if (kind == 0) t += "_" + tail + forward + p;
+            else if (kind == 1 && calls) t += "<" + std::to_string(rng() % 2) + ">" + tail + forward + p;
+            else t += vocab[rng() % 5] + tail + (to == states ? "*" : std::to_string(to)) + p;
+            t += k + 1 < n ? ", " : "\n";
         }
-        text += ";";
     }
-    return text;
+    return t;
 }
 
 // The message f throws, or "(no error)".
@@ -195,65 +215,6 @@ inline std::vector<std::string> Words(const std::string& text)
     std::istringstream in(text);
     for (std::string w; in >> w;) out.push_back(w);
     return out;
-}
-
-// Whether network n accepts the words, following empty words and, through
-// the intern table of its normalised FSG, intern references. A configuration
-// is the return state of every open call (null: the caller ends too), then
-// the current state; the empty configuration has left the main network.
-inline bool Accepts(TSubFSG* n, const std::vector<std::string>& words)
-{
-    using Config = std::vector<TState*>;
-    auto empty = [](const TWord* w) { return w->kind == TWord::Word && (!w->word.s || !*w->word.s); };
-    auto leave = [](Config c) {
-        while (!c.empty() && !c.back()) c.pop_back();
-        return c;
-    };
-    auto closure = [&](std::set<Config> seen) {
-        std::vector<Config> todo(seen.begin(), seen.end());
-        while (!todo.empty()) {
-            Config c = todo.back();
-            todo.pop_back();
-            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
-                TArc* a = c.back()->arcs[j];
-                Config next = c;
-                next.back() = a->state;
-                if (a->word->kind == TWord::Intern) {
-                    // Normalisation numbers interns down from 0xFFFF, the reader by index.
-                    int k = a->word->id > 0x7FFF ? 0xFFFF - a->word->id : a->word->id;
-                    if (k < 0 || k >= n->fsg->intern_fsgs.length) {
-                        ADD_FAILURE() << "unresolved intern reference " << WordText(a->word);
-                        continue;
-                    }
-                    if (c.size() >= 64) continue;
-                    next.push_back(n->fsg->intern_fsgs[k]->Initial());
-                } else if (!empty(a->word)) {
-                    continue;
-                }
-                if (seen.insert(next = leave(next)).second) todo.push_back(next);
-            }
-        }
-        return seen;
-    };
-    std::set<Config> cur = closure({Config{n->Initial()}});
-    for (const std::string& w : words) {
-        std::set<Config> next;
-        for (const Config& c : cur)
-            for (int j = 0; !c.empty() && j < c.back()->arcs.length; j++) {
-                TArc* a = c.back()->arcs[j];
-                if (a->word->kind != TWord::Word || empty(a->word) || w != a->word->word.s) continue;
-                Config m = c;
-                m.back() = a->state;
-                next.insert(leave(m));
-            }
-        cur = closure(next);
-    }
-    return cur.count(Config{}) > 0;
-}
-
-inline bool Accepts(TSubFSG* n, const char* sentence)
-{
-    return Accepts(n, Words(sentence));
 }
 
 } // namespace graph_dump

@@ -1,6 +1,6 @@
 // ks_api.h: what the tests of the exported calls share: a scratch directory
-// removed after each test, KsCompileGrammar with named parameters, and
-// sentences tested and translated on a loaded grammar.
+// removed after each test, KsCompileGrammar with named parameters, loaded
+// grammars, and sentences tested, translated and searched on them.
 #ifndef KSBNFC_TESTS_KS_API_H
 #define KSBNFC_TESTS_KS_API_H
 
@@ -71,6 +71,36 @@ inline std::string Translate(void* fsg, const std::string& sentence)
     std::free(t);
     return out;
 }
+
+// KsTest's result, the translation ("-": none) and, as asked, the number of
+// stretches the search finds or each one as "start-end"; or the call that
+// failed and its message.
+enum class Stretches { None, Count, List };
+inline std::string Calls(void* fsg, const std::string& words, Stretches stretches = Stretches::Count)
+{
+    Sentence w(words);
+    int result = -1;
+    if (KsTest(fsg, w.get(), &result) != 0) return "test: " + Message();
+    char* t = nullptr;
+    if (KsGetTranslation(fsg, w.get(), &t) != 0) return "translate: " + Message();
+    std::string out = std::to_string(result) + " " + (t ? t : "-"), list;
+    std::free(t);
+    if (stretches == Stretches::None) return out;
+    void* h = nullptr;
+    if (KsFindSubStrs(w.get(), fsg, &h) != 0) return out + " substrs: " + Message();
+    int n = 0;
+    for (void* r; (r = KsGetNextSubStr(h)); n++)
+        list += " " + std::to_string(KsGetSubStrStart(r)) + "-" + std::to_string(KsGetSubStrEnd(r));
+    KsFreeSubStrs(h);
+    return out + (stretches == Stretches::List ? list : " " + std::to_string(n));
+}
+
+// A grammar file loaded through KsLoadFSG, unloaded with the object.
+struct Loaded {
+    explicit Loaded(const std::string& path) { EXPECT_EQ(KsLoadFSG(path.c_str(), &fsg), 0) << Message(); }
+    ~Loaded() { KsUnloadFSG(fsg); }
+    void* fsg = nullptr;
+};
 
 // A fresh directory for each test.
 class Scratch : public ::testing::Test {

@@ -1,7 +1,8 @@
-// Tests of matching and translation: probabilities and the prefix flag,
-// first path in arc order, action lists after backtracking, sub-grammars and
-// externs, very long inputs, and the word index checked against a plain
-// recursive matcher on random grammars.
+// Tests of matching and of the sub-string search: probabilities and the
+// prefix flag, first path in arc order, action lists after backtracking,
+// sub-grammars and externs (tests/data/match.txt), very long inputs, and the
+// matcher checked against a plain recursion on random grammars.
+#include "cases.h"
 #include "fsg_build.h"
 #include "grammar_gen.h"
 
@@ -12,10 +13,9 @@
 
 namespace {
 
-using fsg_build::Fill;
 using fsg_build::Make;
 using fsg_build::Thrown;
-using Words = std::vector<const char*>;
+using Words = std::vector<std::string>;
 using Strings = std::vector<std::string>;
 
 struct Result {
@@ -27,94 +27,59 @@ struct Result {
 Result MatchWords(TFSG* g, const Words& words, const Words* tags = nullptr)
 {
     TStringList in, tl, out;
-    Fill(in, words);
-    if (tags) Fill(tl, *tags);
+    for (const std::string& w : words) in.Add(mbstring(w.c_str()));
+    for (size_t i = 0; tags && i < tags->size(); i++) tl.Add(mbstring((*tags)[i].c_str()));
     Result r{0, 0, {}};
     r.p = g->Match(in, tags ? &tl : nullptr, out, &r.prefix);
     for (int i = 0; i < out.length; i++) r.actions.push_back(out[i].s ? out[i].s : "-");
     return r;
 }
 
-std::string Translate(TFSG* g, const Words& words)
+// The search from every start position (or only from one), its results as
+// read back: "start-end@prob".
+std::string Search(TFSG* g, const Words& words, int only_start = -1)
 {
     TStringList in;
-    Fill(in, words);
-    mbstring out("untouched");
-    int prefix = 0;
-    g->Match(in, nullptr, out, &prefix);
-    if (out.s && std::strcmp(out.s, "untouched") == 0) return "untouched";
-    std::string s = out.s ? out.s : "(null)";
-    delete[] out.s;
-    return s;
+    for (const std::string& w : words) in.Add(mbstring(w.c_str()));
+    SubStrsHandler h;
+    for (int s = 0; s < in.length; s++)
+        if (only_start < 0 || s == only_start) g->SubStrs(in, &h, s, s, 1.0, g->Initial(), nullptr);
+    std::string out;
+    while (MySubStrTuple* t = h.getNext()) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%s%d-%d@%g", out.empty() ? "" : " ", t->start_index, t->end_index, t->prob);
+        out += buf;
+    }
+    return out;
 }
 
-TEST(Match, ProbabilityPrefixAndArcOrder)
+TEST(Match, Table)
 {
-    struct Case {
-        const char* grammar;
-        Words words;
-        double p;
-        int prefix;
-        Strings actions;
-    } cases[] = {
-        {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello", "WORLD"}, 0.25, 0, {"-", "-", "-"}},
-        {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello"}, 0, 1, {}},
-        {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello", "world", "again"}, 0, 0, {}},
-        {"0: hello->1@0.5; 1: world->2@0.5; 2: _->*@1", {"hello", "word"}, 0, 0, {}},
-        // Empty input: a word arc sets the prefix flag, and the null arcs
-        // after it are still tried.
-        {"0: _->1@0.5, a->*@0.5; 1: <2>->2; 2: _->*", {}, 0.5, 0, {"-", "-", "-", "-"}},
-        {"0: a->*@0.5, _->*@0.5", {}, 0.5, 1, {"-"}},
-        {"0: a->*@0.5, b->*@0.5", {}, 0, 1, {}},
-        // The first accepting path in arc order wins, not the most probable.
-        {"0: a/low->1@0.1, a/high->2@0.9; 1: b->*; 2: b->*", {"a", "b"}, 0.1, 0, {"low", "-"}},
-        // A failed branch through a sub-grammar leaves no actions behind.
-        {"0: <0>/I0->1, <1>/I1->2; 1: c/C->*; 2: d/D->*", {"a", "b", "d"}, 1, 0, {"A2", "B2", "I1", "D"}},
-    };
-    for (const Case& c : cases) {
-        std::unique_ptr<TFSG> g(Make(c.grammar, {"0: a/A->1; 1: b/B->*", "0: a/A2->1; 1: b/B2->*", "0: _->*"}));
-        Result r = MatchWords(g.get(), c.words);
-        EXPECT_FLOAT_EQ(r.p, c.p) << c.grammar;
-        EXPECT_EQ(r.prefix, c.prefix) << c.grammar;
-        if (r.p > 0) {
-            EXPECT_EQ(r.actions, c.actions) << c.grammar;
+    std::vector<std::string> interns;
+    for (const cases::Case& c : cases::Read("match.txt")) {
+        SCOPED_TRACE(c.at);
+        if (c[0] == "interns") {
+            std::string rest = c[1] + " | ";
+            interns.clear();
+            for (size_t at; (at = rest.find(" | ")) != std::string::npos; rest.erase(0, at + 3)) interns.push_back(rest.substr(0, at));
+            continue;
         }
+        std::unique_ptr<TFSG> g(Make(c[1], interns));
+        if (c[0] == "search") {
+            EXPECT_EQ(Search(g.get(), graph_dump::Words(c[2])), c[3]);
+            continue;
+        }
+        Words tags = graph_dump::Words(c[3]);
+        Result r = MatchWords(g.get(), graph_dump::Words(c[2]), c[0] == "tags" ? &tags : nullptr);
+        char head[64];
+        std::snprintf(head, sizeof head, "%g %d", r.p, r.prefix);
+        std::string got = head;
+        for (size_t i = 0; r.p > 0 && i < r.actions.size(); i++) got += " " + r.actions[i];
+        EXPECT_EQ(got, c.fields.back());
     }
 }
 
-TEST(Match, ExternWordsByTagOrByName)
-{
-    std::unique_ptr<TFSG> g(Make("0: go->1; 1: $<nocity>/to {}->2; 2: _->*"));
-    Words city = {"-", "<nocity>"}, town = {"-", "<town>"}, short_tags = {"-"};
-    struct Case {
-        const char* word;
-        Words* tags;
-        bool accepted;
-    } cases[] = {
-        {"Paris", &city, true},      {"Paris", &town, false},         {"<NoCity>", &town, true},
-        {"<nocity>", nullptr, true}, {"Paris", nullptr, false},       {"Paris", &short_tags, false},
-        {"<nocity>", &short_tags, true},
-    };
-    for (const Case& c : cases) {
-        Result r = MatchWords(g.get(), {"go", c.word}, c.tags);
-        EXPECT_EQ(r.p > 0, c.accepted) << c.word;
-        // "{}" in the annotation: the word goes first, for "{}" to take.
-        if (c.accepted) {
-            EXPECT_EQ(r.actions, (Strings{"-", c.word, "to {}", "-"}));
-        }
-    }
-    TStringList in, tags;
-    Fill(in, {"go", "Oslo"});
-    Fill(tags, {"<verb>", "<nocity>"});
-    mbstring out;
-    int prefix = 0;
-    EXPECT_EQ(g->Match(in, &tags, out, &prefix), 1.0);
-    ASSERT_NE(out.s, nullptr);
-    EXPECT_STREQ(out.s, "to Oslo");
-    delete[] out.s;
-}
-
-TEST(Match, LoadedExternReturnsToTheCallersInterns)
+TEST(Match, ExternsReturnToTheCallersInterns)
 {
     // The extern grammar has an intern of its own at index 0; after it ends,
     // the caller's intern 0 must be the one entered.
@@ -127,11 +92,32 @@ TEST(Match, LoadedExternReturnsToTheCallersInterns)
     EXPECT_EQ(r.actions, (Strings{"E", "Y", "I", "-"}));
     EXPECT_EQ(MatchWords(g.get(), {"x", "y", "y"}).p, 0);
     EXPECT_EQ(MatchWords(g.get(), {"<match_ext>", "y"}).p, 0);
+    testing::internal::CaptureStdout();
+    std::string found = Search(g.get(), {"x", "z", "y"}, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "To load extern fsg: <match_ext>\nLoad extern fsg: <match_ext>\n");
+    EXPECT_EQ(found.substr(0, found.find('@')), "0-2");
+}
 
+TEST(Match, Errors)
+{
     std::unique_ptr<TFSG> missing(Make("0: a->1; 1: <3>->*"));
     EXPECT_EQ(Thrown([&] { MatchWords(missing.get(), {"a", "b"}); }), "Can't open an intern fsg: 3!\n");
+    EXPECT_EQ(Thrown([&] { Search(missing.get(), {"a"}); }), "Can't open an intern fsg: 3!\n");
+    std::unique_ptr<TFSG> null_path(Make("0: a->*, _->*"));
+    EXPECT_EQ(Thrown([&] { Search(null_path.get(), {"b"}); }), "Warning: check if there is null path in fsg!\n");
+    // An extern that is not loaded is one word, its bracketed name, as in matching.
+    std::unique_ptr<TFSG> ext(Make("0: a->1, $<match_never>->1; 1: _->*"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Search(ext.get(), {"<Match_Never>", "a", "match_never"}), "1-1@1 0-0@1");
+    std::string lines;
+    for (int i = 0; i < 3; i++) lines += "To load extern fsg: <match_never>\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), lines);
     std::unique_ptr<TFSG> bad_action(Make("0: a/{}->*"));
-    EXPECT_NE(Thrown([&] { Translate(bad_action.get(), {"a"}); }), "(no error)");
+    TStringList in;
+    in.Add(mbstring("a"));
+    mbstring out;
+    int prefix = 0;
+    EXPECT_NE(Thrown([&] { bad_action->Match(in, nullptr, out, &prefix); }), "(no error)");
 }
 
 TEST(Match, HundredThousandWords)
@@ -143,22 +129,22 @@ TEST(Match, HundredThousandWords)
     EXPECT_EQ(r.actions.size(), words.size() + 1);
     std::unique_ptr<TFSG> via_intern(Make("0: <0>->0, _->*", {"0: _->1; 1: a->*"}));
     EXPECT_EQ(MatchWords(via_intern.get(), words).p, 1.0);
+    std::string found = Search(std::unique_ptr<TFSG>(Make("0: a->1; 1: _->*, a->1")).get(), words, 0);
+    EXPECT_EQ(std::count(found.begin(), found.end(), ' '), 99999);
+    EXPECT_EQ(found.substr(0, 10), "0-99999@1 ");
     words.push_back("b");
-    r = MatchWords(via_intern.get(), words);
-    EXPECT_EQ(r.p, 0);
+    EXPECT_EQ(MatchWords(via_intern.get(), words).p, 0);
 }
 
-TEST(Match, IndexedStatesFollowCaseAndChanges)
+// An arc added after a match is found by the next one, in an indexed state.
+TEST(Match, IndexedStatesFollowChanges)
 {
     std::string text = "0: ";
     for (int i = 0; i < 20; i++) text += "w" + std::to_string(i) + "/" + std::to_string(i) + "->*, ";
-    std::unique_ptr<TFSG> g(Make(text + "Hello/first->*, _->1, hello/second->*; 1: HELLO/third->*"));
-    EXPECT_EQ(Translate(g.get(), {"hELLO"}), "first");
-    EXPECT_EQ(Translate(g.get(), {"W7"}), "7");
-    EXPECT_EQ(Translate(g.get(), {"w20"}), "untouched");
-    // An arc added after a match is found by the next one.
+    std::unique_ptr<TFSG> g(Make(text + "_->*"));
+    EXPECT_EQ(MatchWords(g.get(), {"w20"}).p, 0);
     g->states[0]->AddArc(nullptr, 1, mbstring("w20"), mbstring("new"), OpNone);
-    EXPECT_EQ(Translate(g.get(), {"w20"}), "new");
+    EXPECT_EQ(MatchWords(g.get(), {"w20"}).actions, Strings{"new"});
 }
 
 // The matcher as a plain recursion of the steps it is defined by, for
@@ -244,31 +230,6 @@ bool AgreesWithReference(TFSG* g, TStringList& in, int& accepted)
     return same;
 }
 
-// Random grammars with large states (so that the index is used), mixed
-// case duplicates, null arcs and calls of two sub-grammars. With loops set,
-// null arcs may go back and the sub-grammars call each other, so that
-// loops and recursions that consume nothing occur.
-std::string RandomNetwork(std::mt19937& rng, int states, int arcs, bool calls, bool loops = false)
-{
-    const char* vocab[] = {"a", "A", "b", "B", "c"};
-    std::string t;
-    for (int s = 0; s < states; s++) {
-        t += std::to_string(s) + ": ";
-        for (int k = 0, n = 1 + (int)(rng() % (unsigned)arcs); k < n; k++) {
-            int kind = (int)(rng() % 10), to = (int)(rng() % (unsigned)(states + 1));
-            int fwd = loops ? to : s + 1 + (int)(rng() % (unsigned)(states - s));
-            std::string forward = fwd >= states ? "*" : std::to_string(fwd);
-            std::string tail = "/x" + std::to_string(rng() % 4) + "->";
-            std::string p = "@" + std::to_string(0.125 * (1 + (int)(rng() % 8)));
-            if (kind == 0) t += "_" + tail + forward + p;
-            else if (kind == 1 && calls) t += "<" + std::to_string(rng() % 2) + ">" + tail + forward + p;
-            else t += vocab[rng() % 5] + tail + (to == states ? "*" : std::to_string(to)) + p;
-            t += k + 1 < n ? ", " : "\n";
-        }
-    }
-    return t;
-}
-
 TEST(Match, AgreesWithThePlainRecursionOnRandomGrammars)
 {
     std::mt19937 rng(12345);
@@ -276,9 +237,9 @@ TEST(Match, AgreesWithThePlainRecursionOnRandomGrammars)
     int accepted = 0;
     for (int round = 0; round < 300; round++) {
         bool loops = round % 2;
-        std::unique_ptr<TFSG> g(Make(RandomNetwork(rng, 4, loops ? 6 : 14, true, loops),
-                                     {RandomNetwork(rng, 2, loops ? 4 : 12, loops, loops),
-                                      RandomNetwork(rng, 2, 3, loops, loops)}));
+        std::unique_ptr<TFSG> g(Make(graph_dump::RandomNetwork(rng, 4, loops ? 6 : 14, true, loops),
+                                     {graph_dump::RandomNetwork(rng, 2, loops ? 4 : 12, loops, loops),
+                                      graph_dump::RandomNetwork(rng, 2, 3, loops, loops)}));
         // Every other round with the word classes and arc index a loaded grammar has.
         if (round % 4 < 2) BuildMatchIndex(g.get());
         for (int trial = 0; trial < 20; trial++) {

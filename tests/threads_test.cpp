@@ -6,62 +6,18 @@
 #include "ksbnfc.h"
 
 #include "fsg_build.h"
+#include "ks_api.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
-std::vector<std::vector<std::string>> Inputs()
-{
-    const char* lines[] = {"two large lattes please", "a small tea", "one espresso and a cappuccino please",
-                           "large lattes", "two two", "", "a tea please thanks", "three medium mochas"};
-    std::vector<std::vector<std::string>> out;
-    for (const char* l : lines) {
-        std::vector<std::string> w;
-        std::string cur;
-        for (const char* p = l;; p++) {
-            if (*p == ' ' || !*p) {
-                if (!cur.empty()) w.push_back(cur);
-                cur.clear();
-                if (!*p) break;
-            } else {
-                cur += *p;
-            }
-        }
-        out.push_back(w);
-    }
-    return out;
-}
-
-// KsTest, the translation and the sub-strings of one word string, as text.
-std::string Results(void* fsg, const std::vector<std::string>& words)
-{
-    std::vector<char*> v;
-    for (const std::string& s : words) v.push_back(const_cast<char*>(s.c_str()));
-    v.push_back(nullptr);
-    int r = -1;
-    std::string out = KsTest(fsg, v.data(), &r) == 0 ? std::to_string(r) : "error";
-    char* t = nullptr;
-    out += KsGetTranslation(fsg, v.data(), &t) == 0 ? std::string(" ") + (t ? t : "-") : " error";
-    std::free(t);
-    void* h = nullptr;
-    if (KsFindSubStrs(v.data(), fsg, &h) != 0) return out + " error";
-    while (void* s = KsGetNextSubStr(h))
-        out += " " + std::to_string(KsGetSubStrStart(s)) + "-" + std::to_string(KsGetSubStrEnd(s));
-    KsFreeSubStrs(h);
-    return out;
-}
-
 // 8 threads x 10,000 calls, each on the inputs in turn, starting at its own:
 // every result must be the single-threaded one.
-void Hammer(void* fsg, const std::vector<std::vector<std::string>>& inputs, const std::vector<std::string>& want)
+void Hammer(void* fsg, const std::vector<std::string>& inputs, const std::vector<std::string>& want)
 {
     const int kThreads = 8, kCalls = 10000;
     std::vector<int> wrong(kThreads, 0);
@@ -70,7 +26,7 @@ void Hammer(void* fsg, const std::vector<std::vector<std::string>>& inputs, cons
         threads.emplace_back([&, t] {
             for (int i = 0; i < kCalls; i++) {
                 size_t k = (size_t)(i + t) % inputs.size();
-                if (Results(fsg, inputs[k]) != want[k]) wrong[(size_t)t]++;
+                if (ks_api::Calls(fsg, inputs[k], ks_api::Stretches::List) != want[k]) wrong[(size_t)t]++;
             }
         });
     for (std::thread& th : threads) th.join();
@@ -81,11 +37,9 @@ void Hammer(void* fsg, const std::vector<std::vector<std::string>>& inputs, cons
 // process one) and loads it.
 void* CompileAndLoad(const std::string& bnf, const fsg_build::TempFile& file, long cp)
 {
-    std::vector<KsArg> args = {{(char*)"bnfFile", reinterpret_cast<long>(bnf.c_str())},
-                               {(char*)"fsgFile", reinterpret_cast<long>(file.c_str())},
-                               {(char*)"trMode", 1}, {(char*)"warnings", 0}};
-    if (cp) args.push_back({(char*)"codePage", cp});
-    EXPECT_LT(KsCompileGrammar((int)args.size(), args.data()), 1000) << KsMsgBuf;
+    std::vector<ks_api::Param> p = {{"bnfFile", bnf}, {"fsgFile", file.path}, {"trMode", 1L}, {"warnings", 0L}};
+    if (cp) p.push_back({"codePage", cp});
+    EXPECT_LT(ks_api::Compile(p), 1000) << KsMsgBuf;
     void* fsg = nullptr;
     EXPECT_EQ(KsLoadFSG(file.c_str(), &fsg), 0) << KsMsgBuf;
     return fsg;
@@ -96,9 +50,10 @@ TEST(Threads, EightThreadsGetTheSingleThreadedResults)
     fsg_build::TempFile file;
     void* fsg = CompileAndLoad(std::string(KSBNFC_SOURCE_DIR) + "/examples/coffee.bnf", file, 0);
     ASSERT_NE(fsg, nullptr);
-    std::vector<std::vector<std::string>> inputs = Inputs();
+    std::vector<std::string> inputs = {"two large lattes please", "a small tea", "one espresso and a cappuccino please",
+                                       "large lattes", "two two", "", "a tea please thanks", "three medium mochas"};
     std::vector<std::string> want;
-    for (const auto& w : inputs) want.push_back(Results(fsg, w));
+    for (const auto& w : inputs) want.push_back(ks_api::Calls(fsg, w, ks_api::Stretches::List));
     EXPECT_NE(want[0].find("2 "), std::string::npos) << want[0];
     Hammer(fsg, inputs, want);
     KsUnloadFSG(fsg);
@@ -131,13 +86,10 @@ TEST(Threads, Utf8GrammarInAnotherProcessCodePage)
         {"\xD0\xB7\xB7", "0 -"},
         {"ЗИМА зло", "2 «зима» зло (z) 0-0 0-1"},
     };
-    std::vector<std::vector<std::string>> inputs;
-    std::vector<std::string> want;
+    std::vector<std::string> inputs, want;
     for (const auto& c : cases) {
-        inputs.push_back({});
-        std::istringstream in(c.words);
-        for (std::string w; in >> w;) inputs.back().push_back(w);
-        want.push_back(Results(fsg, inputs.back()));
+        inputs.push_back(c.words);
+        want.push_back(ks_api::Calls(fsg, c.words, ks_api::Stretches::List));
         EXPECT_EQ(want.back(), c.want) << c.words;
     }
     Hammer(fsg, inputs, want);
