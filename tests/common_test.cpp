@@ -1,9 +1,10 @@
 // Tests of what common.h provides: the containers (array editing, stable
 // sorting, byte buffers, string lists, the hash set across collisions and
 // growth, the string map), the compile parameters (every name reaching its
-// field, flag fix-up and modes, the look-up order and the failures) and
+// field, flag fix-up and modes in tests/data/params.txt, the look-up order and the failures) and
 // file-name splitting and joining, with names too long for the buffers.
 #include "common.h"
+#include "cases.h"
 
 #include <gtest/gtest.h>
 
@@ -171,29 +172,18 @@ TEST(ParamsTest, EveryNameReachesItsField)
 
 TEST(ParamsTest, FlagFixUpAndModes)
 {
-    struct Case {
+    for (const cases::Case& c : cases::Read("params.txt")) {
+        std::vector<std::string> names; // KsArg points into them
         std::vector<KsArg> args;
-        int flags, use_null_arcs, annotations, intern_all;
-        const char* ext;
-    } cases[] = {
-        {{}, 0x410, 0, 1, 0, ".fsg"},
-        {{{(char*)"fsgFlags", 0x20}}, 0x420, 0, 1, 0, ".fsg"},
-        {{{(char*)"fsgFlags", 0x100}}, 0x110, 0, 1, 0, ".fsg"},
-        {{{(char*)"equalizeArcProbabilities", 0}}, 0x1410, 0, 1, 0, ".fsg"},
-        {{{(char*)"trMode", 1}}, 0x410, 1, 1, 1, ".fst"},
-        {{{(char*)"useNullArcs", 0}, {(char*)"trMode", 1}}, 0x410, 0, 1, 1, ".fst"},
-        {{{(char*)"enMode", 1}}, 0x410, 0, 0, 0, ".fsg"},
-        {{{(char*)"emitAnnotations", 1}, {(char*)"enMode", 1}}, 0x410, 0, 1, 0, ".fsg"},
-    };
-    int row = 0;
-    for (Case& c : cases) {
+        std::istringstream in(c[0]);
+        for (std::string a; in >> a;) names.push_back(a.substr(0, a.find('=')));
+        in = std::istringstream(c[0]);
+        for (std::string a; in >> a;) args.push_back({&names[args.size()][0], std::stol(a.substr(a.find('=') + 1), nullptr, 0)});
         parms p;
-        ASSERT_EQ(Parse(c.args, p), "") << row;
-        EXPECT_EQ(p.flags, c.flags) << row;
-        EXPECT_EQ(p.use_null_arcs, c.use_null_arcs) << row;
-        EXPECT_EQ(p.annotations, c.annotations) << row;
-        EXPECT_EQ(p.intern_all, c.intern_all) << row;
-        EXPECT_STREQ(p.default_extension, c.ext) << row++;
+        ASSERT_EQ(Parse(args, p), "") << c.at;
+        std::ostringstream got;
+        got << std::hex << "0x" << p.flags << std::dec << " " << p.use_null_arcs << p.annotations << p.intern_all << " " << p.default_extension;
+        EXPECT_EQ(got.str(), c[1]) << c.at;
     }
 }
 

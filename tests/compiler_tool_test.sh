@@ -117,7 +117,8 @@ contradictory|-en -f 0x1800 $contacts -o $work/x.fsg
 END
 [ ! -e "$work/x.fsg" ] || fail "usage errors: an output file was written"
 
-# Messages point where the fault is, as FILE:LINE:COLUMN: KIND: TEXT. Each
+# Messages point where the fault is, as FILE:LINE:COLUMN: KIND: TEXT (the
+# places of every message are in tests/data/messages.txt). Each
 # case is a grammar (\n for line ends; inc.bnf beside it holds one rule) and
 # the message that must appear, with F for the grammar's path.
 printf '<i> = in .\n' >"$work/inc.bnf"
@@ -126,12 +127,8 @@ while IFS='#' read -r want opts grammar text; do
     run "message for '$grammar'" "$want" "=${text//F/$work/msg.bnf}" $opts "$work/msg.bnf" -o "$work/msg.fsg"
 done <<'END'
 1#-en#<<g>> = a <b .\n#F:1:11: error: syntax error, expected '>' to close the name
-1#-en#<<g>> = a "b c .\n#F:1:11: error: syntax error, expected '"' to end the quoted word
 1#-en#<<g>> = a\n  | "b\n#F:2:5: error: syntax error, expected '"' to end the quoted word
-1#-en#<<g>> = a b = c .\n#F:1:13: error: syntax error, expected a word, a <name>, a group, '->', '|' or '.'
 1#-en#<<g>> = a <r> .\n<q> = x <nope> .\n<r> = <nope> .\n#F:2:9: error: <nope> is not defined
-1#-en#<<g>> = <r> .\n<r> = a <r> b | c .\n#F:2:9: error: illegal recursive use of <r>
-1#-tr#<<g>> = a b -> {3} .\n#F:1:8: error: too many args in rule
 1#-en#<<g>> = a .\ninclude "gone.bnf".\n#F:2:1: error: can't open '
 0#-en#<<g>> = <i> .\n  include "inc.bnf".\n<x> = y .\n#F:3:1: warning: <x> defined but not used
 1#-en -c 1234#<<g>> = a .\n#F: error: unknown code page 1234

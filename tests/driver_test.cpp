@@ -1,5 +1,6 @@
 // Tests of the compile driver through KsCompileGrammar: the names of the
 // output files, warnings, a later root's failure and bounded work.
+#include "cases.h"
 #include "common.h"
 #include "fsg_build.h"
 #include "ks_api.h"
@@ -7,10 +8,6 @@
 #include <regex>
 
 namespace {
-
-const char kOneRoot[] = "<main> = hello world | good morning .\n";
-const char kTwoRoots[] = "<<a>> = yes | yeah .\n<<b>> = no | nope .\n";
-const char kTranslated[] = "<<order>> = i want {<drink>} -> order $1 .\n<drink> = coffee -> coffee | tea -> tea .\n";
 
 using ks_api::Message;
 
@@ -47,26 +44,16 @@ protected:
     }
 };
 
-// Where each root's file goes, for every combination of -o and -d.
+// Where each root's file goes, for every combination of -o and -d
+// (tests/data/output_names.txt).
 TEST_F(DriverTest, OutputNames)
 {
-    struct Case {
-        const char* grammar;
+    for (const cases::Case& c : cases::Read("output_names.txt")) {
         std::vector<std::pair<const char*, std::string>> opts;
-        const char* listing;
-    } cases[] = {
-        {kOneRoot, {{"en", "1"}}, ".: g.bnf g.fsg out/  out: "},
-        {kOneRoot, {{"tr", "1"}}, ".: g.bnf g.fst out/  out: "},
-        {kTranslated, {{"en", "1"}}, ".: g.bnf g.fsg out/  out: "},
-        {kOneRoot, {{"en", "1"}, {"o", "main.bin"}}, ".: g.bnf main.bin out/  out: "},
-        {kOneRoot, {{"en", "1"}, {"d", "out"}}, ".: g.bnf out/  out: main.fsg "},
-        {kOneRoot, {{"tr", "1"}, {"d", "out/"}}, ".: g.bnf out/  out: main.fst "},
-        {kTwoRoots, {{"en", "1"}, {"d", "out"}}, ".: g.bnf out/  out: a.fsg b.fsg "},
-        {kTwoRoots, {{"en", "1"}}, ".: a.fsg b.fsg g.bnf out/  out: "},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(Compile(c.grammar, c.opts), 0) << c.listing << Message();
-        EXPECT_EQ(Listing(), c.listing);
+        std::istringstream in(c[1]);
+        for (std::string o; in >> o;) opts.push_back({o[0] == 't' ? "tr" : o[0] == 'e' ? "en" : o[0] == 'o' ? "o" : "d", o.substr(o.find('=') + 1)});
+        ASSERT_EQ(Compile(cases::Unescape(c[0]), opts), 0) << c.at << Message();
+        EXPECT_EQ(Listing(), c[2]) << c.at;
     }
     fsg_build::Bytes a = fsg_build::Slurp(Path("a.fsg"));
     EXPECT_EQ(std::string(a.begin() + 8, a.begin() + 16), "SACOKV01");

@@ -81,11 +81,6 @@ inline void Write(const std::string& main, const std::vector<std::string>& inter
 
 using graph_dump::Thrown;
 
-inline void Fill(TStringList& l, const std::vector<const char*>& words)
-{
-    for (const char* w : words) l.Add(mbstring(w));
-}
-
 // ---- file images ----
 
 using Bytes = std::vector<unsigned char>;
@@ -107,10 +102,6 @@ struct LE {
 inline int32_t At32(const Bytes& b, size_t off)
 {
     return (int32_t)((uint32_t)b[off] | (uint32_t)b[off + 1] << 8 | (uint32_t)b[off + 2] << 16 | (uint32_t)b[off + 3] << 24);
-}
-inline void Put32(Bytes& b, size_t off, long v)
-{
-    for (int k = 0; k < 4; k++) b[off + k] = (unsigned char)((unsigned long)v >> (8 * k));
 }
 
 struct FileArc {

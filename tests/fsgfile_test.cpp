@@ -1,6 +1,7 @@
 // Tests of the FSG files: the writer (the exact bytes of small files, the
-// one-word file field by field as tests/data/fsg_file.txt lists it, ids and
-// their ranges, log-probabilities, code-page conversion, the size limits and
+// one-word file field by field as tests/data/fsg_file.txt lists it,
+// log-probabilities (the ids and sections of whole grammars are byte-checked
+// by the golden outputs), code-page conversion, the size limits and
 // the clean-up after a failed write) and the reader (hand-made files, the
 // WordId ranges, zero probabilities, annotation texts, round trips through
 // the writer, the rejection of truncated and damaged files, and the extern
@@ -95,31 +96,6 @@ TEST_F(WriteTest, LogProbabilities)
     g = New("0: a->*@0");
     Bytes b = Written(g);
     EXPECT_EQ(b[88] | b[89] << 8, 0x10000 - 11559);
-}
-
-// Interns, externs, words and annotations in one file: the ids, the order of
-// the intern blocks and the names area.
-TEST_F(WriteTest, IdRangesAndSections)
-{
-    // Intern k has id 0xFFFF - k, extern j 0xFFFF - K - j.
-    TFSG* g = New("0: <0>->1@0.5, $<e>/x->1@0.5; 1: a->*, $<abcd>->*, $<fg>->*", {"0: b->*", "0: _->*"});
-    Bytes f = Written(g);
-    EXPECT_EQ(At32(f, 36), 3);      // nInterns
-    EXPECT_EQ(At32(f, 44), 3);      // nExterns
-    EXPECT_EQ(At32(f, 40), 2 + 5 + 3); // lExterns
-    EXPECT_EQ(At32(f, 52), 2);      // nWords
-    const int main_len = 16 + 4 * 2 + 8 * 5 + 4 * 2, i0_len = 16 + 4 + 8, i1_len = 16 + 4 + 8;
-    EXPECT_EQ(At32(f, 32), main_len + i0_len + i1_len);
-    // The main block: state 0's arcs first, in stored order; then intern 0's.
-    const size_t arcs = 68 + 12 + 4 * 2, b0 = 68 + main_len, ex = 68 + (size_t)At32(f, 32);
-    auto at16 = [&](size_t off) { return (unsigned)f[off] | (unsigned)f[off + 1] << 8; };
-    EXPECT_EQ(at16(arcs), 0xFFFFu);
-    EXPECT_EQ(at16(arcs + 8), 0xFFFDu);
-    EXPECT_EQ(at16(arcs + 14), 1u);                 // annotation x
-    EXPECT_EQ(at16(arcs + 18), 2u);                 // the end state
-    EXPECT_EQ(at16(b0 + 16), 2u);                   // word b
-    EXPECT_EQ(At32(f, b0 + 24), 0);                 // an intern carries no annotation table
-    EXPECT_EQ(std::string((const char*)&f[ex], 14), std::string("e\0abcd\0fg\0a\0b\0", 14));
 }
 
 TEST_F(WriteTest, CodePagesAndLongTexts)

@@ -6,6 +6,7 @@
 // loops that consume no word, loops the compiler writes itself, and a
 // search whose results would grow quadratically. Each such case counts the
 // steps it may take by its result, not by the clock.
+#include "cases.h"
 #include "fsg_build.h"
 #include "ks_api.h"
 
@@ -146,33 +147,35 @@ void Compile(const std::string& text, bool tr, const TempFile& out, int null_arc
     ASSERT_LT(ks_api::Compile(params), 1000) << Message();
 }
 
-// n times the word, then last.
-std::string Repeat(const std::string& word, int n, const std::string& last = "")
+// The words, with "w*N" for N times the word w.
+std::string Expanded(const std::string& words)
 {
-    std::string s;
-    for (int i = 0; i < n; i++) s += word + " ";
-    return s + last;
+    std::istringstream in(words);
+    std::string out;
+    for (std::string w; in >> w;) {
+        size_t star = w.find('*');
+        int n = star == std::string::npos ? 1 : std::atoi(w.c_str() + star + 1);
+        for (int i = 0; i < n; i++) out += w.substr(0, star) + " ";
+    }
+    return out;
 }
 
-// Every 'a' can be taken two ways: a walk that explored each way again
-// would take 2^1000 steps before rejecting.
-TEST(Bounded, AmbiguousTranslationOnLongStrings)
+// Grammars on which a walk could take exponential time or go round without
+// a word (tests/data/bounded.txt): each call ends, with the results of the
+// paths that neither go round a loop nor call an arc again at the position
+// where it is already open; the sub-string search counts each such path.
+TEST(Bounded, AmbiguousAndLoopingGrammars)
 {
-    TempFile f;
-    Compile("<<g>> = {<x>}* b -> {1} .\n<x> = a -> 1 | a -> 2 .\n", true, f);
-    Loaded g(f.path);
-    // Every path is a sub-string result: 2^3 + 2^2 + 2 + 1 for a a a b.
-    const struct {
-        std::string words;
-        bool substrs;
-        std::string want;
-    } cases[] = {
-        {Repeat("a", 1000, "c"), true, "0 - 0"},
-        {Repeat("a", 1000), true, "1 - 0"},
-        {Repeat("a", 3, "b"), true, "2 111 15"},
-        {Repeat("a", 1000, "b"), false, "2 " + std::string(1000, '1')},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Calls(g.fsg, c.words, c.substrs ? Stretches::Count : Stretches::None), c.want) << c.words.substr(0, 20);
+    for (const cases::Case& c : cases::Read("bounded.txt")) {
+        std::istringstream opts(c[1]);
+        std::string mode, search;
+        int null_arcs = -1;
+        opts >> mode >> search >> null_arcs;
+        TempFile f;
+        Compile(cases::Unescape(c[0]), mode == "tr", f, null_arcs);
+        Loaded g(f.path);
+        EXPECT_EQ(Calls(g.fsg, Expanded(c[2]), search == "substrs" ? Stretches::Count : Stretches::None), c[3]) << c.at;
+    }
 }
 
 // Bytes of compiled examples changed so that a network gets a null arc that
@@ -211,40 +214,6 @@ TEST(Bounded, DamagedFilesWithLoopsOfNullArcs)
     }
 }
 
-// Grammars from which the compiler writes networks that can go round
-// without a word: a rule that may be only itself, and a repetition of a
-// repetition. The results are those of the paths that neither go round a
-// loop nor call an arc again at the position where it is already open; the
-// sub-string search counts each such path.
-TEST(Bounded, CompiledLoopsThatConsumeNothing)
-{
-    const char* self = "<<t>> = <u> .\n<u> = x <u> | y | <u> .\n";
-    const char* stars = "<<t>> = {{a}*}* b .\n";
-    const struct {
-        const char* grammar;
-        bool tr;
-        int null_arcs;
-        std::string words;
-        bool substrs;
-        std::string want;
-    } cases[] = {
-        {self, true, -1, "x x y", true, "2 - 3"},
-        {self, true, -1, Repeat("x", 300, "z"), true, "0 - 0"},
-        {self, false, 1, "x y", true, "2 - 4"},
-        {self, false, 1, Repeat("x", 300, "z"), true, "0 - 0"},
-        {stars, true, -1, "a a b", true, "2 aa 8"},
-        {stars, true, -1, Repeat("a", 300, "c"), true, "0 - 0"},
-        {stars, false, 1, Repeat("a", 300, "b"), false, "2 -"},
-        {stars, false, 1, Repeat("a", 300, "c"), true, "0 - 0"},
-    };
-    for (const auto& c : cases) {
-        TempFile f;
-        Compile(c.grammar, c.tr, f, c.null_arcs);
-        Loaded g(f.path);
-        EXPECT_EQ(Calls(g.fsg, c.words, c.substrs ? Stretches::Count : Stretches::None), c.want) << c.grammar << " " << c.words.substr(0, 20);
-    }
-}
-
 // A looping grammar accepts every stretch of a long string: the search
 // stops with an error once it holds the most results it may.
 TEST(Bounded, SubStringResultsAreCapped)
@@ -252,12 +221,12 @@ TEST(Bounded, SubStringResultsAreCapped)
     TempFile f;
     Compile("<<w>> = w1+ .\n", false, f);
     Loaded g(f.path);
-    Sentence many(Repeat("w1", 100000));
+    Sentence many(Expanded("w1*100000"));
     void* h = reinterpret_cast<void*>(&h);
     EXPECT_EQ(KsFindSubStrs(many.get(), g.fsg, &h), 1000);
     EXPECT_EQ(h, reinterpret_cast<void*>(&h)); // nothing stored
     EXPECT_EQ(Message(), "the search found more than 1000000 stretches and stops there");
-    Sentence few(Repeat("w1", 1000)); // 500,500 results: within the bound
+    Sentence few(Expanded("w1*1000")); // 500,500 results: within the bound
     ASSERT_EQ(KsFindSubStrs(few.get(), g.fsg, &h), 0) << Message();
     long n = 0;
     while (KsGetNextSubStr(h)) n++;

@@ -1,9 +1,11 @@
 // speech_test.cpp: the speech tool's parts that need no recogniser: the
 // recording reader (WAV chunks, raw samples, every refusal) and the
-// pronunciation helpers (espeak-ng mnemonics, dictionary files).
+// pronunciation helpers (espeak-ng mnemonics, tests/data/pronounce.txt;
+// dictionary files).
 #include "audio.h"
 #include "pronounce.h"
 
+#include "cases.h"
 #include "ks_api.h"
 
 #include <map>
@@ -93,25 +95,8 @@ TEST(Audio, UnreadableFile)
 
 TEST(Pronounce, EspeakMnemonics)
 {
-    const struct {
-        const char* espeak;
-        const char* phones;
-    } cases[] = {
-        {"l'A:t2eIz", "L AA T EY Z"},                  // lattes
-        {"k,apu:tS'i:noUz", "K AE P UW CH IY N OW Z"}, // cappuccinos
-        {"'0kaf3", "AA K AE F ER"},                    // okafor
-        {"dZ'VdZ", "JH AH JH"},
-        {"T'O:t", "TH AO T"},
-        {"s'IN3", "S IH NG ER"},
-        {"m'EZ3", "M EH ZH ER"},
-        {"h@l'oU", "HH AH L OW"},
-        {"f'A@m", "F AA R M"},
-        {"w'3:r", "W ER"}, // the r of an r-coloured vowel is not doubled
-        {"l'A:t|eIz", "L AA T EY Z"},
-        {"kaf\xc3\xa9", ""}, // a mnemonic without counterpart: no guess
-        {"", ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ksspeech::EspeakToPhones(c.espeak), c.phones) << c.espeak;
+    for (const cases::Case& c : cases::Read("pronounce.txt"))
+        EXPECT_EQ(ksspeech::EspeakToPhones(c[0] == "-" ? "" : c[0]), c[1]) << c.at;
 }
 
 using SpeechFiles = ks_api::Scratch;
