@@ -70,29 +70,10 @@ printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"
 printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
 printf '<main> = yes | no .\n<spare> = maybe .\n' >"$work/spare.bnf"
 printf '<<g>> = gr\xfc\xdfe .\n' >"$work/latin1.bnf"
-# A translation that runs on into a rule definition (a '.' forgotten), and
-# a rule ended by ';' as in other notations.
 printf '<<a>> = x -> X\n<<b>> = y .\n' >"$work/runon.bnf"
 printf '<<a>> = x <r> -> ;a\n<r> = y .\n' >"$work/runon2.bnf"
 printf '<a> = x y;\n<b> = z;\n' >"$work/semi.bnf"
-cases <<END
-0|=$work/runon.bnf:1:15: warning: the translation runs on into the next line, which looks like a rule definition: is the '.' that ends this rule missing here?|-tr $work/runon.bnf -d $work/runon.d
-1|=$work/runon2.bnf:1:17: warning: the translation runs on|-tr $work/runon2.bnf -d $work/runon.d
-1|=$work/semi.bnf:2:5: error: syntax error, expected a word, a <name>, a group, '->',|-en $work/semi.bnf -o $work/x.fsg
-1|=(a rule ends with '.' in this notation; ';' starts a comment or is part of a word)|-en $work/semi.bnf -o $work/x.fsg
-2|=please specify -tr for translation fsg or -en for engine fsg|-t $examples/coffee.bnf -d $work/no-mode.d
-1|=$work/broken.bnf:3:1: error: syntax error|-en $work/broken.bnf
-1|=ksbnfc: error: can't open '$work/none.bnf'|$work/none.bnf
-1|=$work/two.bnf: error: your grammar has multiple roots - please use -d instead of -o|$work/two.bnf -o $work/x.fsg
-0|=|$work/two.bnf
-0|=<spare> defined but not used|$work/spare.bnf
-0|=|-w 0 $work/spare.bnf
-0|=|--warnings=0 $work/spare.bnf
-1|=$work/latin1.bnf:1:11: error: invalid UTF-8 sequence|-en -c utf-8 $work/latin1.bnf -o $work/bad.fsg
-0|=|-en -c 1252 $work/latin1.bnf -o $work/good.fsg
-2|=unknown option --frobnicate|--frobnicate $contacts
-2|=-w needs an integer|-w many $contacts
-END
+cases < <(table tool_compile.txt work examples contacts)
 [ ! -e "$work/broken.fsg" ] || fail "broken grammar: an output file was written"
 [ ! -e "$work/no-mode.d" ] || fail "no mode given: the output directory was created"
 magic_ok "$work/a.fsg" "$work/b.fsg"
@@ -101,41 +82,16 @@ magic_ok "$work/a.fsg" "$work/b.fsg"
 while IFS='|' read -r text args; do
     run "usage: $args" 2 "=$text" $args
     [ ! -s "$work/out" ] || fail "usage: $args: wrote to standard output"
-done <<END
-no grammar file given|
-no grammar file given|-en
--en and -tr exclude each other|-en -tr $contacts -o $work/x.fsg
--o and -d exclude each other|-en $contacts -o $work/x.fsg -d $work
-needs -o or -d|-en -
-more than one grammar file|-en $contacts $examples/dialer.bnf
---debug given twice|-en -g 1 --debug=2 $contacts -o $work/x.fsg
--g takes a debug level from 0 to 9, not -2147483648|-en -g -2147483648 $contacts -o $work/x.fsg
-contradictory|-en -f 0x30 $contacts -o $work/x.fsg
-contradictory|-en --flags=0x500 $contacts -o $work/x.fsg
-contradictory|-en -f 0x1800 $contacts -o $work/x.fsg
---codepage needs an integer|-en --codepage=latin $contacts -o $work/x.fsg
-END
+done < <(table tool_usage.txt contacts examples work)
 [ ! -e "$work/x.fsg" ] || fail "usage errors: an output file was written"
 
 # Messages point where the fault is, as FILE:LINE:COLUMN: KIND: TEXT (the
-# places of every message are in tests/data/messages.txt). Each
-# case is a grammar (\n for line ends; inc.bnf beside it holds one rule) and
-# the message that must appear, with F for the grammar's path.
+# places of every message are in tests/data/messages.txt).
 printf '<i> = in .\n' >"$work/inc.bnf"
 while IFS='#' read -r want opts grammar text; do
     printf '%b' "$grammar" >"$work/msg.bnf"
     run "message for '$grammar'" "$want" "=${text//F/$work/msg.bnf}" $opts "$work/msg.bnf" -o "$work/msg.fsg"
-done <<'END'
-1#-en#<<g>> = a <b .\n#F:1:11: error: syntax error, expected '>' to close the name
-1#-en#<<g>> = a\n  | "b\n#F:2:5: error: syntax error, expected '"' to end the quoted word
-1#-en#<<g>> = a <r> .\n<q> = x <nope> .\n<r> = <nope> .\n#F:2:9: error: <nope> is not defined
-1#-en#<<g>> = a .\ninclude "gone.bnf".\n#F:2:1: error: can't open '
-0#-en#<<g>> = <i> .\n  include "inc.bnf".\n<x> = y .\n#F:3:1: warning: <x> defined but not used
-1#-en -c 1234#<<g>> = a .\n#F: error: unknown code page 1234
-0#-en#<<g>> = a\n  | .\n#F:2:4: warning: empty rule ignored
-0#-tr#<<g>> = w:1 | w:2 .\n#F: warning: Deleting duplicate arc 'w' : 2
-0#-tr -w 0#<<g>> = w:1 | w:2 .\n#
-END
+done < <(table tool_messages.txt)
 SPCH_CODEPAGE=utf-9 run "code page from the environment" 1 "=unknown code page 'utf-9' in SPCH_CODEPAGE" -en "$contacts" -o "$work/x.fsg"
 
 # Integer switches reach the library: flags land in the file's parameter.

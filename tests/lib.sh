@@ -41,6 +41,15 @@ cases() {
         if [ -n "$text" ]; then run "$args" "$want" "$text" $args; else run "$args" "$want" $args; fi
     done
 }
+# table FILE VAR...: the lines of tests/data/FILE but comments and blank
+# lines, with each $VAR given replaced by its value.
+table() {
+    local line v
+    grep -v -e '^#' -e '^$' "$(dirname "${BASH_SOURCE[0]}")/data/$1" | while IFS= read -r line; do
+        for v in "${@:2}"; do line=${line//\$$v/${!v}}; done
+        printf '%s\n' "$line"
+    done
+}
 # expect NAME TEXT: standard output is exactly TEXT (with printf escapes).
 expect() {
     local want
