@@ -21,22 +21,11 @@ accepted_all() { grep -qv '^2 accepted$' "$work/out" && fail "$1: $(sort "$work/
 # Translations, from arguments and one per line from standard input.
 run "translate args" 0 translate "$order" "i'd" like two large lattes and a tea please
 expect "translate args" "2 p=2.48046e-08 2 large latte, 1 regular tea"
-# ARGS|STATUS|STANDARD INPUT|OUTPUT; the status is grep's: 0 only when
-# every word string is accepted.
 while IFS='|' read -r args want input output; do
     printf '%b' "$input" >"$work/in"
     run "$args <<< '$input'" "$want" $args
     [ -z "$output" ] || expect "$args <<< '$input'" "$output"
-done <<END
-translate $order|1|a tea please\ntea\n\nthree small TEAS please\n|2 p=0.000192822 1 regular tea\n0 rejected\n1 incomplete\n2 p=0.000192822 3 small tea
-translate $order -|0|one espresso\n|2 p=0.000192822 1 regular espresso
-test $order|1|two large\nplease two\n|1 incomplete\n0 rejected
-test $order|0|a tea please\none espresso\n|
-test $order|1|a tea please\ntea\n|
-test $order|1|a tea please\ntwo large\n|
-translate $order|0|a tea please\n|
-translate $order|1|a tea please\nplease\n|
-END
+done < <(table ksfsg_input.txt order)
 
 # The FSG itself from standard input.
 cp "$order" "$work/in"
@@ -140,19 +129,7 @@ lines "info externs" "externs         1 (<contact>)"
 
 # Errors: library messages on standard error, non-zero exits.
 printf 'not an fsg file at all, but long enough to hold a header of sixty-four bytes\n' >"$work/bad.fst"
-cases <<END
-2|=ksfsg: error: can't open '$work/none.fst' (|test $work/none.fst a
-2|=does not appear to be a valid .fsg file|translate $work/bad.fst a
-2|=does not appear to be a valid .fsg file|dump $work/bad.fst
-2|=ksfsg: error: can't open '$work/none.fst' (|enumerate $work/none.fst
-2|=unknown command frobnicate|frobnicate $order
-2|=no FSG file given|test
-2|=unknown option --bogus|random --bogus $order
-2||random $order -n many
-2||test -x nofile $order a
-2|=option takes no value|enumerate --full=1 $order
-2|=--max needs a number|enumerate --max=many $order
-END
+cases < <(table ksfsg_errors.txt work order)
 
 # Help for the tool and each command.
 run "help" 0 --help
