@@ -104,22 +104,10 @@ printf '<<shout>> = HELLO World .\n' >"$work/shout.bnf"
 run "--lower" 0 export --format sphinx --lower "$work/shout.fsg"
 [ "$(awk '$1 == "TRANSITION" && NF == 5 { printf "%s ", $5 }' "$work/out")" = "hello world " ] ||
     fail "--lower did not lower-case the words"
-# STATUS|=STDERR|ARGS, then OUTPUT (a pattern) for those that succeed.
 while IFS='#' read -r case pattern; do
     cases <<<"$case"
     [ -z "$pattern" ] || grep -q -- "$pattern" "$work/out" || fail "$case: output lacks '$pattern'"
-done <<END
-0||export --format sphinx --no-splice $work/dial.fsg# <contact>\$
-0||export --format sphinx --no-splice $work/order.fst# <intern#[0-9]*>\$
-0||export --format sphinx -x contact=$work/contacts/contact.fsg $work/dial.fsg# anna\$
-0||export --help#--no-splice
-2|=extern grammar <contact> not found|export --format sphinx $work/dial.fsg
-2|=extern grammar contact|export --format sphinx -x contact=$work/none.fsg $work/dial.fsg
-2|=can't open|export --format dot $work/none.fst
-2|=no --format|export $work/order.fst
-2|=unknown format 'xml'|export --format xml $work/order.fst
-2|=needs --symbols|export --format openfst $work/order.fst
-END
+done < <(table export_runs.txt work)
 # The symbol table goes beside -o OUT, with OUT's extension replaced.
 run "symbols beside" 0 export --format openfst "$work/order.fst" -o "$work/o.txt"
 [ -s "$work/o.syms" ] || fail "-o o.txt wrote no o.syms"

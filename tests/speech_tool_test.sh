@@ -89,18 +89,7 @@ fi
 : >"$work/empty.raw"
 cp "$robot" "$work/text.wav"
 printf '<<a>> = hello ( world .\n' >"$work/bad.bnf"
-cases <<END
-1|=acoustic model folder '$work/none' not found|--model $work/none $robot $audio
-1|=is not an acoustic model folder: it lacks mdef|--model $work $robot $audio
-1|=dictionary '$work/none.dict' not readable|--model-dict $work/none.dict $robot $audio
-1|=empty.raw: the recording is empty|$robot $work/empty.raw
-1|=text.wav: not a WAV file|$robot $work/text.wav
-1|=bad.bnf:1:23: error: syntax error|$work/bad.bnf $audio
-1|=can't read the grammar|$work/none.bnf $audio
-1|=extern grammar <contact> not found|$examples/dialer.bnf $audio
-2||$robot
-2||--nbest 0 $robot $audio
-END
+cases < <(table speech_errors.txt work robot audio examples)
 run "unreadable audio" 1 "=can't open '$work/none.raw'" --json "$robot" "$work/none.raw" "$audio"
 out_has "unreadable audio" "\"error\": \"can't open"
 out_has "later recordings still decoded" "\"words\": \"go forward ten meters\""
