@@ -1,6 +1,7 @@
 // Tests of TStream: opening files (with the default-extension retry and the
 // failures), reading in pieces, escape decoding, two-byte characters
 // and line/column positions in error messages.
+#include "cases.h"
 #include "graph_dump.h"
 
 #include <unistd.h>
@@ -27,25 +28,17 @@ std::vector<mbchar> Codes(const std::string& text)
 
 const mbchar E = KS_ESCAPED;
 
+// The codes of each text of tests/data/escapes.txt, or where it is invalid.
 TEST_F(Stream, EscapeDecoding)
 {
-    struct Case {
-        const char* text;
-        std::vector<mbchar> codes; // empty: invalid at "column"
-        int column;
-    } cases[] = {
-        {"a\\101b", {'a', 'A' | E, 'b'}, 0}, {"\\0x41", {'A' | E}, 0}, {"\\0X7e1", {(0x7E1 & 0xFF) | E}, 0},
-        {"\\x41", {'x' | E, '4', '1'}, 0}, {"\\0", {'0' | E}, 0}, {"\\400", {'4' | E, '0', '0'}, 0},
-        {"\\1011", {(01011 & 0xFF) | E}, 0}, {"\\n\\\\", {'n' | E, '\\' | E}, 0}, {"a\\\nb", {'a', E, 'b'}, 0},
-        {"\\\xC4", {0xC4 | E}, 0}, {"\\0x", {}, 1}, {"x\\0xg", {}, 2}, {"abc\\", {}, 4}, {"x\\0x00", {}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        if (c.codes.empty())
-            EXPECT_EQ("invalid escape sequence in \"<buffer>\", line 1, column " + std::to_string(c.column),
-                      Thrown([&] { Codes(c.text); }));
-        else
-            EXPECT_EQ(c.codes, Codes(c.text));
+    for (const cases::Case& c : cases::Read("escapes.txt")) {
+        std::string text = cases::Unescape(c[0]), got;
+        if (c[1].rfind("column ", 0) == 0) {
+            EXPECT_EQ("invalid escape sequence in \"<buffer>\", line 1, " + c[1], Thrown([&] { Codes(text); })) << c.at;
+            continue;
+        }
+        for (mbchar m : Codes(text)) got += (got.empty() ? "" : " ") + std::string(m & E ? "e" : "") + std::to_string(m & ~E);
+        EXPECT_EQ(got, c[1]) << c.at;
     }
 }
 
