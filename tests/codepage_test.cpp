@@ -53,13 +53,10 @@ TEST_F(CodePage, ConversionTablesAreInversePermutations)
         EXPECT_EQ(b, c850to1252[c1252to850[b]]) << b;
         EXPECT_EQ(b, c1252to850[c850to1252[b]]) << b;
     }
-    const int pairs[][2] = {
-        {0x00, 0x00}, {0x41, 0x41}, {0x1A, 0x7F}, {0x1C, 0x1A}, {0x7F, 0x1C}, {0x1B, 0x1B},
-        {0xAF, 0xD1}, {0xD0, 0xEE}, {0x80, 0xBA}, {0x81, 0xCD}, {0x83, 0x9F}, {0x8B, 0xDF},
-        {0x8E, 0xFE}, {0x9E, 0xD5}, {0x9F, 0xBB}, {0xE9, 0x82}, {0xC4, 0x8E}, {0xFC, 0x81},
-        {0xA0, 0xFF}, {0xE4, 0x84}, {0xDF, 0xE1}, {0xFF, 0x98}, {0xD7, 0x9E}, {0xA4, 0xCF},
-    };
-    for (const auto& p : pairs) EXPECT_EQ(p[1], c1252to850[p[0]]) << std::hex << p[0];
+    for (const cases::Case& c : cases::Read("codepages.txt")) {
+        if (c[0] != "850") continue;
+        EXPECT_EQ(std::stoi(c[2], nullptr, 16), c1252to850[std::stoi(c[1], nullptr, 16)]) << c.at;
+    }
     // Lower-casing commutes with the conversion for every shared capital.
     int shared = 0;
     for (int b = 0xC0; b <= 0xDE; b++) {
@@ -93,7 +90,7 @@ TEST_F(CodePage, LeadBytesAndStepping)
 TEST_F(CodePage, ComparisonCasingAndUtf8Sequences)
 {
     for (const cases::Case& c : cases::Read("codepages.txt")) {
-        if (c[0] == "env") continue;
+        if (c[0] == "env" || c[0] == "850") continue;
         std::istringstream head(c[0]);
         std::string kind;
         unsigned long cp = 65001;
