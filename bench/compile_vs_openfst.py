@@ -30,9 +30,10 @@ import tempfile
 import time
 
 
-# The grammars come from the golden corpus's generator, which writes the same
-# shapes at small sizes for its byte-for-byte checks.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "golden"))
+# The grammars come from the generator of the golden corpus (beside this
+# file), which writes the same shapes at small sizes for its byte-for-byte
+# checks.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gen_grammars import chain, first_names, flat, last_names, phrase_list, phrases_rule, word  # noqa: E402
 
 

@@ -1,8 +1,6 @@
-// cases.h: tables of cases kept in data files (tests/data), read by one
-// runner each. One case a line, its fields separated by " ⇒ "; blank lines
-// and lines starting with "#" are skipped, and a line ending in a backslash
-// goes on with the next, without its leading blanks. Unescape decodes the
-// escapes \n, \t, \r, \xHH and a backslash before any other character.
+// cases.h: tables of cases in data files (tests/data): one case a line, fields
+// separated by " ⇒ ", "#" lines skipped, a line ending in a backslash goes on
+// with the next. Unescape decodes \n, \t, \r, \xHH and \ before any other byte.
 #ifndef KSBNFC_TESTS_CASES_H
 #define KSBNFC_TESTS_CASES_H
 

@@ -1,10 +1,6 @@
-// Tests of the code-page state: choice from number and environment, the
-// 1252/850 tables, DBCS stepping and searching, comparison and casing in the
-// single-byte, two-byte and UTF-8 code pages and UTF-8 sequences
-// (tests/data/codepages.txt), simple case folding against the Unicode data,
-// and grammars under code page 65001: invalid words and the code-page record
-// of a file (grammars in five languages are in sentences.txt, invalid
-// sequences in messages.txt).
+// Tests of the code pages: choice, the 1252/850 tables, DBCS stepping,
+// comparison, casing and UTF-8 sequences (tests/data/codepages.txt), simple
+// case folding against the Unicode data, and grammars under code page 65001.
 #include "cases.h"
 #include "fsg_build.h"
 #include "ks_api.h"

@@ -1,8 +1,5 @@
-// Tests of what common.h provides: the containers (array editing, stable
-// sorting, byte buffers, string lists, the hash set across collisions and
-// growth, the string map), the compile parameters (every name reaching its
-// field, flag fix-up and modes in tests/data/params.txt, the look-up order and the failures) and
-// file-name splitting and joining, with names too long for the buffers.
+// Tests of what common.h provides: the containers, the compile parameters
+// (tests/data/params.txt) and file-name splitting and joining.
 #include "common.h"
 #include "cases.h"
 

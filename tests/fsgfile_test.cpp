@@ -1,11 +1,6 @@
-// Tests of the FSG files: the writer (the exact bytes of small files, the
-// one-word file field by field as tests/data/fsg_file.txt lists it,
-// log-probabilities (the ids and sections of whole grammars are byte-checked
-// by the golden outputs), code-page conversion, the size limits and
-// the clean-up after a failed write) and the reader (hand-made files, the
-// WordId ranges, zero probabilities, annotation texts, round trips through
-// the writer, the rejection of truncated and damaged files, and the extern
-// cache).
+// Tests of the FSG files: the writer's bytes (the one-word file of
+// tests/data/fsg_file.txt), limits and clean-up, and the reader on
+// hand-made, round-tripped, truncated and damaged files and the extern cache.
 #include "fsg_build.h"
 #include "ks_api.h"
 

@@ -1,11 +1,6 @@
-// Tests of the grammar front end: the BNF parser (tokens, statements,
-// groups, translations, roots and includes, on a compact dump of the
-// dictionary; tests/data/bnf.txt), rule compilation (the network of each
-// rule list, default and written translations; rules.txt) and what
-// TGrammar::Compile keeps cached, and expansion: the recursion check, both
-// passes over hand-built rule networks, copying a rule into the state that
-// refers to it, and walks over very long or deeply nested grammars. The
-// failures of whole files are in messages.txt, the operators in passes.txt.
+// Tests of the grammar front end: the BNF parser (tests/data/bnf.txt), rule
+// compilation (rules.txt) and its caches, and expansion (the recursion
+// check, both passes, copies, very long or deeply nested grammars).
 #include "trule.h"
 
 #include "cases.h"

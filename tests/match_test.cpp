@@ -1,7 +1,5 @@
-// Tests of matching and of the sub-string search: probabilities and the
-// prefix flag, first path in arc order, action lists after backtracking,
-// sub-grammars and externs (tests/data/match.txt), very long inputs, and the
-// matcher checked against a plain recursion on random grammars.
+// Tests of matching and the sub-string search (tests/data/match.txt), very
+// long inputs, and the matcher against a plain recursion on random grammars.
 #include "cases.h"
 #include "fsg_build.h"
 #include "grammar_gen.h"

@@ -1,9 +1,6 @@
 // Tests of the graph data model and the passes on networks in the
-// graph_dump notation: word lists, arc building, the table of
-// tests/data/passes.txt, normalisation (the numbering of annotations,
-// interns and externs) and the annotation levels of the build pass, copies
-// of a state's arcs, and the iterative walks against their recursive
-// definitions.
+// graph_dump notation (tests/data/passes.txt), normalisation's numbering,
+// and the iterative walks against their recursive definitions.
 #include "cases.h"
 #include "graph_dump.h"
 

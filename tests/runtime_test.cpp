@@ -1,10 +1,5 @@
-// Tests of the run-time entry points through their C interface: loading,
-// KsTest results, translations and their ownership, vocabulary tags, the
-// sub-string handle, extern registration and the failure convention; and
-// that matching and the search finish on hostile input: an ambiguous
-// translation grammar against long rejected strings, files damaged into
-// loops that consume no word, loops the compiler writes itself, and a
-// search whose results would grow quadratically. Each such case counts the
+// Tests of the run-time entry points through their C interface, and that
+// matching and the search finish on hostile input, each case counting the
 // steps it may take by its result, not by the clock.
 #include "cases.h"
 #include "fsg_build.h"

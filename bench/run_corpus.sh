@@ -9,7 +9,7 @@ tool=$1 gdir=$2 out=$3
 mkdir -p "$out/tmp"
 : > "$out/sums"
 # The modes of the golden test, and the debug listings.
-mapfile -t opts <"$(dirname "$0")/modes"
+mapfile -t opts <"$(dirname "$0")/../tests/golden/modes"
 opts+=("-en -g 3" "-tr -g 3")
 for g in "$gdir"/*.bnf; do
   name=$(basename "$g" .bnf)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes a deterministic set of grammars for byte-for-byte comparisons of
-compiler output: random grammars (alternatives, groups, ?, +, *, nested
+compiler output (the generated grammars of the golden corpus,
+tests/golden/grammars, come from it): random grammars (alternatives, groups, ?, +, *, nested
 rules, tail recursion, weights, annotations or translations) and scaled-down
 copies of the benchmark grammars. bench/compile_vs_openfst.py imports the
 shape generators (word, flat, phrase_list, phrases_rule, first_names,
