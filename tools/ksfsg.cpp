@@ -71,7 +71,8 @@ const Command kCommands[] = {
      "usage: ksfsg substrs [extern options] FILE [WORDS...|-]\n"
      "Prints \"START-END p=PROBABILITY WORDS\" for every stretch of the words\n"
      "that the grammar accepts, last found first. Without words, or with -,\n"
-     "searches each line of standard input.\n"},
+     "searches each line of standard input, each result preceded by the\n"
+     "line's number and a colon (\"3:1-2 p=...\"), as grep -n does.\n"},
     {"enumerate",
      "usage: ksfsg enumerate [options] [extern options] FILE\n"
      "Prints the sentences the grammar accepts, one per line, depth first in\n"

@@ -102,23 +102,29 @@ bool Translate(const ksbnfc::Grammar& g, const ksbnfc::Words& words, std::FILE* 
     return false;
 }
 
-bool SubStrings(const ksbnfc::Grammar& g, const ksbnfc::Words& words, std::FILE* out)
+// With line (from 1, for word strings read from the input), each stretch is
+// marked with the line it belongs to, as grep -n marks its lines.
+bool SubStrings(const ksbnfc::Grammar& g, const ksbnfc::Words& words, long line, std::FILE* out)
 {
-    for (const ksbnfc::Stretch& s : g.SubStrings(words))
+    for (const ksbnfc::Stretch& s : g.SubStrings(words)) {
+        if (line > 0) std::fprintf(out, "%ld:", line);
         std::fprintf(out, "%d-%d p=%.6g %s\n", s.start, s.end, s.p,
                      Join(words, (size_t)s.start, (size_t)s.end + 1).c_str());
+    }
     return true;
 }
 
 // Runs fn on the request's word string, or on each line of the input;
 // true when fn was true for every one.
+// fn gets the word string and its line number in the input (0 for the
+// words of the command line).
 template <class F> bool EachWordString(const FsgRequest& r, std::FILE* in, F fn)
 {
-    if (!r.from_input) return fn(r.words);
+    if (!r.from_input) return fn(r.words, 0L);
     bool all = true;
     std::string line;
-    while (ReadLine(in, line))
-        if (!fn(Split(line))) all = false;
+    for (long n = 1; ReadLine(in, line); n++)
+        if (!fn(Split(line), n)) all = false;
     return all;
 }
 
@@ -237,12 +243,12 @@ bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
     } else if (r.command == "info") {
         InfoFsg(g.Graph(), ShownName(r.file), out);
     } else if (r.command == "test") {
-        all = EachWordString(r, in, [&](const ksbnfc::Words& w) { return Test(g, w, out); });
+        all = EachWordString(r, in, [&](const ksbnfc::Words& w, long) { return Test(g, w, out); });
     } else if (r.command == "translate") {
         WarnAboutEngineFsg(g, r, err);
-        all = EachWordString(r, in, [&](const ksbnfc::Words& w) { return Translate(g, w, out); });
+        all = EachWordString(r, in, [&](const ksbnfc::Words& w, long) { return Translate(g, w, out); });
     } else if (r.command == "substrs") {
-        EachWordString(r, in, [&](const ksbnfc::Words& w) { return SubStrings(g, w, out); });
+        EachWordString(r, in, [&](const ksbnfc::Words& w, long n) { return SubStrings(g, w, n, out); });
     } else if (r.command == "enumerate") {
         WarnAboutExterns(g, r, err);
         Enumerate(g, r, out, err);
