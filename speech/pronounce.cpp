@@ -4,6 +4,7 @@
 
 #include "audio.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -60,7 +61,7 @@ std::string Lower(std::string s)
 
 } // namespace
 
-void ReadDictionary(const std::string& path, std::map<std::string, std::string>& into)
+void ReadDictionary(const std::string& path, Dictionary& into, std::vector<std::string>& warnings)
 {
     std::ifstream in(path);
     if (!in) throw SpeechError("can't open dictionary '" + path + "' (" + std::strerror(errno) + ")");
@@ -70,11 +71,14 @@ void ReadDictionary(const std::string& path, std::map<std::string, std::string>&
         std::string word, phone, phones;
         if (!(fields >> word) || word[0] == '#' || word.compare(0, 2, ";;") == 0) continue;
         while (fields >> phone) phones += (phones.empty() ? "" : " ") + phone;
-        if (phones.empty())
-            throw SpeechError(path + ":" + std::to_string(n) + ": '" + word + "' has no pronunciation");
+        if (phones.empty()) {
+            warnings.push_back(path + ":" + std::to_string(n) + ": '" + word + "' has no pronunciation; line ignored");
+            continue;
+        }
         size_t paren = word.find('(');
-        if (paren != std::string::npos && paren > 0 && word.back() == ')') continue;
-        into.emplace(Lower(word), phones);
+        if (paren != std::string::npos && paren > 0 && word.back() == ')') word.erase(paren);
+        std::vector<std::string>& prons = into[Lower(word)];
+        if (std::find(prons.begin(), prons.end(), phones) == prons.end()) prons.push_back(phones);
     }
 }
 

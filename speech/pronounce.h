@@ -7,13 +7,17 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace ksspeech {
 
-// Adds the entries of a dictionary file ("word PHONE PHONE ...", one a
-// line; "word(2)" variants and blank lines skipped) to `into`, keyed by the
-// lower-cased word. Throws SpeechError naming the file and line.
-void ReadDictionary(const std::string& path, std::map<std::string, std::string>& into);
+// Adds the pronunciations of a dictionary file ("word PHONE PHONE ...", one
+// a line; a variant "word(2)" counts for its word) to `into`, keyed by the
+// lower-cased word, in file order. A line it cannot use (a word without
+// phones) is left out with a warning naming the file and line in `warnings`.
+// Throws SpeechError when the file cannot be read.
+typedef std::map<std::string, std::vector<std::string>> Dictionary;
+void ReadDictionary(const std::string& path, Dictionary& into, std::vector<std::string>& warnings);
 
 // The phones for espeak-ng's "-x" phoneme mnemonics of one word (stress and
 // syllable marks ignored), or "" when a mnemonic has no counterpart.

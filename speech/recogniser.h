@@ -29,8 +29,10 @@ public:
     virtual ~Recogniser() = default;
     // Sample rate the model expects, in Hz.
     virtual int SampleRate() const = 0;
-    // Whether the dictionary holds the word (as given: the dictionary's case).
-    virtual bool HasWord(const std::string& word) = 0;
+    // The word's pronunciation in the dictionary (as given: the dictionary's
+    // case; "word(2)" for its second), or "" when it has none.
+    virtual std::string Pronunciation(const std::string& word) = 0;
+    bool HasWord(const std::string& word) { return !Pronunciation(word).empty(); }
     // Adds pronunciations (word, space-separated phones); throws on a phone
     // the model lacks.
     virtual void AddWords(const std::vector<std::pair<std::string, std::string>>& words) = 0;

@@ -52,12 +52,13 @@ public:
 
     int SampleRate() const override { return (int)cmd_ln_float32_r(config_, "-samprate"); }
 
-    bool HasWord(const std::string& word) override
+    std::string Pronunciation(const std::string& word) override
     {
         char* phones = ps_lookup_word(ps_, word.c_str());
-        if (!phones) return false;
+        if (!phones) return std::string();
+        std::string p = phones;
         ckd_free(phones);
-        return true;
+        return p;
     }
 
     void AddWords(const std::vector<std::pair<std::string, std::string>>& words) override

@@ -242,18 +242,29 @@ private:
     // dictionary, the user's dictionaries, then letter to sound.
     void Pronounce()
     {
-        std::map<std::string, std::string> extra;
-        for (const std::string& d : r_.dicts) ksspeech::ReadDictionary(d, extra);
+        ksspeech::Dictionary extra;
+        std::vector<std::string> unusable;
+        for (const std::string& d : r_.dicts) ksspeech::ReadDictionary(d, extra, unusable);
+        for (const std::string& u : unusable) std::fprintf(err_, "ksspeech: warning: %s\n", u.c_str());
         std::vector<std::pair<std::string, std::string>> add;
         std::vector<std::string> missing;
         bool espeak = true; // until it turns out not to be installed
         for (const std::string& w : graph_.words) {
-            if (rec_->HasWord(w)) continue;
             auto it = extra.find(w);
             if (it != extra.end()) {
-                add.emplace_back(w, it->second);
+                // The user's pronunciations come after the dictionary's own,
+                // as the variants "w(2)", "w(3)", ... that the search tries too.
+                auto variant = [&](size_t k) { return k == 1 ? w : w + "(" + std::to_string(k) + ")"; };
+                std::vector<std::string> have;
+                for (std::string p; !(p = rec_->Pronunciation(variant(have.size() + 1))).empty();) have.push_back(p);
+                for (const std::string& phones : it->second) {
+                    if (std::find(have.begin(), have.end(), phones) != have.end()) continue;
+                    have.push_back(phones);
+                    add.emplace_back(variant(have.size()), phones);
+                }
                 continue;
             }
+            if (rec_->HasWord(w)) continue;
             std::string phones, mnemonics;
             if (r_.espeak && espeak) {
                 espeak = ksspeech::RunEspeak(w, &mnemonics);
