@@ -80,15 +80,19 @@ std::vector<int16_t> Wav(const std::string& b, const std::string& name, int rate
 
 } // namespace
 
-std::vector<int16_t> ParseRecording(const std::string& bytes, const std::string& name, int rate)
+std::vector<int16_t> ParseRecording(const std::string& bytes, const std::string& name, int rate, bool raw)
 {
     if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WAVE") == 0)
         return Wav(bytes, name, rate);
     if (EndsWith(name, ".wav")) throw SpeechError(name + ": not a WAV file (no RIFF/WAVE header)");
+    if (!raw && !EndsWith(name, ".raw") && !EndsWith(name, ".pcm"))
+        throw SpeechError(name + ": not a recording ksspeech reads: expected a WAV file (RIFF/WAVE, 16-bit mono " +
+                          std::to_string(rate) + " Hz), or raw 16-bit mono samples in a .raw or .pcm file or "
+                          "with --raw");
     return Samples(bytes, 0, bytes.size(), name);
 }
 
-std::vector<int16_t> ReadRecording(const std::string& path, int rate)
+std::vector<int16_t> ReadRecording(const std::string& path, int rate, bool raw)
 {
     bool in = path == "-";
     std::string name = in ? "standard input" : path;
@@ -102,7 +106,7 @@ std::vector<int16_t> ReadRecording(const std::string& path, int rate)
     int e = errno;
     if (!in) std::fclose(f);
     if (bad) throw SpeechError("can't read '" + name + "' (" + std::strerror(e) + ")");
-    return ParseRecording(bytes, name, rate);
+    return ParseRecording(bytes, name, rate, raw);
 }
 
 } // namespace ksspeech

@@ -15,13 +15,14 @@ struct SpeechError : std::runtime_error {
 };
 
 // The samples of one recording. A RIFF/WAVE image must be uncompressed
-// 16-bit mono at `rate` Hz; anything else is taken as raw little-endian
-// 16-bit mono samples at that rate, which a file named *.wav may not be.
+// 16-bit mono at `rate` Hz. Raw little-endian 16-bit mono samples at that
+// rate are taken from a file named *.raw or *.pcm, or with raw set; anything
+// else (a text, a compressed file) is refused, saying what is expected.
 // Throws SpeechError for a wrong format or rate and for an empty recording.
-std::vector<int16_t> ParseRecording(const std::string& bytes, const std::string& name, int rate);
+std::vector<int16_t> ParseRecording(const std::string& bytes, const std::string& name, int rate, bool raw = false);
 
 // Reads the file ("-": standard input) and parses it.
-std::vector<int16_t> ReadRecording(const std::string& path, int rate);
+std::vector<int16_t> ReadRecording(const std::string& path, int rate, bool raw = false);
 
 } // namespace ksspeech
 

@@ -17,8 +17,10 @@ const char kUsage[] =
     "whether the grammar accepts them, their translation and the time taken.\n"
     "GRAMMAR is a grammar source, compiled here (engine FSG for the search,\n"
     "translation FSG for the meaning), or a compiled .fsg or .fst; after a\n"
-    ".fsg, a .fst gives the meaning. AUDIO is a .wav file or raw 16 kHz 16-bit\n"
-    "mono samples; - reads standard input.\n"
+    ".fsg, a .fst gives the meaning. AUDIO is a .wav file, or raw 16 kHz 16-bit\n"
+    "mono samples in a .raw or .pcm file (or any file with --raw); - reads\n"
+    "standard input, a WAV stream or, with --raw, raw samples. Anything else is\n"
+    "refused.\n"
     "\n"
     "  --root NAME          the root rule, for a grammar with several\n"
     "  --model DIR          acoustic model folder\n"
@@ -37,6 +39,7 @@ const char kUsage[] =
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
     "  --json               one JSON object a recording\n"
+    "  --raw                recordings without a WAV header are raw samples\n"
     "  -v                   the recogniser's own log on standard error\n"
     "  -h, --help           this text\n"
     "      --version        the version\n";
@@ -91,6 +94,8 @@ int main(int argc, char** argv)
             r.nbest = (int)v;
         } else if (a == "--json") {
             r.json = true;
+        } else if (a == "--raw") {
+            r.raw = true;
         } else if (a == "-v") {
             r.verbose = true;
         } else if (opt.IsOption()) {

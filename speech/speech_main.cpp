@@ -292,7 +292,7 @@ private:
 
     Result Recognise(const std::string& file)
     {
-        std::vector<int16_t> samples = ksspeech::ReadRecording(file, rec_->SampleRate());
+        std::vector<int16_t> samples = ksspeech::ReadRecording(file, rec_->SampleRate(), r_.raw);
         Result res;
         res.audio = (double)samples.size() / rec_->SampleRate();
         auto t0 = std::chrono::steady_clock::now();

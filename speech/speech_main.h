@@ -20,6 +20,7 @@ struct SpeechRequest {
     std::vector<std::pair<std::string, std::string>> externs; // NAME, FILE
     int nbest = 1;
     bool json = false;
+    bool raw = false;        // recordings without a WAV header are raw samples, whatever their names
     bool verbose = false;
 };
 

@@ -59,6 +59,8 @@ TEST(Audio, Formats)
 {
     const AudioCase cases[] = {
         {"raw", kTwo, "a.raw", nullptr},
+        {"pcm", kTwo, "a.PCM", nullptr},
+        {"text or flac", "fLaC", "a.flac", "expected a WAV file (RIFF/WAVE, 16-bit mono 16000 Hz), or raw 16-bit"},
         {"wav, odd chunk padded", Wav(1, 1, 16000, 16, kTwo), "a.wav", nullptr},
         {"extensible", Wav(1, 1, 16000, 16, kTwo, 0xFFFFFFFEu, true), "a.wav", nullptr},
         {"streamed size", Wav(1, 1, 16000, 16, kTwo, 0xFFFFFFFFu), "a.wav", nullptr},

@@ -46,7 +46,7 @@ json "robot.gram" 1 "$audio" "go forward ten meters" "forward 10 m"
 "$ksbnfc" -en "$robot" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$robot" -d "$work" 2>/dev/null ||
     fail "robot.bnf does not compile"
 cp "$audio" "$work/in"
-run "compiled pair from standard input" 0 --json "$work/command.fsg" "$work/command.fst" -
+run "compiled pair from standard input" 0 --json --raw "$work/command.fsg" "$work/command.fst" -
 json "compiled pair" 1 "-" "go forward ten meters" "move forward 10 m"
 
 if have espeak-ng && have sox; then
