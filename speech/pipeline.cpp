@@ -1,0 +1,291 @@
+// pipeline.cpp: Pipeline: compiles the grammar in memory (engine FSG for
+// the search, translation FSG for the meaning), finds a pronunciation for
+// every word, hands the spliced engine network to the recogniser and matches
+// what it hears against the meaning.
+#include "pipeline.h"
+
+#include "audio.h"
+#include "pronounce.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <unistd.h>
+
+namespace ksspeech {
+
+namespace {
+
+std::string Extension(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string e = path.substr(dot);
+    for (char& c : e) c = (char)std::tolower((unsigned char)c);
+    return e;
+}
+
+bool Compiled(const std::string& path)
+{
+    std::string e = Extension(path);
+    return e == ".fsg" || e == ".fst";
+}
+
+std::string Dir(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Runs a call into the library; its failure becomes a SpeechError, placed in
+// `source` when the library names no place of its own.
+template <class F> auto Library(const std::string& source, F f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const ksbnfc::Failure& e) {
+        throw SpeechError(e.diagnostic().Located(source));
+    }
+}
+
+// Prints each warning of a compile of source on err.
+ksbnfc::DiagnosticSink Warnings(const std::string& source, std::FILE* err)
+{
+    return [source, err](const ksbnfc::Diagnostic& d) {
+        std::fprintf(err, "ksspeech: %s\n", d.Located(source).c_str());
+    };
+}
+
+// The name of a root as the compiler names its file: "<<command>>" -> "command".
+std::string RootName(const std::string& root)
+{
+    std::string n;
+    for (char c : root)
+        if (c != '<' && c != '>') n += c;
+    return n;
+}
+
+// Compiles source in one mode in memory and returns the file of the chosen
+// root (the only one, or `root`).
+ksbnfc::CompiledFile Compile(const std::string& source, bool translation, const std::string& root,
+                             const ksbnfc::DiagnosticSink& warnings)
+{
+    ksbnfc::CompileOptions o;
+    o.mode = translation ? ksbnfc::Mode::Translation : ksbnfc::Mode::Engine;
+    o.write_files = false;
+    std::vector<ksbnfc::CompiledFile> files = Library(source, [&] { return ksbnfc::Compile(source, o, warnings); });
+    if (!root.empty()) {
+        for (ksbnfc::CompiledFile& f : files)
+            if (RootName(f.root) == root) return std::move(f);
+        throw SpeechError(source + ": no root rule <<" + root + ">>");
+    }
+    if (files.size() != 1) {
+        std::string names;
+        for (const ksbnfc::CompiledFile& f : files) names += (names.empty() ? "" : ", ") + RootName(f.root);
+        throw SpeechError(source + ": " + std::to_string(files.size()) + " root rules (" + names +
+                          "); choose one with --root NAME");
+    }
+    return std::move(files[0]);
+}
+
+std::vector<std::string> Split(const std::string& s)
+{
+    std::vector<std::string> w;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && s[i] == ' ') i++;
+        size_t b = i;
+        while (i < s.size() && s[i] != ' ') i++;
+        if (i > b) w.push_back(s.substr(b, i - b));
+    }
+    return w;
+}
+
+} // namespace
+
+Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
+{
+    PrepareGrammar();
+    RecogniserConfig rc;
+    rc.model = r_.model;
+    rc.dictionary = r_.model_dict;
+    rc.verbose = r_.verbose;
+    rec_ = OpenRecogniser(rc);
+    Pronounce();
+    rec_->SetGrammar(graph_, name_);
+}
+
+// Registers the extern grammar name from file: a compiled file, or a
+// source compiled here for translation.
+void Pipeline::Extern(const std::string& name, const std::string& file)
+{
+    if (Compiled(file)) {
+        Library(file, [&] { return ksbnfc::Grammar::Extern(name, file); });
+        return;
+    }
+    ksbnfc::CompiledFile f = Compile(file, true, "", Warnings(file, err_));
+    Library(file, [&] { return ksbnfc::Grammar::Extern(name, f); });
+}
+
+void Pipeline::PrepareGrammar()
+{
+    bool from_source = !Compiled(r_.grammar);
+    if (from_source) {
+        if (access(r_.grammar.c_str(), R_OK) != 0)
+            throw SpeechError("can't read the grammar '" + r_.grammar + "' (" + std::strerror(errno) + ")");
+        // The warnings once, from the engine run.
+        ksbnfc::CompiledFile engine = Compile(r_.grammar, false, r_.root, Warnings(r_.grammar, err_));
+        ksbnfc::CompiledFile translation = Compile(r_.grammar, true, r_.root, nullptr);
+        engine_ = Library(engine.path, [&] { return ksbnfc::Grammar::FromBytes(engine.bytes, engine.path); });
+        translation_ = Library(translation.path,
+                               [&] { return ksbnfc::Grammar::FromBytes(translation.bytes, translation.path); });
+        name_ = RootName(engine.root);
+    } else {
+        engine_ = Library(r_.grammar, [&] { return ksbnfc::Grammar::Load(r_.grammar); });
+        if (!r_.translation.empty())
+            translation_ = Library(r_.translation, [&] { return ksbnfc::Grammar::Load(r_.translation); });
+        size_t slash = r_.grammar.find_last_of('/');
+        name_ = r_.grammar.substr(slash == std::string::npos ? 0 : slash + 1);
+        name_ = name_.substr(0, name_.find_last_of('.'));
+    }
+    // A translation FSG given alone is its own meaning.
+    meaning_ = translation_ ? translation_.get() : engine_.get();
+    translates_ = translation_ || Extension(r_.grammar) == ".fst";
+
+    ksexport::Options o;
+    o.lower = true;
+    std::vector<std::string> given;
+    for (const auto& x : r_.externs) {
+        Extern(x.first, x.second);
+        given.push_back(x.first);
+    }
+    if (from_source) {
+        // Externs not named on the command line are looked for beside the
+        // grammar: NAME.bnf compiled here, else NAME.fst, else NAME.fsg.
+        std::string dir = Dir(r_.grammar);
+        ksbnfc::GraphView view = engine_->Graph();
+        for (int j = 0; j < view.Externs(); j++) {
+            std::string text = view.Extern(j) ? view.Extern(j) : "";
+            std::string name = text.size() > 2 ? text.substr(1, text.size() - 2) : text;
+            if (std::find(given.begin(), given.end(), name) != given.end()) continue;
+            for (const char* ext : {".bnf", ".fst", ".fsg"})
+                if (access((dir + name + ext).c_str(), R_OK) == 0) {
+                    Extern(name, dir + name + ext);
+                    given.push_back(name);
+                    break;
+                }
+        }
+        o.source = dir + name_ + ".fst";
+    } else {
+        o.source = r_.grammar;
+    }
+    graph_ = ksexport::Flatten(*engine_, o);
+}
+
+// Every word of the grammar needs a pronunciation: the model's
+// dictionary, the user's dictionaries, then letter to sound.
+void Pipeline::Pronounce()
+{
+    Dictionary extra;
+    std::vector<std::string> unusable;
+    for (const std::string& d : r_.dicts) ReadDictionary(d, extra, unusable);
+    for (const std::string& u : unusable) std::fprintf(err_, "ksspeech: warning: %s\n", u.c_str());
+    std::vector<std::pair<std::string, std::string>> add;
+    std::vector<std::string> missing;
+    bool espeak = true; // until it turns out not to be installed
+    for (const std::string& w : graph_.words) {
+        auto it = extra.find(w);
+        if (it != extra.end()) {
+            // The user's pronunciations come after the dictionary's own,
+            // as the variants "w(2)", "w(3)", ... that the search tries too.
+            auto variant = [&](size_t k) { return k == 1 ? w : w + "(" + std::to_string(k) + ")"; };
+            std::vector<std::string> have;
+            for (std::string p; !(p = rec_->Pronunciation(variant(have.size() + 1))).empty();) have.push_back(p);
+            for (const std::string& phones : it->second) {
+                if (std::find(have.begin(), have.end(), phones) != have.end()) continue;
+                have.push_back(phones);
+                add.emplace_back(variant(have.size()), phones);
+            }
+            continue;
+        }
+        if (rec_->HasWord(w)) continue;
+        std::string phones, mnemonics;
+        if (r_.espeak && espeak) {
+            espeak = RunEspeak(w, &mnemonics);
+            phones = EspeakToPhones(mnemonics);
+        }
+        if (phones.empty()) {
+            missing.push_back(w);
+            continue;
+        }
+        std::fprintf(err_, "ksspeech: warning: '%s' is not in the dictionary; espeak-ng pronounces it %s (%s)\n",
+                     w.c_str(), phones.c_str(), mnemonics.c_str());
+        add.emplace_back(w, phones);
+    }
+    if (!missing.empty()) {
+        std::string list;
+        for (const std::string& w : missing) list += (list.empty() ? "" : ", ") + w;
+        throw SpeechError(std::to_string(missing.size()) + " word(s) of the grammar have no pronunciation: " +
+                          list + " (not in " + r_.model_dict +
+                          (!r_.espeak ? "" : espeak ? ", and espeak-ng could not pronounce them"
+                                                  : ", and espeak-ng, the letter-to-sound fallback, is not installed") +
+                          "; give them with --dict FILE, one 'word PHONES' a line)");
+    }
+    if (!add.empty()) rec_->AddWords(add);
+}
+
+Result Pipeline::Recognise(const std::vector<int16_t>& samples)
+{
+    Result res;
+    res.audio = (double)samples.size() / rec_->SampleRate();
+    auto t0 = std::chrono::steady_clock::now();
+    std::vector<Hypothesis> hyps = rec_->Decode(samples, r_.nbest);
+    res.decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    for (size_t i = 0; i < hyps.size(); i++) {
+        if (r_.verbose)
+            std::fprintf(err_, "ksspeech: hypothesis %d (score %ld): %s\n", (int)i + 1, (long)hyps[i].score,
+                         hyps[i].words.c_str());
+        std::vector<std::string> words = Split(hyps[i].words);
+        ksbnfc::Grammar::Result m = Library(r_.grammar, [&] { return meaning_->Match(words); });
+        if (m.accepted != 2 && i + 1 < hyps.size()) continue;
+        res.recognised = true;
+        res.words = hyps[i].words;
+        res.rank = (int)i + 1;
+        res.accepted = m.accepted == 2;
+        if (res.accepted && translates_ && m.has_translation) {
+            res.has_translation = true;
+            res.translation = m.translation;
+        }
+        if (res.accepted) break;
+    }
+    return res;
+}
+
+// JSON string; texts of single-byte code pages are taken as Latin-1.
+std::string Json(const std::string& s)
+{
+    bool utf8 = ks_get_cp() == 65001;
+    std::string q = "\"";
+    for (char ch : s) {
+        unsigned char c = (unsigned char)ch;
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += ch;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            q += buf;
+        } else if (c >= 0x80 && !utf8) {
+            q += (char)(0xC0 | c >> 6);
+            q += (char)(0x80 | (c & 0x3F));
+        } else {
+            q += ch;
+        }
+    }
+    return q + "\"";
+}
+
+} // namespace ksspeech
