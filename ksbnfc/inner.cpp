@@ -424,4 +424,22 @@ void Grammar::LoadExterns(const std::string& beside) const
     Guard([&] { g_->LoadExterns(beside.empty() ? g_->name.s : beside.c_str(), 0); });
 }
 
+const char kIntentSection[8] = {'K', 'S', 'I', 'N', 'T', 'E', 'N', 'T'};
+
+std::string IntentNetwork(const std::string& bytes)
+{
+    auto get32 = [&](size_t at) {
+        unsigned long v = 0;
+        for (int i = 3; i >= 0; i--) v = v << 8 | (unsigned char)bytes[at + (size_t)i];
+        return (long long)(long)(int)(unsigned)v;
+    };
+    if (bytes.size() < 64) return std::string();
+    long long end = get32(0) + get32(4);
+    if (get32(0) < 0 || get32(4) < 0 || end + (long long)sizeof kIntentSection > (long long)bytes.size())
+        return std::string();
+    if (bytes.compare((size_t)end, sizeof kIntentSection, kIntentSection, sizeof kIntentSection) != 0)
+        return std::string();
+    return bytes.substr((size_t)end + sizeof kIntentSection);
+}
+
 } // namespace ksbnfc
