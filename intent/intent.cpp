@@ -53,9 +53,11 @@ size_t Utf8Length(const std::string& s, size_t i)
     return n;
 }
 
-void Quoted(std::string& out, const std::string& s, bool utf8)
+} // namespace
+
+std::string JsonString(const std::string& s, bool utf8)
 {
-    out += '"';
+    std::string out = "\"";
     for (size_t i = 0; i < s.size();) {
         unsigned char c = (unsigned char)s[i];
         char buf[8];
@@ -83,8 +85,11 @@ void Quoted(std::string& out, const std::string& s, bool utf8)
         }
         i++;
     }
-    out += '"';
+    return out + '"';
 }
+
+namespace {
+
 
 std::string ReadFile(const std::string& path)
 {
@@ -151,23 +156,22 @@ void ReadMarks(const std::string& marked, Understanding& result)
     }
 }
 
-std::string ToJson(const Understanding& u, bool utf8)
+std::string IntentMembers(const Understanding& u, bool utf8)
 {
-    std::string out = "{\"text\": ";
-    Quoted(out, u.text, utf8);
-    out += u.understood ? ", \"understood\": true, \"intent\": " : ", \"understood\": false, \"intent\": ";
-    if (u.intent.empty()) out += "null";
-    else Quoted(out, u.intent, utf8);
+    std::string out = "\"intent\": " + (u.intent.empty() ? std::string("null") : JsonString(u.intent, utf8));
     out += ", \"slots\": {";
     for (size_t i = 0; i < u.slots.size(); i++) {
-        if (i) out += ", ";
-        Quoted(out, u.slots[i].first, utf8);
-        out += ": ";
-        if (u.slots[i].second.kind == Value::Kind::Number) out += u.slots[i].second.text;
-        else Quoted(out, u.slots[i].second.text, utf8);
+        const Value& v = u.slots[i].second;
+        out += (i ? ", " : "") + JsonString(u.slots[i].first, utf8) + ": ";
+        out += v.kind == Value::Kind::Number ? v.text : JsonString(v.text, utf8);
     }
-    out += "}}";
-    return out;
+    return out + "}";
+}
+
+std::string ToJson(const Understanding& u, bool utf8)
+{
+    return "{\"text\": " + JsonString(u.text, utf8) + ", \"understood\": " + (u.understood ? "true" : "false") +
+           ", " + IntentMembers(u, utf8) + "}";
 }
 
 std::unique_ptr<Understander> Understander::Load(const std::string& path)

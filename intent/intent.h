@@ -42,11 +42,16 @@ struct Understanding {
 // holds (see ksbnfc::marks), into result.
 void ReadMarks(const std::string& marked, Understanding& result);
 
+// Text as a JSON string, quotes included. It is taken as UTF-8 where utf8
+// is set (a byte that starts no character becomes U+FFFD), else as
+// single-byte text whose bytes above 0x7F are Latin-1; whatever it holds,
+// the result is a well-formed JSON string.
+std::string JsonString(const std::string& text, bool utf8 = true);
+// The members `"intent": ...|null, "slots": {...}`, for an object that
+// carries other members too (a recogniser's result).
+std::string IntentMembers(const Understanding& u, bool utf8 = true);
 // One JSON object, without a line end:
 //   {"text": ..., "understood": true|false, "intent": ...|null, "slots": {...}}
-// Texts are taken as UTF-8 where utf8 is set, else as single-byte text whose
-// bytes above 0x7F are Latin-1; anything else is escaped, so the result is
-// always well-formed JSON.
 std::string ToJson(const Understanding& u, bool utf8 = true);
 
 // A loaded translation FSG and, when its grammar has tags, the intent

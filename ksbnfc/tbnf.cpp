@@ -389,15 +389,16 @@ void TBNFStream::CheckBraces(int l, int c)
     mbstring at = pos;
     int k;
     if (!GetActionArg(at, k)) return;
-    for (const char* p = pos.s + 1; p < at.s - 1; p++)
-        if (!IsDigit((unsigned char)*p)) {
-            std::string text(pos.s, (size_t)(at.s - pos.s));
-            WarningAt(Place(l, c),
-                      "'%s' in a translation is read as the reference {%d}: braces in a translation "
-                      "stand only for references such as {1} or {}",
-                      text.c_str(), k);
-            return;
-        }
+    const char* p = pos.s + 1;
+    while (*p == ' ') p++;
+    while (IsDigit((unsigned char)*p)) p++;
+    while (*p == ' ') p++;
+    if (p == at.s - 1 && k > 0) return;
+    std::string text(pos.s, (size_t)(at.s - pos.s));
+    WarningAt(Place(l, c),
+              "'%s' in a translation is read as the reference {%d}: braces in a translation "
+              "stand only for references such as {1} or {}",
+              text.c_str(), k);
 }
 
 // ---- statements ----
