@@ -30,8 +30,9 @@ struct Understanding {
     std::string text;        // the words, joined by blanks
     bool understood = false; // the grammar accepts the words
     std::string intent;      // empty: none
-    // In the order the sentence fills them; a slot filled twice keeps its
-    // last value, a slot whose value is empty is left out.
+    // In the order the intent network's translation gives them, which
+    // carries no meaning; a slot filled twice keeps its last value, a slot
+    // whose value is empty is left out.
     std::vector<std::pair<std::string, Value>> slots;
     // The plain translation, as Grammar::Match gives it.
     bool has_translation = false;

@@ -7,6 +7,7 @@
 #include "tfsg.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
@@ -429,9 +430,9 @@ const char kIntentSection[8] = {'K', 'S', 'I', 'N', 'T', 'E', 'N', 'T'};
 std::string IntentNetwork(const std::string& bytes)
 {
     auto get32 = [&](size_t at) {
-        unsigned long v = 0;
+        uint32_t v = 0;
         for (int i = 3; i >= 0; i--) v = v << 8 | (unsigned char)bytes[at + (size_t)i];
-        return (long long)(long)(int)(unsigned)v;
+        return (long long)(int32_t)v;
     };
     if (bytes.size() < 64) return std::string();
     long long end = get32(0) + get32(4);
