@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds the library and tools, then compiles the example grammars into
 # build/examples/: the coffee-order translation grammar (-tr) and the voice
-# dialler engine grammar (-en) with its extern address book; then
-# translates the sample orders and tests a few spoken commands with ksfsg.
+# dialler engine grammar (-en) with its extern address book, and the home
+# commands with intents and slots (-tr) with their extern list of artists;
+# then translates the sample orders, tests a few spoken commands and shows
+# what the home grammar understands, with ksfsg.
 #
 #   sh examples/run.sh    (from anywhere; BUILD=dir builds elsewhere, KSBNFC_JOBS=n
 #                          runs n compile jobs instead of one a core)
@@ -22,6 +24,8 @@ echo "== compiling the examples into $OUT"
 "$KSBNFC" -tr examples/coffee.bnf -d "$OUT"
 "$KSBNFC" -en examples/dialer.bnf -d "$OUT"
 "$KSBNFC" -en examples/contacts.bnf -d "$OUT"
+"$KSBNFC" -tr examples/home.bnf -d "$OUT"
+"$KSBNFC" -tr examples/artists.bnf -d "$OUT"
 ls -l "$OUT"
 
 KSFSG=$BUILD/tools/ksfsg
@@ -35,3 +39,7 @@ for words in "call anna berg at home" "dial oh two double seven five" "call" "ca
     printf '%-32s ' "$words"
     "$KSFSG" test --externs "$OUT/dial.fsg" $words || [ $? -eq 1 ]
 done
+
+echo "== what the home grammar understands from examples/home.txt (intent and slots as JSON)"
+# The status is 1: the last command is not understood.
+"$KSFSG" understand -x artist="$OUT/artist.fst" "$OUT/home.fst" - < examples/home.txt || [ $? -eq 1 ]

@@ -7,6 +7,7 @@
 #include "tfsg.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
@@ -422,6 +423,24 @@ std::vector<std::string> Grammar::ExternNames() const
 void Grammar::LoadExterns(const std::string& beside) const
 {
     Guard([&] { g_->LoadExterns(beside.empty() ? g_->name.s : beside.c_str(), 0); });
+}
+
+const char kIntentSection[8] = {'K', 'S', 'I', 'N', 'T', 'E', 'N', 'T'};
+
+std::string IntentNetwork(const std::string& bytes)
+{
+    auto get32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; i--) v = v << 8 | (unsigned char)bytes[at + (size_t)i];
+        return (long long)(int32_t)v;
+    };
+    if (bytes.size() < 64) return std::string();
+    long long end = get32(0) + get32(4);
+    if (get32(0) < 0 || get32(4) < 0 || end + (long long)sizeof kIntentSection > (long long)bytes.size())
+        return std::string();
+    if (bytes.compare((size_t)end, sizeof kIntentSection, kIntentSection, sizeof kIntentSection) != 0)
+        return std::string();
+    return bytes.substr((size_t)end + sizeof kIntentSection);
 }
 
 } // namespace ksbnfc

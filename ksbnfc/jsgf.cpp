@@ -13,6 +13,7 @@
 // generated rest lists, which keeps the model linear in the grammar.
 #include "trule.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -75,7 +76,18 @@ struct Grammar {
 struct Elem {
     int node;
     std::string tag;
+    std::string slot = std::string(); // the slot a tag after it names
 };
+
+// A tag that names a slot, in a grammar that names intents: what a BNF slot
+// name may be.
+bool IsSlotName(const std::string& t)
+{
+    if (t.empty()) return false;
+    for (unsigned char c : t)
+        if (!(std::isalnum(c) || c == '_' || c == '-' || c >= 0x80)) return false;
+    return true;
+}
 
 // One alternative of a rule list under construction. A part names either a
 // tag's text or an item whose translation is needed.
@@ -91,9 +103,11 @@ struct Part {
 };
 struct Alt {
     std::vector<AltItem> items;
+    std::vector<TTag> tags;
     std::vector<Part> parts;
     bool has_tag = false;
     bool fixed = false; // translation is `translation`, not the joined parts
+    bool words_only = false; // no translation: its words by default
     std::string translation;
     float weight = 1.0f;
     int line = 0, col = 0;
@@ -131,6 +145,7 @@ public:
 private:
     int annotations_;
     bool tr_ = false; // tags become translations
+    bool intents_ = false; // a tag names an intent ({@NAME}): name tags after parts name slots
     std::vector<Node> nodes_;
     std::vector<Rule> rules_;
     std::vector<Grammar> grammars_;
@@ -852,11 +867,16 @@ void Reader::Flatten(int n, std::vector<Elem>& out)
     case kSeq:
         for (int k : nd.kids) Flatten(k, out);
         break;
-    case kTags:
+    case kTags: {
+        size_t before = out.size();
         Flatten(nd.kids[0], out);
+        if (intents_ && out.size() == before + 1 && out.back().node >= 0 && out.back().slot.empty() &&
+            nodes_[nd.kids[0]].kind != kWord && IsSlotName(nd.tags[0]))
+            out.back().slot = nd.tags[0];
         if (tr_)
             for (const std::string& t : nd.tags) out.push_back({-1, t});
         break;
+    }
     case kPlus:
         // x+ is x x*, so that its first repetition can be told apart.
         if (tr_ && (nodes_[nd.kids[0]].flags & kTagged)) {
@@ -949,8 +969,10 @@ void Reader::Piece(Alt& a, const Elem& e, int mode)
     if (e.node < 0) {
         a.parts.push_back({-1, e.tag});
         a.has_tag = true;
+        if (intents_ && e.tag.size() > 1 && e.tag[0] == '@') a.tags.push_back({-1, e.tag.substr(1), true});
         return;
     }
+    const size_t before = a.items.size();
     const Node& nd = nodes_[e.node];
     if (mode == kTagged) a.has_tag = true;
     switch (nd.kind) {
@@ -969,6 +991,7 @@ void Reader::Piece(Alt& a, const Elem& e, int mode)
     case kPlus: Operand(a, nd.kids[0], mode, OpPlus); break;
     default: AddItem(a, false, ListName(1, e.node, 0, mode), mode == kTagged, OpNone); break;
     }
+    if (!e.slot.empty() && a.items.size() == before + 1) a.tags.push_back({(int)before, e.slot, false});
 }
 
 // The alternatives of the elements of owner from start on, restricted to
@@ -1098,6 +1121,11 @@ void Reader::RunJob(const Job& j)
         break;
     }
     }
+    // An untagged list is only referenced without translation; in the
+    // intent network, where a slot may need it, it stands for its words.
+    if (j.mode == kUntagged && j.kind != 5)
+        for (Alt& a : alts)
+            if (!a.fixed && a.parts.empty()) a.words_only = true;
     Emit(j.name, alts, intermediate);
 }
 
@@ -1115,6 +1143,7 @@ void Reader::Emit(const std::string& list, std::vector<Alt>& alts, bool intermed
             p->needtr = it.needtr;
             p->op = it.op;
         }
+        rule->tags = a.tags;
         if (tr_) {
             std::string t = a.translation;
             if (!a.fixed) {
@@ -1124,7 +1153,7 @@ void Reader::Emit(const std::string& list, std::vector<Alt>& alts, bool intermed
                     t += part.item < 0 ? part.text : "{" + std::to_string(++k) + "}";
                 }
             }
-            rule->Translation(t.c_str());
+            if (!a.words_only) rule->Translation(t.c_str());
         }
         dict_->Add(list.c_str(), rule.release(), intermediate);
     }
@@ -1138,6 +1167,9 @@ int Reader::Run(const char* fn, TArray<TGrammar*>& grammars)
     for (const Node& nd : nodes_)
         if (nd.kind == kTags) any_tag = true;
     tr_ = annotations_ && any_tag;
+    for (const Node& nd : nodes_)
+        if (tr_ && nd.kind == kTags)
+            for (const std::string& t : nd.tags) intents_ = intents_ || (t.size() > 1 && t[0] == '@');
     ComputeFlags();
     CheckRecursion();
     lowered_.assign(rules_.size(), false);

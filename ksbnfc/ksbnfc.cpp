@@ -2,6 +2,7 @@
 // caller's parameters and runs the driver Compile, which parses a BNF or JSGF
 // file and compiles, normalises and writes one FSG file per root; makefn builds
 // the output names of grammars with several roots.
+#include "ksbnfc_inner.h"
 #include "trule.h"
 
 #include <cstdlib>
@@ -77,6 +78,15 @@ bool IsJSGF(const parms& p)
     return n >= 5 && strcasecmp(p.bnf_file + n - 5, ".gram") == 0;
 }
 
+// The intent section after the file just written.
+void AppendToFile(const char* path, const std::string& bytes)
+{
+    std::FILE* f = std::fopen(path, "ab");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) Error("can't write %s", path);
+}
+
 } // namespace
 
 char* makefn(const char* dir, const char* s, const char* ext)
@@ -135,6 +145,9 @@ void Compile(parms& p, int del, TCompiledFiles* files)
 
     if (needtr && p.annotations && !p.use_null_arcs)
         Error("please specify -tr for translation fsg or -en for engine fsg");
+    // Intents are understood from translation FSGs only.
+    const bool intents = p.annotations && p.use_null_arcs && run.grammars.length > 0 &&
+                         HasTags(run.grammars[0]->dictionary);
     if (del) run.DropStream();
 
     const int n = run.grammars.length;
@@ -170,11 +183,22 @@ void Compile(parms& p, int del, TCompiledFiles* files)
             out = run.name = makepath(nullptr, nullptr, nullptr, p.default_extension);
         }
         if (doomed) Error("%s", kTooManyWordsAndExterns);
+        std::string section;
+        if (intents) {
+            section.assign(ksbnfc::kIntentSection, sizeof ksbnfc::kIntentSection);
+            section += CompileIntents(run.grammars[i], p.use_null_arcs, p.intern_all, eq, p.flags);
+        }
         if (files) {
             files->files.push_back(TCompiledFile{run.fsg->name.s ? run.fsg->name.s : "", out, std::string()});
-            if (files->in_memory) run.fsg->WriteBytes(files->files.back().bytes);
+            if (files->in_memory) {
+                run.fsg->WriteBytes(files->files.back().bytes);
+                files->files.back().bytes += section;
+            }
         }
-        if (!files || !files->in_memory) run.fsg->WriteFile(out);
+        if (!files || !files->in_memory) {
+            run.fsg->WriteFile(out);
+            if (!section.empty()) AppendToFile(out, section);
+        }
         run.DropName();
 
         if (del) {

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -55,6 +56,7 @@ void TBNFStream::Init()
     sawanno = 0;
     numonly = 0;
     needtr = 0;
+    tagged = 0;
     dictionary = nullptr;
     special = kSpecial;
     includer = nullptr;
@@ -352,6 +354,53 @@ mbstring TBNFStream::MakeRuleName()
     return pool.Copy(name);
 }
 
+// Whether a ':' tag follows; (l, c) is its place.
+bool TBNFStream::PeekTag(int& l, int& c)
+{
+    Skip();
+    Where(l, c);
+    return Next(":") != 0;
+}
+
+// Names are what a JSON key holds without escapes, so that no tag can make
+// the structured result malformed.
+void TBNFStream::GetTag(TRule* rule, int item, int l, int c)
+{
+    mbstring word;
+    if (!GetTerminal(word)) ErrorAt(l, c, "a slot name or @intent expected after ':'");
+    const char* s = word.s;
+    bool intent = *s == '@';
+    if (intent) s++;
+    bool ok = *s != 0;
+    for (const char* p = s; *p; p++) {
+        unsigned char b = (unsigned char)*p;
+        if (!(std::isalnum(b) || b == '_' || b == '-' || b >= 0x80)) ok = false;
+    }
+    if (!ok)
+        ErrorAt(l, c, "invalid %s name '%s': letters, digits, '_' and '-' only", intent ? "intent" : "slot", s);
+    rule->tags.push_back({item, s, intent});
+    tagged = 1;
+}
+
+// A brace in a translation always starts a reference, whatever it holds:
+// "{\"v\": {1}}" reads as {1} followed by "}". Said where it happens.
+void TBNFStream::CheckBraces(int l, int c)
+{
+    mbstring at = pos;
+    int k;
+    if (!GetActionArg(at, k)) return;
+    const char* p = pos.s + 1;
+    while (*p == ' ') p++;
+    while (IsDigit((unsigned char)*p)) p++;
+    while (*p == ' ') p++;
+    if (p == at.s - 1 && k > 0) return;
+    std::string text(pos.s, (size_t)(at.s - pos.s));
+    WarningAt(Place(l, c),
+              "'%s' in a translation is read as the reference {%d}: braces in a translation "
+              "stand only for references such as {1} or {}",
+              text.c_str(), k);
+}
+
 // ---- statements ----
 
 int TBNFStream::GetRule(TRule*& rule, int& tr)
@@ -417,9 +466,14 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
             break;
         }
         Skip();
+        int index = rule->phrase.length - 1;
+        bool tag = !item->terminal && PeekTag(l, c);
+        if (tag) GetTag(rule, index, l, c);
+        Skip();
         if (Next("?")) item->op = OpOpt;
         else if (Next("+")) item->op = OpPlus;
         else if (Next("*")) item->op = OpStar;
+        if (!tag && !item->terminal && PeekTag(l, c)) GetTag(rule, index, l, c);
     }
 
     Skip();
@@ -455,6 +509,11 @@ int TBNFStream::GetRule(TRule*& rule, int& tr)
         if (ch == 0) SyntaxError();
         if (ch == '\n' && !hinted && DefinitionAt(pos.s + 1)) hint();
         if (ch == '{' || ch == '(') {
+            if (ch == '{' && annotations) {
+                int bl, bc;
+                Where(bl, bc);
+                CheckBraces(bl, bc);
+            }
             Keep();
             if (!GetBalanced(ch == '{' ? "}" : ")", 1)) SyntaxError();
         } else if (ch == '$') {
@@ -578,6 +637,14 @@ int TBNFStream::GetStatement()
     defined.col = c;
     TRuleList* rules;
     if (dictionary->Lookup(name, rules, 0)) ::ErrorAt(Place(l, c), "%s is multiply defined", name.s);
+    std::string rule_intent;
+    int tl, tc;
+    if (PeekTag(tl, tc)) {
+        TRule named;
+        GetTag(&named, -1, tl, tc);
+        if (!named.tags.back().intent) ::ErrorAt(Place(tl, tc), "a rule's name can only carry an intent (:@NAME)");
+        rule_intent = named.tags.back().name;
+    }
     if (!GetLiteral("=")) {
         Skip();
         Expected("'=' after the rule name");
@@ -586,7 +653,11 @@ int TBNFStream::GetStatement()
     int tr = 0;
     if (!GetRuleList(name, tr, 0)) return 0;
     if (TDictionaryEntry* e = dictionary->Find(name))
-        if (e->value) e->value->defined = defined;
+        if (e->value) {
+            e->value->defined = defined;
+            if (!rule_intent.empty())
+                for (int i = 0; i < e->value->length; i++) e->value->elements[i]->tags.push_back({-1, rule_intent, true});
+        }
     if (GetLiteral(".")) return 1;
     Expected("'.' to end the rule definition");
     return 0;

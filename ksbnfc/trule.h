@@ -57,10 +57,20 @@ public:
     TPhraseItem* AddNonterminal(mbstring name);
 };
 
+// A slot or an intent that a part of an alternative stands for: the item at
+// index `item` of its phrase (`(on | off):state`, `<lights>:@Lights`), or the
+// whole alternative for item -1 (`<<lights>>:@Lights = ...`).
+struct TTag {
+    int item;
+    std::string name; // without the '@' of an intent
+    bool intent;
+};
+
 // One alternative of a rule list.
 class TRule {
 public:
     TPhrase phrase;
+    std::vector<TTag> tags; // in source order
     int dollar;          // the translation was written with "$d" arguments
     float weight;        // relative weight within the rule list, > 0
     mbstring translation; // owned; may be null
@@ -197,6 +207,8 @@ public:
 
     // trule_compile.cpp
     TFSG* Compile(int use_null_arcs, int annotations, int warn_unused, int intern_all, TSubFSG::Eq eq);
+    // Releases every network the rule lists cache.
+    void DropCaches();
 
     // The grammars of one parse: fill defines the rules of a new dictionary
     // ("global"), appends the names of its roots and returns whether they
@@ -224,6 +236,7 @@ public:
     int sawanno;     // a ":" annotation was seen
     int numonly;     // annotations must be unquoted decimal digits
     int needtr;      // a translation or braced group was seen with annotations on
+    int tagged;      // an intent or slot tag was seen (intents are compiled with -tr)
     mbstring first;  // the first rule list defined by this stream
     TStringList roots;
     TDictionary* dictionary; // not owned
@@ -255,6 +268,11 @@ public:
     int GetNonterminal(mbstring& name, int& l, int& c);
     int GetAnnotation(mbstring& anno);
     int GetNumber(float& f);
+    // After ':' following the item at index item of rule (-1: the rule's
+    // name): a slot name or "@intent".
+    void GetTag(TRule* rule, int item, int l, int c);
+    bool PeekTag(int& l, int& c);
+    void CheckBraces(int l, int c);
     int GetBalanced(const char* close, int keep);
     int GetDelimited(mbstring& m, const char* start, const char* stop);
     int GetLiteral(const char* s);
@@ -296,5 +314,18 @@ private:
 // grammars need translations (the grammar has tags and annotations is set).
 // On failure nothing is appended and the dictionary is destroyed.
 int CompileJSGF(const char* fn, int annotations, TArray<TGrammar*>& grammars);
+
+// ---- intents (trule_intents.cpp) ----
+
+// Whether some alternative of the dictionary has a slot or intent tag.
+bool HasTags(TDictionary* d);
+// The intent network of grammar g: the root compiled with translations in
+// which every slot value is wrapped in the reserved bytes of IntentMarks and
+// every intent name is added, so that the translation of a sentence carries
+// its intent and slots; returned as the bytes of its normalised file. The
+// rules are rewritten for the compile and restored after it, so that the
+// grammar's other roots compile as before. Warnings of this second compile
+// are dropped: the first one gave them.
+std::string CompileIntents(TGrammar* g, int use_null_arcs, int intern_all, TSubFSG::Eq eq, int flags);
 
 #endif // KSBNFC_TRULE_H

@@ -69,6 +69,8 @@ TFSG* TGrammar::Compile(int use_null_arcs, int annotations, int warn_unused, int
     return rootfsg;
 }
 
+void TGrammar::DropCaches() { ReleaseCached(dictionary, true); }
+
 // The root's own network (fsg given) is never intern: a reference from the
 // root to itself is then a loop (tail position) or an illegal recursion,
 // instead of an intern network that would contain the whole FSG.

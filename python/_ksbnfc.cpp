@@ -15,6 +15,7 @@
 #include <pybind11/stl.h>
 
 #include "fsg_export.h"
+#include "intent.h"
 #include "ksbnfc_inner.h"
 
 #include <algorithm>
@@ -115,7 +116,7 @@ public:
     {
         py::gil_scoped_release nogil;
         std::unique_lock<std::shared_mutex> hold(library);
-        return std::unique_ptr<Grammar>(new Grammar(ksbnfc::Grammar::Load(path), path, true));
+        return std::unique_ptr<Grammar>(new Grammar(ksintent::Understander::Load(path), path, true));
     }
     // A file's bytes; name stands for the file in messages.
     static std::unique_ptr<Grammar> FromBytes(const py::bytes& data, const std::string& name)
@@ -123,13 +124,13 @@ public:
         std::string bytes = data;
         py::gil_scoped_release nogil;
         std::unique_lock<std::shared_mutex> hold(library);
-        return std::unique_ptr<Grammar>(new Grammar(ksbnfc::Grammar::FromBytes(bytes, name), name, false));
+        return std::unique_ptr<Grammar>(new Grammar(ksintent::Understander::FromBytes(bytes, name), name, false));
     }
 
     ~Grammar()
     {
         std::unique_lock<std::shared_mutex> hold(library);
-        g.reset();
+        u.reset();
     }
     Grammar(const Grammar&) = delete;
     Grammar& operator=(const Grammar&) = delete;
@@ -166,6 +167,24 @@ public:
             r = g->Match(words, vocabs.empty() ? nullptr : &vocabs);
         }
         return py::make_tuple(r.p, r.has_translation ? py::object(py::bytes(r.translation)) : py::none());
+    }
+
+    // None when the words are not understood, else (intent or None,
+    // [(slot, is a number, value), ...]).
+    py::object Understand(const Words& words)
+    {
+        ksintent::Understanding r;
+        {
+            py::gil_scoped_release nogil;
+            Matching hold;
+            r = u->Understand(words);
+        }
+        if (!r.understood) return py::none();
+        py::list slots;
+        for (const auto& s : r.slots)
+            slots.append(py::make_tuple(py::bytes(s.first), s.second.kind == ksintent::Value::Kind::Number,
+                                        py::bytes(s.second.text)));
+        return py::make_tuple(r.intent.empty() ? py::object(py::none()) : py::object(py::bytes(r.intent)), slots);
     }
 
     // (start, end, probability, translation) in the library's order: the
@@ -299,8 +318,8 @@ public:
     }
 
 private:
-    Grammar(std::unique_ptr<ksbnfc::Grammar> g, std::string path, bool from_file)
-        : g(std::move(g)), path(std::move(path)), from_file(from_file)
+    Grammar(std::unique_ptr<ksintent::Understander> u, std::string path, bool from_file)
+        : u(std::move(u)), g(&this->u->Grammar()), path(std::move(path)), from_file(from_file)
     {
     }
 
@@ -326,7 +345,8 @@ private:
         Matching& operator=(const Matching&) = delete;
     };
 
-    std::unique_ptr<ksbnfc::Grammar> g;
+    std::unique_ptr<ksintent::Understander> u; // the grammar and its intent network
+    const ksbnfc::Grammar* g;
     std::string path; // the file, or the name standing for the bytes
     bool from_file;   // externs beside it can be found later
 };
@@ -453,6 +473,7 @@ PYBIND11_MODULE(_ksbnfc, m)
         .def("load_externs", &Grammar::LoadExterns)
         .def("test", &Grammar::Test)
         .def("translate", &Grammar::Translate)
+        .def("understand", &Grammar::Understand)
         .def("substrings", &Grammar::SubStrings)
         .def("sentences", &Grammar::Sentences)
         .def("random", &Grammar::Random)

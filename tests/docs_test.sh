@@ -5,8 +5,8 @@
 #
 # Marking an example (the marks are HTML comments: invisible on the page).
 #
-#   <!-- test: ARGS -->        on the line before a ```bnf block: the block is
-#                              saved and compiled with `ksbnfc ARGS FILE -d DIR`.
+#   <!-- test: ARGS -->        on the line before a ```bnf (or ```jsgf) block: the
+#                              block is saved and compiled with `ksbnfc ARGS FILE -d DIR`.
 #   ARGS are ksbnfc options (-tr, -en, --eq-arcs 0, ...) and these words:
 #     file=NAME     save the block as NAME in the page's scratch directory
 #                   (default exampleN.bnf), where later blocks can include it
@@ -19,6 +19,7 @@
 #   A ```sentences block after a compiled block lists claims about it, one a
 #   line (blank lines and lines starting with # are skipped):
 #     WORDS -> TEXT           the translation of WORDS is TEXT (- for none)
+#     WORDS => JSON           `ksfsg understand` prints JSON for WORDS
 #     accepted: WORDS         the grammar accepts WORDS (WORDS may be empty)
 #     accepted p=P: WORDS     ... with probability P (within 2%)
 #     incomplete: WORDS       WORDS can be continued into an accepted string
@@ -95,6 +96,11 @@ check() {
     checks=$((checks + 1))
     [ -n "$fsg" ] || { fail "sentences without a compiled grammar: $line"; return; }
     case $line in
+    *' => '*)
+        words=${line%% => *} want=${line#* => }
+        got=$(printf '%s\n' "$words" | "$ksfsg" understand "${xopts[@]}" "$fsg" - 2>"$work/err")
+        [ "$got" = "$want" ] || fail "'$words' is understood as '$got', the page says '$want' $(cat "$work/err")"
+        return ;;
     *' -> '* | *' ->')
         words=${line%% ->*} want=${line#*-> }
         [ "$line" != "${line% ->}" ] && want=""
@@ -181,9 +187,9 @@ for doc in "$docs"/*.md; do
         done
         lineno=$((lineno + 1))
         case "$mark:$info" in
-        test:bnf)
+        test:bnf | test:jsgf)
             n=$((n + 1))
-            file=example$n.bnf
+            file=example$n.${info/jsgf/gram}
             [[ " $markargs " =~ \ file=([^ ]+)\  ]] && file=${BASH_REMATCH[1]}
             src=$page/$file
             cp "$work/block" "$src"

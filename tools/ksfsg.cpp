@@ -22,6 +22,7 @@ const char kUsage[] =
     "                             the accessibility of every network\n"
     "  test FILE [WORDS...]       accepted (2), incomplete (1) or rejected (0)\n"
     "  translate FILE [WORDS...]  the result, probability and translation\n"
+    "  understand FILE [WORDS...] the intent and slots, one JSON object a line\n"
     "  substrs FILE [WORDS...]    the stretches of the words the grammar accepts\n"
     "  enumerate FILE             the accepted sentences\n"
     "  random FILE                random sentences with their probabilities\n"
@@ -29,8 +30,8 @@ const char kUsage[] =
     "\n"
     "Run 'ksfsg COMMAND --help' for the options of a command. Long options\n"
     "also take their value as --name=VALUE; --version prints the version.\n"
-    "Exit status: 0 success (test, translate: every word string accepted),\n"
-    "1 test or translate found a word string rejected or incomplete,\n"
+    "Exit status: 0 success (test, translate, understand: every word string\n"
+    "accepted), 1 one of them found a word string rejected or incomplete,\n"
     "2 usage error or failure.\n";
 
 struct Command {
@@ -67,6 +68,13 @@ const Command kCommands[] = {
      "Translates a word string: prints \"2 p=PROBABILITY TRANSLATION\" (\"-\" for\n"
      "an empty translation), or \"1 incomplete\" / \"0 rejected\". Without words,\n"
      "or with -, translates each line of standard input.\n"},
+    {"understand",
+     "usage: ksfsg understand [extern options] FILE [WORDS...|-]\n"
+     "Prints what a translation FSG compiled from a grammar with intents and\n"
+     "slots understands from a word string, as one JSON object a line:\n"
+     "{\"text\": WORDS, \"understood\": true|false, \"intent\": NAME|null,\n"
+     "\"slots\": {NAME: VALUE, ...}}; a value that is a number is a JSON number.\n"
+     "Without words, or with -, reads each line of standard input.\n"},
     {"substrs",
      "usage: ksfsg substrs [extern options] FILE [WORDS...|-]\n"
      "Prints \"START-END p=PROBABILITY WORDS\" for every stretch of the words\n"
@@ -114,7 +122,7 @@ int Usage(const char* msg, const char* arg)
 
 bool WordsCommand(const std::string& c)
 {
-    return c == "test" || c == "translate" || c == "substrs";
+    return c == "test" || c == "translate" || c == "understand" || c == "substrs";
 }
 
 bool ExternsCommand(const std::string& c)

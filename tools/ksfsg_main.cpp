@@ -4,6 +4,7 @@
 // line, from the input.
 #include "ksfsg_main.h"
 
+#include "intent.h"
 #include "ksbnfc_inner.h"
 #include "ksfsg_view.h"
 
@@ -223,13 +224,37 @@ void Dump(const FsgRequest& r, std::FILE* in, std::FILE* out)
     if (failure) std::rethrow_exception(failure);
 }
 
-// Returns false when test or translate met a word string not accepted.
+// One JSON object a line for each word string; false when one was not
+// understood.
+bool Understand(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
+{
+    std::unique_ptr<ksintent::Understander> u =
+        r.file == "-" ? ksintent::Understander::FromBytes(ReadAll(in), ShownName(r.file))
+                      : ksintent::Understander::Load(r.file);
+    for (const auto& x : r.externs) ksbnfc::Grammar::Extern(x.first, x.second);
+    if (r.load_externs) u->Grammar().LoadExterns(r.file);
+    WarnAboutExterns(u->Grammar(), r, err);
+    if (!u->HasIntents())
+        std::fprintf(err,
+                     "ksfsg: warning: %s carries no intents or slots (compiled with -tr from a grammar "
+                     "without tags?): understand shows only whether each word string is accepted\n",
+                     r.file.c_str());
+    return EachWordString(r, in, [&](const ksbnfc::Words& w, long) {
+        ksintent::Understanding result = u->Understand(w);
+        std::fprintf(out, "%s\n", ksintent::ToJson(result, u->Utf8()).c_str());
+        return result.understood;
+    });
+}
+
+// Returns false when test, translate or understand met a word string not
+// accepted.
 bool Run(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err)
 {
     if (r.command == "dump") {
         Dump(r, in, out);
         return true;
     }
+    if (r.command == "understand") return Understand(r, in, out, err);
 
     GrammarPtr loaded = Load(r, in);
     const ksbnfc::Grammar& g = *loaded;

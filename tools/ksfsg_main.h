@@ -10,9 +10,9 @@
 
 // One run of the tool as the command line gave it.
 struct FsgRequest {
-    std::string command; // dump, list, info, test, translate, substrs, enumerate, random
+    std::string command; // dump, list, info, test, translate, understand, substrs, enumerate, random
     std::string file;
-    // test, translate, substrs: one word string given as arguments; with
+    // test, translate, understand, substrs: one word string given as arguments; with
     // from_input, one word string per line of the input instead.
     std::vector<std::string> words;
     bool from_input = false;
@@ -32,8 +32,8 @@ struct FsgRequest {
 
 // Carries out the request. Results, the dump included, go to out; notes,
 // warnings and errors go to err. A file "-" is read from in. Returns the
-// exit code as grep has it: 0 on success, 1 when test or translate met a
-// word string that was not accepted, 2 on an error.
+// exit code as grep has it: 0 on success, 1 when test, translate or
+// understand met a word string that was not accepted, 2 on an error.
 int FsgMain(const FsgRequest& r, std::FILE* in, std::FILE* out, std::FILE* err);
 
 #endif // KSBNFC_TOOLS_KSFSG_MAIN_H

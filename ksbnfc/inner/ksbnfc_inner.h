@@ -271,6 +271,29 @@ private:
     bool owned_;
 };
 
+// ---- intents ----
+
+// A translation FSG compiled from a grammar with intent or slot tags
+// (docs/intents.md) carries a second FSG after the file proper, whose size
+// the header gives: kIntentSection, then the intent network. Readers of the
+// file proper never look past its end. The intent network's translation of a
+// sentence is text in which these bytes (which no other translation holds)
+// delimit the sentence's slots and intents; the text around them means
+// nothing:
+//   kSlot NAME kValue VALUE kEnd     a slot whose value is part of the
+//                                    value of an enclosing slot
+//   kHidden NAME kValue VALUE kEnd   one whose value is not (NAME may be
+//                                    empty: then it only carries slots)
+//   kIntent NAME kIntentEnd          an intent
+namespace marks {
+constexpr char kSlot = '\x01', kValue = '\x02', kEnd = '\x03', kHidden = '\x04', kIntent = '\x05',
+               kIntentEnd = '\x06';
+}
+extern const char kIntentSection[8]; // "KSINTENT", no zero byte
+
+// The intent network that the bytes of an FSG file carry; empty when none.
+std::string IntentNetwork(const std::string& file_bytes);
+
 } // namespace ksbnfc
 
 #endif // KSBNFC_INNER_H

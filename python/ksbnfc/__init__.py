@@ -27,7 +27,7 @@ from typing import NamedTuple, Optional, Sequence, Tuple, Union
 from . import _ksbnfc
 
 __all__ = [
-    "Arc", "CompileWarning", "Error", "Flag", "Fsg", "Network", "Result", "SubString",
+    "Arc", "CompileWarning", "Error", "Flag", "Fsg", "Intent", "Network", "Result", "SubString",
     "Translation", "code_page", "codec", "compile", "load", "set_code_page",
 ]
 
@@ -236,6 +236,15 @@ class Translation(NamedTuple):
     probability: float
 
 
+class Intent(NamedTuple):
+    """What a grammar with intent and slot tags understood (docs/intents.md):
+    the intent's name (None when the sentence names none) and the slots, in
+    the order the sentence fills them; a value written as a number is an int
+    or a float."""
+    name: Optional[str]
+    slots: dict
+
+
 class SubString(NamedTuple):
     """A stretch words[start:end + 1] the grammar accepts, its probability
     and its translation (None when it translates to nothing)."""
@@ -398,6 +407,23 @@ class Fsg:
         if p <= 0:
             return None
         return Translation(self._decode(text) or "", p)
+
+    def understand(self, words: Words) -> Optional[Intent]:
+        """The intent and slots of the words, or None when the grammar does
+        not accept them. A grammar compiled without tags gives no intent and
+        no slots."""
+        encoded = self._encode(words)
+        if None in encoded:
+            return None
+        found = _call(self._g.understand, encoded)
+        if found is None:
+            return None
+        name, slots = found
+        values = {}
+        for slot, number, value in slots:
+            text = self._decode(value)
+            values[self._decode(slot)] = (float(text) if "." in text else int(text)) if number else text
+        return Intent(self._decode(name), values)
 
     def substrings(self, words: Words) -> list:
         """Every accepted stretch of the words as SubString(start, end,

@@ -43,6 +43,10 @@ class Translation(NamedTuple):
     text: str
     probability: float
 
+class Intent(NamedTuple):
+    name: Optional[str]
+    slots: Dict[str, Union[str, int, float]]
+
 class SubString(NamedTuple):
     start: int
     end: int
@@ -85,6 +89,7 @@ class Fsg:
     def test(self, words: Words) -> Result: ...
     def translate(self, words: Words,
                   vocabs: Optional[Sequence[Optional[str]]] = ...) -> Optional[Translation]: ...
+    def understand(self, words: Words) -> Optional[Intent]: ...
     def substrings(self, words: Words) -> List[SubString]: ...
     def sentences(self, limit: int = ..., max_words: int = ..., max_loops: int = ...,
                   full: bool = ...) -> List[str]: ...

@@ -3,6 +3,7 @@
 # errors with their places, damaged input, externs and matching on threads.
 # Run by ctest (python_module) with PYTHONPATH at the build's python/ and
 # KSBNFC_TOOL / KSBNFC_EXAMPLES naming the compiler tool and the examples.
+import json
 import os
 import random
 import subprocess
@@ -30,7 +31,8 @@ def tool(tmp, *args):
 @pytest.fixture(scope="module")
 def built(tmp_path_factory):
     d = tmp_path_factory.mktemp("examples")
-    for mode, grammar in (("-tr", "coffee"), ("-en", "dialer"), ("-en", "contacts")):
+    for mode, grammar in (("-tr", "coffee"), ("-en", "dialer"), ("-en", "contacts"), ("-tr", "home"),
+                          ("-tr", "artists")):
         tool(d, mode, os.path.join(EXAMPLES, grammar + ".bnf"))
     return d
 
@@ -131,6 +133,26 @@ def test_compile_text_and_roots(tmp_path):
         ksbnfc.compile(two, colour=1)
     g = ksbnfc.load(ksbnfc.compile("<<w>> = hello world -> hi .", mode="translation")["w"])
     assert g.translate("Hello World") == ("hi", 1.0)
+
+
+def test_understand_agrees_with_the_tool(built, order):
+    """Every sample of examples/home.txt: Fsg.understand gives what ksfsg
+    understand prints (both through the C++ library ksintent)."""
+    artist = "artist=%s" % (built / "artist.fst")
+    home = ksbnfc.load(built / "home.fst", externs={"artist": built / "artist.fst"})
+    with open(os.path.join(EXAMPLES, "home.txt")) as f:
+        samples = f.read()
+    run = subprocess.run([KSFSG, "understand", "-x", artist, str(built / "home.fst"), "-"],
+                         input=samples, capture_output=True, text=True)
+    assert run.returncode == 1  # the last sample is not understood
+    printed = run.stdout.splitlines()
+    assert len(printed) == len(samples.splitlines()) > 10
+    for words, line in zip(samples.splitlines(), printed):
+        got = home.understand(words)
+        assert json.dumps({"text": words, "understood": got is not None, "intent": got and got.name,
+                           "slots": got.slots if got else {}}) == line
+    assert home.understand("set the heating to twenty one") == ("SetTemperature", {"degrees": 21})
+    assert order.understand("a tea please") == (None, {})
 
 
 def test_vocabularies_let_words_match_externs():
