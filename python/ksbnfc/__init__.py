@@ -303,7 +303,8 @@ def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
     """Loads an FSG file (a path, or the file's bytes) as an Fsg.
 
     `externs` maps extern grammar names (with or without the brackets) to
-    their files (paths or bytes); True loads every extern the grammar names
+    their files (paths or bytes; a .txt slot list, one value a line or
+    "spoken words : value", is compiled here); True loads every extern the grammar names
     from the file beside it with the grammar's extension. Extern grammars
     are shared by the whole process and stay loaded: registering a name
     again with another file is an Error.
