@@ -38,6 +38,11 @@ if [ -n "$ksfsg" ]; then
     # The compiled file pipes into the run-time tool, even with the listing on.
     got=$("$tool" -g 1 -en "$contacts" -o - 2>/dev/null | "$ksfsg" test - carla moreno 2>&1)
     [ "$got" = "2 accepted" ] || fail "pipe into ksfsg: '$got'"
+    # A slot list: its text is never notation, and it is named after its file.
+    printf 'x.y | (z)\nnew  York : N.Y. {x | ->;\n' >"$work/places.txt"
+    "$tool" -tr "$work/places.txt" 2>/dev/null || fail "places.txt does not compile"
+    got=$("$ksfsg" translate "$work/places.fst" - <<<$'x.y | (z)\nnew york' | sed 's/ p=[^ ]* / /' | tr '\n' '#')
+    [ "$got" = "2 x.y | (z)#2 N.Y. {x | ->;#" ] || fail "slot list translations: '$got'"
 fi
 
 # Standard output carries only the FSG, whatever is listed, traced or
