@@ -577,6 +577,7 @@ void TBNFStream::Include(mbstring word, int l, int c)
     nested->include_depth = include_depth + 1;
     nested->Compile(dictionary);
     if (nested->sawanno) sawanno = 1;
+    if (nested->needtr) needtr = 1;
     for (int i = 0; i < nested->roots.length; i++) roots.Add(nested->roots[i]);
 }
 
