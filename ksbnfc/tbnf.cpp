@@ -534,6 +534,7 @@ int TBNFStream::GetRuleList(mbstring lhs, int& tr, int intermediate)
 void TBNFStream::Include(mbstring word, int l, int c)
 {
     std::unique_ptr<char[]> path;
+    bool from_folders = false;
     if (word.s[0] == '/') {
         path.reset(Copy(word.s));
     } else {
@@ -546,6 +547,7 @@ void TBNFStream::Include(mbstring word, int l, int c)
                 std::string there = folder + "/" + word.s;
                 if (!Found(there)) continue;
                 path.reset(Copy(there.c_str()));
+                from_folders = true;
                 break;
             }
     }
@@ -577,7 +579,10 @@ void TBNFStream::Include(mbstring word, int l, int c)
     nested->include_depth = include_depth + 1;
     nested->Compile(dictionary);
     if (nested->sawanno) sawanno = 1;
-    if (nested->needtr) needtr = 1;
+    // The translations of a file found in the grammar folders (the built-in
+    // grammars are translation grammars) count as this file's own; those of
+    // a file beside it never did.
+    if (from_folders && nested->needtr) needtr = 1;
     for (int i = 0; i < nested->roots.length; i++) roots.Add(nested->roots[i]);
 }
 
