@@ -70,6 +70,16 @@ cmp -s "$work/stdin.fsg" "$work/file.fsg" || fail "stdin grammar: differs from t
 printf '<a> = b .\n<c> = d <e .\n' >"$work/in"
 run "stdin grammar message" 1 "=<stdin>:2:9: error: syntax error" -en - -o "$work/x.fsg"
 
+# An include not beside its file is looked for in $KSBNFC_GRAMMARS's folders,
+# before the built-in grammars.
+mkdir -p "$work/lib2/en" "$work/sub"
+printf '<<number>> = one -> 1 .\n' >"$work/lib2/en/numbers.bnf"
+printf 'include en/numbers.\n<<n>> = <<number>> .\n' >"$work/sub/uses.bnf"
+KSBNFC_GRAMMARS=/nowhere:$work/lib2 run "grammar folders" 0 -tr "$work/sub/uses.bnf" -d "$work/sub/out"
+run "built-in grammars" 0 -tr "$work/sub/uses.bnf" -d "$work/sub/out2"
+[ "$(wc -c <"$work/sub/out/number.fst")" -lt "$(wc -c <"$work/sub/out2/number.fst")" ] ||
+    fail "KSBNFC_GRAMMARS does not come before the built-in grammars"
+
 # Errors name the file, line and column; nothing is written.
 printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"
 printf '<<a>> = yes .\n<<b>> = no .\n' >"$work/two.bnf"
