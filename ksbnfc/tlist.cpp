@@ -5,6 +5,7 @@
 #include "trule.h"
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -69,8 +70,11 @@ std::string ListGrammar(const char* file, bool translations)
         if (colon > eol) colon = eol;
         std::string words = Trimmed(text, at, colon);
         std::string value = colon < eol ? Trimmed(text, colon + 1, eol) : words;
+        const size_t place_start = at;
         at = eol + 1;
-        if (words.empty() && colon == eol) {
+        if (std::memchr(text.data() + place_start, 0, eol - place_start)) {
+            ErrorIn(place, "a NUL byte in the list");
+        } else if (words.empty() && colon == eol) {
             WarningIn(place, "empty line ignored");
         } else if (words.empty()) {
             ErrorIn(place, "no words before ':'");
