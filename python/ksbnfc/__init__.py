@@ -149,10 +149,11 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
             time: Optional[bool] = None) -> dict:
     """Compiles a grammar; returns {root name: compiled grammar}.
 
-    `source` is the path of a .bnf file, or grammar text (bytes, or a str
-    that is not the name of a file and holds '<', '=' or a line end). Text
-    is named "<string>" in messages; its relative includes are looked for
-    from the current directory.
+    `source` is the path of a .bnf file (a .txt file is a slot list, see
+    docs/grammars.md), or grammar text (bytes, or a str that is not the
+    name of a file and holds '<', '=' or a line end). Text is named
+    "<string>" in messages; its relative includes are looked for from the
+    current directory, then in the built-in grammars' folders.
 
     `mode` is "engine" (.fsg files for the recogniser), "translation" (.fst
     files that translate) or None (the library's defaults). With `out_dir`
