@@ -23,13 +23,11 @@ std::string Trimmed(const std::string& s, size_t from, size_t to)
 // Every ASCII character but letters, digits and blanks is escaped, so that
 // no text of the list is special to the notation; other bytes belong to
 // characters of the code page and stay as they are.
-void Escaped(std::string& out, const std::string& text)
+inline void EscapedChar(std::string& out, char c)
 {
-    for (char c : text) {
-        unsigned char u = (unsigned char)c;
-        if (u < 0x80 && !std::isalnum(u) && !Blank(c)) out += '\\';
-        out += c;
-    }
+    unsigned char u = (unsigned char)c;
+    if (u < 0x80 && !std::isalnum(u) && !Blank(c)) out += '\\';
+    out += c;
 }
 
 // The root's name: the file's base name without its extension ("list" for
@@ -53,69 +51,66 @@ std::string ListGrammar(const char* file, bool translations)
     const std::string text(in.stream.s, (size_t)(in.end.s - in.stream.s));
     const char* fn = in.fn;
     std::string out = "<<" + RootName(fn) + ">> =";
-    // Each entry's spoken words, folded to lower case, and words and value:
-    // the line it is on, and its value.
+    out.reserve(text.size() * 2 + out.size() + 3);
+    // Each entry's spoken words, folded to lower case and one blank apart:
+    // the line they are on and their value.
     std::unordered_map<std::string, std::pair<int, std::string>> seen;
-    seen.reserve(text.size() / 8);
+    seen.reserve(text.size() / 16);
+    std::string key;
     int entries = 0, line = 0;
     for (size_t at = 0; at < text.size();) {
-        size_t eol = text.find('\n', at);
-        if (eol == std::string::npos) eol = text.size();
+        const char* p = text.data() + at;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', text.size() - at));
+        const size_t eol = nl ? (size_t)(nl - text.data()) : text.size();
+        const char* c = static_cast<const char*>(std::memchr(p, ':', eol - at));
+        const size_t colon = c ? (size_t)(c - text.data()) : eol;
+        const bool nul = std::memchr(p, 0, eol - at) != nullptr;
+        std::string words = Trimmed(text, at, colon);
+        std::string value = colon < eol ? Trimmed(text, colon + 1, eol) : words;
+        at = eol + 1;
         line++;
         TPlace place;
         place.file = fn;
         place.line = line;
         place.col = 1;
-        size_t colon = text.find(':', at);
-        if (colon > eol) colon = eol;
-        std::string words = Trimmed(text, at, colon);
-        std::string value = colon < eol ? Trimmed(text, colon + 1, eol) : words;
-        const size_t place_start = at;
-        at = eol + 1;
-        if (std::memchr(text.data() + place_start, 0, eol - place_start)) {
-            ErrorIn(place, "a NUL byte in the list");
-        } else if (words.empty() && colon == eol) {
+        if (nul) ErrorIn(place, "a NUL byte in the list");
+        if (words.empty() && colon == eol) {
             WarningIn(place, "empty line ignored");
-        } else if (words.empty()) {
-            ErrorIn(place, "no words before ':'");
-        } else if (value.empty()) {
-            ErrorIn(place, "no value after ':'");
-        } else if (value.find('{') != std::string::npos && value.find('}', value.find('{')) != std::string::npos) {
+            out += '\n';
+            continue;
+        }
+        if (words.empty()) ErrorIn(place, "no words before ':'");
+        if (value.empty()) ErrorIn(place, "no value after ':'");
+        size_t brace = value.find('{');
+        if (brace != std::string::npos && value.find('}', brace) != std::string::npos)
             ErrorIn(place, "a value cannot hold '{' and '}'");
-        } else {
-            std::string key;
-            bool gap = false;
-            for (char c : words) {
-                if (Blank(c)) {
-                    gap = true;
-                    continue;
-                }
-                if (gap && !key.empty()) key += ' ';
-                gap = false;
-                key += (char)std::tolower((unsigned char)c);
+
+        key.clear();
+        for (size_t i = 0; i < words.size(); i++) {
+            if (Blank(words[i])) continue;
+            if (i > 0 && Blank(words[i - 1])) key += ' ';
+            key += (char)std::tolower((unsigned char)words[i]);
+        }
+        auto found = seen.emplace(key, std::make_pair(line, value));
+        if (!found.second) {
+            const std::pair<int, std::string>& first = found.first->second;
+            if (first.second != value)
+                ErrorIn(place, "'%s' has the value '%s' on line %d", words.c_str(), first.second.c_str(), first.first);
+            WarningIn(place, "duplicate of line %d ignored", first.first);
+            out += '\n';
+            continue;
+        }
+        out += entries++ ? " | " : " ";
+        for (size_t i = 0; i < words.size(); i++) {
+            if (Blank(words[i])) {
+                if (!Blank(words[i - 1])) out += ' ';
+                continue;
             }
-            auto first = seen.emplace(key + '\n' + value, std::make_pair(line, std::string()));
-            auto same_words = seen.emplace(key, std::make_pair(line, value));
-            if (!first.second) {
-                WarningIn(place, "duplicate of line %d ignored", first.first->second.first);
-            } else if (!same_words.second) {
-                ErrorIn(place, "'%s' has the value '%s' on line %d", words.c_str(),
-                        same_words.first->second.second.c_str(), same_words.first->second.first);
-            } else {
-                out += entries++ ? " |" : "";
-                for (size_t w = 0; w < words.size();) {
-                    size_t stop = w;
-                    while (stop < words.size() && !Blank(words[stop])) stop++;
-                    out += ' ';
-                    Escaped(out, words.substr(w, stop - w));
-                    while (stop < words.size() && Blank(words[stop])) stop++;
-                    w = stop;
-                }
-                if (translations) {
-                    out += " -> ";
-                    Escaped(out, value);
-                }
-            }
+            EscapedChar(out, words[i]);
+        }
+        if (translations) {
+            out += " -> ";
+            for (char ch : value) EscapedChar(out, ch);
         }
         out += '\n';
     }
