@@ -768,6 +768,12 @@ struct TCompiledFiles {
     std::vector<TCompiledFile> files;
 };
 void Compile(parms& p, int del, TCompiledFiles* files = nullptr);
+// The list of slot values in `file` ("-": standard input) as grammar text of
+// one root named after the file, line for line, with each value as its
+// entry's translation when `translations` is set. Empty and duplicate lines
+// are warned about; an entry without words or value, or whose words are on
+// an earlier line with another value, is an error.
+std::string ListGrammar(const char* file, bool translations);
 // dir (null: the directory of the last splitpath), '/' when dir lacks one,
 // s without its angle brackets, then ext as given. Heap string (delete[]).
 char* makefn(const char* dir, const char* s, const char* ext);

@@ -60,16 +60,24 @@ private:
     const DiagnosticSink& sink_;
 };
 
+bool IsList(const std::string& path, Syntax syntax)
+{
+    return syntax == Syntax::List ||
+           (syntax == Syntax::ByExtension && path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".txt") == 0);
+}
+
 // The parameter list that the C interface would get for these options, so
-// that both read them by one set of rules.
+// that both read them by one set of rules. A list is read as the grammar
+// text it stands for.
 std::vector<CompiledFile> RunCompile(const char* path, const CompileOptions& o, const DiagnosticSink& sink)
 {
+    const bool list = IsList(path, o.syntax);
     std::vector<KsArg> args;
     auto add = [&](const char* name, long value) { args.push_back(KsArg{const_cast<char*>(name), value}); };
     auto add_text = [&](const char* name, const std::string& s) {
         if (!s.empty()) add(name, reinterpret_cast<long>(s.c_str()));
     };
-    const std::string syntax = o.syntax == Syntax::Bnf ? "bnf" : o.syntax == Syntax::Jsgf ? "jsgf" : "";
+    const std::string syntax = o.syntax == Syntax::Jsgf ? "jsgf" : o.syntax == Syntax::ByExtension && !list ? "" : "bnf";
     add("bnfFile", reinterpret_cast<long>(path));
     add_text("fsgFile", o.output_file);
     add_text("fsgDirectory", o.output_directory);
@@ -94,6 +102,13 @@ std::vector<CompiledFile> RunCompile(const char* path, const CompileOptions& o, 
     Guard([&] {
         parms p;
         ArgsToParms((int)args.size(), args.data(), p);
+        std::string text;
+        std::unique_ptr<TSourceScope> source;
+        if (list) {
+            ::warnings = p.warnings; // as Compile sets it, for the list's warnings
+            text = ListGrammar(path, o.mode == Mode::Translation);
+            source.reset(new TSourceScope(path, text));
+        }
         Compile(p, 1, &files);
     });
     std::vector<CompiledFile> out;
@@ -296,6 +311,12 @@ const Grammar* ExternView(TFSG* g)
 
 const Grammar* Grammar::Extern(const std::string& name, const std::string& file)
 {
+    if (IsList(file, Syntax::ByExtension) && !Extern(name)) {
+        CompileOptions o;
+        o.mode = Mode::Translation;
+        o.warnings = 0;
+        return Extern(name, Compile(file, o).at(0));
+    }
     std::string bare = Unbracketed(name);
     return ExternView(Guard([&] { return TFSG::Extern(bare.c_str(), file.empty() ? nullptr : file.c_str()); }));
 }

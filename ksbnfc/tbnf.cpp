@@ -5,6 +5,7 @@
 #include "trule.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
@@ -27,6 +28,34 @@ const int kMaxIncludeDepth = 64;
 bool IsBlank(mbchar c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool IsDigit(mbchar c) { return c >= '0' && c <= '9'; }
+
+// Whether an include of `path` finds a file: the name as written, or with
+// ".bnf" appended, on disk or given in memory.
+bool Found(const std::string& path)
+{
+    for (const std::string& p : {path, path + ".bnf"})
+        if (TSourceScope::Find(p.c_str()) || access(p.c_str(), R_OK) == 0) return true;
+    return false;
+}
+
+// The folders an include is looked for in when it is not beside the
+// including file: those of $KSBNFC_GRAMMARS (separated by ':'), then the
+// built-in grammars' folders fixed at build time (KSBNFC_GRAMMAR_DIRS).
+std::vector<std::string> GrammarFolders()
+{
+    std::vector<std::string> folders;
+    const char* lists[] = {std::getenv("KSBNFC_GRAMMARS"), KSBNFC_GRAMMAR_DIRS};
+    for (const char* list : lists) {
+        std::string rest = list ? list : "";
+        for (size_t at = 0; at <= rest.size();) {
+            size_t colon = rest.find(':', at);
+            if (colon == std::string::npos) colon = rest.size();
+            if (colon > at) folders.push_back(rest.substr(at, colon - at));
+            at = colon + 1;
+        }
+    }
+    return folders;
+}
 
 } // namespace
 
@@ -564,11 +593,22 @@ int TBNFStream::GetRuleList(mbstring lhs, int& tr, int intermediate)
 void TBNFStream::Include(mbstring word, int l, int c)
 {
     std::unique_ptr<char[]> path;
+    bool from_folders = false;
     if (word.s[0] == '/') {
         path.reset(Copy(word.s));
     } else {
         splitpath(fn);
         path.reset(makepath(nullptr, nullptr, word.s, ""));
+        // Not beside the including file: the grammar folders, so that the
+        // shipped grammars are included by a short name (en/numbers).
+        if (!Found(path.get()))
+            for (const std::string& folder : GrammarFolders()) {
+                std::string there = folder + "/" + word.s;
+                if (!Found(there)) continue;
+                path.reset(Copy(there.c_str()));
+                from_folders = true;
+                break;
+            }
     }
     if (include_depth + 1 > kMaxIncludeDepth)
         ErrorAt(l, c, "include files nested more than %d deep", kMaxIncludeDepth);
@@ -586,10 +626,22 @@ void TBNFStream::Include(mbstring word, int l, int c)
                                                  : s->fn && std::strcmp(s->fn, nested->fn) == 0;
         if (same) ErrorAt(l, c, "include cycle: '%s' is already being read", nested->fn);
     }
+    TBNFStream* outermost = this;
+    while (outermost->includer) outermost = outermost->includer;
+    const std::pair<unsigned long long, unsigned long long> id(nested->dev, nested->ino);
+    if (nested->has_id) {
+        for (const auto& seen : outermost->included)
+            if (seen == id) return;
+        outermost->included.push_back(id);
+    }
     nested->includer = this;
     nested->include_depth = include_depth + 1;
     nested->Compile(dictionary);
     if (nested->sawanno) sawanno = 1;
+    // The translations of a file found in the grammar folders (the built-in
+    // grammars are translation grammars) count as this file's own; those of
+    // a file beside it never did.
+    if (from_folders && nested->needtr) needtr = 1;
     for (int i = 0; i < nested->roots.length; i++) roots.Add(nested->roots[i]);
 }
 

@@ -292,6 +292,9 @@ private:
     int nesting; // open groups and balanced brackets
     bool has_id;
     unsigned long long dev, ino;
+    // In the outermost stream: the files included so far, by identity; a
+    // file included again is skipped.
+    std::vector<std::pair<unsigned long long, unsigned long long>> included;
 
     void Init();
     void Enter(int l, int c);

@@ -38,6 +38,11 @@ if [ -n "$ksfsg" ]; then
     # The compiled file pipes into the run-time tool, even with the listing on.
     got=$("$tool" -g 1 -en "$contacts" -o - 2>/dev/null | "$ksfsg" test - carla moreno 2>&1)
     [ "$got" = "2 accepted" ] || fail "pipe into ksfsg: '$got'"
+    # A slot list: its text is never notation, and it is named after its file.
+    printf 'x.y | (z)\nnew  York : N.Y. {x | ->;\n' >"$work/places.txt"
+    "$tool" -tr "$work/places.txt" 2>/dev/null || fail "places.txt does not compile"
+    got=$("$ksfsg" translate "$work/places.fst" - <<<$'x.y | (z)\nnew york' | sed 's/ p=[^ ]* / /' | tr '\n' '#')
+    [ "$got" = "2 x.y | (z)#2 N.Y. {x | ->;#" ] || fail "slot list translations: '$got'"
 fi
 
 # Standard output carries only the FSG, whatever is listed, traced or
@@ -78,6 +83,16 @@ cp "$examples/digits.bnf" "$work/cwd/"
 cmp -s "$work/stdin.fsg" "$work/file.fsg" || fail "stdin grammar: differs from the same grammar read from its file"
 printf '<a> = b .\n<c> = d <e .\n' >"$work/in"
 run "stdin grammar message" 1 "=<stdin>:2:9: error: syntax error" -en - -o "$work/x.fsg"
+
+# An include not beside its file is looked for in $KSBNFC_GRAMMARS's folders,
+# before the built-in grammars.
+mkdir -p "$work/lib2/en" "$work/sub"
+printf '<<number>> = one -> 1 .\n' >"$work/lib2/en/numbers.bnf"
+printf 'include en/numbers.\n<<n>> = <<number>> .\n' >"$work/sub/uses.bnf"
+KSBNFC_GRAMMARS=/nowhere:$work/lib2 run "grammar folders" 0 -tr "$work/sub/uses.bnf" -d "$work/sub/out"
+run "built-in grammars" 0 -tr "$work/sub/uses.bnf" -d "$work/sub/out2"
+[ "$(wc -c <"$work/sub/out/number.fst")" -lt "$(wc -c <"$work/sub/out2/number.fst")" ] ||
+    fail "KSBNFC_GRAMMARS does not come before the built-in grammars"
 
 # Errors name the file, line and column; nothing is written.
 printf '<main> = hello\n  | good morning\n' >"$work/broken.bnf"

@@ -5,7 +5,8 @@
 #
 # Marking an example (the marks are HTML comments: invisible on the page).
 #
-#   <!-- test: ARGS -->        on the line before a ```bnf (or ```jsgf) block: the
+#   <!-- test: ARGS -->        on the line before a ```bnf (or ```jsgf) block, or a
+#                              ```text block (a slot list, saved with file=NAME.txt): the
 #                              block is saved and compiled with `ksbnfc ARGS FILE -d DIR`.
 #   ARGS are ksbnfc options (-tr, -en, --eq-arcs 0, ...) and these words:
 #     file=NAME     save the block as NAME in the page's scratch directory
@@ -187,7 +188,7 @@ for doc in "$docs"/*.md; do
         done
         lineno=$((lineno + 1))
         case "$mark:$info" in
-        test:bnf | test:jsgf)
+        test:bnf | test:jsgf | test:text)
             n=$((n + 1))
             file=example$n.${info/jsgf/gram}
             [[ " $markargs " =~ \ file=([^ ]+)\  ]] && file=${BASH_REMATCH[1]}

@@ -69,6 +69,12 @@ if have espeak-ng && have sox; then
     run "dialler with its extern" 0 --json -x contact="$examples/contacts.bnf" "$examples/dialer.bnf" "$work/d1.wav"
     out_has "dialler" "ben okafor at work\", \"accepted\": true"
     err_has "dialler" "warning: 'okafor' is not in the dictionary"
+    # A slot list as the extern: its words are checked like the grammar's.
+    printf 'anna berg\nben okafor : Ben O.\n' >"$work/names.txt"
+    run "dialler with a list" 0 --json -x contact="$work/names.txt" "$examples/dialer.bnf" "$work/d1.wav"
+    out_has "dialler with a list" "ben okafor at work\", \"accepted\": true"
+    run "list word without pronunciation" 1 "=1 word(s) of the grammar have no pronunciation: okafor" \
+        --no-espeak -x contact="$work/names.txt" "$examples/dialer.bnf" "$work/d1.wav"
 
     # Without the fallback the missing words are listed in one error,
     # unless a dictionary file supplies them.

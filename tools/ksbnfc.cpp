@@ -14,17 +14,22 @@
 namespace {
 
 const char kUsage[] =
-    "usage: ksbnfc [options] GRAMMAR.bnf|GRAMMAR.gram\n"
+    "usage: ksbnfc [options] GRAMMAR.bnf|GRAMMAR.gram|LIST.txt\n"
     "Compiles each root of a BNF or JSGF grammar into an FSG file. GRAMMAR - reads the\n"
     "grammar from standard input (its includes are then found from the\n"
-    "current directory).\n"
+    "current directory). A .txt list of slot values (one a line, or\n"
+    "'spoken words : value') compiles to one root named after the file.\n"
+    "Includes not found beside their file are looked for in $KSBNFC_GRAMMARS\n"
+    "(folders separated by ':') and in the shipped grammars.\n"
     "\n"
     "  -en, --engine            engine FSG (.fsg): no annotations, null arcs removed\n"
     "  -tr, --translation       translation FSG (.fst): null arcs, intern rules, translations\n"
     "  -o, --output FILE        output file (one root only; - for standard output)\n"
     "  -d, --directory DIR      output directory, created if missing; files are\n"
     "                           named after the roots\n"
-    "      --syntax bnf|jsgf    notation of the grammar (default: jsgf for .gram, else bnf)\n"
+    "      --syntax bnf|jsgf|list\n"
+    "                           notation of the grammar (default: jsgf for .gram,\n"
+    "                           list for .txt, else bnf)\n"
     "  -w, --warnings N         warnings: 0 off, >0 on standard error (default 1),\n"
     "                           <0 printed by the compiler as they occur\n"
     "  -g, --debug N            debug level (0 to 9) of the listings and traces on\n"
@@ -149,9 +154,9 @@ int main(int argc, char** argv)
             o.time = time_given = true;
         } else if (Is(a, "--syntax") || std::strncmp(a, "--syntax=", 9) == 0) {
             const char* v = a[8] == '=' ? a + 9 : i + 1 < argc ? argv[++i] : nullptr;
-            if (!v || (std::strcmp(v, "bnf") != 0 && std::strcmp(v, "jsgf") != 0))
-                return UsageError("%s needs bnf or jsgf", "--syntax");
-            o.syntax = v[0] == 'b' ? ksbnfc::Syntax::Bnf : ksbnfc::Syntax::Jsgf;
+            if (!v || (std::strcmp(v, "bnf") != 0 && std::strcmp(v, "jsgf") != 0 && std::strcmp(v, "list") != 0))
+                return UsageError("%s needs bnf, jsgf or list", "--syntax");
+            o.syntax = v[0] == 'b' ? ksbnfc::Syntax::Bnf : v[0] == 'j' ? ksbnfc::Syntax::Jsgf : ksbnfc::Syntax::List;
         } else if (a[0] == '-' && a[1] != 0) {
             // --name=value is --name value.
             std::string name = a;

@@ -102,7 +102,8 @@ const Command kCommands[] = {
 
 const char kExternHelp[] =
     "extern options:\n"
-    "  -x NAME=FILE   register FILE as the extern grammar NAME first (repeatable)\n"
+    "  -x NAME=FILE   register FILE as the extern grammar NAME first (repeatable);\n"
+    "                 a .txt list of values is compiled for translation\n"
     "  --externs      load the grammar's externs from files beside FILE\n";
 
 bool ParseInt(const char* s, long lo, long hi, long& v)

@@ -100,7 +100,10 @@ private:
 // ---- compiling ----
 
 enum class Mode { Plain, Engine, Translation }; // -en, -tr, neither
-enum class Syntax { ByExtension, Bnf, Jsgf };   // by extension: ".gram" is JSGF
+// By extension: ".gram" is JSGF, ".txt" a list of slot values (one a line,
+// or "spoken words : value"), which compiles to one root named after the
+// file, each value its entry's translation.
+enum class Syntax { ByExtension, Bnf, Jsgf, List };
 
 // Compile settings. The fields left unset follow the mode, as the C
 // interface's "useNullArcs" and "emitAnnotations" do when not given.
@@ -214,7 +217,8 @@ public:
     static std::unique_ptr<Grammar> FromBytes(const std::string& bytes, const std::string& name,
                                               std::FILE* dump = nullptr);
     // The extern grammar registered under name ("contact" or "<contact>"),
-    // loading it from file when not registered yet; null when neither.
+    // loading it from file when not registered yet (a ".txt" list is
+    // compiled for translation); null when neither.
     // Registered grammars live as long as the process.
     static const Grammar* Extern(const std::string& name, const std::string& file = std::string());
     // The same with a compiled file: its bytes, or the file at its path when

@@ -149,10 +149,11 @@ def compile(source: Union[str, bytes, "os.PathLike[str]"], mode: Optional[str] =
             time: Optional[bool] = None) -> dict:
     """Compiles a grammar; returns {root name: compiled grammar}.
 
-    `source` is the path of a .bnf file, or grammar text (bytes, or a str
-    that is not the name of a file and holds '<', '=' or a line end). Text
-    is named "<string>" in messages; its relative includes are looked for
-    from the current directory.
+    `source` is the path of a .bnf file (a .txt file is a slot list, see
+    docs/grammars.md), or grammar text (bytes, or a str that is not the
+    name of a file and holds '<', '=' or a line end). Text is named
+    "<string>" in messages; its relative includes are looked for from the
+    current directory, then in the built-in grammars' folders.
 
     `mode` is "engine" (.fsg files for the recogniser), "translation" (.fst
     files that translate) or None (the library's defaults). With `out_dir`
@@ -312,7 +313,8 @@ def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
     """Loads an FSG file (a path, or the file's bytes) as an Fsg.
 
     `externs` maps extern grammar names (with or without the brackets) to
-    their files (paths or bytes); True loads every extern the grammar names
+    their files (paths or bytes; a .txt slot list, one value a line or
+    "spoken words : value", is compiled here); True loads every extern the grammar names
     from the file beside it with the grammar's extension. Extern grammars
     are shared by the whole process and stay loaded: registering a name
     again with another file is an Error.

@@ -273,7 +273,7 @@ def test_sentences_of_a_translation_grammar(order):
     assert found and all(accepted(order, s) for s in found)
 
 
-def test_externs(built, dial):
+def test_externs(built, dial, tmp_path):
     assert [dial.test(w) for w in ("call anna berg at home", "call", "call bob")] == [
         Result.ACCEPTED, Result.PREFIX, Result.REJECTED]
     assert dial.externs == ("<contact>",)
@@ -291,6 +291,10 @@ def test_externs(built, dial):
         except ksbnfc.Error as e:
             assert not town and e.file == "<bytes>"
     assert g.test("fly to rome") is Result.ACCEPTED
+    # A slot list is compiled as it is loaded.
+    (tmp_path / "cities.txt").write_text("new york : NYC\nparis\n")
+    hop = ksbnfc.compile("extern <city>.\n<<h>> = hop to {<city>} -> {1} .\n", "translation")["h"]
+    assert ksbnfc.load(hop, externs={"city": tmp_path / "cities.txt"}).translate("hop to new york").text == "NYC"
 
 
 def test_inspection(order):
