@@ -110,6 +110,39 @@ public:
             throw SpeechError("the recogniser failed on the samples");
         }
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
+        return Hypotheses(nbest);
+    }
+
+    void Begin() override
+    {
+        if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
+    }
+
+    void Feed(const int16_t* samples, size_t n) override
+    {
+        if (ps_process_raw(ps_, samples, n, FALSE, FALSE) < 0) {
+            ps_end_utt(ps_); // the utterance is over; Begin starts the next
+            throw SpeechError("the recogniser failed on the samples");
+        }
+    }
+
+    std::string Partial() override
+    {
+        int32 score = 0;
+        const char* h = ps_get_hyp(ps_, &score);
+        return h ? h : "";
+    }
+
+    std::vector<Hypothesis> Finish(int nbest) override
+    {
+        if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
+        return Hypotheses(nbest);
+    }
+
+private:
+    // The hypotheses of the utterance just ended, best first.
+    std::vector<Hypothesis> Hypotheses(int nbest)
+    {
         std::vector<Hypothesis> out;
         int32 score = 0;
         const char* best = ps_get_hyp(ps_, &score);
@@ -128,7 +161,6 @@ public:
         return out;
     }
 
-private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
 };
