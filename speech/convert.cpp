@@ -11,7 +11,7 @@ std::string Unsupported(const PcmFormat& f)
 {
     if (f.width < 1 || f.width > 4) return "samples of " + std::to_string(f.width) + " bytes (1 to 4 are taken)";
     if (f.channels < 1 || f.channels > 16) return std::to_string(f.channels) + " channels (1 to 16 are taken)";
-    if (f.rate < 4000 || f.rate > 192000) return "a rate of " + std::to_string(f.rate) + " Hz (4000 to 192000 are taken)";
+    if (f.rate < 4000 || f.rate > 48000) return "a rate of " + std::to_string(f.rate) + " Hz (4000 to 48000 are taken)";
     return "";
 }
 
