@@ -15,27 +15,17 @@ RATE = 16000
 GAPS = [0.3, 0.5, 0.8, 1.2, 2.0, 3.0]
 
 
-def proc_cpu(pid):
-    f = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(f[11]) + int(f[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def proc_mem(pid, key):
-    for line in open("/proc/%d/status" % pid):
-        if line.startswith(key):
-            return int(line.split()[1]) // 1024
-    return 0
-
-
 def build_stream(utts, rounds, noise, rng):
-    """The samples, and [(words, start, end)] of the speech in seconds."""
+    """The samples, and [(words, start, end, shorter gap beside it)], times
+    in seconds."""
     out, refs = array.array("h"), []
     order = [u for _ in range(rounds) for u in utts]
     rng.shuffle(order)
     for i, (words, a, s, e) in enumerate(order):
         gap = GAPS[i % len(GAPS)]
         out.extend([0] * int(gap * RATE))
-        refs.append((words, (len(out) + s) / RATE, (len(out) + e) / RATE, GAPS[(i - 1) % len(GAPS)] if i else 3.0))
+        after = GAPS[(i + 1) % len(GAPS)] if i + 1 < len(order) else 1.5
+        refs.append((words, (len(out) + s) / RATE, (len(out) + e) / RATE, min(gap, after)))
         out.extend(a)
     out.extend([0] * int(1.5 * RATE))
     if noise:
@@ -58,7 +48,7 @@ def feed(tool, grammar, samples, realtime, extra=()):
     raw = samples.tobytes()
     chunk = RATE // 50 * 2  # 20 ms
     rss = []
-    cpu0 = proc_cpu(p.pid)
+    cpu0 = speech_streams.cpu_seconds(p.pid)
     t0[0] = time.monotonic()
     for i in range(0, len(raw), chunk):
         if realtime:
@@ -68,9 +58,9 @@ def feed(tool, grammar, samples, realtime, extra=()):
         p.stdin.write(raw[i:i + chunk])
         p.stdin.flush()
         if i % (chunk * 3000) == 0:
-            rss.append(proc_mem(p.pid, "VmRSS"))
-    cpu = proc_cpu(p.pid) - cpu0
-    peak = proc_mem(p.pid, "VmHWM")
+            rss.append(speech_streams.memory_mb(p.pid, "VmRSS"))
+    cpu = speech_streams.cpu_seconds(p.pid) - cpu0
+    peak = speech_streams.memory_mb(p.pid, "VmHWM")
     p.stdin.close()
     reader.join()
     p.wait()
@@ -128,7 +118,7 @@ def main():
         print("gaps of %s: %d utterances in %.0f s fed in real time, %d lines" % (name, len(refs), audio, n))
         for big in (True, False):
             d = delays.get(big, [])
-            print("  after gaps %s 0.5 s: end of speech to line: median %.0f ms, 95th percentile %.0f ms (%d)"
+            print("  between gaps %s 0.5 s: end of speech to line: median %.0f ms, 95th percentile %.0f ms (%d)"
                   % (">=" if big else "<", pct(d, 0.5), pct(d, 0.95), len(d)))
         print("  lost %d, merged %d, split %d, spurious %d; words right %d of %d; cpu %.1f s (%.1f%% of the audio), peak %d MB"
               % (lost, merged, split, spurious, right, len(refs), cpu, 100 * cpu / audio, peak))

@@ -43,17 +43,6 @@ def transcribe(port, pcm, realtime):
     return data.get("text") if h["type"] == "transcript" else h["type"], delay
 
 
-def cpu_of(pid):
-    f = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(f[11]) + int(f[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def mem_of(pid, key):
-    for line in open("/proc/%d/status" % pid):
-        if line.startswith(key):
-            return int(line.split()[1]) // 1024
-
-
 def ms(xs, q):
     xs = sorted(xs)
     return 1000 * xs[min(len(xs) - 1, int(q * len(xs)))]
@@ -76,7 +65,7 @@ def main():
             port = int(m.group(1))
             break
     threading.Thread(target=lambda: [None for _ in server.stderr], daemon=True).start()
-    print("serve_bench: %d decoders, %d commands, memory after loading %d MB" % (a.decoders, len(clips), mem_of(server.pid, "VmRSS")))
+    print("serve_bench: %d decoders, %d commands, memory after loading %d MB" % (a.decoders, len(clips), speech_streams.memory_mb(server.pid, "VmRSS")))
 
     alone, delays = [], []
     for words, pcm in clips:
@@ -90,20 +79,20 @@ def main():
     results = [None] * a.clients
     def client(i):
         results[i] = transcribe(port, clips[i % len(clips)][1], True)
-    cpu0, t0 = cpu_of(server.pid), time.monotonic()
+    cpu0, t0 = speech_streams.cpu_seconds(server.pid), time.monotonic()
     threads = [threading.Thread(target=client, args=(i,)) for i in range(a.clients)]
     for t in threads:
         t.start()
         time.sleep(0.05)
     for t in threads:
         t.join()
-    wall, cpu = time.monotonic() - t0, cpu_of(server.pid) - cpu0
+    wall, cpu = time.monotonic() - t0, speech_streams.cpu_seconds(server.pid) - cpu0
     d = [r[1] for r in results]
     same = sum(r[0] == alone[i % len(clips)] for i, r in enumerate(results))
     print("%d clients at once, each a command in real time: audio-stop to transcript median %.0f ms, 95th percentile %.0f ms, max %.0f ms"
           % (a.clients, ms(d, 0.5), ms(d, 0.95), max(d) * 1000))
     print("  transcripts equal to the one alone: %d of %d; wall %.1f s, service cpu %.1f s; peak memory %d MB"
-          % (same, a.clients, wall, cpu, mem_of(server.pid, "VmHWM")))
+          % (same, a.clients, wall, cpu, speech_streams.memory_mb(server.pid, "VmHWM")))
     server.send_signal(2)
     server.wait(30)
 

@@ -1,7 +1,7 @@
 """speech_streams.py: spoken robot commands for the listening and service
 benchmarks: the recogniser's shipped recordings and sentences of
 examples/robot.bnf spoken by espeak-ng and flite, as 16 kHz 16-bit mono
-samples with the span of their speech."""
+samples with the span of their speech; and what /proc says of a process."""
 import array, os, shutil, subprocess, tempfile
 
 DATA = "/usr/share/pocketsphinx/test/data"
@@ -43,3 +43,17 @@ def utterances():
         active = [i for i, r in enumerate(rms) if r > max(top / 31.6, 3 * floor)]
         out.append((words, a, active[0] * 160, (active[-1] + 1) * 160))
     return out
+
+
+def cpu_seconds(pid):
+    """User and system time of the process so far."""
+    f = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(f[11]) + int(f[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def memory_mb(pid, key):
+    """VmRSS, VmHWM, ... of the process, in MB."""
+    for line in open("/proc/%d/status" % pid):
+        if line.startswith(key):
+            return int(line.split()[1]) // 1024
+    return 0

@@ -20,6 +20,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <system_error>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -339,10 +340,16 @@ int Serve(std::vector<std::unique_ptr<Pipeline>>& decoders, const ServeOptions& 
         conns.emplace_back();
         Connection& c = conns.back();
         c.fd = fd;
-        c.thread = std::thread([&c, &pool, &o, err] {
-            Session(c.fd, pool, o, err).Run();
-            c.done = true;
-        });
+        try {
+            c.thread = std::thread([&c, &pool, &o, err] {
+                Session(c.fd, pool, o, err).Run();
+                c.done = true;
+            });
+        } catch (const std::system_error& e) {
+            std::fprintf(err, "ksspeech: client refused: %s\n", e.what());
+            ::close(fd);
+            conns.pop_back();
+        }
     }
     ::close(lfd);
     for (Connection& c : conns) ::shutdown(c.fd, SHUT_RDWR);

@@ -110,6 +110,20 @@ out_has "unreadable audio" "\"error\": \"can't open"
 out_has "later recordings still decoded" "\"words\": \"go forward ten meters\""
 run "nbest" 0 --nbest 5 "$robot" "$audio"
 out_has "nbest" "translation: move forward 10 m"
+# Ctrl-C inside an utterance: its line, then a clean exit.
+mkfifo "$work/fifo"
+timeout 60 "$tool" --listen "$robot" <"$work/fifo" >"$work/out" 2>"$work/err" &
+pid=$!
+exec 3>"$work/fifo"
+head -c 80000 "$audio" >&3 # blocks until the model has loaded and read most of it
+sleep 1
+kill -INT $pid
+wait $pid
+got=$?
+exec 3>&-
+[ $got = 0 ] && grep -q '"start": .*"words": "go forward' "$work/out" ||
+    fail "listen, Ctrl-C: exit $got, output\n$(cat "$work/out" "$work/err")"
+
 run "help" 0 --help
 out_has "help" "--nbest N"
 run "listen with a recording" 2 "=no recordings with --listen: unexpected" --listen "$robot" "$audio"
