@@ -152,10 +152,14 @@ private:
 };
 
 #ifdef KSSPEECH_ALSA
+// The library's own messages repeat what the errors below say.
+void AlsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+
 class AlsaSource : public AudioSource {
 public:
     AlsaSource(const std::string& name, int rate) : name_(name), chunk_((size_t)rate / 50)
     {
+        snd_lib_error_set_handler(AlsaQuiet);
         int rc = snd_pcm_open(&pcm_, name.c_str(), SND_PCM_STREAM_CAPTURE, 0);
         if (rc < 0) throw SpeechError("can't open the ALSA device '" + name + "' (" + snd_strerror(rc) + ")");
         rc = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, (unsigned)rate, 1,
