@@ -18,7 +18,7 @@ struct ServeOptions {
     std::string host = "0.0.0.0";
     int port = 10300;
     int max_clients = 32;   // more connections are told the service is busy
-    int max_seconds = 30;   // audio per utterance
+    int max_seconds = 15;   // audio per utterance
     int idle_seconds = 120; // a client silent this long is dropped
     std::string model;      // the name the grammar is offered under
     std::string language = "en";
