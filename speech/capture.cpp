@@ -231,10 +231,10 @@ std::unique_ptr<AudioSource> OpenStream(int fd, const std::string& name, int rat
     return std::unique_ptr<AudioSource>(new StreamSource(fd, name, rate));
 }
 
-std::unique_ptr<AudioSource> OpenDevice(const std::string& spec, int rate)
+std::unique_ptr<AudioSource> OpenDevice(const std::string& device, int rate)
 {
-    size_t colon = spec.find(':');
-    std::string kind = spec.substr(0, colon), name = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    size_t colon = device.find(':');
+    std::string kind = device.substr(0, colon), name = colon == std::string::npos ? "" : device.substr(colon + 1);
     if (kind == "alsa") {
 #ifdef KSSPEECH_ALSA
         return std::unique_ptr<AudioSource>(new AlsaSource(name.empty() ? "default" : name, rate));
@@ -249,7 +249,7 @@ std::unique_ptr<AudioSource> OpenDevice(const std::string& spec, int rate)
         throw SpeechError("this ksspeech was built without PulseAudio (package libpulse-dev)");
 #endif
     }
-    throw SpeechError("unknown device '" + spec + "': expected alsa[:NAME] or pulse[:SOURCE]");
+    throw SpeechError("unknown device '" + device + "': expected alsa[:NAME] or pulse[:SOURCE]");
 }
 
 std::string DeviceKinds()

@@ -28,7 +28,7 @@ std::unique_ptr<AudioSource> OpenStream(int fd, const std::string& name, int rat
 // A capture device: "alsa", "alsa:NAME" (an ALSA PCM such as "default" or
 // "hw:1"), "pulse" or "pulse:SOURCE". Throws SpeechError naming what is
 // missing: the device, or the support for it in this build.
-std::unique_ptr<AudioSource> OpenDevice(const std::string& spec, int rate);
+std::unique_ptr<AudioSource> OpenDevice(const std::string& device, int rate);
 
 // The device kinds this build can open, e.g. "alsa, pulse", or "".
 std::string DeviceKinds();
