@@ -4,6 +4,7 @@
 // dictionary files); the segmenter on synthetic signals; the event reader of
 // the voice service (tests/data/wyoming_events.txt).
 #include "audio.h"
+#include "convert.h"
 #include "pronounce.h"
 #include "segmenter.h"
 #include "wyoming.h"
@@ -186,6 +187,33 @@ TEST(Segmenter, SyntheticSignals)
             << c.name << ": found " << sink.found << ", expected " << c.found;
         EXPECT_EQ(seg.InUtterance(), false) << c.name;
     }
+}
+
+TEST(Convert, WidthsChannelsRates)
+{
+    using ksspeech::PcmFormat;
+    struct {
+        PcmFormat f;
+        std::string bytes;
+        std::vector<int16_t> want; // empty: refused
+    } cases[] = {
+        {{16000, 1, 1}, std::string("\x00\x80\xff", 3), {-32768, 0, 32512}},
+        {{16000, 2, 1}, LE(0x8000, 2) + LE(0x7fff, 2), {-32768, 32767}},
+        {{16000, 3, 1}, LE(0x123456, 3) + LE(0xfedcba, 3), {0x1234, -0x124}},
+        {{16000, 4, 1}, LE(0x12345678, 4) + LE(0x80000000u, 4), {0x1234, -32768}},
+        {{16000, 2, 2}, LE(1000, 2) + LE(3000, 2) + LE(-1000 & 0xffff, 2) + LE(-3001 & 0xffff, 2), {2000, -2000}},
+        {{16000, 2, 2}, LE(1000, 2), {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<int16_t> got;
+        EXPECT_EQ(ksspeech::AppendMono16(c.bytes, c.f, got), !c.want.empty()) << c.f.width << "x" << c.f.channels;
+        EXPECT_EQ(got, c.want) << c.f.width << "x" << c.f.channels;
+    }
+    EXPECT_EQ(ksspeech::Unsupported(PcmFormat{96000, 2, 1}), "a rate of 96000 Hz (4000 to 48000 are taken)");
+    // A steady level stays steady and the length follows the rate, both ways.
+    std::vector<int16_t> level(4800, 1234);
+    EXPECT_EQ(ksspeech::Resample(level, 48000, 16000), std::vector<int16_t>(1600, 1234));
+    EXPECT_EQ(ksspeech::Resample(level, 8000, 16000), std::vector<int16_t>(9600, 1234));
 }
 
 // The events read from bytes, n bytes a read, in the notation of
