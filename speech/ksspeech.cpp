@@ -59,6 +59,7 @@ const char kUsage[] =
     "  --decoders N         decoders the service shares among its clients (default 2)\n"
     "  --max-clients N      connections served at once (default 32)\n"
     "  --language CODE      the language the service offers (default en)\n"
+    "\n"
     "  -h, --help           this text\n"
     "      --version        the version\n";
 
