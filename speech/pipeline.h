@@ -50,6 +50,8 @@ public:
     void Feed(const int16_t* samples, size_t n);
     std::string Partial() { return rec_->Partial(); }
     Result End();
+    // The next utterance is decoded as if it came first (see Recogniser::Forget).
+    void Forget() { rec_->Forget(); }
     // What a text means, as if heard: its words, lowercased and without
     // punctuation, matched against the grammar.
     Result Understand(const std::string& text);

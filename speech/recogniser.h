@@ -50,6 +50,9 @@ public:
     // The best hypothesis so far, "" before there is one.
     virtual std::string Partial() = 0;
     virtual std::vector<Hypothesis> Finish(int nbest) = 0;
+    // Forgets what earlier utterances taught it (the channel's average), so
+    // that the next one is decoded as if it came first.
+    virtual void Forget() = 0;
 };
 
 // Opens the recogniser; throws SpeechError naming a missing model or

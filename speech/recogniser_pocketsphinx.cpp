@@ -7,6 +7,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
 
 #include <cstdio>
@@ -43,6 +44,9 @@ public:
             cmd_ln_free_r(config_);
             throw SpeechError("the recogniser could not load the model '" + c.model + "' (run with -v for its log)");
         }
+        feat_t* f = ps_get_feat(ps_);
+        initial_mean_.resize((size_t)feat_cepsize(f));
+        if (f->cmn_struct) cmn_live_get(f->cmn_struct, initial_mean_.data());
     }
     ~PocketSphinx() override
     {
@@ -139,6 +143,13 @@ public:
         return Hypotheses(nbest);
     }
 
+    void Forget() override
+    {
+        ps_start_stream(ps_); // the noise level
+        feat_t* f = ps_get_feat(ps_);
+        if (f->cmn_struct) cmn_live_set(f->cmn_struct, initial_mean_.data());
+    }
+
 private:
     // The hypotheses of the utterance just ended, best first.
     std::vector<Hypothesis> Hypotheses(int nbest)
@@ -163,6 +174,7 @@ private:
 
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
+    std::vector<mfcc_t> initial_mean_; // the live mean normalisation's start
 };
 
 } // namespace

@@ -190,6 +190,8 @@ private:
         try {
             Pool::Loan p(pool_);
             samples = Resample(samples, fmt_.rate, (*p).SampleRate());
+            // Each utterance alone: nothing another client said may change it.
+            (*p).Forget();
             if (!samples.empty()) r = (*p).Recognise(samples);
         } catch (const SpeechError& ex) {
             return Error(ex.what(), "recogniser");
