@@ -13,6 +13,8 @@ namespace {
 
 const char kUsage[] =
     "usage: ksspeech [options] GRAMMAR [TRANSLATION.fst] AUDIO...\n"
+    "       ksspeech --listen [options] GRAMMAR [TRANSLATION.fst]\n"
+    "       ksspeech --serve tcp://HOST:PORT [options] GRAMMAR [TRANSLATION.fst]\n"
     "Recognises speech with a grammar and prints, for each recording, the words,\n"
     "whether the grammar accepts them, their translation and the time taken.\n"
     "GRAMMAR is a grammar source, compiled here (engine FSG for the search,\n"
@@ -41,6 +43,23 @@ const char kUsage[] =
     "  --json               one JSON object a recording\n"
     "  --raw                recordings without a WAV header are raw samples\n"
     "  -v                   the recogniser's own log on standard error\n"
+    "\n"
+    "Streams:\n"
+    "  --listen             listen to standard input (raw 16 kHz 16-bit mono, or a\n"
+    "                       WAV stream) and print a JSON line for each utterance as\n"
+    "                       it ends: start and end in seconds, words, acceptance,\n"
+    "                       translation; Ctrl-C ends\n"
+    "  --device DEV         listen to a capture device instead: alsa[:PCM] or\n"
+    "                       pulse[:SOURCE]\n"
+    "  --partial            also a line {\"partial\": WORDS} while speech goes on\n"
+    "  --max-utterance S    an utterance ends after S seconds (default 15)\n"
+    "  --serve tcp://HOST:PORT\n"
+    "                       a voice service for home assistants (the Wyoming\n"
+    "                       protocol): speech to text and text to intent\n"
+    "  --decoders N         decoders the service shares among its clients (default 2)\n"
+    "  --max-clients N      connections served at once (default 32)\n"
+    "  --language CODE      the language the service offers (default en)\n"
+    "\n"
     "  -h, --help           this text\n"
     "      --version        the version\n";
 
@@ -54,6 +73,18 @@ bool Compiled(const std::string& path, const char* ext)
 {
     size_t n = std::strlen(ext);
     return path.size() > n && path.compare(path.size() - n, n, ext) == 0;
+}
+
+// Reads the option's value as a whole number from 1 to max.
+bool Number(OptionReader& opt, int& to, long max)
+{
+    std::string n;
+    char* end = nullptr;
+    errno = 0;
+    long v = opt.Value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
+    if (n.empty() || errno || *end || v < 1 || v > max) return false;
+    to = (int)v;
+    return true;
 }
 
 } // namespace
@@ -86,16 +117,25 @@ int main(int argc, char** argv)
         } else if (opt.IsExtern()) {
             if (!opt.Extern(r.externs)) return Usage(a + " needs NAME=FILE");
         } else if (a == "--nbest") {
-            std::string n;
-            char* end = nullptr;
-            errno = 0;
-            long v = opt.Value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
-            if (n.empty() || errno || *end || v < 1 || v > 1000) return Usage("--nbest needs a number from 1 to 1000");
-            r.nbest = (int)v;
+            if (!Number(opt, r.nbest, 1000)) return Usage("--nbest needs a number from 1 to 1000");
         } else if (a == "--json") {
             r.json = true;
         } else if (a == "--raw") {
             r.raw = true;
+        } else if (a == "--listen") {
+            r.listen = true;
+        } else if (a == "--device") {
+            if (!opt.Value(r.device)) return Usage("--device needs alsa[:PCM] or pulse[:SOURCE]");
+            r.listen = true;
+        } else if (a == "--partial") {
+            r.partial = true;
+        } else if (a == "--serve") {
+            if (!opt.Value(r.serve)) return Usage("--serve needs tcp://HOST:PORT");
+        } else if (a == "--language") {
+            if (!opt.Value(r.language) || r.language.empty()) return Usage("--language needs a code such as en");
+        } else if (a == "--max-utterance" || a == "--decoders" || a == "--max-clients") {
+            int* to = a == "--max-utterance" ? &r.max_utterance : a == "--decoders" ? &r.decoders : &r.max_clients;
+            if (!Number(opt, *to, a == "--decoders" ? 64 : 1000)) return Usage(a + " needs a number from 1 to " + (a == "--decoders" ? "64" : "1000"));
         } else if (a == "-v") {
             r.verbose = true;
         } else if (opt.IsOption()) {
@@ -112,6 +152,11 @@ int main(int argc, char** argv)
         first = 2;
     }
     r.recordings.assign(args.begin() + (long)first, args.end());
+    if (r.listen || !r.serve.empty()) {
+        if (r.listen && !r.serve.empty()) return Usage("--listen and --serve don't go together");
+        if (!r.recordings.empty()) return Usage("no recordings with " + std::string(r.listen ? "--listen" : "--serve") + ": unexpected '" + r.recordings[0] + "'");
+        return r.listen ? ListenMain(r, stdout, stderr) : ServeMain(r, stderr);
+    }
     if (r.recordings.empty()) return Usage("no recording given");
     return SpeechMain(r, stdout, stderr);
 }

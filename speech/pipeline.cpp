@@ -8,6 +8,7 @@
 #include "pronounce.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -244,6 +245,11 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
     auto t0 = std::chrono::steady_clock::now();
     std::vector<Hypothesis> hyps = rec_->Decode(samples, r_.nbest);
     res.decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return Interpret(hyps, res);
+}
+
+Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
+{
     for (size_t i = 0; i < hyps.size(); i++) {
         if (r_.verbose)
             std::fprintf(err_, "ksspeech: hypothesis %d (score %ld): %s\n", (int)i + 1, (long)hyps[i].score,
@@ -262,6 +268,46 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
         if (res.accepted) break;
     }
     return res;
+}
+
+void Pipeline::Begin()
+{
+    fed_ = 0;
+    feed_time_ = 0;
+    rec_->Begin();
+}
+
+void Pipeline::Feed(const int16_t* samples, size_t n)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    rec_->Feed(samples, n);
+    feed_time_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    fed_ += n;
+}
+
+Result Pipeline::End()
+{
+    Result res;
+    res.audio = (double)fed_ / rec_->SampleRate();
+    auto t0 = std::chrono::steady_clock::now();
+    std::vector<Hypothesis> hyps = rec_->Finish(r_.nbest);
+    res.decode = feed_time_ + std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return Interpret(hyps, res);
+}
+
+Result Pipeline::Understand(const std::string& text)
+{
+    std::string words;
+    for (char ch : text) {
+        unsigned char c = (unsigned char)ch;
+        if (std::isalnum(c) || c == '\'' || c >= 0x80)
+            words += (char)std::tolower(c);
+        else if (!words.empty() && words.back() != ' ')
+            words += ' ';
+    }
+    while (!words.empty() && words.back() == ' ') words.pop_back();
+    if (words.empty()) return Result();
+    return Interpret({Hypothesis{words, 0}}, Result());
 }
 
 // JSON string; texts of single-byte code pages are taken as Latin-1.

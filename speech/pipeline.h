@@ -43,6 +43,18 @@ public:
     // Decodes samples at SampleRate() and matches the hypotheses against
     // the meaning of the grammar.
     Result Recognise(const std::vector<int16_t>& samples);
+    // Decoding while the audio arrives, one utterance at a time: Begin, Feed
+    // the samples, End for the result Recognise would give; after a Feed
+    // that throws, the next call is Begin. Partial: the best words so far.
+    void Begin();
+    void Feed(const int16_t* samples, size_t n);
+    std::string Partial() { return rec_->Partial(); }
+    Result End();
+    // The next utterance is decoded as if it came first (see Recogniser::Forget).
+    void Forget() { rec_->Forget(); }
+    // What a text means, as if heard: its words, lowercased and without
+    // punctuation, matched against the grammar.
+    Result Understand(const std::string& text);
     // The grammar that gives acceptance and translation.
     const ksbnfc::Grammar& Meaning() const { return *meaning_; }
 
@@ -50,6 +62,9 @@ private:
     void Extern(const std::string& name, const std::string& file);
     void PrepareGrammar();
     void Pronounce();
+    // Fills res from the hypotheses, best first: the first the grammar
+    // accepts, else the best.
+    Result Interpret(const std::vector<Hypothesis>& hyps, Result res);
 
     const SpeechRequest& r_;
     std::FILE* err_;
@@ -59,6 +74,8 @@ private:
     std::string name_;
     ksexport::Graph graph_;
     std::unique_ptr<Recogniser> rec_;
+    size_t fed_ = 0; // samples of the utterance under way
+    double feed_time_ = 0;
 };
 
 // s as a JSON string; texts of single-byte code pages are taken as Latin-1.

@@ -41,6 +41,18 @@ public:
     // Decodes one recording; up to nbest hypotheses, best first (none when
     // nothing in the grammar matched).
     virtual std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) = 0;
+
+    // Decoding while the audio arrives, one utterance at a time: Begin, Feed
+    // any number of times, Finish for the hypotheses as Decode gives them.
+    // Throw SpeechError as Decode does.
+    virtual void Begin() = 0;
+    virtual void Feed(const int16_t* samples, size_t n) = 0;
+    // The best hypothesis so far, "" before there is one.
+    virtual std::string Partial() = 0;
+    virtual std::vector<Hypothesis> Finish(int nbest) = 0;
+    // Forgets what earlier utterances taught it (the channel's average), so
+    // that the next one is decoded as if it came first.
+    virtual void Forget() = 0;
 };
 
 // Opens the recogniser; throws SpeechError naming a missing model or

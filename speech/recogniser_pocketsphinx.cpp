@@ -7,6 +7,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
 
 #include <cstdio>
@@ -43,6 +44,9 @@ public:
             cmd_ln_free_r(config_);
             throw SpeechError("the recogniser could not load the model '" + c.model + "' (run with -v for its log)");
         }
+        feat_t* f = ps_get_feat(ps_);
+        initial_mean_.resize((size_t)feat_cepsize(f));
+        if (f->cmn_struct) cmn_live_get(f->cmn_struct, initial_mean_.data());
     }
     ~PocketSphinx() override
     {
@@ -110,6 +114,46 @@ public:
             throw SpeechError("the recogniser failed on the samples");
         }
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
+        return Hypotheses(nbest);
+    }
+
+    void Begin() override
+    {
+        if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
+    }
+
+    void Feed(const int16_t* samples, size_t n) override
+    {
+        if (ps_process_raw(ps_, samples, n, FALSE, FALSE) < 0) {
+            ps_end_utt(ps_); // the utterance is over; Begin starts the next
+            throw SpeechError("the recogniser failed on the samples");
+        }
+    }
+
+    std::string Partial() override
+    {
+        int32 score = 0;
+        const char* h = ps_get_hyp(ps_, &score);
+        return h ? h : "";
+    }
+
+    std::vector<Hypothesis> Finish(int nbest) override
+    {
+        if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
+        return Hypotheses(nbest);
+    }
+
+    void Forget() override
+    {
+        ps_start_stream(ps_); // the noise level
+        feat_t* f = ps_get_feat(ps_);
+        if (f->cmn_struct) cmn_live_set(f->cmn_struct, initial_mean_.data());
+    }
+
+private:
+    // The hypotheses of the utterance just ended, best first.
+    std::vector<Hypothesis> Hypotheses(int nbest)
+    {
         std::vector<Hypothesis> out;
         int32 score = 0;
         const char* best = ps_get_hyp(ps_, &score);
@@ -128,9 +172,9 @@ public:
         return out;
     }
 
-private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
+    std::vector<mfcc_t> initial_mean_; // the live mean normalisation's start
 };
 
 } // namespace

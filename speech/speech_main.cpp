@@ -34,9 +34,23 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
 
 } // namespace
 
-int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
+int SetUp(const SpeechRequest& r, std::FILE* err, const std::function<int()>& work)
 {
     try {
+        return work();
+    } catch (const SpeechError& e) {
+        std::fprintf(err, "ksspeech: %s\n", e.what());
+    } catch (const ksexport::Error& e) {
+        std::fprintf(err, "ksspeech: %s: %s\n", r.grammar.c_str(), e.what());
+    } catch (const ksbnfc::Failure& e) {
+        std::fprintf(err, "ksspeech: %s\n", e.diagnostic().Located(r.grammar).c_str());
+    }
+    return 1;
+}
+
+int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
+{
+    return SetUp(r, err, [&] {
         ksspeech::Pipeline pipeline(r, err);
         int status = 0;
         for (const std::string& file : r.recordings) {
@@ -50,12 +64,5 @@ int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
             std::fflush(out);
         }
         return status;
-    } catch (const SpeechError& e) {
-        std::fprintf(err, "ksspeech: %s\n", e.what());
-    } catch (const ksexport::Error& e) {
-        std::fprintf(err, "ksspeech: %s: %s\n", r.grammar.c_str(), e.what());
-    } catch (const ksbnfc::Failure& e) {
-        std::fprintf(err, "ksspeech: %s\n", e.diagnostic().Located(r.grammar).c_str());
-    }
-    return 1;
+    });
 }

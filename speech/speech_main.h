@@ -4,6 +4,7 @@
 #define KSBNFC_SPEECH_SPEECH_MAIN_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,10 +23,29 @@ struct SpeechRequest {
     bool json = false;
     bool raw = false;        // recordings without a WAV header are raw samples, whatever their names
     bool verbose = false;
+    // Streams: --listen, --serve.
+    bool listen = false;
+    std::string device;      // a capture device to listen to instead of standard input
+    bool partial = false;
+    int max_utterance = 15;  // seconds
+    std::string serve;       // tcp://HOST:PORT
+    int decoders = 2;
+    int max_clients = 32;
+    std::string language = "en";
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every
 // recording was decoded, 1 after any error.
 int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err);
+
+// --listen: one JSON line a heard utterance on out until the stream ends or
+// SIGINT/SIGTERM. --serve: the voice service until SIGINT/SIGTERM.
+// stream_main.cpp. Return 0, or 1 after an error said on err.
+int ListenMain(const SpeechRequest& r, std::FILE* out, std::FILE* err);
+int ServeMain(const SpeechRequest& r, std::FILE* err);
+
+// Runs work, saying on err why the grammar, the model or the recogniser
+// could not be set up when it throws; returns its status, or 1 then.
+int SetUp(const SpeechRequest& r, std::FILE* err, const std::function<int()>& work);
 
 #endif // KSBNFC_SPEECH_SPEECH_MAIN_H

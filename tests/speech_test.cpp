@@ -1,13 +1,20 @@
 // speech_test.cpp: the speech tool's parts that need no recogniser: the
 // recording reader (WAV chunks, raw samples, every refusal) and the
 // pronunciation helpers (espeak-ng mnemonics, tests/data/pronounce.txt;
-// dictionary files).
+// dictionary files); the segmenter on synthetic signals; the event reader of
+// the voice service (tests/data/wyoming_events.txt).
 #include "audio.h"
+#include "convert.h"
 #include "pronounce.h"
+#include "segmenter.h"
+#include "wyoming.h"
 
 #include "cases.h"
 #include "ks_api.h"
 
+#include <cmath>
+#include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -112,6 +119,149 @@ TEST_F(SpeechFiles, Dictionary)
     ksspeech::ReadDictionary(Write("dict", text), d, warnings);
     EXPECT_EQ(d, (ksspeech::Dictionary{{"lattes", {"L AA T EY Z", "L AE T EY Z"}}, {"okafor", {"OW K AA F ER"}}}));
     EXPECT_EQ(warnings, std::vector<std::string>{Path("dict") + ":6: 'broken' has no pronunciation; line ignored"});
+}
+
+// Utterances as "START-END" in ms, "!" after a forced end.
+class Segments : public ksspeech::SegmentSink {
+public:
+    std::string found;
+    size_t audio = 0;
+    void Start(int64_t at) override { found += (found.empty() ? "" : " ") + std::to_string(at / 16) + "-"; }
+    void Audio(const int16_t*, size_t n) override { audio += n; }
+    void End(int64_t at, bool forced) override { found += std::to_string(at / 16) + (forced ? "!" : ""); }
+};
+
+struct SegmentCase {
+    const char* name;
+    int noise;                                 // amplitude of the background noise throughout
+    std::vector<std::pair<int, int>> signal;   // (ms, amplitude of a 440 Hz tone), in turn
+    int max_ms;
+    const char* found;                         // each time within 30 ms
+};
+
+TEST(Segmenter, SyntheticSignals)
+{
+    const SegmentCase cases[] = {
+        {"two bursts", 100, {{500, 0}, {800, 8000}, {600, 0}, {700, 8000}, {500, 0}}, 15000, "500-1300 1900-2600"},
+        {"a short gap joins", 100, {{500, 0}, {800, 8000}, {150, 0}, {700, 8000}, {500, 0}}, 15000, "500-2150"},
+        {"a click is no speech", 100, {{500, 0}, {40, 20000}, {1000, 0}}, 15000, ""},
+        {"loud steady noise", 3000, {{1000, 0}, {600, 30000}, {500, 0}}, 15000, "1000-1600"},
+        {"digital silence", 0, {{300, 0}, {600, 2000}, {400, 0}}, 15000, "300-900"},
+        {"forced ends", 100, {{200, 0}, {2500, 8000}, {400, 0}}, 1000, "200-1000! 1000-2000! 2000-2700"},
+        {"stream ends in speech", 100, {{300, 0}, {500, 8000}}, 15000, "300-800"},
+    };
+    for (const SegmentCase& c : cases) {
+        ksspeech::SegmenterOptions o;
+        o.max_ms = c.max_ms;
+        ksspeech::Segmenter seg(o);
+        Segments sink;
+        uint32_t lcg = 1;
+        size_t total = 0;
+        for (const auto& part : c.signal) {
+            std::vector<int16_t> s((size_t)part.first * 16);
+            for (size_t i = 0; i < s.size(); i++, total++) {
+                lcg = lcg * 1664525u + 1013904223u;
+                double noise = ((double)(lcg >> 16) / 32768.0 - 1) * c.noise;
+                s[i] = (int16_t)(noise + part.second * std::sin(2 * M_PI * 440 * (double)total / 16000));
+            }
+            seg.Feed(s.data(), s.size(), sink);
+        }
+        seg.Flush(sink);
+        // Compare with a tolerance: the numbers in turn.
+        std::vector<long> got, want;
+        for (auto* v : {&got, &want}) {
+            const std::string& text = v == &got ? sink.found : std::string(c.found);
+            for (size_t i = 0; i < text.size();)
+                if (std::isdigit((unsigned char)text[i])) {
+                    size_t n;
+                    v->push_back(std::stol(text.substr(i), &n));
+                    i += n;
+                } else {
+                    i++;
+                }
+        }
+        bool close = got.size() == want.size();
+        for (size_t i = 0; close && i < got.size(); i++) close = std::labs(got[i] - want[i]) <= 30;
+        EXPECT_TRUE(close && std::count(sink.found.begin(), sink.found.end(), '!') ==
+                                 std::count(c.found, c.found + std::strlen(c.found), '!'))
+            << c.name << ": found " << sink.found << ", expected " << c.found;
+        EXPECT_EQ(seg.InUtterance(), false) << c.name;
+    }
+}
+
+TEST(Convert, WidthsChannelsRates)
+{
+    using ksspeech::PcmFormat;
+    struct {
+        PcmFormat f;
+        std::string bytes;
+        std::vector<int16_t> want; // empty: refused
+    } cases[] = {
+        {{16000, 1, 1}, std::string("\x00\x80\xff", 3), {-32768, 0, 32512}},
+        {{16000, 2, 1}, LE(0x8000, 2) + LE(0x7fff, 2), {-32768, 32767}},
+        {{16000, 3, 1}, LE(0x123456, 3) + LE(0xfedcba, 3), {0x1234, -0x124}},
+        {{16000, 4, 1}, LE(0x12345678, 4) + LE(0x80000000u, 4), {0x1234, -32768}},
+        {{16000, 2, 2}, LE(1000, 2) + LE(3000, 2) + LE(-1000 & 0xffff, 2) + LE(-3001 & 0xffff, 2), {2000, -2000}},
+        {{16000, 2, 2}, LE(1000, 2), {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<int16_t> got;
+        EXPECT_EQ(ksspeech::AppendMono16(c.bytes, c.f, got), !c.want.empty()) << c.f.width << "x" << c.f.channels;
+        EXPECT_EQ(got, c.want) << c.f.width << "x" << c.f.channels;
+    }
+    EXPECT_EQ(ksspeech::Unsupported(PcmFormat{96000, 2, 1}), "a rate of 96000 Hz (4000 to 48000 are taken)");
+    // A steady level stays steady and the length follows the rate, both ways.
+    std::vector<int16_t> level(4800, 1234);
+    EXPECT_EQ(ksspeech::Resample(level, 48000, 16000), std::vector<int16_t>(1600, 1234));
+    EXPECT_EQ(ksspeech::Resample(level, 8000, 16000), std::vector<int16_t>(9600, 1234));
+}
+
+// The events read from bytes, n bytes a read, in the notation of
+// wyoming_events.txt.
+std::string ReadEvents(const std::string& bytes, size_t n)
+{
+    size_t at = 0;
+    ksspeech::EventReader reader([&](char* buf, size_t max) {
+        size_t k = std::min({n, max, bytes.size() - at});
+        std::memcpy(buf, bytes.data() + at, k);
+        at += k;
+        return (long)k;
+    });
+    std::string out;
+    for (;;) {
+        ksspeech::Event e;
+        std::string error;
+        ksspeech::EventReader::Status s = reader.Next(e, error);
+        if (s == ksspeech::EventReader::kClosed) return out + "closed";
+        if (s == ksspeech::EventReader::kError) return out + "error: " + error;
+        out += e.type + "{";
+        for (size_t i = 0; i < e.data.members.size(); i++) {
+            const ksspeech::JsonValue& v = e.data.members[i].second;
+            char num[32];
+            std::snprintf(num, sizeof num, "%g", v.n);
+            out += (i ? " " : "") + e.data.members[i].first + "=" +
+                   (v.kind == v.String ? v.s : v.kind == v.Number ? num : v.kind == v.Bool ? (v.b ? "true" : "false")
+                                        : v.kind == v.Null ? "null" : v.kind == v.Array ? "[]" : "{}");
+        }
+        out += "}+" + std::to_string(e.payload.size()) + " ";
+    }
+}
+
+TEST(Wyoming, EventReader)
+{
+    for (const cases::Case& c : cases::Read("wyoming_events.txt"))
+        for (size_t n : {1, 4096}) {
+            std::string got = ReadEvents(cases::Unescape(c[0]), n);
+            EXPECT_EQ(got.substr(0, c[1].size()), cases::Unescape(c[1])) << c.at << " (" << n << " bytes a read)";
+        }
+}
+
+TEST(Wyoming, LongHeaderAndDeepNesting)
+{
+    EXPECT_EQ(ReadEvents(std::string(70000, 'x'), 4096), "error: header line longer than 65536 bytes");
+    EXPECT_EQ(ReadEvents(std::string(5000, '[') + "\n", 4096).substr(0, 49), "error: header is not JSON: JSON nested too deeply");
+    EXPECT_EQ(ksspeech::EventBytes("ping", "{\"text\": \"a\"}", "xy"),
+              "{\"type\": \"ping\", \"version\": \"1.7.0\", \"data_length\": 13, \"payload_length\": 2}\n{\"text\": \"a\"}xy");
 }
 
 } // namespace

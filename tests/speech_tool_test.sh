@@ -85,6 +85,21 @@ if have espeak-ng && have sox; then
     run "user dictionary" 0 --json --no-espeak --dict "$work/my.dict" "$examples/coffee.bnf" "$work/o1.wav"
     json "user dictionary" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
 
+    # Listening: two orders with gaps between them, as a WAV stream; then
+    # the same cut inside the second, as raw samples, still gives its line.
+    sox -n -r 16000 -c 1 -b 16 "$work/gap.wav" trim 0 0.8
+    sox "$work/gap.wav" "$work/o1.wav" "$work/gap.wav" "$work/o3.wav" "$work/gap.wav" "$work/stream.wav"
+    cp "$work/stream.wav" "$work/in"
+    run "listen" 0 --listen "$examples/coffee.bnf"
+    out_has "listen, first" '"words": "i'"'"'d like two large lattes please", "accepted": true, "translation": "2 large latte"}'
+    out_has "listen, second" '"words": "i will have four medium americanos", "accepted": true, "translation": "4 medium americano"}'
+    [ "$(wc -l <"$work/out")" = 2 ] || fail "listen: expected 2 lines, got\n$(cat "$work/out")"
+    sox "$work/stream.wav" -t raw "$work/in" trim 0 -1.5
+    run "listen, cut short" 0 --listen "$examples/coffee.bnf"
+    [ "$(grep -c '"start"' "$work/out")" = 2 ] || fail "listen, cut short: expected 2 lines, got\n$(cat "$work/out")"
+    cp "$work/22k.wav" "$work/in"
+    run "listen, wrong rate" 1 "=standard input: a WAV stream of format 1, 1 channel(s), 16 bits, 22050 Hz" --listen "$robot"
+
     run "wrong sample rate" 1 "=22k.wav: sample rate 22050 Hz; the model needs 16000 Hz" "$robot" "$work/22k.wav"
 else
     echo "SKIP: espeak-ng or sox missing: no spoken orders"
@@ -101,6 +116,23 @@ out_has "unreadable audio" "\"error\": \"can't open"
 out_has "later recordings still decoded" "\"words\": \"go forward ten meters\""
 run "nbest" 0 --nbest 5 "$robot" "$audio"
 out_has "nbest" "translation: move forward 10 m"
+# Ctrl-C inside an utterance: its line, then a clean exit.
+mkfifo "$work/fifo"
+timeout 60 "$tool" --listen "$robot" <"$work/fifo" >"$work/out" 2>"$work/err" &
+pid=$!
+exec 3>"$work/fifo"
+head -c 80000 "$audio" >&3 # blocks until the model has loaded and read most of it
+sleep 1
+kill -INT $pid
+wait $pid
+got=$?
+exec 3>&-
+[ $got = 0 ] && grep -q '"start": .*"words": "go forward' "$work/out" ||
+    fail "listen, Ctrl-C: exit $got, output\n$(cat "$work/out" "$work/err")"
+
 run "help" 0 --help
 out_has "help" "--nbest N"
+run "listen with a recording" 2 "=no recordings with --listen: unexpected" --listen "$robot" "$audio"
+run "bad address" 1 "=--serve: expected tcp://HOST:PORT" --serve localhost:1 "$robot"
+run "no such device" 1 "=unknown device 'mic'" --device mic "$robot"
 finish "speech tool"
