@@ -62,14 +62,15 @@ END
 # Intent and slot tags leave the file proper as it is without them, and
 # the engine FSG whole; with -tr the intent network follows the file.
 mkdir -p "$work/tags"
-cp "$examples/home_numbers.bnf" "$work/tags/"
 sed -E 's/:@?[A-Za-z_-]+//g' "$examples/home.bnf" >"$work/tags/untagged.bnf"
 for mode in -tr -en; do
-    "$tool" $mode "$examples/home.bnf" -o "$work/tags/tagged" 2>/dev/null || fail "home.bnf $mode"
-    "$tool" $mode "$work/tags/untagged.bnf" -o "$work/tags/plain" 2>/dev/null || fail "untagged home.bnf $mode"
-    size=$(wc -c <"$work/tags/plain")
-    tail=$(tail -c +$((size + 1)) "$work/tags/tagged" | head -c 8)
-    cmp -s -n "$size" "$work/tags/plain" "$work/tags/tagged" && [ "$tail" = "$([ $mode = -tr ] && echo KSINTENT)" ] ||
+    ext=$([ $mode = -tr ] && echo fst || echo fsg)
+    "$tool" $mode "$examples/home.bnf" -d "$work/tags/tagged" 2>/dev/null || fail "home.bnf $mode"
+    "$tool" $mode "$work/tags/untagged.bnf" -d "$work/tags/plain" 2>/dev/null || fail "untagged home.bnf $mode"
+    mv "$work/tags/tagged/home.$ext" "$work/tags/tagged.f" && mv "$work/tags/plain/home.$ext" "$work/tags/plain.f"
+    size=$(wc -c <"$work/tags/plain.f")
+    tail=$(tail -c +$((size + 1)) "$work/tags/tagged.f" | head -c 8)
+    cmp -s -n "$size" "$work/tags/plain.f" "$work/tags/tagged.f" && [ "$tail" = "$([ $mode = -tr ] && echo KSINTENT)" ] ||
         fail "home.bnf $mode: tags change the file proper, or the section after it is '$tail'"
 done
 
