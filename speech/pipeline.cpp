@@ -143,15 +143,22 @@ void Pipeline::PrepareGrammar()
         engine_ = Library(engine.path, [&] { return ksbnfc::Grammar::FromBytes(engine.bytes, engine.path); });
         translation_ = Library(translation.path,
                                [&] { return ksbnfc::Grammar::FromBytes(translation.bytes, translation.path); });
+        intents_ = Library(translation.path, [&] {
+            return ksintent::Understander::FromBytes(translation.bytes, translation.path);
+        });
         name_ = RootName(engine.root);
     } else {
         engine_ = Library(r_.grammar, [&] { return ksbnfc::Grammar::Load(r_.grammar); });
         if (!r_.translation.empty())
             translation_ = Library(r_.translation, [&] { return ksbnfc::Grammar::Load(r_.translation); });
+        const std::string& meaning = !r_.translation.empty() ? r_.translation : r_.grammar;
+        if (Extension(meaning) == ".fst")
+            intents_ = Library(meaning, [&] { return ksintent::Understander::Load(meaning); });
         size_t slash = r_.grammar.find_last_of('/');
         name_ = r_.grammar.substr(slash == std::string::npos ? 0 : slash + 1);
         name_ = name_.substr(0, name_.find_last_of('.'));
     }
+    if (intents_ && !intents_->HasIntents()) intents_.reset();
     // A translation FSG given alone is its own meaning.
     meaning_ = translation_ ? translation_.get() : engine_.get();
     translates_ = translation_ || Extension(r_.grammar) == ".fst";
@@ -265,6 +272,11 @@ Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
             res.has_translation = true;
             res.translation = m.translation;
         }
+        if (res.accepted && intents_) {
+            ksintent::Understanding u = Library(r_.grammar, [&] { return intents_->Understand(words); });
+            res.intent = u.intent;
+            res.slots = u.slots;
+        }
         if (res.accepted) break;
     }
     return res;
@@ -310,28 +322,17 @@ Result Pipeline::Understand(const std::string& text)
     return Interpret({Hypothesis{words, 0}}, Result());
 }
 
-// JSON string; texts of single-byte code pages are taken as Latin-1.
 std::string Json(const std::string& s)
 {
-    bool utf8 = ks_get_cp() == 65001;
-    std::string q = "\"";
-    for (char ch : s) {
-        unsigned char c = (unsigned char)ch;
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else if (c >= 0x80 && !utf8) {
-            q += (char)(0xC0 | c >> 6);
-            q += (char)(0x80 | (c & 0x3F));
-        } else {
-            q += ch;
-        }
-    }
-    return q + "\"";
+    return ksintent::JsonString(s, ks_get_cp() == 65001);
+}
+
+std::string IntentMembers(const Result& r)
+{
+    ksintent::Understanding u;
+    u.intent = r.intent;
+    u.slots = r.slots;
+    return ksintent::IntentMembers(u, ks_get_cp() == 65001);
 }
 
 } // namespace ksspeech

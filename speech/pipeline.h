@@ -6,6 +6,7 @@
 #define KSBNFC_SPEECH_PIPELINE_H
 
 #include "fsg_export.h"
+#include "intent.h"
 #include "ksbnfc_inner.h"
 #include "recogniser.h"
 #include "speech_main.h"
@@ -25,6 +26,10 @@ struct Result {
     bool accepted = false;   // the grammar accepts the words
     bool has_translation = false;
     std::string translation;
+    // The intent and slots the grammar's tags give the accepted words
+    // (docs/intents.md); none for a grammar without tags.
+    std::string intent;
+    std::vector<std::pair<std::string, ksintent::Value>> slots;
     int rank = 0; // which of the n best hypotheses, from 1
     double audio = 0, decode = 0; // seconds of audio, seconds spent decoding
 };
@@ -70,6 +75,7 @@ private:
     std::FILE* err_;
     std::unique_ptr<ksbnfc::Grammar> engine_, translation_;
     const ksbnfc::Grammar* meaning_ = nullptr;
+    std::unique_ptr<ksintent::Understander> intents_; // only for a grammar with tags
     bool translates_ = false;
     std::string name_;
     ksexport::Graph graph_;
@@ -80,6 +86,8 @@ private:
 
 // s as a JSON string; texts of single-byte code pages are taken as Latin-1.
 std::string Json(const std::string& s);
+// The members `"intent": ...|null, "slots": {...}` of a result's JSON object.
+std::string IntentMembers(const Result& r);
 
 } // namespace ksspeech
 

@@ -7,14 +7,22 @@ std::string ResultMembers(const Result& r)
 {
     return "\"words\": " + (r.recognised ? Json(r.words) : std::string("null")) +
            ", \"accepted\": " + (r.accepted ? "true" : "false") +
-           ", \"translation\": " + (r.has_translation ? Json(r.translation) : std::string("null"));
+           ", \"translation\": " + (r.has_translation ? Json(r.translation) : std::string("null")) + ", " +
+           IntentMembers(r);
 }
 
 Intent IntentOf(const Result& r)
 {
     Intent i;
     i.recognised = r.accepted;
-    if (i.recognised) i.name = r.has_translation ? r.translation : r.words;
+    if (!i.recognised) return i;
+    if (r.intent.empty()) {
+        // A grammar without intent tags: its translation stands for the intent.
+        i.name = r.has_translation ? r.translation : r.words;
+        return i;
+    }
+    i.name = r.intent;
+    for (const auto& s : r.slots) i.entities.emplace_back(s.first, s.second.text);
     return i;
 }
 

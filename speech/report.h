@@ -22,8 +22,9 @@ struct Intent {
     std::vector<std::pair<std::string, std::string>> entities; // name, value
 };
 
-// The intent a result stands for: for now the translation of an accepted
-// result (else its words) as the name, without entities.
+// The intent an accepted result stands for, its slots as the entities; for
+// a grammar without intent tags, the translation (else the words) as the
+// name, without entities.
 Intent IntentOf(const Result& r);
 
 } // namespace ksspeech

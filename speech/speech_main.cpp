@@ -4,6 +4,7 @@
 
 #include "audio.h"
 #include "pipeline.h"
+#include "report.h"
 
 using ksspeech::Json;
 using ksspeech::Result;
@@ -15,12 +16,9 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
 {
     double rtf = res.audio > 0 ? res.decode / res.audio : 0;
     if (r.json) {
-        std::fprintf(out, "{\"file\": %s, \"words\": %s, \"accepted\": %s, \"translation\": %s, "
-                          "\"hypothesis\": %d, \"audio_seconds\": %.3f, \"decode_seconds\": %.3f, "
-                          "\"real_time_factor\": %.3f}\n",
-                     Json(file).c_str(), res.recognised ? Json(res.words).c_str() : "null",
-                     res.accepted ? "true" : "false", res.has_translation ? Json(res.translation).c_str() : "null",
-                     res.rank, res.audio, res.decode, rtf);
+        std::fprintf(out, "{\"file\": %s, %s, \"hypothesis\": %d, \"audio_seconds\": %.3f, "
+                          "\"decode_seconds\": %.3f, \"real_time_factor\": %.3f}\n",
+                     Json(file).c_str(), ksspeech::ResultMembers(res).c_str(), res.rank, res.audio, res.decode, rtf);
         return;
     }
     std::fprintf(out, "%s\n", file == "-" ? "standard input" : file.c_str());
@@ -28,6 +26,11 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
     std::fprintf(out, "  accepted:    %s\n", res.accepted ? "yes" : "no");
     if (res.rank > 1) std::fprintf(out, "  hypothesis:  %d of the n best\n", res.rank);
     std::fprintf(out, "  translation: %s\n", res.has_translation ? res.translation.c_str() : "-");
+    if (!res.intent.empty()) {
+        std::string slots;
+        for (const auto& s : res.slots) slots += (slots.empty() ? "" : ", ") + s.first + "=" + s.second.text;
+        std::fprintf(out, "  intent:      %s\n  slots:       %s\n", res.intent.c_str(), slots.empty() ? "-" : slots.c_str());
+    }
     std::fprintf(out, "  time:        %.2f s of audio decoded in %.2f s (%.2f x real time)\n", res.audio,
                  res.decode, rtf);
 }

@@ -66,6 +66,12 @@ if have espeak-ng && have sox; then
     json "order 3" 3 "$work/o3.wav" "i will have four medium americanos" "4 medium americano"
     for w in lattes cappuccinos; do err_has "fallback warning" "warning: '$w' is not in the dictionary; espeak-ng pronounces it"; done
 
+    # Intents and slots of a tagged grammar, with its built-in numbers and
+    # its list of artists.
+    speak "set the thermostat to twenty one degrees" "$work/h1.wav"
+    run "home commands" 0 --json --root home -x artist="$examples/artists.txt" "$examples/home.bnf" "$work/h1.wav"
+    out_has "home commands" '"intent": "SetTemperature", "slots": {"degrees": 21}'
+
     run "dialler with its extern" 0 --json -x contact="$examples/contacts.bnf" "$examples/dialer.bnf" "$work/d1.wav"
     out_has "dialler" "ben okafor at work\", \"accepted\": true"
     err_has "dialler" "warning: 'okafor' is not in the dictionary"
@@ -91,8 +97,8 @@ if have espeak-ng && have sox; then
     sox "$work/gap.wav" "$work/o1.wav" "$work/gap.wav" "$work/o3.wav" "$work/gap.wav" "$work/stream.wav"
     cp "$work/stream.wav" "$work/in"
     run "listen" 0 --listen "$examples/coffee.bnf"
-    out_has "listen, first" '"words": "i'"'"'d like two large lattes please", "accepted": true, "translation": "2 large latte"}'
-    out_has "listen, second" '"words": "i will have four medium americanos", "accepted": true, "translation": "4 medium americano"}'
+    out_has "listen, first" '"words": "i'"'"'d like two large lattes please", "accepted": true, "translation": "2 large latte", "intent": null, "slots": {}'
+    out_has "listen, second" '"words": "i will have four medium americanos", "accepted": true, "translation": "4 medium americano", "intent": null, "slots": {}'
     [ "$(wc -l <"$work/out")" = 2 ] || fail "listen: expected 2 lines, got\n$(cat "$work/out")"
     sox "$work/stream.wav" -t raw "$work/in" trim 0 -1.5
     run "listen, cut short" 0 --listen "$examples/coffee.bnf"
