@@ -50,6 +50,18 @@ int Usage(const std::string& msg)
     return 2;
 }
 
+// Reads a number in [lo, hi] from the option's value.
+bool Number(OptionReader& opt, double lo, double hi, double& out)
+{
+    std::string n;
+    char* end = nullptr;
+    errno = 0;
+    double v = opt.Value(n) ? std::strtod(n.c_str(), &end) : 0;
+    if (n.empty() || errno || *end || !(v >= lo && v <= hi)) return false;
+    out = v;
+    return true;
+}
+
 bool Compiled(const std::string& path, const char* ext)
 {
     size_t n = std::strlen(ext);
@@ -92,6 +104,23 @@ int main(int argc, char** argv)
             long v = opt.Value(n) ? std::strtol(n.c_str(), &end, 10) : 0;
             if (n.empty() || errno || *end || v < 1 || v > 1000) return Usage("--nbest needs a number from 1 to 1000");
             r.nbest = (int)v;
+        } else if (a == "--beam" || a == "--pbeam" || a == "--wbeam") {
+            double& b = a == "--beam" ? r.beam : a == "--pbeam" ? r.pbeam : r.wbeam;
+            if (!Number(opt, 1e-300, 1, b)) return Usage(a + " needs a probability from 1e-300 to 1");
+        } else if (a == "--lw") {
+            if (!Number(opt, 0.1, 100, r.lw)) return Usage("--lw needs a number from 0.1 to 100");
+        } else if (a == "--wip" || a == "--pip") {
+            if (!Number(opt, 1e-300, 1e10, a == "--wip" ? r.wip : r.pip))
+                return Usage(a + " needs a positive number");
+        } else if (a == "--threshold") {
+            if (!Number(opt, 0, 1, r.threshold)) return Usage("--threshold needs a number from 0 to 1");
+        } else if (a == "--denoise") {
+            if (!opt.Value(r.denoise) || (r.denoise != "none" && r.denoise != "speex" && r.denoise != "webrtc"))
+                return Usage("--denoise needs none, speex or webrtc");
+        } else if (a == "--no-retry") {
+            r.retry = false;
+        } else if (a == "--no-remove-noise") {
+            r.remove_noise = false;
         } else if (a == "--json") {
             r.json = true;
         } else if (a == "--raw") {

@@ -113,6 +113,17 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     rc.model = r_.model;
     rc.dictionary = r_.model_dict;
     rc.verbose = r_.verbose;
+    rc.search.beam = r_.beam;
+    rc.search.pbeam = r_.pbeam;
+    rc.search.wbeam = r_.wbeam;
+    rc.search.lw = r_.lw;
+    rc.search.wip = r_.wip;
+    rc.search.pip = r_.pip;
+    rc.retry = r_.retry;
+    rc.wide.beam = rc.wide.pbeam = 1e-80;
+    rc.wide.wbeam = 1e-60;
+    rc.wide.maxhmmpf = -1;
+    rc.remove_noise = r_.remove_noise;
     rec_ = OpenRecogniser(rc);
     Pronounce();
     rec_->SetGrammar(graph_, name_);

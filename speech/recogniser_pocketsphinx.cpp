@@ -23,6 +23,30 @@ bool IsDir(const std::string& p)
     return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+const char kLoop[] = "#loop", kWide[] = "#wide";
+
+// Appends the recogniser's arguments for the settings that are set.
+void Settings(const Search& s, std::vector<std::string>& args)
+{
+    auto add = [&](const char* name, double v) {
+        if (v <= 0) return;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        args.push_back(name);
+        args.push_back(buf);
+    };
+    add("-beam", s.beam);
+    add("-pbeam", s.pbeam);
+    add("-wbeam", s.wbeam);
+    add("-lw", s.lw);
+    add("-wip", s.wip);
+    add("-pip", s.pip);
+    if (s.maxhmmpf != 0) {
+        args.push_back("-maxhmmpf");
+        args.push_back(std::to_string(s.maxhmmpf));
+    }
+}
+
 class PocketSphinx : public Recogniser {
 public:
     explicit PocketSphinx(const RecogniserConfig& c)
@@ -35,14 +59,23 @@ public:
             throw SpeechError("dictionary '" + c.dictionary + "' not readable (package pocketsphinx-en-us, or --model-dict FILE)");
         // Silent unless asked: the decoder logs every setting at start.
         if (!c.verbose) err_set_logfp(nullptr);
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", c.model.c_str(), "-dict", c.dictionary.c_str(),
-                              nullptr);
+        std::vector<std::string> args{"-hmm", c.model, "-dict", c.dictionary, "-remove_noise",
+                                      c.remove_noise ? "yes" : "no"};
+        Settings(c.search, args);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        config_ = cmd_ln_parse_r(nullptr, ps_args(), (int32)argv.size(), argv.data(), FALSE);
         if (!config_) throw SpeechError("the recogniser rejected its configuration");
         ps_ = ps_init(config_);
         if (!ps_) {
             cmd_ln_free_r(config_);
             throw SpeechError("the recogniser could not load the model '" + c.model + "' (run with -v for its log)");
         }
+        retry_ = c.retry;
+        wide_ = c.wide;
+        if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0)
+            throw SpeechError("the recogniser could not set up its phone loop (run with -v for its log)");
+        loop_ = c.phone_loop;
     }
     ~PocketSphinx() override
     {
@@ -71,6 +104,61 @@ public:
 
     void SetGrammar(const ksexport::Graph& g, const std::string& name) override
     {
+        // The wide search reads its beams from the configuration when it
+        // is made; the configuration gets the usual ones back after.
+        if (retry_) {
+            struct Beam {
+                const char* name;
+                double wide;
+                double was;
+            } beams[] = {{"-beam", wide_.beam, 0}, {"-pbeam", wide_.pbeam, 0}, {"-wbeam", wide_.wbeam, 0}};
+            for (Beam& b : beams) {
+                b.was = cmd_ln_float_r(config_, b.name);
+                if (b.wide > 0) cmd_ln_set_float_r(config_, b.name, b.wide);
+            }
+            long maxhmmpf = cmd_ln_int_r(config_, "-maxhmmpf");
+            if (wide_.maxhmmpf != 0) cmd_ln_set_int_r(config_, "-maxhmmpf", wide_.maxhmmpf);
+            fsg_model_t* fsg = Fsg(g, kWide);
+            int rc = ps_set_fsg(ps_, kWide, fsg);
+            fsg_model_free(fsg); // the search keeps its own reference
+            for (Beam& b : beams) cmd_ln_set_float_r(config_, b.name, b.was);
+            cmd_ln_set_int_r(config_, "-maxhmmpf", maxhmmpf);
+            if (rc < 0) throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+        }
+        name_ = name;
+        fsg_model_t* fsg = Fsg(g, name);
+        int rc = ps_set_fsg(ps_, name.c_str(), fsg);
+        fsg_model_free(fsg);
+        if (rc < 0 || ps_set_search(ps_, name.c_str()) < 0)
+            throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+    }
+
+    std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
+    {
+        Hypothesis partial;
+        std::vector<Hypothesis> out = Run(name_, samples, nbest, partial);
+        if (out.empty() && retry_) {
+            Hypothesis wide_partial;
+            out = Run(kWide, samples, nbest, wide_partial);
+            for (Hypothesis& h : out) h.wide = true;
+            if (!wide_partial.words.empty()) partial = wide_partial;
+            ps_set_search(ps_, name_.c_str());
+        }
+        if (out.empty() && !partial.words.empty()) out.push_back(partial);
+        if (loop_ && !out.empty()) {
+            Hypothesis loop;
+            ps_set_search(ps_, kLoop);
+            Run(kLoop, samples, 1, loop);
+            ps_set_search(ps_, name_.c_str());
+            for (Hypothesis& h : out) h.loop_score = loop.score;
+        }
+        return out;
+    }
+
+private:
+    // The FSG of part 0 of g, for the search `name`.
+    fsg_model_t* Fsg(const ksexport::Graph& g, const std::string& name)
+    {
         const ksexport::Part& part = g.parts.at(0);
         logmath_t* lmath = ps_get_logmath(ps_);
         float32 lw = cmd_ln_float32_r(config_, "-lw");
@@ -96,41 +184,50 @@ public:
             }
         }
         glist_free(fsg_model_null_trans_closure(fsg, nullptr));
-        int rc = ps_set_fsg(ps_, name.c_str(), fsg);
-        fsg_model_free(fsg); // the search keeps its own reference
-        if (rc < 0 || ps_set_search(ps_, name.c_str()) < 0)
-            throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+        return fsg;
     }
 
-    std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
+    // Decodes samples with the search `search` (made current here): the
+    // complete hypotheses, up to nbest, and in partial the best path at the
+    // last frame whether or not it reached the end.
+    std::vector<Hypothesis> Run(const std::string& search, const std::vector<int16_t>& samples, int nbest,
+                                Hypothesis& partial)
     {
+        if (ps_set_search(ps_, search.c_str()) < 0) throw SpeechError("the recogniser lost its search " + search);
         if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
         if (ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE) < 0) {
             ps_end_utt(ps_);
             throw SpeechError("the recogniser failed on the samples");
         }
+        int32 score = 0;
+        const char* h = ps_get_hyp(ps_, &score);
+        int frames = ps_get_n_frames(ps_);
+        partial = Hypothesis{h ? h : "", score, false, false, frames, 0};
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
         std::vector<Hypothesis> out;
-        int32 score = 0;
+        score = 0;
         const char* best = ps_get_hyp(ps_, &score);
-        if (best && *best) out.push_back(Hypothesis{best, score});
+        if (best && *best) out.push_back(Hypothesis{best, score, true, false, frames, 0});
+        else if (best) partial.score = score;
         if (nbest > 1 && !out.empty()) {
             std::set<std::string> seen{out[0].words};
             ps_nbest_t* nb = ps_nbest(ps_);
             while (nb && (int)out.size() < nbest) {
                 nb = ps_nbest_next(nb);
                 if (!nb) break;
-                const char* h = ps_nbest_hyp(nb, &score);
-                if (h && *h && seen.insert(h).second) out.push_back(Hypothesis{h, score});
+                const char* n = ps_nbest_hyp(nb, &score);
+                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, 0});
             }
             if (nb) ps_nbest_free(nb);
         }
         return out;
     }
 
-private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
+    std::string name_;
+    bool retry_ = true, loop_ = false;
+    Search wide_;
 };
 
 } // namespace

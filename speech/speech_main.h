@@ -22,6 +22,12 @@ struct SpeechRequest {
     bool json = false;
     bool raw = false;        // recordings without a WAV header are raw samples, whatever their names
     bool verbose = false;
+    // Search settings; 0 takes the default for the grammar's size.
+    double beam = 0, pbeam = 0, wbeam = 0, lw = 0, wip = 0, pip = 0;
+    bool retry = true;        // again with wide beams when the search ends short of the grammar
+    bool remove_noise = true; // the recogniser's own noise removal
+    std::string denoise = "default"; // noise suppression before the recogniser: none, speex, webrtc
+    double threshold = -1;    // below this confidence "not understood"; <0: the default
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every
