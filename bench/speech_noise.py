@@ -279,13 +279,17 @@ def noisy_file(cache, item, level, noises, seed):
 
 def decode(ksspeech, grammar, files, extra):
     """Runs ksspeech --json on files; returns the JSON objects by file."""
-    cmd = [ksspeech, "--json"] + extra + [grammar] + files
+    cmd = [ksspeech, "--json", "-v"] + extra + [grammar] + files
     p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if p.returncode not in (0, 1):
         sys.exit("ksspeech failed (%d): %s\n%s" % (p.returncode, " ".join(cmd[:6]), p.stderr[-2000:]))
+    # -v gives one "confidence C, margin M a frame" line a recording.
+    margins = [float(l.split("margin ")[1].split()[0]) for l in p.stderr.splitlines()
+               if l.startswith("ksspeech: confidence ")]
     out = {}
-    for line in p.stdout.splitlines():
+    for k, line in enumerate(p.stdout.splitlines()):
         o = json.loads(line)
+        o["margin"] = margins[k] if k < len(margins) else None
         out[o["file"]] = o
     return out
 
@@ -331,6 +335,7 @@ def main():
             records.append(dict(set=it["set"], grammar=it["grammar"], level=level, file=f, expected=it["expected"],
                                 translation=o.get("translation"), words=o.get("words"),
                                 accepted=o.get("accepted", False), confidence=o.get("confidence"),
+                                margin=o.get("margin"),
                                 understood=understood, hit=hit, correct=hit and understood))
     if a.records:
         with open(a.records, "w") as fp:

@@ -14,7 +14,9 @@ namespace {
 const char kUsage[] =
     "usage: ksspeech [options] GRAMMAR [TRANSLATION.fst] AUDIO...\n"
     "Recognises speech with a grammar and prints, for each recording, the words,\n"
-    "whether the grammar accepts them, their translation and the time taken.\n"
+    "whether the grammar accepts them, their translation, the confidence that\n"
+    "they were heard right, and the time taken. A result below the confidence\n"
+    "threshold is \"not understood\", its best guess kept.\n"
     "GRAMMAR is a grammar source, compiled here (engine FSG for the search,\n"
     "translation FSG for the meaning), or a compiled .fsg or .fst; after a\n"
     ".fsg, a .fst gives the meaning. AUDIO is a .wav file, or raw 16 kHz 16-bit\n"
@@ -38,11 +40,27 @@ const char kUsage[] =
     "                       beside the grammar\n"
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
+    "  --threshold C        below confidence C (0 to 1) a result is not understood\n"
+    "                       (default 0.15); 0 takes every sentence of the grammar\n"
+    "  --denoise none|speex|webrtc\n"
+    "                       noise suppression before the recogniser (default none)\n"
+    "  --agc                with the denoiser's automatic gain control\n"
+    "  --no-remove-noise    without the recogniser's own spectral noise removal\n"
+    "  --beam P, --pbeam P, --wbeam P\n"
+    "                       search beams, as probabilities relative to the best\n"
+    "                       path: states, phone transitions, word exits (default\n"
+    "                       by the grammar's size)\n"
+    "  --lw W               language weight (default 6.5)\n"
+    "  --wip P, --pip P     word and phone insertion probabilities (default 0.65, 1)\n"
+    "  --no-retry           no second search with wide beams when the first ends\n"
+    "                       short of the grammar; its partial words are reported\n"
     "  --json               one JSON object a recording\n"
     "  --raw                recordings without a WAV header are raw samples\n"
     "  -v                   the recogniser's own log on standard error\n"
     "  -h, --help           this text\n"
-    "      --version        the version\n";
+    "      --version        the version\n"
+    "\n"
+    "Exit status: 0 every recording understood, 1 any not understood, 2 an error.\n";
 
 int Usage(const std::string& msg)
 {
@@ -117,6 +135,8 @@ int main(int argc, char** argv)
         } else if (a == "--denoise") {
             if (!opt.Value(r.denoise) || (r.denoise != "none" && r.denoise != "speex" && r.denoise != "webrtc"))
                 return Usage("--denoise needs none, speex or webrtc");
+        } else if (a == "--agc") {
+            r.agc = true;
         } else if (a == "--no-retry") {
             r.retry = false;
         } else if (a == "--no-remove-noise") {

@@ -5,6 +5,7 @@
 #include "pipeline.h"
 
 #include "audio.h"
+#include "confidence.h"
 #include "pronounce.h"
 
 #include <algorithm>
@@ -124,6 +125,12 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     rc.wide.wbeam = 1e-60;
     rc.wide.maxhmmpf = -1;
     rc.remove_noise = r_.remove_noise;
+    rc.phone_loop = true;
+    cleaning_.denoise = r_.denoise == "default" ? "none" : r_.denoise;
+    cleaning_.agc = r_.agc;
+    if (!CleaningAvailable(cleaning_.denoise))
+        throw SpeechError("--denoise " + cleaning_.denoise + ": this ksspeech was built without that library");
+    threshold_ = r_.threshold < 0 ? kDefaultThreshold : r_.threshold;
     rec_ = OpenRecogniser(rc);
     Pronounce();
     rec_->SetGrammar(graph_, name_);
@@ -253,25 +260,39 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
     Result res;
     res.audio = (double)samples.size() / rec_->SampleRate();
     auto t0 = std::chrono::steady_clock::now();
-    std::vector<Hypothesis> hyps = rec_->Decode(samples, r_.nbest);
+    std::vector<Hypothesis> hyps;
+    if (cleaning_.denoise != "none") {
+        std::vector<int16_t> clean = samples;
+        Clean(cleaning_, rec_->SampleRate(), clean);
+        hyps = rec_->Decode(clean, r_.nbest);
+    } else {
+        hyps = rec_->Decode(samples, r_.nbest);
+    }
     res.decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     for (size_t i = 0; i < hyps.size(); i++) {
         if (r_.verbose)
-            std::fprintf(err_, "ksspeech: hypothesis %d (score %ld): %s\n", (int)i + 1, (long)hyps[i].score,
-                         hyps[i].words.c_str());
+            std::fprintf(err_, "ksspeech: hypothesis %d (score %ld, %s, margin %.1f a frame): %s\n", (int)i + 1,
+                         (long)hyps[i].score, !hyps[i].complete ? "partial" : hyps[i].wide ? "wide" : "complete",
+                         Margin(hyps[i]), hyps[i].words.c_str());
         std::vector<std::string> words = Split(hyps[i].words);
         ksbnfc::Grammar::Result m = Library(r_.grammar, [&] { return meaning_->Match(words); });
         if (m.accepted != 2 && i + 1 < hyps.size()) continue;
         res.recognised = true;
         res.words = hyps[i].words;
         res.rank = (int)i + 1;
-        res.accepted = m.accepted == 2;
+        res.complete = hyps[i].complete;
+        res.accepted = m.accepted == 2 && hyps[i].complete;
+        res.confidence = res.accepted ? Confidence(hyps[i]) : 0.0;
+        res.understood = res.accepted && res.confidence >= threshold_;
         if (res.accepted && translates_ && m.has_translation) {
             res.has_translation = true;
             res.translation = m.translation;
         }
         if (res.accepted) break;
     }
+    if (r_.verbose)
+        std::fprintf(err_, "ksspeech: confidence %.4f, margin %.3f a frame\n", res.confidence,
+                     res.recognised ? Margin(hyps[(size_t)res.rank - 1]) : 0.0);
     return res;
 }
 

@@ -6,6 +6,7 @@
 #define KSBNFC_SPEECH_PIPELINE_H
 
 #include "fsg_export.h"
+#include "preprocess.h"
 #include "ksbnfc_inner.h"
 #include "recogniser.h"
 #include "speech_main.h"
@@ -22,7 +23,10 @@ namespace ksspeech {
 struct Result {
     std::string words;
     bool recognised = false; // the search reached an end of the grammar
+    bool complete = false;   // the words make a whole path of the search (else a partial guess)
     bool accepted = false;   // the grammar accepts the words
+    double confidence = 0;   // in [0, 1]; 0 for words the grammar does not accept
+    bool understood = false; // accepted, with a confidence at the threshold or above
     bool has_translation = false;
     std::string translation;
     int rank = 0; // which of the n best hypotheses, from 1
@@ -59,6 +63,8 @@ private:
     std::string name_;
     ksexport::Graph graph_;
     std::unique_ptr<Recogniser> rec_;
+    Cleaning cleaning_;
+    double threshold_ = 0;
 };
 
 // s as a JSON string; texts of single-byte code pages are taken as Latin-1.

@@ -27,11 +27,12 @@ struct SpeechRequest {
     bool retry = true;        // again with wide beams when the search ends short of the grammar
     bool remove_noise = true; // the recogniser's own noise removal
     std::string denoise = "default"; // noise suppression before the recogniser: none, speex, webrtc
+    bool agc = false;         // with the denoiser's gain control
     double threshold = -1;    // below this confidence "not understood"; <0: the default
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every
-// recording was decoded, 1 after any error.
+// recording was understood, 1 when any was not, 2 after any error.
 int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err);
 
 #endif // KSBNFC_SPEECH_SPEECH_MAIN_H

@@ -72,25 +72,35 @@ if have espeak-ng && have sox; then
 
     # Without the fallback the missing words are listed in one error,
     # unless a dictionary file supplies them.
-    run "no fallback" 1 "=2 word(s) of the grammar have no pronunciation: cappuccinos, lattes" --no-espeak "$examples/coffee.bnf" "$work/o1.wav"
-    PATH=/nonexistent run "fallback not installed" 1 "$examples/coffee.bnf" "$work/o1.wav"
+    run "no fallback" 2 "=2 word(s) of the grammar have no pronunciation: cappuccinos, lattes" --no-espeak "$examples/coffee.bnf" "$work/o1.wav"
+    PATH=/nonexistent run "fallback not installed" 2 "$examples/coffee.bnf" "$work/o1.wav"
     err_has "fallback not installed" "espeak-ng, the letter-to-sound fallback, is not installed"
     printf 'LATTES L AA T EY Z\ncappuccinos K AE P AH CH IY N OW Z\n' >"$work/my.dict"
     run "user dictionary" 0 --json --no-espeak --dict "$work/my.dict" "$examples/coffee.bnf" "$work/o1.wav"
     json "user dictionary" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
 
-    run "wrong sample rate" 1 "=22k.wav: sample rate 22050 Hz; the model needs 16000 Hz" "$robot" "$work/22k.wav"
+    run "wrong sample rate" 2 "=22k.wav: sample rate 22050 Hz; the model needs 16000 Hz" "$robot" "$work/22k.wav"
 else
     echo "SKIP: espeak-ng or sox missing: no spoken orders"
 fi
 
-# Errors: each names what is wrong and exits non-zero; a bad recording
-# doesn't stop the others.
+# Speech the grammar does not cover is "not understood" (exit 1), its best
+# guess kept; with --threshold 0 every sentence of the grammar is taken.
+book=$data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav
+run "out of domain" 1 --json "$robot" "$book"
+out_has "out of domain" '"understood": false'
+run "out of domain, threshold 0" 0 --threshold 0 "$robot" "$audio"
+out_has "threshold 0" "  confidence:  "
+run "in domain" 0 --json --beam 1e-60 --lw 8 --no-retry "$robot" "$audio"
+out_has "in domain" '"understood": true'
+
+# Errors: each names what is wrong and exits 2; a bad recording doesn't
+# stop the others.
 : >"$work/empty.raw"
 cp "$robot" "$work/text.wav"
 printf '<<a>> = hello ( world .\n' >"$work/bad.bnf"
 cases < <(table speech_errors.txt work robot audio examples)
-run "unreadable audio" 1 "=can't open '$work/none.raw'" --json "$robot" "$work/none.raw" "$audio"
+run "unreadable audio" 2 "=can't open '$work/none.raw'" --json "$robot" "$work/none.raw" "$audio"
 out_has "unreadable audio" "\"error\": \"can't open"
 out_has "later recordings still decoded" "\"words\": \"go forward ten meters\""
 run "nbest" 0 --nbest 5 "$robot" "$audio"
