@@ -17,7 +17,8 @@ const double kBias = 5.07, kSlope = 0.280;
 
 double Margin(const Hypothesis& h)
 {
-    return h.frames > 0 ? (double)(h.score - h.loop_score) / h.frames : 0.0;
+    int n = h.speech_frames > 0 ? h.speech_frames : h.frames;
+    return n > 0 ? (double)(h.score - h.loop_score) / n : 0.0;
 }
 
 double Confidence(const Hypothesis& h)

@@ -8,8 +8,8 @@
 
 namespace ksspeech {
 
-// The score of h above its free phone decoding, per frame (<= 0 but for
-// search error: the phone loop can follow anything the grammar can).
+// The score of h above its free phone decoding, per frame of speech (<= 0
+// but for search error: the phone loop can follow anything the grammar can).
 double Margin(const Hypothesis& h);
 
 // The confidence in [0, 1] of a complete hypothesis: a logistic function

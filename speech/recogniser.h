@@ -40,6 +40,7 @@ struct Hypothesis {
     bool complete = true; // false: the search ended before the end of the grammar
     bool wide = false;    // found by the second try with the wide settings
     int frames = 0;       // frames of the recording (100 a second)
+    int speech_frames = 0; // of those, the frames of words (not silence or noise), when complete
     // With RecogniserConfig::phone_loop: the score of a free phone decoding
     // of the same frames, the competitor for the confidence.
     int32_t loop_score = 0;

@@ -10,6 +10,7 @@
 #include <sphinxbase/fsg_model.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,13 +205,22 @@ private:
         int32 score = 0;
         const char* h = ps_get_hyp(ps_, &score);
         int frames = ps_get_n_frames(ps_);
-        partial = Hypothesis{h ? h : "", score, false, false, frames, 0};
+        partial = Hypothesis{h ? h : "", score, false, false, frames, 0, 0};
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
         std::vector<Hypothesis> out;
         score = 0;
         const char* best = ps_get_hyp(ps_, &score);
-        if (best && *best) out.push_back(Hypothesis{best, score, true, false, frames, 0});
-        else if (best) partial.score = score;
+        if (best && *best) {
+            out.push_back(Hypothesis{best, score, true, false, frames, 0, 0});
+            for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+                const char* w = ps_seg_word(seg);
+                int sf = 0, ef = 0;
+                ps_seg_frames(seg, &sf, &ef);
+                if (w && *w != '<' && *w != '[' && std::strcmp(w, "(NULL)") != 0) out[0].speech_frames += ef - sf + 1;
+            }
+        } else if (best) {
+            partial.score = score;
+        }
         if (nbest > 1 && !out.empty()) {
             std::set<std::string> seen{out[0].words};
             ps_nbest_t* nb = ps_nbest(ps_);
@@ -218,7 +228,7 @@ private:
                 nb = ps_nbest_next(nb);
                 if (!nb) break;
                 const char* n = ps_nbest_hyp(nb, &score);
-                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, 0});
+                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, out[0].speech_frames, 0});
             }
             if (nb) ps_nbest_free(nb);
         }
