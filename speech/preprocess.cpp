@@ -30,6 +30,16 @@ void Speex(bool agc, int rate, std::vector<int16_t>& s)
     speex_preprocess_ctl(st.get(), SPEEX_PREPROCESS_SET_DENOISE, &on);
     speex_preprocess_ctl(st.get(), SPEEX_PREPROCESS_SET_AGC, &agc_on);
     speex_preprocess_ctl(st.get(), SPEEX_PREPROCESS_SET_DEREVERB, &off);
+    // The noise estimate needs a floor: on digital silence (synthesised or
+    // gated audio) the preprocessor went on to suppress whole words, and
+    // clean speech lost 28 points on the benchmark. A fixed pseudo-random
+    // floor at -60 dB full scale gives it one and costs nothing audible.
+    uint32_t seed = 12345;
+    for (int16_t& x : s) {
+        seed = seed * 1664525u + 1013904223u;
+        int v = x + (int)(seed >> 26) - 32;
+        x = (int16_t)(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
     for (size_t i = 0; i + (size_t)frame <= s.size(); i += (size_t)frame)
         speex_preprocess_run(st.get(), &s[i]);
 }
