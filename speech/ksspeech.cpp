@@ -50,7 +50,7 @@ const char kUsage[] =
     "  --beam P, --pbeam P, --wbeam P\n"
     "                       search beams, as probabilities relative to the best\n"
     "                       path: states, phone transitions, word exits (default\n"
-    "                       1e-80, 1e-80, 1e-60 up to 20000 arcs, else the\n"
+    "                       1e-80, 1e-80, 1e-60 up to 1000 arcs, else the\n"
     "                       recogniser's 1e-48, 1e-48, 7e-29)\n"
     "  --lw W               language weight (default 6.5)\n"
     "  --wip P, --pip P     word and phone insertion probabilities (default 0.65, 1)\n"
