@@ -16,7 +16,9 @@ const char kUsage[] =
     "       ksspeech --listen [options] GRAMMAR [TRANSLATION.fst]\n"
     "       ksspeech --serve tcp://HOST:PORT [options] GRAMMAR [TRANSLATION.fst]\n"
     "Recognises speech with a grammar and prints, for each recording, the words,\n"
-    "whether the grammar accepts them, their translation and the time taken.\n"
+    "whether the grammar accepts them, their translation, the confidence that\n"
+    "they were heard right, and the time taken. A result below the confidence\n"
+    "threshold is \"not understood\", its best guess kept.\n"
     "GRAMMAR is a grammar source, compiled here (engine FSG for the search,\n"
     "translation FSG for the meaning), or a compiled .fsg or .fst; after a\n"
     ".fsg, a .fst gives the meaning. AUDIO is a .wav file, or raw 16 kHz 16-bit\n"
@@ -40,6 +42,22 @@ const char kUsage[] =
     "                       default NAME.bnf, .fst or .fsg beside the grammar\n"
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
+    "  --threshold C        below confidence C (0 to 1) a result is not understood\n"
+    "                       (default 0.15); 0 takes every sentence of the grammar\n"
+    "  --denoise none|speex|webrtc\n"
+    "                       noise suppression before the recogniser (default\n"
+    "                       speex where built, else none)\n"
+    "  --agc                with the denoiser's automatic gain control\n"
+    "  --no-remove-noise    without the recogniser's own spectral noise removal\n"
+    "  --beam P, --pbeam P, --wbeam P\n"
+    "                       search beams, as probabilities relative to the best\n"
+    "                       path: states, phone transitions, word exits (default\n"
+    "                       1e-80, 1e-80, 1e-60 up to 1000 arcs, else the\n"
+    "                       recogniser's 1e-48, 1e-48, 7e-29)\n"
+    "  --lw W               language weight (default 6.5)\n"
+    "  --wip P, --pip P     word and phone insertion probabilities (default 0.65, 1)\n"
+    "  --no-retry           no second search with wide beams when the first ends\n"
+    "                       short of the grammar; its partial words are reported\n"
     "  --json               one JSON object a recording\n"
     "  --raw                recordings without a WAV header are raw samples\n"
     "  -v                   the recogniser's own log on standard error\n"
@@ -61,12 +79,26 @@ const char kUsage[] =
     "  --language CODE      the language the service offers (default en)\n"
     "\n"
     "  -h, --help           this text\n"
-    "      --version        the version\n";
+    "      --version        the version\n"
+    "\n"
+    "Exit status: 0 every recording understood, 1 any not understood, 2 an error.\n";
 
 int Usage(const std::string& msg)
 {
     std::fprintf(stderr, "ksspeech: %s\nRun 'ksspeech --help' for usage.\n", msg.c_str());
     return 2;
+}
+
+// Reads a number in [lo, hi] from the option's value.
+bool Number(OptionReader& opt, double lo, double hi, double& out)
+{
+    std::string n;
+    char* end = nullptr;
+    errno = 0;
+    double v = opt.Value(n) ? std::strtod(n.c_str(), &end) : 0;
+    if (n.empty() || errno || *end || !(v >= lo && v <= hi)) return false;
+    out = v;
+    return true;
 }
 
 bool Compiled(const std::string& path, const char* ext)
@@ -118,6 +150,25 @@ int main(int argc, char** argv)
             if (!opt.Extern(r.externs)) return Usage(a + " needs NAME=FILE");
         } else if (a == "--nbest") {
             if (!Number(opt, r.nbest, 1000)) return Usage("--nbest needs a number from 1 to 1000");
+        } else if (a == "--beam" || a == "--pbeam" || a == "--wbeam") {
+            double& b = a == "--beam" ? r.beam : a == "--pbeam" ? r.pbeam : r.wbeam;
+            if (!Number(opt, 1e-300, 1, b)) return Usage(a + " needs a probability from 1e-300 to 1");
+        } else if (a == "--lw") {
+            if (!Number(opt, 0.1, 100, r.lw)) return Usage("--lw needs a number from 0.1 to 100");
+        } else if (a == "--wip" || a == "--pip") {
+            if (!Number(opt, 1e-300, 1e10, a == "--wip" ? r.wip : r.pip))
+                return Usage(a + " needs a positive number");
+        } else if (a == "--threshold") {
+            if (!Number(opt, 0, 1, r.threshold)) return Usage("--threshold needs a number from 0 to 1");
+        } else if (a == "--denoise") {
+            if (!opt.Value(r.denoise) || (r.denoise != "none" && r.denoise != "speex" && r.denoise != "webrtc"))
+                return Usage("--denoise needs none, speex or webrtc");
+        } else if (a == "--agc") {
+            r.agc = true;
+        } else if (a == "--no-retry") {
+            r.retry = false;
+        } else if (a == "--no-remove-noise") {
+            r.remove_noise = false;
         } else if (a == "--json") {
             r.json = true;
         } else if (a == "--raw") {

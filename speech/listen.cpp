@@ -113,7 +113,7 @@ int Listen(Pipeline& pipeline, AudioSource& src, const ListenOptions& o, std::FI
             n = src.Read(buf, sizeof buf / sizeof buf[0]);
         } catch (const SpeechError& e) {
             std::fprintf(err, "ksspeech: %s\n", e.what());
-            status = 1;
+            status = 2;
             break;
         }
         if (n < 0) continue;
@@ -121,7 +121,7 @@ int Listen(Pipeline& pipeline, AudioSource& src, const ListenOptions& o, std::FI
         seg.Feed(buf, (size_t)n, sink);
     }
     seg.Flush(sink);
-    return sink.Failed() ? 1 : status;
+    return sink.Failed() ? 2 : status;
 }
 
 } // namespace ksspeech

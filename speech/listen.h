@@ -22,7 +22,7 @@ struct ListenOptions {
 // each utterance while it is spoken. Lines go to out, flushed one by one:
 //   {"start": S, "end": E, "words": ..., "accepted": ..., "translation": ...}
 //   {"partial": WORDS, "start": S}            (with partial)
-// Returns 0 at the end of the stream or on stop, 1 after a failure of the
+// Returns 0 at the end of the stream or on stop, 2 after a failure of the
 // source or of out (a closed pipe), said on err.
 int Listen(Pipeline& pipeline, AudioSource& src, const ListenOptions& o, std::FILE* out, std::FILE* err,
            volatile std::sig_atomic_t* stop);

@@ -8,6 +8,7 @@
 #include "fsg_export.h"
 #include "intent.h"
 #include "ksbnfc_inner.h"
+#include "preprocess.h"
 #include "recogniser.h"
 #include "speech_main.h"
 
@@ -23,7 +24,10 @@ namespace ksspeech {
 struct Result {
     std::string words;
     bool recognised = false; // the search reached an end of the grammar
+    bool complete = false;   // the words make a whole path of the search (else a partial guess)
     bool accepted = false;   // the grammar accepts the words
+    double confidence = 0;   // in [0, 1]; 0 for words the grammar does not accept
+    bool understood = false; // accepted, with a confidence at the threshold or above
     bool has_translation = false;
     std::string translation;
     // The intent and slots the grammar's tags give the accepted words
@@ -80,7 +84,11 @@ private:
     std::string name_;
     ksexport::Graph graph_;
     std::unique_ptr<Recogniser> rec_;
-    size_t fed_ = 0; // samples of the utterance under way
+    Cleaning cleaning_;
+    double threshold_ = 0;
+    // The utterance under way: its samples as cleaned and fed, the cleaner.
+    std::vector<int16_t> heard_;
+    std::unique_ptr<Cleaner> cleaner_;
     double feed_time_ = 0;
 };
 

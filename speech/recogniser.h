@@ -13,15 +13,37 @@
 
 namespace ksspeech {
 
+// Settings of the grammar search; 0 (or a negative beam) leaves the
+// recogniser's own default. Beams are probabilities relative to the best
+// path (1e-48: keep paths within a factor 1e-48 of it).
+struct Search {
+    double beam = 0, pbeam = 0, wbeam = 0; // states, phone transitions, word exits
+    double lw = 0;                          // language weight
+    double wip = 0, pip = 0;                // word and phone insertion probabilities
+    int maxhmmpf = 0;                       // at most this many HMMs a frame; -1 unlimited
+};
+
 struct RecogniserConfig {
     std::string model;      // acoustic model folder
     std::string dictionary; // pronunciation dictionary
     bool verbose = false;   // the recogniser's own log on standard error
+    Search search;          // the search settings
+    bool retry = true;      // a second try when the search ends before the grammar does,
+    Search wide;            // with these beams (its language weight and penalties are search's)
+    bool remove_noise = true; // the recogniser's own spectral noise removal
+    bool phone_loop = false; // also decode with a free phone loop, for the confidence
 };
 
 struct Hypothesis {
     std::string words; // space-separated, as the dictionary spells them
     int32_t score = 0;
+    bool complete = true; // false: the search ended before the end of the grammar
+    bool wide = false;    // found by the second try with the wide settings
+    int frames = 0;       // frames of the recording (100 a second)
+    int speech_frames = 0; // of those, the frames of words (not silence or noise), when complete
+    // With RecogniserConfig::phone_loop: the score of a free phone decoding
+    // of the same frames, the competitor for the confidence.
+    int32_t loop_score = 0;
 };
 
 class Recogniser {
@@ -38,18 +60,21 @@ public:
     virtual void AddWords(const std::vector<std::pair<std::string, std::string>>& words) = 0;
     // The network to search: part 0 of the graph, its words in dictionary case.
     virtual void SetGrammar(const ksexport::Graph& graph, const std::string& name) = 0;
-    // Decodes one recording; up to nbest hypotheses, best first (none when
-    // nothing in the grammar matched).
+    // Decodes one recording; up to nbest hypotheses, best first. When the
+    // search reaches no end of the grammar, it tries again with the wide
+    // settings, and failing that returns the best partial path alone
+    // (complete false); none when nothing matched at all.
     virtual std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) = 0;
 
     // Decoding while the audio arrives, one utterance at a time: Begin, Feed
-    // any number of times, Finish for the hypotheses as Decode gives them.
+    // any number of times, Finish for the hypotheses as Decode gives them;
+    // `heard` is everything fed, for the second try and the phone loop.
     // Throw SpeechError as Decode does.
     virtual void Begin() = 0;
     virtual void Feed(const int16_t* samples, size_t n) = 0;
     // The best hypothesis so far, "" before there is one.
     virtual std::string Partial() = 0;
-    virtual std::vector<Hypothesis> Finish(int nbest) = 0;
+    virtual std::vector<Hypothesis> Finish(int nbest, const std::vector<int16_t>& heard) = 0;
     // Forgets what earlier utterances taught it (the channel's average), so
     // that the next one is decoded as if it came first.
     virtual void Forget() = 0;

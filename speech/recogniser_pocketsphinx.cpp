@@ -11,6 +11,7 @@
 #include <sphinxbase/fsg_model.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,30 @@ bool IsDir(const std::string& p)
 {
     struct stat st;
     return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+const char kLoop[] = "#loop", kWide[] = "#wide";
+
+// Appends the recogniser's arguments for the settings that are set.
+void Settings(const Search& s, std::vector<std::string>& args)
+{
+    auto add = [&](const char* name, double v) {
+        if (v <= 0) return;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        args.push_back(name);
+        args.push_back(buf);
+    };
+    add("-beam", s.beam);
+    add("-pbeam", s.pbeam);
+    add("-wbeam", s.wbeam);
+    add("-lw", s.lw);
+    add("-wip", s.wip);
+    add("-pip", s.pip);
+    if (s.maxhmmpf != 0) {
+        args.push_back("-maxhmmpf");
+        args.push_back(std::to_string(s.maxhmmpf));
+    }
 }
 
 class PocketSphinx : public Recogniser {
@@ -36,8 +61,14 @@ public:
             throw SpeechError("dictionary '" + c.dictionary + "' not readable (package pocketsphinx-en-us, or --model-dict FILE)");
         // Silent unless asked: the decoder logs every setting at start.
         if (!c.verbose) err_set_logfp(nullptr);
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", c.model.c_str(), "-dict", c.dictionary.c_str(),
-                              nullptr);
+        // The phone loop of the confidence runs on context-independent
+        // phones: a fifth of the cost of the grammar search.
+        std::vector<std::string> args{"-hmm", c.model, "-dict", c.dictionary, "-remove_noise",
+                                      c.remove_noise ? "yes" : "no", "-allphone_ci", "yes"};
+        Settings(c.search, args);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        config_ = cmd_ln_parse_r(nullptr, ps_args(), (int32)argv.size(), argv.data(), FALSE);
         if (!config_) throw SpeechError("the recogniser rejected its configuration");
         ps_ = ps_init(config_);
         if (!ps_) {
@@ -47,6 +78,11 @@ public:
         feat_t* f = ps_get_feat(ps_);
         initial_mean_.resize((size_t)feat_cepsize(f));
         if (f->cmn_struct) cmn_live_get(f->cmn_struct, initial_mean_.data());
+        retry_ = c.retry;
+        wide_ = c.wide;
+        if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0)
+            throw SpeechError("the recogniser could not set up its phone loop (run with -v for its log)");
+        loop_ = c.phone_loop;
     }
     ~PocketSphinx() override
     {
@@ -75,6 +111,81 @@ public:
 
     void SetGrammar(const ksexport::Graph& g, const std::string& name) override
     {
+        // The wide search reads its beams from the configuration when it
+        // is made; the configuration gets the usual ones back after.
+        if (retry_) {
+            struct Beam {
+                const char* name;
+                double wide;
+                double was;
+            } beams[] = {{"-beam", wide_.beam, 0}, {"-pbeam", wide_.pbeam, 0}, {"-wbeam", wide_.wbeam, 0}};
+            for (Beam& b : beams) {
+                b.was = cmd_ln_float_r(config_, b.name);
+                if (b.wide > 0) cmd_ln_set_float_r(config_, b.name, b.wide);
+            }
+            long maxhmmpf = cmd_ln_int_r(config_, "-maxhmmpf");
+            if (wide_.maxhmmpf != 0) cmd_ln_set_int_r(config_, "-maxhmmpf", wide_.maxhmmpf);
+            fsg_model_t* fsg = Fsg(g, kWide);
+            int rc = ps_set_fsg(ps_, kWide, fsg);
+            fsg_model_free(fsg); // the search keeps its own reference
+            for (Beam& b : beams) cmd_ln_set_float_r(config_, b.name, b.was);
+            cmd_ln_set_int_r(config_, "-maxhmmpf", maxhmmpf);
+            if (rc < 0) throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+        }
+        name_ = name;
+        fsg_model_t* fsg = Fsg(g, name);
+        int rc = ps_set_fsg(ps_, name.c_str(), fsg);
+        fsg_model_free(fsg);
+        if (rc < 0 || ps_set_search(ps_, name.c_str()) < 0)
+            throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+    }
+
+    std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
+    {
+        Hypothesis partial;
+        std::vector<Hypothesis> out = Run(name_, samples, nbest, partial);
+        return Complete(std::move(out), partial, samples, nbest);
+    }
+
+    void Begin() override
+    {
+        if (ps_set_search(ps_, name_.c_str()) < 0) throw SpeechError("the recogniser lost its search " + name_);
+        if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
+    }
+
+    void Feed(const int16_t* samples, size_t n) override
+    {
+        if (ps_process_raw(ps_, samples, n, FALSE, FALSE) < 0) {
+            ps_end_utt(ps_); // the utterance is over; Begin starts the next
+            throw SpeechError("the recogniser failed on the samples");
+        }
+    }
+
+    std::string Partial() override
+    {
+        int32 score = 0;
+        const char* h = ps_get_hyp(ps_, &score);
+        return h ? h : "";
+    }
+
+    std::vector<Hypothesis> Finish(int nbest, const std::vector<int16_t>& heard) override
+    {
+        Hypothesis partial;
+        std::vector<Hypothesis> out = End(nbest, partial);
+        return Complete(std::move(out), partial, heard, nbest);
+    }
+
+    void Forget() override
+    {
+        ps_start_stream(ps_); // the noise level
+        feat_t* f = ps_get_feat(ps_);
+        if (f->cmn_struct) cmn_live_set(f->cmn_struct, initial_mean_.data());
+    }
+
+private:
+    // The FSG of part 0 of g, for the search `name`.
+    fsg_model_t* Fsg(const ksexport::Graph& g, const std::string& name)
+    {
         const ksexport::Part& part = g.parts.at(0);
         logmath_t* lmath = ps_get_logmath(ps_);
         float32 lw = cmd_ln_float32_r(config_, "-lw");
@@ -100,72 +211,83 @@ public:
             }
         }
         glist_free(fsg_model_null_trans_closure(fsg, nullptr));
-        int rc = ps_set_fsg(ps_, name.c_str(), fsg);
-        fsg_model_free(fsg); // the search keeps its own reference
-        if (rc < 0 || ps_set_search(ps_, name.c_str()) < 0)
-            throw SpeechError("the recogniser could not search the grammar (run with -v for its log)");
+        return fsg;
     }
 
-    std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
+    // Decodes samples with the search `search` (made current here): the
+    // complete hypotheses, up to nbest, and in partial the best path at the
+    // last frame whether or not it reached the end.
+    std::vector<Hypothesis> Run(const std::string& search, const std::vector<int16_t>& samples, int nbest,
+                                Hypothesis& partial)
     {
+        if (ps_set_search(ps_, search.c_str()) < 0) throw SpeechError("the recogniser lost its search " + search);
         if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
         if (ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE) < 0) {
             ps_end_utt(ps_);
             throw SpeechError("the recogniser failed on the samples");
         }
-        if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
-        return Hypotheses(nbest);
+        return End(nbest, partial);
     }
 
-    void Begin() override
-    {
-        if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
-    }
-
-    void Feed(const int16_t* samples, size_t n) override
-    {
-        if (ps_process_raw(ps_, samples, n, FALSE, FALSE) < 0) {
-            ps_end_utt(ps_); // the utterance is over; Begin starts the next
-            throw SpeechError("the recogniser failed on the samples");
-        }
-    }
-
-    std::string Partial() override
+    // Ends the utterance under way: its hypotheses as Run gives them.
+    std::vector<Hypothesis> End(int nbest, Hypothesis& partial)
     {
         int32 score = 0;
         const char* h = ps_get_hyp(ps_, &score);
-        return h ? h : "";
-    }
-
-    std::vector<Hypothesis> Finish(int nbest) override
-    {
+        int frames = ps_get_n_frames(ps_);
+        partial = Hypothesis{h ? h : "", score, false, false, frames, 0, 0};
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
-        return Hypotheses(nbest);
+        return Hypotheses(nbest, frames, partial);
     }
 
-    void Forget() override
+    // After the first search over samples: the wide second try when it
+    // reached no end of the grammar, the partial path when that failed too,
+    // and the phone loop's score for the confidence.
+    std::vector<Hypothesis> Complete(std::vector<Hypothesis> out, Hypothesis partial,
+                                     const std::vector<int16_t>& samples, int nbest)
     {
-        ps_start_stream(ps_); // the noise level
-        feat_t* f = ps_get_feat(ps_);
-        if (f->cmn_struct) cmn_live_set(f->cmn_struct, initial_mean_.data());
+        if (out.empty() && retry_) {
+            Hypothesis wide_partial;
+            out = Run(kWide, samples, nbest, wide_partial);
+            for (Hypothesis& h : out) h.wide = true;
+            if (!wide_partial.words.empty()) partial = wide_partial;
+            ps_set_search(ps_, name_.c_str());
+        }
+        if (out.empty() && !partial.words.empty()) out.push_back(partial);
+        if (loop_ && !out.empty()) {
+            Hypothesis loop;
+            Run(kLoop, samples, 1, loop);
+            ps_set_search(ps_, name_.c_str());
+            for (Hypothesis& h : out) h.loop_score = loop.score;
+        }
+        return out;
     }
 
-private:
     // The hypotheses of the utterance just ended, best first.
-    std::vector<Hypothesis> Hypotheses(int nbest)
+    std::vector<Hypothesis> Hypotheses(int nbest, int frames, Hypothesis& partial)
     {
         std::vector<Hypothesis> out;
         int32 score = 0;
         const char* best = ps_get_hyp(ps_, &score);
-        if (best && *best) out.push_back(Hypothesis{best, score});
+        if (best && *best) {
+            out.push_back(Hypothesis{best, score, true, false, frames, 0, 0});
+            for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+                const char* w = ps_seg_word(seg);
+                int sf = 0, ef = 0;
+                ps_seg_frames(seg, &sf, &ef);
+                if (w && *w != '<' && *w != '[' && std::strcmp(w, "(NULL)") != 0) out[0].speech_frames += ef - sf + 1;
+            }
+        } else if (best) {
+            partial.score = score;
+        }
         if (nbest > 1 && !out.empty()) {
             std::set<std::string> seen{out[0].words};
             ps_nbest_t* nb = ps_nbest(ps_);
             while (nb && (int)out.size() < nbest) {
                 nb = ps_nbest_next(nb);
                 if (!nb) break;
-                const char* h = ps_nbest_hyp(nb, &score);
-                if (h && *h && seen.insert(h).second) out.push_back(Hypothesis{h, score});
+                const char* n = ps_nbest_hyp(nb, &score);
+                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, out[0].speech_frames, 0});
             }
             if (nb) ps_nbest_free(nb);
         }
@@ -175,6 +297,9 @@ private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
     std::vector<mfcc_t> initial_mean_; // the live mean normalisation's start
+    std::string name_;
+    bool retry_ = true, loop_ = false;
+    Search wide_;
 };
 
 } // namespace

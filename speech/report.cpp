@@ -1,20 +1,34 @@
 // report.cpp: ResultMembers and IntentOf.
 #include "report.h"
 
+#include <cstdio>
+
 namespace ksspeech {
+
+namespace {
+
+std::string Fixed(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    return buf;
+}
+
+} // namespace
 
 std::string ResultMembers(const Result& r)
 {
     return "\"words\": " + (r.recognised ? Json(r.words) : std::string("null")) +
            ", \"accepted\": " + (r.accepted ? "true" : "false") +
            ", \"translation\": " + (r.has_translation ? Json(r.translation) : std::string("null")) + ", " +
-           IntentMembers(r);
+           IntentMembers(r) + ", \"confidence\": " + Fixed(r.confidence) +
+           ", \"understood\": " + (r.understood ? "true" : "false");
 }
 
 Intent IntentOf(const Result& r)
 {
     Intent i;
-    i.recognised = r.accepted;
+    i.recognised = r.understood;
     if (!i.recognised) return i;
     if (r.intent.empty()) {
         // A grammar without intent tags: its translation stands for the intent.

@@ -306,7 +306,7 @@ int Serve(std::vector<std::unique_ptr<Pipeline>>& decoders, const ServeOptions& 
 {
     std::string where;
     int lfd = Listener(o, err, where);
-    if (lfd < 0) return 1;
+    if (lfd < 0) return 2;
     std::fprintf(err, "ksspeech: serving %s on %s\n", o.model.c_str(), where.c_str());
     std::fflush(err);
     Pool pool(decoders);

@@ -31,7 +31,7 @@ std::string ParseAddress(const std::string& uri, ServeOptions& o);
 // by all connections, one utterance at a time each; a connection waits for
 // a free one. Says on err where it listens ("ksspeech: serving MODEL on
 // tcp://HOST:PORT", the port as bound) and what goes wrong with clients.
-// Returns 0 after a stop, 1 when it can't listen.
+// Returns 0 after a stop, 2 when it can't listen.
 int Serve(std::vector<std::unique_ptr<Pipeline>>& decoders, const ServeOptions& o, std::FILE* err,
           volatile std::sig_atomic_t* stop);
 

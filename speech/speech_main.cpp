@@ -22,7 +22,8 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
         return;
     }
     std::fprintf(out, "%s\n", file == "-" ? "standard input" : file.c_str());
-    std::fprintf(out, "  words:       %s\n", res.recognised ? res.words.c_str() : "(nothing recognised)");
+    std::fprintf(out, "  words:       %s%s\n", res.recognised ? res.words.c_str() : "(nothing recognised)",
+                 res.recognised && !res.complete ? " (partial: the search ended before the sentence did)" : "");
     std::fprintf(out, "  accepted:    %s\n", res.accepted ? "yes" : "no");
     if (res.rank > 1) std::fprintf(out, "  hypothesis:  %d of the n best\n", res.rank);
     std::fprintf(out, "  translation: %s\n", res.has_translation ? res.translation.c_str() : "-");
@@ -31,6 +32,12 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
         for (const auto& s : res.slots) slots += (slots.empty() ? "" : ", ") + s.first + "=" + s.second.text;
         std::fprintf(out, "  intent:      %s\n  slots:       %s\n", res.intent.c_str(), slots.empty() ? "-" : slots.c_str());
     }
+    std::fprintf(out, "  confidence:  %.2f\n", res.confidence);
+    if (!res.understood)
+        std::fprintf(out, "  NOT UNDERSTOOD: %s\n",
+                     !res.recognised ? "nothing recognised"
+                     : !res.accepted ? "the words are no sentence of the grammar"
+                                     : "the confidence is below the threshold (--threshold)");
     std::fprintf(out, "  time:        %.2f s of audio decoded in %.2f s (%.2f x real time)\n", res.audio,
                  res.decode, rtf);
 }
@@ -48,7 +55,7 @@ int SetUp(const SpeechRequest& r, std::FILE* err, const std::function<int()>& wo
     } catch (const ksbnfc::Failure& e) {
         std::fprintf(err, "ksspeech: %s\n", e.diagnostic().Located(r.grammar).c_str());
     }
-    return 1;
+    return 2;
 }
 
 int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
@@ -58,11 +65,13 @@ int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err)
         int status = 0;
         for (const std::string& file : r.recordings) {
             try {
-                Print(out, r, file, pipeline.Recognise(ksspeech::ReadRecording(file, pipeline.SampleRate(), r.raw)));
+                Result res = pipeline.Recognise(ksspeech::ReadRecording(file, pipeline.SampleRate(), r.raw));
+                Print(out, r, file, res);
+                if (!res.understood && status == 0) status = 1;
             } catch (const SpeechError& e) {
                 std::fprintf(err, "ksspeech: %s\n", e.what());
                 if (r.json) std::fprintf(out, "{\"file\": %s, \"error\": %s}\n", Json(file).c_str(), Json(e.what()).c_str());
-                status = 1;
+                status = 2;
             }
             std::fflush(out);
         }

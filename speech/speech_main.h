@@ -32,20 +32,27 @@ struct SpeechRequest {
     int decoders = 2;
     int max_clients = 32;
     std::string language = "en";
+    // Search settings; 0 takes the default for the grammar's size.
+    double beam = 0, pbeam = 0, wbeam = 0, lw = 0, wip = 0, pip = 0;
+    bool retry = true;        // again with wide beams when the search ends short of the grammar
+    bool remove_noise = true; // the recogniser's own noise removal
+    std::string denoise = "default"; // noise suppression before the recogniser: none, speex, webrtc
+    bool agc = false;         // with the denoiser's gain control
+    double threshold = -1;    // below this confidence "not understood"; <0: the default
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every
-// recording was decoded, 1 after any error.
+// recording was understood, 1 when any was not, 2 after any error.
 int SpeechMain(const SpeechRequest& r, std::FILE* out, std::FILE* err);
 
 // --listen: one JSON line a heard utterance on out until the stream ends or
 // SIGINT/SIGTERM. --serve: the voice service until SIGINT/SIGTERM.
-// stream_main.cpp. Return 0, or 1 after an error said on err.
+// stream_main.cpp. Return 0, or 2 after an error said on err.
 int ListenMain(const SpeechRequest& r, std::FILE* out, std::FILE* err);
 int ServeMain(const SpeechRequest& r, std::FILE* err);
 
 // Runs work, saying on err why the grammar, the model or the recogniser
-// could not be set up when it throws; returns its status, or 1 then.
+// could not be set up when it throws; returns its status, or 2 then.
 int SetUp(const SpeechRequest& r, std::FILE* err, const std::function<int()>& work);
 
 #endif // KSBNFC_SPEECH_SPEECH_MAIN_H

@@ -63,7 +63,7 @@ int ServeMain(const SpeechRequest& r, std::FILE* err)
     std::string bad = ksspeech::ParseAddress(r.serve, o);
     if (!bad.empty()) {
         std::fprintf(err, "ksspeech: --serve: %s\n", bad.c_str());
-        return 1;
+        return 2;
     }
     o.max_clients = r.max_clients;
     o.max_seconds = r.max_utterance;

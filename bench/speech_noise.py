@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""speech_noise.py: accuracy of ksspeech in noise and its "not understood"
+rate on speech the grammar does not cover.
+
+    bench/speech_noise.py [--ksspeech build/speech/ksspeech] [--cache build/bench_speech]
+                          [--seed 1] [--records FILE] [-- KSSPEECH OPTIONS...]
+
+Speech: in-domain sentences of three grammars (bench/speech/*.bnf, each
+sentence generated with its expected translation) and out-of-domain
+sentences, spoken by espeak-ng voices and flite voices, and the real
+recordings of pocketsphinx-testdata. Two voice sets: "tune" (the settings
+were chosen on it) and "held out" (other voices and sentences, to check
+that the choice generalises). Noise: pink, brown, mains hum under pink, and
+babble of eight voices, made with sox and espeak-ng. A recording is mixed
+at 24 to 6 dB: the noise, taken at a random offset, is scaled by the ratio
+of the largest 2048-sample frame energies of speech and noise.
+
+Correct: understood, and the translation is exactly the expected one (every
+slot right). Out of domain: the share of results "not understood". RTF: CPU
+time of the ksspeech processes (user+sys, grammar and model set-up
+included) over the seconds of audio, and the decoder's own wall time over
+the audio. Everything generated is cached under --cache, seeded.
+"""
+import argparse
+import audioop
+import json
+import os
+import random
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+from concurrent.futures import ThreadPoolExecutor
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+DATA = "/usr/share/pocketsphinx/test/data"
+LEVELS = [24, 21, 18, 15, 12, 9, 6]
+RATE = 16000
+
+VOICES = {
+    "tune": [("espeak", "en-us", 150), ("espeak", "en-us+f2", 140), ("espeak", "en-gb", 160),
+             ("espeak", "en-gb-x-rp+m3", 145), ("espeak", "en-us+f4", 170), ("flite", "slt", 0),
+             ("flite", "rms", 0), ("flite", "awb", 0)],
+    "held out": [("espeak", "en-gb-scotland", 150), ("espeak", "en-gb-x-gbclan+f3", 140),
+                 ("espeak", "en-gb-x-gbcwmd", 160), ("espeak", "en-029+m2", 150), ("flite", "kal16", 0)],
+}
+BABBLE = [("espeak", v, s) for v, s in [("en-us+m1", 160), ("en-us+f1", 150), ("en-gb+m4", 170),
+                                        ("en-gb+f5", 140), ("en-029+m7", 155), ("en-gb-scotland+f2", 165),
+                                        ("en-us+m5", 145), ("en-gb-x-rp+f3", 150)]]
+NOISES = ["pink", "brown", "hum", "babble"]
+
+OOD = {
+    "tune": [
+        "what is the weather going to be like tomorrow", "remind me to call my mother at six",
+        "how far is it to the nearest train station", "the meeting has been moved to thursday afternoon",
+        "i think we should paint the fence green", "can you tell me a joke about penguins",
+        "my brother lives in a small town near the coast", "please send the report before lunch",
+        "what time does the library close on sunday", "the children are playing football in the park",
+        "how many ounces are there in a pound", "we need more bread and some eggs",
+        "who won the game last night", "turn the page and read the next chapter",
+        "the cat is sleeping on the warm windowsill", "is it going to snow this weekend",
+        "add butter to the shopping list", "my flight leaves at half past nine",
+        "how do you spell necessary", "the garden needs watering every evening",
+        "open a new document and save it", "set an alarm for seven in the morning",
+        "tell me the latest news headlines", "what is the capital of australia",
+    ],
+    "held out": [
+        "where did i leave my car keys", "the dog barked at the postman all morning",
+        "can you recommend a good italian restaurant", "how long should i boil an egg",
+        "translate good morning into spanish", "the river flooded after the storm",
+        "book a table for four people tonight", "what is the square root of eighty one",
+        "my favourite colour has always been blue", "she plays the violin in an orchestra",
+        "turn left at the next traffic lights", "how much does a new bicycle cost",
+        "the museum opens at ten on weekdays", "call a taxi to the airport",
+        "we watched a film about dinosaurs", "please water the plants while i am away",
+    ],
+}
+
+
+def coffee(rng):
+    pick = rng.choice
+    n = pick([("a", "1"), ("one", "1"), ("two", "2"), ("three", "3"), ("four", "4")])
+    size = pick([("small", "small"), ("medium", "medium"), ("large", "large"), ("", "regular")])
+    roast = pick([("light roast", "light"), ("dark roast", "dark"), ("decaf", "decaf"), ("", "house"), ("", "house")])
+    drink = pick([("latte", "latte"), ("cappuccino", "cappuccino"), ("americano", "americano"),
+                  ("espresso", "espresso"), ("flat white", "flatwhite"), ("mocha", "mocha")])
+    shots = pick([("with an extra shot", "double"), ("with two extra shots", "triple"), ("", "single"), ("", "single")])
+    milk = pick([("with oat milk", "oat"), ("with soy milk", "soy"), ("with almond milk", "almond"),
+                 ("with whole milk", "whole"), ("with skim milk", "skim"), ("with no milk", "none"), ("", "standard")])
+    sugar = pick([("and one sugar", "1"), ("and two sugars", "2"), ("and three sugars", "3"), ("", "0")])
+    words = drink[0] + ("s" if n[1] != "1" else "")
+    first = (size[0] or roast[0] or words)
+    if n[0] == "a" and first[0] in "aeiou":
+        n = ("one", "1")
+    opening = pick(["", "", "i'd like", "i would like", "can i have", "could i get", "give me", "i'll have"])
+    said = [opening, n[0], size[0], roast[0], words, shots[0], milk[0], sugar[0], pick(["", "please"])]
+    text = " ".join(w for w in said if w)
+    return text, " ".join([n[1], size[1], roast[1], drink[1], shots[1], milk[1], sugar[1]])
+
+
+def home(rng):
+    pick = rng.choice
+    room = pick([("kitchen", "kitchen"), ("living room", "livingroom"), ("bedroom", "bedroom"),
+                 ("bathroom", "bathroom"), ("hallway", "hallway"), ("garage", "garage")])
+    device = pick([("lights", "lights"), ("lamp", "lamp"), ("fan", "fan"), ("heater", "heater"),
+                   ("television", "tv"), ("radio", "radio")])
+    onoff = pick(["on", "off"])
+    kind = rng.randrange(6)
+    if kind == 0:
+        text, tr = "turn %s the %s in the %s" % (onoff, device[0], room[0]), "%s %s %s" % (device[1], onoff, room[1])
+    elif kind == 1:
+        text, tr = "turn the %s in the %s %s" % (device[0], room[0], onoff), "%s %s %s" % (device[1], onoff, room[1])
+    elif kind == 2:
+        t = pick([("sixty", "60"), ("sixty five", "65"), ("sixty eight", "68"), ("seventy", "70"),
+                  ("seventy two", "72"), ("seventy five", "75")])
+        text, tr = "set the %s thermostat to %s degrees" % (room[0], t[0]), "thermostat %s %s" % (t[1], room[1])
+    elif kind == 3:
+        p = pick([("ten", "10"), ("twenty", "20"), ("thirty", "30"), ("forty", "40"), ("fifty", "50")])
+        text, tr = "dim the %s lights to %s percent" % (room[0], p[0]), "lights %s %s" % (p[1], room[1])
+    elif kind == 4:
+        op, door = pick(["lock", "unlock", "open", "close"]), pick(["front", "back", "garage"])
+        text, tr = "%s the %s door" % (op, door), "door %s %s" % (op, door)
+    else:
+        g = pick(["jazz", "rock", "classical", "pop"])
+        text, tr = "play %s music in the %s" % (g, room[0]), "music %s %s" % (g, room[1])
+    lead, tail = pick(["", "", "please", "hey house", "could you"]), pick(["", "", "please"])
+    return " ".join(w for w in [lead, text, tail] if w), tr
+
+
+GRAMMARS = {"coffee6": (os.path.join(HERE, "speech", "coffee6.bnf"), coffee),
+            "home": (os.path.join(HERE, "speech", "home.bnf"), home)}
+REAL = [("cards", "cards/001.wav", "10c"), ("cards", "cards/002.wav", "4 qc"), ("cards", "cards/003.wav", "7c"),
+        ("cards", "cards/004.wav", "5 5"), ("cards", "cards/005.wav", "8s 4c 7h"),
+        ("robot", "goforward.raw", "move forward 10 m"), ("robot", "tidigits/dhd.2934z.raw", "digits 29340")]
+REAL_GRAMMARS = {"cards": os.path.join(HERE, "speech", "cards.bnf"), "robot": os.path.join(ROOT, "examples", "robot.bnf")}
+
+
+def run(cmd, **kw):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+
+
+def speak(voice, text, out):
+    """Speaks text with voice (engine, name, speed) into out, 16 kHz, with
+    a third of a second of silence either side."""
+    if os.path.exists(out):
+        return
+    engine, name, speed = voice
+    with tempfile.NamedTemporaryFile(suffix=".wav") as tmp:
+        if engine == "espeak":
+            run(["espeak-ng", "-v", name, "-s", str(speed), "-w", tmp.name, text])
+        else:
+            run(["flite", "-voice", name, "-t", text, "-o", tmp.name])
+        run(["sox", tmp.name, "-r", str(RATE), "-c", "1", "-b", "16", out + ".tmp.wav", "pad", "0.33", "0.33"])
+    os.rename(out + ".tmp.wav", out)
+
+
+def read_wav(path):
+    with wave.open(path) as w:
+        return w.readframes(w.getnframes())
+
+
+def write_wav(path, data):
+    with wave.open(path + ".tmp", "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(data)
+    os.rename(path + ".tmp", path)
+
+
+def make_noises(cache):
+    d = os.path.join(cache, "noise")
+    os.makedirs(d, exist_ok=True)
+    fmt = ["-r", str(RATE), "-c", "1", "-b", "16"]
+    out = {n: os.path.join(d, n + ".wav") for n in NOISES}
+    if not os.path.exists(out["pink"]):
+        run(["sox", "-n"] + fmt + [out["pink"], "synth", "60", "pinknoise", "vol", "0.5"])
+    if not os.path.exists(out["brown"]):
+        run(["sox", "-n"] + fmt + [out["brown"], "synth", "60", "brownnoise", "vol", "0.5"])
+    if not os.path.exists(out["hum"]):
+        parts = []
+        for i, f in enumerate([50, 100, 150, 250]):
+            p = os.path.join(d, "hum%d.wav" % i)
+            run(["sox", "-n"] + fmt + [p, "synth", "60", "sine", str(f), "vol", str(0.3 / (i + 1))])
+            parts.append(p)
+        run(["sox", "-m"] + parts + [out["pink"], out["hum"]])
+    if not os.path.exists(out["babble"]):
+        texts = OOD["tune"] + OOD["held out"]
+        parts = []
+        for i, v in enumerate(BABBLE):
+            rng = random.Random(100 + i)
+            t = texts[:]
+            rng.shuffle(t)
+            p = os.path.join(d, "babble%d.wav" % i)
+            speak(v, ". ".join(t), p)
+            p60 = p[:-4] + "_60.wav"
+            run(["sox", p, p60, "repeat", "3", "trim", "0", "60"])
+            parts.append(p60)
+        run(["sox", "-m"] + parts + [out["babble"], "norm", "-6"])
+    return {n: read_wav(p) for n, p in out.items()}
+
+
+def peak_frame_energy(data):
+    e = 0
+    for i in range(0, max(len(data) - 4096, 0) + 1, 4096):
+        r = audioop.rms(data[i:i + 4096], 2)
+        e = max(e, r * r)
+    return e
+
+
+def mix(speech, noise, snr, rng):
+    n = len(speech)
+    off = rng.randrange(0, (len(noise) - n) // 2) * 2
+    seg = noise[off:off + n]
+    es, en = peak_frame_energy(speech), peak_frame_energy(seg)
+    gain = (es / max(en, 1) / 10 ** (snr / 10)) ** 0.5
+    return audioop.add(speech, audioop.mul(seg, 2, gain), 2)
+
+
+def build_items(cache, seed):
+    """The utterances: dicts with set, grammar, file, text, expected (None
+    out of domain)."""
+    items = []
+    speech = os.path.join(cache, "speech")
+    os.makedirs(speech, exist_ok=True)
+    jobs = []
+    for vset, count in [("tune", 36), ("held out", 18)]:
+        voices = VOICES[vset]
+        for g, (path, gen) in GRAMMARS.items():
+            rng = random.Random("%s/%s/%d" % (vset, g, seed))
+            for k in range(count):
+                text, tr = gen(rng)
+                voice = voices[k % len(voices)]
+                f = os.path.join(speech, "%s_%s_%d_%s.wav" % (vset.replace(" ", ""), g, k, voice[1].replace("+", "_")))
+                jobs.append((voice, text, f))
+                items.append(dict(set=vset, grammar=g, file=f, text=text, expected=tr))
+        for k, text in enumerate(OOD[vset]):
+            voice = voices[(k * 3 + 1) % len(voices)]
+            f = os.path.join(speech, "%s_ood_%d_%s.wav" % (vset.replace(" ", ""), k, voice[1].replace("+", "_")))
+            jobs.append((voice, text, f))
+            for g in GRAMMARS:
+                items.append(dict(set=vset, grammar=g, file=f, text=text, expected=None))
+    with ThreadPoolExecutor(2) as ex:
+        list(ex.map(lambda j: speak(*j), jobs))
+    for g, rel, tr in REAL:
+        f = os.path.join(speech, "real_" + rel.replace("/", "_").replace(".raw", ".wav"))
+        if not os.path.exists(f):
+            src = os.path.join(DATA, rel)
+            raw = ["-t", "raw", "-r", str(RATE), "-e", "signed", "-b", "16", "-c", "1"] if rel.endswith(".raw") else []
+            run(["sox"] + raw + [src, "-r", str(RATE), "-c", "1", "-b", "16", f])
+        items.append(dict(set="real", grammar=g, file=f, text=rel, expected=tr))
+    for line in open(os.path.join(DATA, "librivox", "fileids")):
+        name = line.strip()
+        if not name:
+            continue
+        f = os.path.join(speech, "real_" + name + ".wav")
+        if not os.path.exists(f):
+            run(["sox", os.path.join(DATA, "librivox", name + ".wav"), "-r", str(RATE), "-c", "1", "-b", "16", f])
+        for g in list(GRAMMARS) + ["cards"]:
+            items.append(dict(set="real", grammar=g, file=f, text=name, expected=None))
+    return items
+
+
+def noisy_file(cache, item, level, noises, seed):
+    if level is None:
+        return item["file"]
+    d = os.path.join(cache, "mix", str(level))
+    os.makedirs(d, exist_ok=True)
+    out = os.path.join(d, os.path.basename(item["file"]))
+    if not os.path.exists(out):
+        rng = random.Random("%s/%d/%d" % (os.path.basename(item["file"]), level, seed))
+        kind = rng.choice(NOISES)
+        write_wav(out, mix(read_wav(item["file"]), noises[kind], level, rng))
+    return out
+
+
+def decode(ksspeech, grammar, files, extra):
+    """Runs ksspeech --json on files; returns the JSON objects by file."""
+    cmd = [ksspeech, "--json", "-v"] + extra + [grammar] + files
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if p.returncode not in (0, 1):
+        sys.exit("ksspeech failed (%d): %s\n%s" % (p.returncode, " ".join(cmd[:6]), p.stderr[-2000:]))
+    # -v gives one "confidence C, margin M a frame" line a recording.
+    margins = [float(l.split("margin ")[1].split()[0]) for l in p.stderr.splitlines()
+               if l.startswith("ksspeech: confidence ")]
+    out = {}
+    for k, line in enumerate(p.stdout.splitlines()):
+        o = json.loads(line)
+        o["margin"] = margins[k] if k < len(margins) else None
+        out[o["file"]] = o
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--ksspeech", default=os.path.join(ROOT, "build", "speech", "ksspeech"))
+    ap.add_argument("--cache", default=os.path.join(ROOT, "build", "bench_speech"))
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--records", help="write every result (one JSON a line) to this file")
+    ap.add_argument("--levels", default=",".join(map(str, LEVELS)),
+                    help="the noise levels in dB, comma-separated (a quicker comparison with fewer)")
+    ap.add_argument("extra", nargs="*", help="options passed to ksspeech (after --)")
+    a = ap.parse_args()
+    levels = [int(x) for x in a.levels.split(",") if x]
+    t0 = time.time()
+    noises = make_noises(a.cache)
+    items = build_items(a.cache, a.seed)
+    conds = [None] + levels
+    grammar_files = dict(REAL_GRAMMARS, **{g: p for g, (p, _) in GRAMMARS.items()})
+    tasks = []
+    for level in conds:
+        for g, gpath in grammar_files.items():
+            its = [it for it in items if it["grammar"] == g]
+            files = sorted({noisy_file(a.cache, it, level, noises, a.seed) for it in its})
+            tasks.append((level, g, gpath, files))
+    prep = time.time() - t0
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t1 = time.time()
+    with ThreadPoolExecutor(2) as ex:
+        results = list(ex.map(lambda t: (t[0], t[1], decode(a.ksspeech, t[2], t[3], a.extra)), tasks))
+    wall = time.time() - t1
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    by = {(level, g): r for level, g, r in results}
+
+    records, audio, dec = [], 0.0, 0.0
+    for level in conds:
+        for it in items:
+            f = noisy_file(a.cache, it, level, noises, a.seed)
+            o = by[(level, it["grammar"])].get(f, {})
+            audio += o.get("audio_seconds", 0)
+            dec += o.get("decode_seconds", 0)
+            understood = o.get("understood", True) and "error" not in o
+            hit = o.get("translation") == it["expected"]
+            records.append(dict(set=it["set"], grammar=it["grammar"], level=level, file=f, expected=it["expected"],
+                                translation=o.get("translation"), words=o.get("words"),
+                                accepted=o.get("accepted", False), confidence=o.get("confidence"),
+                                margin=o.get("margin"),
+                                understood=understood, hit=hit, correct=hit and understood))
+    if a.records:
+        with open(a.records, "w") as fp:
+            for r in records:
+                fp.write(json.dumps(r) + "\n")
+
+    def pct(rs, key):
+        return 100.0 * sum(r[key] for r in rs) / max(len(rs), 1)
+
+    print("ksspeech options: %s" % (" ".join(a.extra) or "(defaults)"))
+    head = "%-22s %6s" % ("in domain, correct %", "clean") + "".join("%6s" % ("%ddB" % l) for l in levels) + "   avg(noise)"
+    print(head)
+    for vset in ["tune", "held out", "real"]:
+        for key, label in [("correct", ""), ("hit", " (no threshold)")]:
+            row, accs = "%-22s" % (vset + label), []
+            for level in conds:
+                rs = [r for r in records if r["set"] == vset and r["level"] == level and r["expected"] is not None]
+                v = pct(rs, key)
+                row += " %5.1f" % v
+                if level is not None:
+                    accs.append(v)
+            n = len([r for r in records if r["set"] == vset and r["level"] is None and r["expected"] is not None])
+            print(row + "   %5.1f   (n=%d)" % (sum(accs) / len(accs), n))
+    print("%-22s %6s" % ("out of domain, not understood %", "") )
+    for vset in ["tune", "held out", "real"]:
+        row, accs = "%-22s" % vset, []
+        for level in conds:
+            rs = [r for r in records if r["set"] == vset and r["level"] == level and r["expected"] is None]
+            v = 100.0 - pct(rs, "understood")
+            row += " %5.1f" % v
+            if level is not None:
+                accs.append(v)
+        n = len([r for r in records if r["set"] == vset and r["level"] is None and r["expected"] is None])
+        print(row + "   %5.1f   (n=%d)" % (sum(accs) / len(accs), n))
+    print("real-time factor: CPU %.4f (user+sys %.1f s incl. set-up, %d runs), decoder wall %.4f; "
+          "audio %.0f s; bench wall %.0f s (+%.0f s preparing)" % (cpu / audio, cpu, len(tasks), dec / audio, audio,
+                                                                  wall, prep))
+
+
+if __name__ == "__main__":
+    main()

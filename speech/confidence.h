@@ -1,0 +1,26 @@
+// confidence.h: how sure the speech tool is that it heard a sentence of the
+// grammar, from the margin between the grammar search and a free phone
+// decoding of the same frames.
+#ifndef KSBNFC_SPEECH_CONFIDENCE_H
+#define KSBNFC_SPEECH_CONFIDENCE_H
+
+#include "recogniser.h"
+
+namespace ksspeech {
+
+// The score of h above its free phone decoding, per frame of speech (<= 0
+// but for search error: the phone loop can follow anything the grammar can).
+double Margin(const Hypothesis& h);
+
+// The confidence in [0, 1] of a complete hypothesis: a logistic function
+// of Margin, fitted on the noise benchmark (bench/speech_noise.py) with
+// in-domain results that were right against out-of-domain speech.
+double Confidence(const Hypothesis& h);
+
+// The confidence below which a result is "not understood", chosen on the
+// same benchmark.
+constexpr double kDefaultThreshold = 0.15;
+
+} // namespace ksspeech
+
+#endif // KSBNFC_SPEECH_CONFIDENCE_H

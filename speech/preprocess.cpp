@@ -1,0 +1,150 @@
+// preprocess.cpp: Cleaner and Clean: noise suppression and gain control
+// before the recogniser, with speexdsp's preprocessor or the WebRTC audio
+// processing module, each compiled in only where CMake found it.
+#include "preprocess.h"
+
+#include "audio.h"
+
+#include <cstring>
+
+#ifdef KSSPEECH_SPEEXDSP
+#include <speex/speex_preprocess.h>
+#endif
+#ifdef KSSPEECH_WEBRTC
+#include <webrtc/modules/audio_processing/include/audio_processing.h>
+#include <webrtc/modules/interface/module_common_types.h>
+#endif
+
+namespace ksspeech {
+
+struct Cleaner::State {
+    std::string kind;
+    int rate = 0;
+    size_t frame = 0;
+    std::vector<int16_t> pending; // less than a frame, waiting for the rest
+    uint32_t seed = 12345;
+#ifdef KSSPEECH_SPEEXDSP
+    SpeexPreprocessState* speex = nullptr;
+#endif
+#ifdef KSSPEECH_WEBRTC
+    std::unique_ptr<webrtc::AudioProcessing> apm;
+#endif
+
+    // The noise estimate needs a floor: on digital silence (synthesised or
+    // gated audio) the speex preprocessor went on to suppress whole words,
+    // and clean speech lost 28 points on the benchmark. A fixed
+    // pseudo-random floor at -60 dB full scale gives it one and costs
+    // nothing audible.
+    int16_t Dither(int16_t x)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        int v = x + (int)(seed >> 26) - 32;
+        return (int16_t)(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+
+    void Run(int16_t* f)
+    {
+#ifdef KSSPEECH_SPEEXDSP
+        if (speex) speex_preprocess_run(speex, f);
+#endif
+#ifdef KSSPEECH_WEBRTC
+        if (apm) {
+            webrtc::AudioFrame af;
+            af.sample_rate_hz_ = rate;
+            af.num_channels_ = 1;
+            af.samples_per_channel_ = frame;
+            std::memcpy(af.data_, f, frame * sizeof(int16_t));
+            if (apm->ProcessStream(&af) != webrtc::AudioProcessing::kNoError)
+                throw SpeechError("the WebRTC audio processing module refused the sample rate " +
+                                  std::to_string(rate));
+            std::memcpy(f, af.data_, frame * sizeof(int16_t));
+        }
+#endif
+        (void)f;
+    }
+};
+
+bool CleaningAvailable(const std::string& denoise)
+{
+#ifdef KSSPEECH_SPEEXDSP
+    if (denoise == "speex") return true;
+#endif
+#ifdef KSSPEECH_WEBRTC
+    if (denoise == "webrtc") return true;
+#endif
+    return denoise == "none";
+}
+
+Cleaner::Cleaner(const Cleaning& c, int rate) : st_(new State)
+{
+    if (!CleaningAvailable(c.denoise))
+        throw SpeechError("this ksspeech was built without " + c.denoise +
+                          (c.denoise == "speex" ? " (package libspeexdsp-dev)" : " (package libwebrtc-audio-processing-dev)"));
+    st_->kind = c.denoise;
+    st_->rate = rate;
+    st_->frame = (size_t)rate / 100;
+#ifdef KSSPEECH_SPEEXDSP
+    if (c.denoise == "speex") {
+        st_->speex = speex_preprocess_state_init((int)st_->frame, rate);
+        if (!st_->speex) throw SpeechError("speexdsp refused the sample rate " + std::to_string(rate));
+        int on = 1, off = 0, agc_on = c.agc ? 1 : 0;
+        speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_DENOISE, &on);
+        speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_AGC, &agc_on);
+        speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_DEREVERB, &off);
+    }
+#endif
+#ifdef KSSPEECH_WEBRTC
+    if (c.denoise == "webrtc") {
+        st_->apm.reset(webrtc::AudioProcessing::Create());
+        if (!st_->apm) throw SpeechError("the WebRTC audio processing module could not start");
+        st_->apm->high_pass_filter()->Enable(true);
+        st_->apm->noise_suppression()->set_level(webrtc::NoiseSuppression::kHigh);
+        st_->apm->noise_suppression()->Enable(true);
+        if (c.agc) {
+            st_->apm->gain_control()->set_mode(webrtc::GainControl::kAdaptiveDigital);
+            st_->apm->gain_control()->Enable(true);
+        }
+    }
+#endif
+}
+
+Cleaner::~Cleaner()
+{
+#ifdef KSSPEECH_SPEEXDSP
+    if (st_->speex) speex_preprocess_state_destroy(st_->speex);
+#endif
+}
+
+void Cleaner::Process(const int16_t* samples, size_t n, std::vector<int16_t>& out)
+{
+    State& s = *st_;
+    for (size_t i = 0; i < n; i++) {
+        s.pending.push_back(s.kind == "speex" ? s.Dither(samples[i]) : samples[i]);
+        if (s.pending.size() == s.frame && s.kind != "none") {
+            s.Run(s.pending.data());
+            out.insert(out.end(), s.pending.begin(), s.pending.end());
+            s.pending.clear();
+        } else if (s.kind == "none") {
+            out.push_back(s.pending.back());
+            s.pending.clear();
+        }
+    }
+}
+
+void Cleaner::Flush(std::vector<int16_t>& out)
+{
+    out.insert(out.end(), st_->pending.begin(), st_->pending.end());
+    st_->pending.clear();
+}
+
+void Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples)
+{
+    Cleaner cleaner(c, rate);
+    std::vector<int16_t> out;
+    out.reserve(samples.size());
+    cleaner.Process(samples.data(), samples.size(), out);
+    cleaner.Flush(out);
+    samples.swap(out);
+}
+
+} // namespace ksspeech
