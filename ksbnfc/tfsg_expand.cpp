@@ -49,16 +49,26 @@ void EnsureText(TWordList& list, TWord* w)
     list.Lookup(w->word, 1);
 }
 
-// Adds delta to `uses` of each network that a plain reference of n calls.
+// The plain references that an arc calling a network stands for once the
+// repetition operators are expanded: x and x? one, x+ and x* two.
+int UseWeight(const TArc* a)
+{
+    if (a->word->kind != TWord::Intern) return 0;
+    return a->op == OpPlus || a->op == OpStar ? 2 : 1;
+}
+
+// Adds delta to `uses` of each network that a reference of n calls, by
+// UseWeight.
 void CountUses(TSubFSG* n, int delta)
 {
     for (int i = 0; i < n->states.length; i++) {
         TState* s = n->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
-            if (!IsReference(a)) continue;
+            int w = UseWeight(a);
+            if (!w) continue;
             TSubFSG* r = Callee(n, a);
-            if (r->uses >= 0) r->uses += delta;
+            if (r->uses >= 0) r->uses += delta * w;
         }
     }
 }
@@ -134,8 +144,7 @@ struct Node {
     int index = -1, low = -1;
     bool on_stack = false;
     bool cyclic = false;   // on a cycle of references (itself included)
-    bool op_called = false; // referred to with an operator
-    int calls = 0;         // plain references to it
+    int calls = 0;         // references to it, by UseWeight
     long long longest = 0; // see LongestPath; -1: no complete path
 };
 
@@ -261,10 +270,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             if (a->word->kind != TWord::Intern) continue;
             TSubFSG* r = Callee(n, a);
             Node& x = info[r];
-            if (a->op == OpNone)
-                x.calls++;
-            else
-                x.op_called = true;
+            x.calls += UseWeight(a);
             bool tail = !a->state && a->op == OpNone;
             descended = open(r, tail ? n : nullptr, n, tail);
             if (descended) {
@@ -302,7 +308,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
     for (TSubFSG* n : visited) {
         const Node& x = info[n];
         if (x.cyclic) finite = false;
-        n->uses = n == fsg || n->intern || x.cyclic || x.op_called ? -1 : x.calls;
+        n->uses = n == fsg || n->intern || x.cyclic ? -1 : x.calls;
     }
 
     // Only a grammar whose networks all have finite, non-empty languages
@@ -337,6 +343,9 @@ const int kEndSortId = 1000000;
 struct Clean {
     int exits = 0;      // states besides the start with no arc into the network
     bool closed = true; // no arc returns to the start or leads to another network
+    // An arc of the start leads to a state that no other state enters: no
+    // state of the network has the arcs of the start among its own.
+    bool start_private = false;
 };
 
 // States [lo, hi) of a network, brought in by one move; clean when the moved
@@ -370,7 +379,9 @@ bool Merges(const TArc* a, const TArc* b)
 // arc into the network (at most one part may have such states), or when a
 // state of the first c has arcs into one region only (it must then be a
 // lone splice, equal to the start of the moved network and so to none of
-// the others). Cost: linear in the first c states and their arcs.
+// the others), or a splice whose region's start is private: its arcs
+// include one into a state that no state of the region enters. Cost: linear
+// in the first c states and their arcs.
 bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std::vector<Splice>& splices,
                 Clean& out)
 {
@@ -390,10 +401,15 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
     if (at != len) return false;
 
     std::unordered_map<TState*, int> lone; // splice count, negative once one is not alone
-    for (const Splice& x : splices) {
+    std::unordered_map<TState*, int> private_start; // splice count, negative once one is not private
+    for (size_t i = 0; i < splices.size(); i++) {
+        const Splice& x = splices[i];
         int& k = lone[x.at];
         k = k == 0 && x.alone ? 1 : -1;
+        int& q = private_start[x.at];
+        q = q == 0 && regions[i].was.start_private ? 1 : -1;
     }
+    std::vector<int> entered((size_t)c, 0); // arcs into each of the first c states
     auto less = [](TArc* const& a, TArc* const& b) { return TArrayX<TArc*>::compare(a, b) < 0; };
     std::unordered_map<unsigned long, std::vector<TState*>> seen;
     int own_exits = 0;
@@ -410,12 +426,13 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
             if (t->sub != n) return false;
             if (t->id == 0) out.closed = false;
             (t->id < c ? inside : moved) = true;
+            if (t->id < c) entered[(size_t)t->id]++;
         }
         if (!inside && !moved) {
             own_exits++;
             if (i > 0) out.exits++;
         }
-        if (moved && !inside && lone[s] != 1) return false;
+        if (moved && !inside && lone[s] != 1 && private_start[s] != 1) return false;
         std::vector<TState*>& same_key = seen[s->Key()];
         for (TState* o : same_key)
             if (*o == *s) return false;
@@ -423,6 +440,15 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
     }
     if (own_exits) parts_with_exits++;
     if (parts_with_exits > 1) return false;
+    // Moved states enter only their own region, so the counts of the first c
+    // states are complete; a region's states are entered only from inside
+    // it and from its one splice.
+    TState* s0 = n->states.elements[0];
+    for (int j = 0; j < s0->arcs.length && !out.start_private; j++) {
+        TState* t = s0->arcs.elements[j]->state;
+        if (t && t->id > 0 && t->id < c && entered[(size_t)t->id] == 1) out.start_private = true;
+    }
+    if (private_start[s0] == 1) out.start_private = true;
 
     // Every one of the first c states is reachable without passing through a
     // region: no moved arc leads back.
@@ -581,8 +607,12 @@ void TSubFSG::Expand(int p)
             // What merging would do here is nothing at all.
             clean[n] = c;
         } else {
+            // After pass 1 references with operators are left, which the
+            // clean-up may merge or drop.
+            if (p == 1) CountUses(n, -1);
             n->EliminateDuplicateArcs();
             n->Optimize();
+            if (p == 1) CountUses(n, 1);
             if (n->uses == 1 && CheckClean(n, n->states.length, {}, {}, c)) clean[n] = c;
         }
         if (!fr.before.empty()) {
@@ -662,6 +692,11 @@ void CopyOne(const CopyJob& job, TSubFSG* to, std::vector<CopyJob>& jobs)
             }
             TArc* c = dst->AddArcX(t, f * a->p, a->word, a->anno, a->op);
             c->needtr = a->needtr;
+            // A reference with an operator, left by pass 1, is one use more.
+            if (int w = UseWeight(c)) {
+                TSubFSG* callee = Callee(to, c);
+                if (callee->uses >= 0) callee->uses += w;
+            }
             if (exits && !!job.action && !use_null_arcs) dst->AddArcPostAction(c, job.action);
             if (finished) {
                 if (jobs.size() >= kMaxCopyJobs)

@@ -133,6 +133,8 @@ TEST_F(DriverTest, BoundedWork)
         // after any item) whose determinisation grows without end.
         {exploding, "en", 1000, "more than 64K states", 0},
         {exploding, "tr", 0, "", 0},
+        // Nested optional references: each rule used to keep a copy of the rest.
+        {std::regex_replace(Chain(3000, false), std::regex("(<r[0-9]+>) \\."), "$1? ."), "en", 0, "", 3001},
     };
     for (const Case& c : cases) {
         const char* syntax = c.grammar[0] == '#' ? "jsgf" : "bnf";
