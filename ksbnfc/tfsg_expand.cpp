@@ -809,6 +809,62 @@ void TSubFSG::Copy(TSubFSG* to, TState* initial, TState* final_state, mbstring a
 
 // ---- repetition operators ----
 
+namespace {
+
+// Nested repeats of fewer levels than this are expanded level by level as
+// they always were, which keeps their files as they were; the expansion
+// doubles at every level, so from here on it would take seconds and
+// gigabytes.
+const int kCollapseLevels = 8;
+
+// The arc that a repeated reference x stands for when x is a network made of
+// one repeated item (or null): x's start has one arc, an operator + or * on
+// a word or a reference, to the end. The network is still as the rule
+// compiled it (a network called with an operator is not opened before
+// pass 2).
+TArc* RepeatedItem(TSubFSG* n, TArc* a)
+{
+    TFSG* f = n->fsg;
+    if ((a->op != OpPlus && a->op != OpStar) || a->needtr || !!a->anno->word || a->word->kind != TWord::Intern)
+        return nullptr;
+    TSubFSG* r = Callee(n, a);
+    if (r == f || r == n || r->intern || r->states.length != 1) return nullptr;
+    TState* s0 = r->states.elements[0];
+    if (s0->arcs.length != 1) return nullptr;
+    TArc* b = s0->arcs.elements[0];
+    if (b->state || (b->op != OpPlus && b->op != OpStar) || b->needtr || !!b->anno->word ||
+        (b->word->id == 0 && b->word->kind != TWord::Intern))
+        return nullptr;
+    return b;
+}
+
+// A repeat of a repeat, as in (x+)+, (x*)+ or a chain of rules <a> = <b>+;
+// <b> = <c>+; ..., nested kCollapseLevels deep or more becomes the innermost
+// item repeated once: the language is the same, and expanding the operator
+// at every level would copy the level below twice, 2^k copies for k levels.
+// Only where nothing but the language reaches the file: no null arcs, no
+// translation or annotation, and probabilities that are equalised later.
+// Rule references form no cycle here (CheckRecursion), so every step goes
+// one rule deeper.
+void CollapseNestedRepeats(TSubFSG* n, TArc* a)
+{
+    TFSG* f = n->fsg;
+    if (f->use_null_arcs || f->eq == TSubFSG::EqNorm) return;
+    int levels = 0;
+    TArc at = *a;
+    for (TArc* b; levels < kCollapseLevels && (b = RepeatedItem(n, &at)); levels++) {
+        at.word = b->word;
+        if (b->op == OpStar) at.op = OpStar;
+    }
+    if (levels < kCollapseLevels) return;
+    for (TArc* b; (b = RepeatedItem(n, a));) {
+        a->word = b->word;
+        if (b->op == OpStar) a->op = OpStar;
+    }
+}
+
+} // namespace
+
 void TSubFSG::ExpandOps()
 {
     Enter("ExpandOps");
@@ -819,6 +875,7 @@ void TSubFSG::ExpandOps()
         int j = 0;
         while (j < s->arcs.length) {
             TArc* a = s->arcs.elements[j];
+            CollapseNestedRepeats(this, a);
             TState* t = a->state;
             TWord* w = a->word;
             mbstring x = a->anno->word;
