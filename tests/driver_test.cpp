@@ -138,6 +138,11 @@ TEST_F(DriverTest, BoundedWork)
         {std::regex_replace(Chain(40, false), std::regex("a (<r[0-9]+>) \\."), "$1+ ."), "en", 0, "", 3},
         // Nested optional references: each rule used to keep a copy of the rest.
         {std::regex_replace(Chain(3000, false), std::regex("(<r[0-9]+>) \\."), "$1? ."), "en", 0, "", 3001},
+        // The same chain in JSGF: its rule flags took one sweep per level.
+        {"#JSGF V1.0; grammar g;\n" +
+             std::regex_replace(std::regex_replace(Chain(3000, false), std::regex("<<r0>>"), "public <r0>"),
+                                std::regex(" \\.\n"), ";\n"),
+         "en", 0, "", 3001},
     };
     for (const Case& c : cases) {
         const char* syntax = c.grammar[0] == '#' ? "jsgf" : "bnf";
