@@ -54,6 +54,17 @@ class Acceptor:
     def arc(self, a, b, label):
         self.arcs.append((a, b, label))
 
+    def word_path(self, n, beside):
+        """A path from state 0 over word(0) .. word(n-1); beside(a, b) adds
+        what goes with each step a -> b. Returns the path's last state."""
+        prev = 0
+        for i in range(n):
+            nxt = self.state()
+            self.arc(prev, nxt, word(i))
+            beside(prev, nxt)
+            prev = nxt
+        return prev
+
     def path(self, a, b, words):
         for k, w in enumerate(words):
             t = b if k == len(words) - 1 else self.state()
@@ -174,12 +185,7 @@ def shape_numbers(scale):
 def shape_nested(scale):
     n = int(2000 * scale)
     fst = Acceptor()
-    prev = 0
-    for i in range(n):
-        nxt = fst.state()
-        fst.arc(prev, nxt, word(i))
-        fst.arc(prev, nxt, "<eps>")
-        prev = nxt
+    prev = fst.word_path(n, lambda a, b: fst.arc(a, b, "<eps>"))
     end = fst.state()
     fst.arc(prev, end, "end")
     fst.finals.add(end)
@@ -193,12 +199,7 @@ def shape_optref(scale):
     fst = Acceptor()
     end = fst.state()
     fst.finals.add(end)
-    prev = 0
-    for i in range(n):
-        nxt = fst.state()
-        fst.arc(prev, nxt, word(i))
-        fst.arc(nxt, end, "<eps>")
-        prev = nxt
+    fst.word_path(n, lambda a, b: fst.arc(b, end, "<eps>"))
     return g, fst, "%d nested optional references, each <rK> = wK <rK+1>?" % n
 
 
