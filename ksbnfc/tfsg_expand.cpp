@@ -586,6 +586,10 @@ void TSubFSG::Expand(int p)
                         fr.splices.push_back(Splice{s, alone});
                         fr.clean_moves = fr.clean_moves && g.clean;
                         s->DelArcs(j, 1);
+                        // Pass 2 moves what the operators' references
+                        // call, which copies of copies used to bring in:
+                        // the same limit as for copies below.
+                        if (p == 2 && n->states.length > kMaxIds) Error("more than 64K states");
                         continue;
                     }
                 }
