@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-# compile_vs_openfst.py: whole-process compile time and peak memory of
-# `ksbnfc -en` against the OpenFst pipeline (fstcompile | fstrmepsilon |
-# fstdeterminize | fstminimize) on five generated grammar shapes, each at a
-# quarter, half and the full size. Nothing here is part of the test suite.
+# compile_vs_openfst.py: whole-process compile time (wall and CPU, user plus
+# system) and peak memory of `ksbnfc -en` against the OpenFst pipeline
+# (fstcompile | fstrmepsilon | fstdeterminize | fstminimize) on eight
+# generated grammar shapes, each at a quarter, half and the full size. The
+# ratios compare CPU time, which a loaded machine disturbs less than wall
+# time. Nothing here is part of the test suite.
 #
 #   bench/compile_vs_openfst.py [--ksbnfc PATH] [--runs N] [--sizes 0.25,0.5,1]
 #                               [--shapes words,phrases,...] [--keep DIR]
@@ -15,7 +17,7 @@
 # peak memory the largest of theirs. Figures are medians of --runs runs.
 # Where fstcompile is missing (apt-get install libfst-tools) only ksbnfc runs.
 # --before names a second ksbnfc (an older build) that runs in the same pass:
-# its time and memory are printed as ratios over ours after the OpenFst
+# its CPU time and memory are printed as ratios over ours after the OpenFst
 # columns, and a file that differs from ours is reported.
 
 import argparse
@@ -51,6 +53,17 @@ class Acceptor:
 
     def arc(self, a, b, label):
         self.arcs.append((a, b, label))
+
+    def word_path(self, n, beside):
+        """A path from state 0 over word(0) .. word(n-1); beside(a, b) adds
+        what goes with each step a -> b. Returns the path's last state."""
+        prev = 0
+        for i in range(n):
+            nxt = self.state()
+            self.arc(prev, nxt, word(i))
+            beside(prev, nxt)
+            prev = nxt
+        return prev
 
     def path(self, a, b, words):
         for k, w in enumerate(words):
@@ -172,27 +185,62 @@ def shape_numbers(scale):
 def shape_nested(scale):
     n = int(2000 * scale)
     fst = Acceptor()
-    prev = 0
-    for i in range(n):
-        nxt = fst.state()
-        fst.arc(prev, nxt, word(i))
-        fst.arc(prev, nxt, "<eps>")
-        prev = nxt
+    prev = fst.word_path(n, lambda a, b: fst.arc(a, b, "<eps>"))
     end = fst.state()
     fst.arc(prev, end, "end")
     fst.finals.add(end)
     return chain(n), fst, "%d nested rules, each <rK> = wK? <rK+1>" % n
 
 
+def shape_optref(scale):
+    n = int(4000 * scale)
+    g = "".join("%s = %s%s .\n" % ("<<r0>>" if i == 0 else "<r%d>" % i, word(i),
+                                    " <r%d>?" % (i + 1) if i + 1 < n else "") for i in range(n))
+    fst = Acceptor()
+    end = fst.state()
+    fst.finals.add(end)
+    fst.word_path(n, lambda a, b: fst.arc(b, end, "<eps>"))
+    return g, fst, "%d nested optional references, each <rK> = wK <rK+1>?" % n
+
+
+def shape_command(scale):
+    slots, values = 20, int(1000 * scale)
+    g = "<<command>> = %s .\n" % " ".join("<s%d>" % k for k in range(slots))
+    fst = Acceptor()
+    prev = 0
+    for k in range(slots):
+        vals = [word(k * values + v) for v in range(values)]
+        g += "<s%d> = %s .\n" % (k, " | ".join(vals))
+        nxt = fst.state()
+        for v in vals:
+            fst.arc(prev, nxt, v)
+        prev = nxt
+    fst.finals.add(prev)
+    return g, fst, "a command of %d slots of %d values" % (slots, values)
+
+
+def shape_plus(scale):
+    n = max(2, int(40 * scale))
+    g = "".join("%s = <r%d>+ .\n" % ("<<r0>>" if i == 0 else "<r%d>" % i, i + 1) for i in range(n))
+    g += "<r%d> = %s+ .\n" % (n, word(0))
+    fst = Acceptor()
+    fst.arc(0, 1, word(0))
+    fst.arc(1, 1, word(0))
+    fst.finals.add(1)
+    return g, fst, "%d nested one-or-more rules, <rK> = <rK+1>+" % n
+
+
 SHAPES = [("words", shape_words), ("phrases", shape_phrases), ("names", shape_names),
-          ("numbers", shape_numbers), ("nested", shape_nested)]
+          ("numbers", shape_numbers), ("nested", shape_nested), ("optref", shape_optref),
+          ("command", shape_command), ("plus", shape_plus)]
 
 
 TIME = shutil.which("time") and os.path.exists("/usr/bin/time") and "/usr/bin/time"
 
 
 def run(cmd):
-    """Runs cmd; returns (wall seconds, peak RSS in MB), raising on failure.
+    """Runs cmd; returns (wall seconds, peak RSS in MB, CPU seconds: user
+    and system), raising on failure.
     The peak comes from /usr/bin/time where it exists: the peak that wait4
     reports for a child of this script includes the interpreter's own memory
     from before the exec."""
@@ -214,7 +262,7 @@ def run(cmd):
         os.unlink(stats)
     if rc != 0:
         raise RuntimeError("%s failed (%d): %s" % (" ".join(cmd), rc, err.decode(errors="replace")))
-    return wall, peak / 1024.0
+    return wall, peak / 1024.0, ru.ru_utime + ru.ru_stime
 
 
 def fsg_size(path):
@@ -238,7 +286,7 @@ def fst_size(path):
 
 def median_run(runs, once):
     results = [once() for _ in range(runs)]
-    return statistics.median(r[0] for r in results), statistics.median(r[1] for r in results)
+    return tuple(statistics.median(r[k] for r in results) for k in range(3))
 
 
 def main():
@@ -265,9 +313,10 @@ def main():
     wanted = args.shapes.split(",")
     sizes = [float(x) for x in args.sizes.split(",")]
 
-    print("%-8s %5s %9s %8s %9s %9s | %9s %8s %9s %9s | %6s %6s%s  %s" % (
-        "shape", "size", "ours s", "ours MB", "states", "arcs", "fst s", "fst MB", "states", "arcs", "time", "mem",
-        " %7s %7s" % ("was t", "was mem") if args.before else "", "grammar"))
+    print("%-8s %5s %9s %9s %8s %9s %9s | %9s %9s %8s %9s %9s | %6s %6s%s  %s" % (
+        "shape", "size", "ours s", "ours cpu", "ours MB", "states", "arcs", "fst s", "fst cpu", "fst MB", "states",
+        "arcs", "cpu", "mem",
+        " %7s %7s" % ("was cpu", "was mem") if args.before else "", "grammar"))
     for name, make in SHAPES:
         if name not in wanted:
             continue
@@ -277,9 +326,9 @@ def main():
             with open(base + ".bnf", "w") as f:
                 f.write(g)
             out = base + ".fsg"
-            t, m = median_run(args.runs, lambda: run([args.ksbnfc, "-en", base + ".bnf", "-o", out]))
+            t, m, c = median_run(args.runs, lambda: run([args.ksbnfc, "-en", base + ".bnf", "-o", out]))
             states, arcs = fsg_size(out)
-            row = "%-8s %5g %9.3f %8.1f %9d %9d |" % (name, scale, t, m, states, arcs)
+            row = "%-8s %5g %9.3f %9.3f %8.1f %9d %9d |" % (name, scale, t, c, m, states, arcs)
             if have_fst:
                 fst.write(base + ".txt", base + ".syms")
                 stages = [["fstcompile", "--acceptor", "--isymbols=" + base + ".syms", "--keep_isymbols",
@@ -290,16 +339,19 @@ def main():
 
                 def pipeline():
                     results = [run(s) for s in stages]
-                    return sum(r[0] for r in results), max(r[1] for r in results)
+                    return sum(r[0] for r in results), max(r[1] for r in results), sum(r[2] for r in results)
 
-                ft, fm = median_run(args.runs, pipeline)
+                ft, fm, fc = median_run(args.runs, pipeline)
                 fs, fa = fst_size(base + ".d.fst")
-                row += " %9.3f %8.1f %9d %9d | %5.2fx %5.2fx" % (ft, fm, fs, fa, t / ft, m / fm)
+                row += " %9.3f %9.3f %8.1f %9d %9d | %5.2fx %5.2fx" % (ft, fc, fm, fs, fa, c / max(fc, 1e-3), m / fm)
             if args.before:
                 was = base + ".before.fsg"
-                bt, bm = median_run(args.runs, lambda: run([args.before, "-en", base + ".bnf", "-o", was]))
-                row += " %6.2fx %6.2fx%s" % (bt / t, bm / m, "" if filecmp.cmp(out, was, shallow=False)
-                                              else " FILES DIFFER")
+                try:
+                    bt, bm, bc = median_run(args.runs, lambda: run([args.before, "-en", base + ".bnf", "-o", was]))
+                    row += " %6.2fx %6.2fx%s" % (bc / max(c, 1e-3), bm / m, "" if filecmp.cmp(out, was, shallow=False)
+                                                  else " FILES DIFFER")
+                except RuntimeError as e:
+                    row += " before failed: %s" % str(e).rsplit(": ", 1)[-1].strip()
             print(row + "  " + what)
             sys.stdout.flush()
     if not args.keep:

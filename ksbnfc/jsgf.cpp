@@ -759,18 +759,36 @@ int Reader::Flags(int n)
 }
 
 // Rules may refer to each other in cycles, so their flags are the least
-// fixed point: start from "matches nothing" and widen until stable.
+// fixed point: start from "matches nothing" and widen until stable. Flags
+// only widen, so each rule changes at most twice, and a rule is evaluated
+// again only when a rule it refers to has changed: linear in the grammar,
+// where sweeping all rules until nothing changes takes one sweep per level
+// of a chain of rules.
 void Reader::ComputeFlags()
 {
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (Rule& r : rules_) {
-            int f = Flags(r.body);
-            if (f != r.flags) {
-                r.flags = f;
-                changed = true;
+    const int n = (int)rules_.size();
+    std::vector<std::vector<int>> users((size_t)n);
+    std::vector<std::pair<int, int>> refs;
+    for (int r = 0; r < n; r++) {
+        refs.clear();
+        CollectRefs(rules_[r].body, true, refs);
+        for (const auto& x : refs) users[(size_t)nodes_[x.first].target].push_back(r);
+    }
+    std::vector<int> work;
+    std::vector<char> queued((size_t)n, 1);
+    for (int r = n - 1; r >= 0; r--) work.push_back(r);
+    while (!work.empty()) {
+        int r = work.back();
+        work.pop_back();
+        queued[(size_t)r] = 0;
+        int f = Flags(rules_[r].body);
+        if (f == rules_[r].flags) continue;
+        rules_[r].flags = f;
+        for (int u : users[(size_t)r])
+            if (!queued[(size_t)u]) {
+                queued[(size_t)u] = 1;
+                work.push_back(u);
             }
-        }
     }
 }
 

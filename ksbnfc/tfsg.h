@@ -279,9 +279,10 @@ public:
     TSubFSG* rlist_next;         // tail-reference chain of the recursion check
     int pass;                    // last expansion pass completed
     int settled;                 // pass in which a re-walk would change nothing
-    // Plain references to this network that expansion has still to replace
-    // by a copy; when the last one is replaced the states are freed. -1: the
-    // states stay (root, intern, recursive, or called with an operator).
+    // References to this network that expansion has still to replace by a
+    // copy, x+ and x* counting as the two that expanding the operator makes;
+    // when the last one is replaced the states are freed. -1: the states
+    // stay (root, intern, recursive).
     int uses;
 
     // Starts with its initial state (id 0).

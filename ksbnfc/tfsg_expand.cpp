@@ -49,16 +49,26 @@ void EnsureText(TWordList& list, TWord* w)
     list.Lookup(w->word, 1);
 }
 
-// Adds delta to `uses` of each network that a plain reference of n calls.
+// The plain references that an arc calling a network stands for once the
+// repetition operators are expanded: x and x? one, x+ and x* two.
+int UseWeight(const TArc* a)
+{
+    if (a->word->kind != TWord::Intern) return 0;
+    return a->op == OpPlus || a->op == OpStar ? 2 : 1;
+}
+
+// Adds delta to `uses` of each network that a reference of n calls, by
+// UseWeight.
 void CountUses(TSubFSG* n, int delta)
 {
     for (int i = 0; i < n->states.length; i++) {
         TState* s = n->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
-            if (!IsReference(a)) continue;
+            int w = UseWeight(a);
+            if (!w) continue;
             TSubFSG* r = Callee(n, a);
-            if (r->uses >= 0) r->uses += delta;
+            if (r->uses >= 0) r->uses += delta * w;
         }
     }
 }
@@ -134,8 +144,7 @@ struct Node {
     int index = -1, low = -1;
     bool on_stack = false;
     bool cyclic = false;   // on a cycle of references (itself included)
-    bool op_called = false; // referred to with an operator
-    int calls = 0;         // plain references to it
+    int calls = 0;         // references to it, by UseWeight
     long long longest = 0; // see LongestPath; -1: no complete path
 };
 
@@ -261,10 +270,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
             if (a->word->kind != TWord::Intern) continue;
             TSubFSG* r = Callee(n, a);
             Node& x = info[r];
-            if (a->op == OpNone)
-                x.calls++;
-            else
-                x.op_called = true;
+            x.calls += UseWeight(a);
             bool tail = !a->state && a->op == OpNone;
             descended = open(r, tail ? n : nullptr, n, tail);
             if (descended) {
@@ -302,7 +308,7 @@ void TSubFSG::CheckRecursion(TSubFSG* rlist)
     for (TSubFSG* n : visited) {
         const Node& x = info[n];
         if (x.cyclic) finite = false;
-        n->uses = n == fsg || n->intern || x.cyclic || x.op_called ? -1 : x.calls;
+        n->uses = n == fsg || n->intern || x.cyclic ? -1 : x.calls;
     }
 
     // Only a grammar whose networks all have finite, non-empty languages
@@ -337,6 +343,9 @@ const int kEndSortId = 1000000;
 struct Clean {
     int exits = 0;      // states besides the start with no arc into the network
     bool closed = true; // no arc returns to the start or leads to another network
+    // An arc of the start leads to a state that no other state enters: no
+    // state of the network has the arcs of the start among its own.
+    bool start_private = false;
 };
 
 // States [lo, hi) of a network, brought in by one move; clean when the moved
@@ -370,7 +379,9 @@ bool Merges(const TArc* a, const TArc* b)
 // arc into the network (at most one part may have such states), or when a
 // state of the first c has arcs into one region only (it must then be a
 // lone splice, equal to the start of the moved network and so to none of
-// the others). Cost: linear in the first c states and their arcs.
+// the others), or a splice whose region's start is private: its arcs
+// include one into a state that no state of the region enters. Cost: linear
+// in the first c states and their arcs.
 bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std::vector<Splice>& splices,
                 Clean& out)
 {
@@ -390,10 +401,15 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
     if (at != len) return false;
 
     std::unordered_map<TState*, int> lone; // splice count, negative once one is not alone
-    for (const Splice& x : splices) {
+    std::unordered_map<TState*, int> private_start; // splice count, negative once one is not private
+    for (size_t i = 0; i < splices.size(); i++) {
+        const Splice& x = splices[i];
         int& k = lone[x.at];
         k = k == 0 && x.alone ? 1 : -1;
+        int& q = private_start[x.at];
+        q = q == 0 && regions[i].was.start_private ? 1 : -1;
     }
+    std::vector<int> entered((size_t)c, 0); // arcs into each of the first c states
     auto less = [](TArc* const& a, TArc* const& b) { return TArrayX<TArc*>::compare(a, b) < 0; };
     std::unordered_map<unsigned long, std::vector<TState*>> seen;
     int own_exits = 0;
@@ -410,12 +426,13 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
             if (t->sub != n) return false;
             if (t->id == 0) out.closed = false;
             (t->id < c ? inside : moved) = true;
+            if (t->id < c) entered[(size_t)t->id]++;
         }
         if (!inside && !moved) {
             own_exits++;
             if (i > 0) out.exits++;
         }
-        if (moved && !inside && lone[s] != 1) return false;
+        if (moved && !inside && lone[s] != 1 && private_start[s] != 1) return false;
         std::vector<TState*>& same_key = seen[s->Key()];
         for (TState* o : same_key)
             if (*o == *s) return false;
@@ -423,6 +440,15 @@ bool CheckClean(TSubFSG* n, int c, const std::vector<Region>& regions, const std
     }
     if (own_exits) parts_with_exits++;
     if (parts_with_exits > 1) return false;
+    // Moved states enter only their own region, so the counts of the first c
+    // states are complete; a region's states are entered only from inside
+    // it and from its one splice.
+    TState* s0 = n->states.elements[0];
+    for (int j = 0; j < s0->arcs.length && !out.start_private; j++) {
+        TState* t = s0->arcs.elements[j]->state;
+        if (t && t->id > 0 && t->id < c && entered[(size_t)t->id] == 1) out.start_private = true;
+    }
+    if (private_start[s0] == 1) out.start_private = true;
 
     // Every one of the first c states is reachable without passing through a
     // region: no moved arc leads back.
@@ -560,6 +586,10 @@ void TSubFSG::Expand(int p)
                         fr.splices.push_back(Splice{s, alone});
                         fr.clean_moves = fr.clean_moves && g.clean;
                         s->DelArcs(j, 1);
+                        // Pass 2 moves what the operators' references
+                        // call, which copies of copies used to bring in:
+                        // the same limit as for copies below.
+                        if (p == 2 && n->states.length > kMaxIds) Error("more than 64K states");
                         continue;
                     }
                 }
@@ -581,8 +611,12 @@ void TSubFSG::Expand(int p)
             // What merging would do here is nothing at all.
             clean[n] = c;
         } else {
+            // After pass 1 references with operators are left, which the
+            // clean-up may merge or drop.
+            if (p == 1) CountUses(n, -1);
             n->EliminateDuplicateArcs();
             n->Optimize();
+            if (p == 1) CountUses(n, 1);
             if (n->uses == 1 && CheckClean(n, n->states.length, {}, {}, c)) clean[n] = c;
         }
         if (!fr.before.empty()) {
@@ -662,6 +696,11 @@ void CopyOne(const CopyJob& job, TSubFSG* to, std::vector<CopyJob>& jobs)
             }
             TArc* c = dst->AddArcX(t, f * a->p, a->word, a->anno, a->op);
             c->needtr = a->needtr;
+            // A reference with an operator, left by pass 1, is one use more.
+            if (int w = UseWeight(c)) {
+                TSubFSG* callee = Callee(to, c);
+                if (callee->uses >= 0) callee->uses += w;
+            }
             if (exits && !!job.action && !use_null_arcs) dst->AddArcPostAction(c, job.action);
             if (finished) {
                 if (jobs.size() >= kMaxCopyJobs)
@@ -774,6 +813,62 @@ void TSubFSG::Copy(TSubFSG* to, TState* initial, TState* final_state, mbstring a
 
 // ---- repetition operators ----
 
+namespace {
+
+// Nested repeats of fewer levels than this are expanded level by level as
+// they always were, which keeps their files as they were; the expansion
+// doubles at every level, so from here on it would take seconds and
+// gigabytes.
+const int kCollapseLevels = 8;
+
+// The arc that a repeated reference x stands for when x is a network made of
+// one repeated item (or null): x's start has one arc, an operator + or * on
+// a word or a reference, to the end. The network is still as the rule
+// compiled it (a network called with an operator is not opened before
+// pass 2).
+TArc* RepeatedItem(TSubFSG* n, TArc* a)
+{
+    TFSG* f = n->fsg;
+    if ((a->op != OpPlus && a->op != OpStar) || a->needtr || !!a->anno->word || a->word->kind != TWord::Intern)
+        return nullptr;
+    TSubFSG* r = Callee(n, a);
+    if (r == f || r == n || r->intern || r->states.length != 1) return nullptr;
+    TState* s0 = r->states.elements[0];
+    if (s0->arcs.length != 1) return nullptr;
+    TArc* b = s0->arcs.elements[0];
+    if (b->state || (b->op != OpPlus && b->op != OpStar) || b->needtr || !!b->anno->word ||
+        (b->word->id == 0 && b->word->kind != TWord::Intern))
+        return nullptr;
+    return b;
+}
+
+// A repeat of a repeat, as in (x+)+, (x*)+ or a chain of rules <a> = <b>+;
+// <b> = <c>+; ..., nested kCollapseLevels deep or more becomes the innermost
+// item repeated once: the language is the same, and expanding the operator
+// at every level would copy the level below twice, 2^k copies for k levels.
+// Only where nothing but the language reaches the file: no null arcs, no
+// translation or annotation, and probabilities that are equalised later.
+// Rule references form no cycle here (CheckRecursion), so every step goes
+// one rule deeper.
+void CollapseNestedRepeats(TSubFSG* n, TArc* a)
+{
+    TFSG* f = n->fsg;
+    if (f->use_null_arcs || f->eq == TSubFSG::EqNorm) return;
+    int levels = 0;
+    TArc at = *a;
+    for (TArc* b; levels < kCollapseLevels && (b = RepeatedItem(n, &at)); levels++) {
+        at.word = b->word;
+        if (b->op == OpStar) at.op = OpStar;
+    }
+    if (levels < kCollapseLevels) return;
+    for (TArc* b; (b = RepeatedItem(n, a));) {
+        a->word = b->word;
+        if (b->op == OpStar) a->op = OpStar;
+    }
+}
+
+} // namespace
+
 void TSubFSG::ExpandOps()
 {
     Enter("ExpandOps");
@@ -784,6 +879,7 @@ void TSubFSG::ExpandOps()
         int j = 0;
         while (j < s->arcs.length) {
             TArc* a = s->arcs.elements[j];
+            CollapseNestedRepeats(this, a);
             TState* t = a->state;
             TWord* w = a->word;
             mbstring x = a->anno->word;

@@ -133,6 +133,16 @@ TEST_F(DriverTest, BoundedWork)
         // after any item) whose determinisation grows without end.
         {exploding, "en", 1000, "more than 64K states", 0},
         {exploding, "tr", 0, "", 0},
+        // Nested one-or-more: the language is a+ however deep the nesting.
+        {"#JSGF V1.0; grammar g; public <r> = ((a)" + std::string(40, '+') + ")+;", "en", 0, "", 3},
+        {std::regex_replace(Chain(40, false), std::regex("a (<r[0-9]+>) \\."), "$1+ ."), "en", 0, "", 3},
+        // Nested optional references: each rule used to keep a copy of the rest.
+        {std::regex_replace(Chain(3000, false), std::regex("(<r[0-9]+>) \\."), "$1? ."), "en", 0, "", 3001},
+        // The same chain in JSGF: its rule flags took one sweep per level.
+        {"#JSGF V1.0; grammar g;\n" +
+             std::regex_replace(std::regex_replace(Chain(3000, false), std::regex("<<r0>>"), "public <r0>"),
+                                std::regex(" \\.\n"), ";\n"),
+         "en", 0, "", 3001},
     };
     for (const Case& c : cases) {
         const char* syntax = c.grammar[0] == '#' ? "jsgf" : "bnf";
