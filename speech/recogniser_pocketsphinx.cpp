@@ -226,17 +226,21 @@ private:
             ps_end_utt(ps_);
             throw SpeechError("the recogniser failed on the samples");
         }
-        return End(nbest, partial);
+        return End(nbest, partial, search != kLoop);
     }
 
-    // Ends the utterance under way: its hypotheses as Run gives them.
-    std::vector<Hypothesis> End(int nbest, Hypothesis& partial)
+    // Ends the utterance under way: its hypotheses as Run gives them. The
+    // phone loop (`search` false) gives only its score, in partial: the
+    // recogniser leaks a little on every hypothesis or segment list it
+    // builds for that search, so it is asked once.
+    std::vector<Hypothesis> End(int nbest, Hypothesis& partial, bool search = true)
     {
         int32 score = 0;
         const char* h = ps_get_hyp(ps_, &score);
         int frames = ps_get_n_frames(ps_);
         partial = Hypothesis{h ? h : "", score, false, false, frames, 0, 0};
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
+        if (!search) return {};
         return Hypotheses(nbest, frames, partial);
     }
 
