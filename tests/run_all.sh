@@ -168,11 +168,13 @@ if command -v clang++ >/dev/null; then
     fuzz_seconds=${KSBNFC_FUZZ_SECONDS:-60}
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKSBNFC_BUILD_FUZZ=ON -DKSBNFC_BUILD_TESTS=OFF -DKSBNFC_INSTALL=OFF
-    fuzz_targets="fsg_reader_fuzzer fsg_match_fuzzer bnf_fuzzer bnf_utf8_fuzzer match_fuzzer"
+    fuzz_targets="fsg_reader_fuzzer fsg_match_fuzzer bnf_fuzzer bnf_utf8_fuzzer match_fuzzer list_fuzzer wyoming_fuzzer"
     cmake --build build-fuzz -j"$jobs" --target $fuzz_targets
     root=$PWD seeds=build-fuzz/seeds
-    rm -rf "$seeds" && mkdir -p "$seeds"/bnf "$seeds"/fsg "$seeds"/match "$seeds"/words
+    rm -rf "$seeds" && mkdir -p "$seeds"/bnf "$seeds"/fsg "$seeds"/match "$seeds"/words "$seeds"/list "$seeds"/events
     cp examples/*.bnf "$seeds"/bnf/
+    cp examples/*.txt "$seeds"/list/
+    printf '{"type": "describe"}\n{"type": "recognize", "data": {"text": "turn left"}}\n' > "$seeds"/events/1
     for g in coffee dialer contacts; do
         build/tools/ksbnfc -en "examples/$g.bnf" -d "$seeds"/fsg -w 0 >/dev/null
         build/tools/ksbnfc -tr "examples/$g.bnf" -d "$seeds"/fsg -w 0 >/dev/null
@@ -190,6 +192,8 @@ if command -v clang++ >/dev/null; then
             fsg_reader_fuzzer) corpus=$seeds/fsg ;;
             fsg_match_fuzzer) corpus=$seeds/match ;;
             match_fuzzer) corpus=$seeds/words ;;
+            list_fuzzer) corpus=$seeds/list ;;
+            wyoming_fuzzer) corpus=$seeds/events ;;
             *) corpus=$seeds/bnf ;;
         esac
         mkdir -p "build-fuzz/corpus/$t"
