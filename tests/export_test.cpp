@@ -78,6 +78,14 @@ TEST(ExportLimits, StateBound)
     o.splice = false; // each network drawn once
     ksexport::Graph flat = ksexport::Flatten(g, o);
     EXPECT_EQ(flat.parts.size(), 22u);
+    o.splice = true; // the arcs are bounded before the states
+    o.max_arcs = 1000;
+    try {
+        ksexport::Flatten(g, o);
+        FAIL() << "2^20 copies spliced";
+    } catch (const ksexport::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("more than 1000 arcs"), std::string::npos) << e.what();
+    }
 }
 
 } // namespace
