@@ -67,6 +67,30 @@ struct Frame {
     TSubFSG::Ctx call;
 };
 
+// What arc a of state s (taken by the cursor) does at input position pos:
+// consume the word there, move without one, enter callee, nothing; or End:
+// the input is used up and no later arc of s is tried.
+enum class Move { Word, Null, Call, None, End };
+Move MoveOf(TInputWords& words, const TArcCursor& cursor, TFSG* g, TState* s, TArc* a, int pos, int n,
+            TCallee& callee)
+{
+    if (cursor.Matched()) return Move::Word;
+    TWord* w = a->word;
+    if (w->kind == TWord::Intern) {
+        callee = CallOf(g, a);
+        return callee.start ? Move::Call : Move::None;
+    }
+    if (w->id == 0) return Move::Null;
+    if (w->kind == TWord::Extern) {
+        callee = CallOf(g, a);
+        if (callee.start) return Move::Call;
+        // Not loaded: the extern stands for one word.
+        return words.TextIs(words.Of(s), pos, callee.word) ? Move::Word : Move::None;
+    }
+    if (pos == n) return Move::End;
+    return words.Is(words.Of(s), pos, w) ? Move::Word : Move::None;
+}
+
 // The depth-first walk behind both searches; record(end, prob) gets each
 // accepting path. With `once`, a configuration explored to its end without a
 // cut above it is not explored again even when it recorded something: a
@@ -150,40 +174,20 @@ bool Walk(TFSG* self, TInputWords& words, int n, int start_index, int position, 
         for (int i; !pushed && (i = f.cursor.Next()) >= 0;) {
             TArc* a = f.cursor.Arc(f.state, i);
             double p = f.prob * a->p;
-            if (f.cursor.Matched()) {
-                push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                pushed = true;
-                break;
-            }
-            TWord* w = a->word;
+            bool ext = !f.cursor.Matched() && a->word->kind == TWord::Extern;
+            const char* name = ext && a->word->word.s ? a->word->word.s : "";
+            if (ext) std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
             TCallee callee;
-            if (w->kind == TWord::Intern) {
-                callee = CallOf(f.g, a);
-            } else if (w->id == 0) {
-                push(f.g, a->state, f.position, p, f.ctx, f.chain, f.fresh);
+            Move m = MoveOf(words, f.cursor, f.g, f.state, a, f.position, n, callee);
+            if (m == Move::End) break;
+            if (m == Move::None) continue;
+            if (m != Move::Call) {
+                bool word = m == Move::Word;
+                push(f.g, a->state, f.position + word, p, f.ctx, f.chain, word ? 0 : f.fresh);
                 pushed = true;
-            } else if (w->kind == TWord::Extern) {
-                const char* name = w->word.s ? w->word.s : "";
-                std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
-                callee = CallOf(f.g, a);
-                if (!callee.start) {
-                    // Not loaded: the extern stands for one word.
-                    if (words.TextIs(words.Of(f.state), f.position, callee.word)) {
-                        push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                        pushed = true;
-                    }
-                    continue;
-                }
-                std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
-            } else {
-                // The input is used up: no later arc of this state is tried.
-                if (f.position == n) break;
-                if (words.Is(words.Of(f.state), f.position, w)) {
-                    push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                    pushed = true;
-                }
+                continue;
             }
-            if (!callee.start) continue;
+            if (ext) std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
             // A call of an arc already open at this position would recurse
             // without consuming a word.
             if (Configurations::Recurses(f.ctx, f.fresh, a)) continue;
@@ -302,34 +306,17 @@ void TFSG::SubStrsFrom(TInputWords& words, int n, int start, std::vector<char>& 
             if (x.settled || top.first != x.p) continue;
             cur[top.second].settled = true;
             TArcCursor cursor;
-            const TInputWords::View& view = words.Of(x.state);
-            cursor.Start(x.state, view, pos < n ? pos : -1);
+            cursor.Start(x.state, words.Of(x.state), pos < n ? pos : -1);
             for (int i; (i = cursor.Next()) >= 0;) {
                 TArc* a = cursor.Arc(x.state, i);
                 double p = x.p * a->p;
-                if (cursor.Matched()) {
-                    reach(next, pos + 1, a->state, x.g, x.chain, 0, p);
-                    continue;
-                }
-                TWord* w = a->word;
                 TCallee callee;
-                if (w->kind == TWord::Intern) {
-                    callee = CallOf(x.g, a);
-                } else if (w->id == 0) {
-                    reach(cur, pos, a->state, x.g, x.chain, x.fresh, p);
-                    continue;
-                } else if (w->kind == TWord::Extern) {
-                    callee = CallOf(x.g, a);
-                    if (!callee.start) {
-                        if (words.TextIs(view, pos, callee.word)) reach(next, pos + 1, a->state, x.g, x.chain, 0, p);
-                        continue;
-                    }
-                } else {
-                    if (pos == n) break;
-                    if (words.Is(view, pos, w)) reach(next, pos + 1, a->state, x.g, x.chain, 0, p);
-                    continue;
-                }
-                if (!callee.start || seen.RecursesIn(x.chain, x.fresh, a)) continue;
+                Move m = MoveOf(words, cursor, x.g, x.state, a, pos, n, callee);
+                if (m == Move::End) break;
+                if (m == Move::Word) reach(next, pos + 1, a->state, x.g, x.chain, 0, p);
+                if (m == Move::Null) reach(cur, pos, a->state, x.g, x.chain, x.fresh, p);
+                if (m != Move::Call) continue;
+                if (seen.RecursesIn(x.chain, x.fresh, a)) continue;
                 int chain = x.chain, fresh = x.fresh;
                 seen.Enter(a, x.g, chain, fresh);
                 reach(cur, pos, callee.start, callee.g, chain, fresh, p);
