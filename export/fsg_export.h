@@ -47,8 +47,9 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> externs;
     // Name written into the output; empty: the source's base name.
     std::string name;
-    // Splicing copies a sub-grammar for every call: a bound on the result.
+    // Splicing copies a sub-grammar for every call: bounds on the result.
     size_t max_states = 4000000;
+    size_t max_arcs = 4000000;
 };
 
 // One network flattened to numbered states. A word of -1 is a null arc.

@@ -133,6 +133,9 @@ private:
                                     " has an arc into another network");
                     to = x.base + a.target;
                 }
+                if (g_.arcs.size() >= o_.max_arcs)
+                    throw Error("the flattened grammar would have more than " + std::to_string(o_.max_arcs) +
+                                " arcs (splicing copies a sub-grammar for every call; try --no-splice)");
                 AddArc(c, x, view, x.base + i, to, a);
             }
         }

@@ -380,13 +380,14 @@ void Grammar::SubStrings(char* const* words, SubStrsHandler& found) const
 
 std::vector<Stretch> Grammar::SubStrings(const Words& words) const
 {
-    std::vector<char*> w;
-    for (const std::string& s : words) w.push_back(const_cast<char*>(s.c_str()));
-    w.push_back(nullptr);
-    SubStrsHandler h;
-    SubStrings(w.data(), h);
     std::vector<Stretch> found;
-    while (MySubStrTuple* t = h.getNext()) found.push_back(Stretch{t->start_index, t->end_index, t->prob});
+    Guard([&] {
+        TStringList list;
+        for (const std::string& s : words) list.Add(mbstring(s.c_str()));
+        std::vector<TStretch> all;
+        g_->SubStrsOnce(list, all);
+        for (const TStretch& t : all) found.push_back(Stretch{t.start, t.end, t.prob});
+    });
     return found;
 }
 

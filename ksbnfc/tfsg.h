@@ -44,6 +44,15 @@ class TFSGDictionary;
 class TByteChannel;    // what an FSG file is read from or written to
 class TMix;            // a weighted set of states (determinisation)
 class SubStrsHandler;  // results of the sub-string search
+class TInputWords;     // the input words of one match or search (tfsg_arcindex.h)
+
+// tfsg_substrs.cpp: one stretch of TFSG::SubStrsOnce: first and last word
+// index and the best probability of its paths.
+struct TStretch {
+    int start, end;
+    double prob;
+};
+
 struct TArcIndex;      // tfsg_match.cpp: a state's arcs by word class
 struct TArcIndexFree {
     void operator()(TArcIndex* x) const;
@@ -545,6 +554,20 @@ public:
     // tfsg_substrs.cpp
     void SubStrs(TStringList& input, SubStrsHandler* handler, int start_index, int position,
                  double prob, TState* state, TSubFSG::Ctx* ctx);
+    // Every stretch of the input that the grammar accepts, once, with the
+    // best probability of its paths: the latest start first, and the ends of
+    // one start in the reverse of the order in which SubStrs first records
+    // them. Each start costs one walk over the configurations reachable from
+    // it and, where paths merge, one pass over them position by position.
+    // More than kMaxSubStrs stretches is an error.
+    void SubStrsOnce(TStringList& input, std::vector<TStretch>& found);
+
+private:
+    // The ends from one start in the order SubStrs first records them, and
+    // their best probabilities (best by end + 1; seen_end and best come
+    // cleared and are left written at the ends in order).
+    void SubStrsFrom(TInputWords& words, int n, int start, std::vector<char>& seen_end, std::vector<double>& best,
+                     std::vector<int>& order);
 };
 
 // tfsg.cpp: how every walk over a grammar (matching, the sub-string search,

@@ -178,6 +178,18 @@ public:
         return false;
     }
 
+    // Recurses for a walk that keeps chains instead of contexts.
+    bool RecursesIn(int chain, int fresh, const TArc* a) const
+    {
+        if (!a->state) return false;
+        for (; chain && fresh > 0; chain = chains[(size_t)chain].parent, fresh--)
+            if (chains[(size_t)chain].arc == a) return true;
+        return false;
+    }
+    // The innermost call of a chain that is not empty, and the grammar it was made in.
+    const TArc* CallArc(int chain) const { return chains[(size_t)chain].arc; }
+    const TFSG* CallerOf(int chain) const { return chains[(size_t)chain].g; }
+
     // The mark of a configuration, created unseen.
     Mark& At(const TState* s, const TFSG* g, int chain, int fresh, int in)
     {

@@ -10,9 +10,11 @@
 // so it runs on an explicit stack.
 #include "tfsg_arcindex.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <deque>
+#include <queue>
 
 // ---- results ----
 
@@ -65,13 +67,43 @@ struct Frame {
     TSubFSG::Ctx call;
 };
 
-} // namespace
-
-void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index, int position, double prob,
-                   TState* state, TSubFSG::Ctx* ctx)
+// What arc a of state s (taken by the cursor) does at input position pos:
+// consume the word there, move without one, enter callee, nothing; or End:
+// the input is used up and no later arc of s is tried.
+enum class Move { Word, Null, Call, None, End };
+Move MoveOf(TInputWords& words, const TArcCursor& cursor, TFSG* g, TState* s, TArc* a, int pos, int n,
+            TCallee& callee)
 {
-    const int n = input.length;
-    TInputWords words(input);
+    if (cursor.Matched()) return Move::Word;
+    TWord* w = a->word;
+    if (w->kind == TWord::Intern) {
+        callee = CallOf(g, a);
+        return callee.start ? Move::Call : Move::None;
+    }
+    if (w->id == 0) return Move::Null;
+    if (w->kind == TWord::Extern) {
+        callee = CallOf(g, a);
+        if (callee.start) return Move::Call;
+        // Not loaded: the extern stands for one word.
+        return words.TextIs(words.Of(s), pos, callee.word) ? Move::Word : Move::None;
+    }
+    if (pos == n) return Move::End;
+    return words.Is(words.Of(s), pos, w) ? Move::Word : Move::None;
+}
+
+// The depth-first walk behind both searches; record(end, prob) gets each
+// accepting path. With `once`, a configuration explored to its end without a
+// cut above it is not explored again even when it recorded something: a
+// second visit could only reach ends it reached, so the ends still come in
+// the order in which the full walk first finds them, each once at most.
+// Returns whether some configuration was reached more than once (its paths
+// then merge, and a result may have more than one path).
+template <class Record>
+bool Walk(TFSG* self, TInputWords& words, int n, int start_index, int position, double prob, TState* state,
+          TSubFSG::Ctx* ctx, bool once, Record record)
+{
+    long recorded = 0;
+    bool merged = false;
 
     // Every accepting path is recorded, so a configuration is skipped only
     // when it has been explored before without recording anything and
@@ -97,10 +129,10 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
         f.fresh = fresh;
         f.entered = false;
         f.depth = (int)stack.size() - 1;
-        f.found = handler->count;
+        f.found = recorded;
         f.low = INT_MAX;
     };
-    push(this, state, position, prob, ctx, chain0, 0);
+    push(self, state, position, prob, ctx, chain0, 0);
     auto pop = [&](Frame& f) {
         if (f.depth > 0 && f.low < stack[(size_t)f.depth - 1].low) stack[(size_t)f.depth - 1].low = f.low;
         stack.pop_back();
@@ -120,12 +152,14 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
             }
             if (!f.state) {
                 if (f.position <= start_index) Error("%s", "Warning: check if there is null path in fsg!\n");
-                handler->add(start_index, f.position - 1, f.prob);
+                record(f.position - 1, f.prob);
+                recorded++;
                 pop(f);
                 continue;
             }
             Configurations::Mark& m = seen.At(f.state, f.g, f.chain, f.fresh, f.position);
             if (m.status != Configurations::kUnseen) {
+                merged = true;
                 if (m.status == Configurations::kOpen) f.low = m.depth;
                 pop(f);
                 continue;
@@ -140,40 +174,20 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
         for (int i; !pushed && (i = f.cursor.Next()) >= 0;) {
             TArc* a = f.cursor.Arc(f.state, i);
             double p = f.prob * a->p;
-            if (f.cursor.Matched()) {
-                push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                pushed = true;
-                break;
-            }
-            TWord* w = a->word;
+            bool ext = !f.cursor.Matched() && a->word->kind == TWord::Extern;
+            const char* name = ext && a->word->word.s ? a->word->word.s : "";
+            if (ext) std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
             TCallee callee;
-            if (w->kind == TWord::Intern) {
-                callee = CallOf(f.g, a);
-            } else if (w->id == 0) {
-                push(f.g, a->state, f.position, p, f.ctx, f.chain, f.fresh);
+            Move m = MoveOf(words, f.cursor, f.g, f.state, a, f.position, n, callee);
+            if (m == Move::End) break;
+            if (m == Move::None) continue;
+            if (m != Move::Call) {
+                bool word = m == Move::Word;
+                push(f.g, a->state, f.position + word, p, f.ctx, f.chain, word ? 0 : f.fresh);
                 pushed = true;
-            } else if (w->kind == TWord::Extern) {
-                const char* name = w->word.s ? w->word.s : "";
-                std::fprintf(KsListing(), "To load extern fsg: %s\n", name);
-                callee = CallOf(f.g, a);
-                if (!callee.start) {
-                    // Not loaded: the extern stands for one word.
-                    if (words.TextIs(words.Of(f.state), f.position, callee.word)) {
-                        push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                        pushed = true;
-                    }
-                    continue;
-                }
-                std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
-            } else {
-                // The input is used up: no later arc of this state is tried.
-                if (f.position == n) break;
-                if (words.Is(words.Of(f.state), f.position, w)) {
-                    push(f.g, a->state, f.position + 1, p, f.ctx, f.chain, 0);
-                    pushed = true;
-                }
+                continue;
             }
-            if (!callee.start) continue;
+            if (ext) std::fprintf(KsListing(), "Load extern fsg: %s\n", name);
             // A call of an arc already open at this position would recurse
             // without consuming a word.
             if (Configurations::Recurses(f.ctx, f.fresh, a)) continue;
@@ -188,7 +202,128 @@ void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index,
         }
         if (pushed) continue;
         seen.At(f.state, f.g, f.chain, f.fresh, f.position).status =
-            f.found == handler->count && f.low >= f.depth ? Configurations::kFailed : Configurations::kUnseen;
+            (once || f.found == recorded) && f.low >= f.depth ? Configurations::kFailed : Configurations::kUnseen;
         pop(f);
+    }
+    return merged;
+}
+
+} // namespace
+
+void TFSG::SubStrs(TStringList& input, SubStrsHandler* handler, int start_index, int position, double prob,
+                   TState* state, TSubFSG::Ctx* ctx)
+{
+    TInputWords words(input);
+    Walk(this, words, input.length, start_index, position, prob, state, ctx, false,
+         [&](int end, double p) { handler->add(start_index, end, p); });
+}
+
+void TFSG::SubStrsOnce(TStringList& input, std::vector<TStretch>& found)
+{
+    // The words are looked up once for all starts, and the tables by end
+    // are cleared where they were written, so that a start costs what its
+    // walk costs, not the length of the input.
+    const int n = input.length;
+    TInputWords words(input);
+    std::vector<char> seen_end((size_t)n + 1, 0);
+    std::vector<double> best((size_t)n + 1, -1.0); // by end + 1
+    std::vector<int> order;
+    for (int start = n; start-- > 0;) {
+        order.clear();
+        SubStrsFrom(words, n, start, seen_end, best, order);
+        for (size_t k = order.size(); k-- > 0;) {
+            if ((long)found.size() >= kMaxSubStrs)
+                Error("the search found more than %ld stretches and stops there", kMaxSubStrs);
+            found.push_back(TStretch{start, order[k], best[(size_t)order[k] + 1]});
+        }
+        for (int end : order) {
+            seen_end[(size_t)end + 1] = 0;
+            best[(size_t)end + 1] = -1.0;
+        }
+    }
+}
+
+void TFSG::SubStrsFrom(TInputWords& words, int n, int start, std::vector<char>& seen_end, std::vector<double>& best,
+                       std::vector<int>& order)
+{
+    bool single = true;
+    bool merged = Walk(this, words, n, start, start, 1.0, Initial(), nullptr, true, [&](int end, double p) {
+        if (seen_end[(size_t)end + 1]) {
+            single = false;
+            return;
+        }
+        seen_end[(size_t)end + 1] = 1;
+        order.push_back(end);
+        best[(size_t)end + 1] = p;
+    });
+    // Without merged paths each end has the one path the walk went.
+    if (!merged && single) return;
+    for (int end : order) best[(size_t)end + 1] = -1.0;
+
+    // The best probability of each configuration, position by position. A
+    // path's probability is the product of its arcs in path order, as the
+    // walk computes it, and every arc probability is at most 1, so the
+    // configurations of one position are settled best first (Dijkstra).
+    struct Node {
+        TState* state;
+        TFSG* g;
+        int chain, fresh;
+        double p;
+        bool settled;
+    };
+    Configurations seen;
+    std::vector<Node> cur, next;
+    std::priority_queue<std::pair<double, size_t>> open;
+    auto reach = [&](std::vector<Node>& at, int pos, TState* s, TFSG* g, int chain, int fresh, double p) {
+        while (!s && chain) {
+            const TArc* a = seen.CallArc(chain);
+            g = const_cast<TFSG*>(seen.CallerOf(chain));
+            s = a->state;
+            seen.Leave(a, chain, fresh);
+        }
+        if (!s) {
+            if (p > best[(size_t)pos]) best[(size_t)pos] = p;
+            return;
+        }
+        Configurations::Mark& m = seen.At(s, g, chain, fresh, pos);
+        if (m.status == Configurations::kUnseen) {
+            m.status = Configurations::kOpen;
+            m.depth = (int)at.size();
+            at.push_back(Node{s, g, chain, fresh, p, false});
+        } else if (p > at[(size_t)m.depth].p && !at[(size_t)m.depth].settled) {
+            at[(size_t)m.depth].p = p;
+        } else {
+            return;
+        }
+        if (&at == &cur) open.emplace(p, (size_t)m.depth);
+    };
+    reach(cur, start, Initial(), this, 0, 0, 1.0);
+    for (int pos = start; !cur.empty(); pos++) {
+        while (!open.empty()) {
+            std::pair<double, size_t> top = open.top();
+            open.pop();
+            Node x = cur[top.second];
+            if (x.settled || top.first != x.p) continue;
+            cur[top.second].settled = true;
+            TArcCursor cursor;
+            cursor.Start(x.state, words.Of(x.state), pos < n ? pos : -1);
+            for (int i; (i = cursor.Next()) >= 0;) {
+                TArc* a = cursor.Arc(x.state, i);
+                double p = x.p * a->p;
+                TCallee callee;
+                Move m = MoveOf(words, cursor, x.g, x.state, a, pos, n, callee);
+                if (m == Move::End) break;
+                if (m == Move::Word) reach(next, pos + 1, a->state, x.g, x.chain, 0, p);
+                if (m == Move::Null) reach(cur, pos, a->state, x.g, x.chain, x.fresh, p);
+                if (m != Move::Call) continue;
+                if (seen.RecursesIn(x.chain, x.fresh, a)) continue;
+                int chain = x.chain, fresh = x.fresh;
+                seen.Enter(a, x.g, chain, fresh);
+                reach(cur, pos, callee.start, callee.g, chain, fresh, p);
+            }
+        }
+        cur.swap(next);
+        next.clear();
+        for (size_t k = 0; k < cur.size(); k++) open.emplace(cur[k].p, k);
     }
 }

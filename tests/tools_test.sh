@@ -38,6 +38,14 @@ run "fsg and words from stdin" 2 test -
 # Accepted stretches, newest first.
 run "substrs" 0 substrs "$order" well a tea please thanks
 expect "substrs" "1-3 p=0.000192822 a tea please\n1-2 p=0.000192822 a tea"
+# An ambiguous grammar: each stretch once with its best probability; 60
+# words have too many paths to walk one by one.
+printf '#JSGF V1.0; grammar amb;\npublic <r> = (a | a a)+;\n' >"$work/amb.gram"
+"$ksbnfc" -tr "$work/amb.gram" -o "$work/amb.fst" 2>/dev/null || fail "amb.gram does not compile"
+run "substrs, ambiguous" 0 substrs "$work/amb.fst" a a a
+expect "substrs, ambiguous" "2-2 p=0.250287 a\n1-2 p=0.250287 a a\n1-1 p=0.250287 a\n0-2 p=0.0626434 a a a\n0-1 p=0.250287 a a\n0-0 p=0.250287 a"
+run "substrs, 60 ambiguous words" 0 substrs "$work/amb.fst" $(printf 'a %.0s' {1..60})
+[ "$(wc -l <"$work/out")" = 1830 ] || fail "substrs, 60 ambiguous words: $(wc -l <"$work/out") stretches"
 
 # Externs: the search through an extern prints only its results; a grammar
 # whose extern is not loaded, or an -x it never uses, is warned about.

@@ -244,7 +244,9 @@ public:
     Result Match(const Words& words, const Words* vocabs = nullptr) const;
     // The same over null-terminated arrays, as the C interface takes them.
     Result Match(char* const* words, char* const* vocabs) const;
-    // Every accepted stretch as the C interface records it, newest first.
+    // Every accepted stretch once, with the best probability of its paths,
+    // in the order of the C interface's results (latest start first), each
+    // where it last appears there; polynomial in the length.
     std::vector<Stretch> SubStrings(const Words& words) const;
     // The accepted sentences, depth first in arc order; emit returns false to stop.
     SentenceReport Sentences(const SentenceLimits& limits,

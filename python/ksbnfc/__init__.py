@@ -429,8 +429,8 @@ class Fsg:
 
     def substrings(self, words: Words) -> list:
         """Every accepted stretch of the words as SubString(start, end,
-        probability, translation), the latest start first, as the library's
-        search gives them (one per accepting path)."""
+        probability, translation), the latest start first: each stretch
+        once, with the best probability of its paths."""
         encoded = self._encode(words)
         # A word the code page cannot hold splits the search: no stretch
         # can cross it.
