@@ -94,11 +94,6 @@ def score(refs, lines):
     return delays, lost, merged, split, spurious, right, len(got)
 
 
-def pct(xs, q):
-    xs = sorted(xs)
-    return xs[min(len(xs) - 1, int(q * len(xs)))] * 1000 if xs else float("nan")
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("tool")
@@ -119,7 +114,7 @@ def main():
         for big in (True, False):
             d = delays.get(big, [])
             print("  between gaps %s 0.5 s: end of speech to line: median %.0f ms, 95th percentile %.0f ms (%d)"
-                  % (">=" if big else "<", pct(d, 0.5), pct(d, 0.95), len(d)))
+                  % (">=" if big else "<", speech_streams.percentile_ms(d, 0.5), speech_streams.percentile_ms(d, 0.95), len(d)))
         print("  lost %d, merged %d, split %d, spurious %d; words right %d of %d; cpu %.1f s (%.1f%% of the audio), peak %d MB"
               % (lost, merged, split, spurious, right, len(refs), cpu, 100 * cpu / audio, peak))
     silence = array.array("h", [int(rng.gauss(0, 40)) for _ in range(20 * RATE)])

@@ -43,11 +43,6 @@ def transcribe(port, pcm, realtime):
     return data.get("text") if h["type"] == "transcript" else h["type"], delay
 
 
-def ms(xs, q):
-    xs = sorted(xs)
-    return 1000 * xs[min(len(xs) - 1, int(q * len(xs)))]
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("tool")
@@ -74,7 +69,7 @@ def main():
         delays.append(d)
     right = sum(t == w for t, (w, _) in zip(alone, clips))
     print("one client at a time: audio-stop to transcript median %.0f ms, 95th percentile %.0f ms, max %.0f ms; words right %d of %d"
-          % (ms(delays, 0.5), ms(delays, 0.95), max(delays) * 1000, right, len(clips)))
+          % (speech_streams.percentile_ms(delays, 0.5), speech_streams.percentile_ms(delays, 0.95), max(delays) * 1000, right, len(clips)))
 
     for realtime, how in [(True, "each a command in real time, starting 50 ms apart"),
                           (False, "each a command as fast as it can send, all together")]:
@@ -95,7 +90,7 @@ def main():
             if r[0] != alone[i % len(clips)]:
                 print("  differs: %r alone, %r here" % (alone[i % len(clips)], r[0]))
         print("%d clients at once, %s: audio-stop to transcript median %.0f ms, 95th percentile %.0f ms, max %.0f ms"
-              % (a.clients, how, ms(d, 0.5), ms(d, 0.95), max(d) * 1000))
+              % (a.clients, how, speech_streams.percentile_ms(d, 0.5), speech_streams.percentile_ms(d, 0.95), max(d) * 1000))
         print("  transcripts equal to the one alone: %d of %d; wall %.1f s, service cpu %.1f s; peak memory %d MB"
               % (same, a.clients, wall, cpu, speech_streams.memory_mb(server.pid, "VmHWM")))
     server.send_signal(2)

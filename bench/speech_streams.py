@@ -45,6 +45,12 @@ def utterances():
     return out
 
 
+def percentile_ms(xs, q):
+    """The q-quantile of xs (seconds) in milliseconds; nan for none."""
+    xs = sorted(xs)
+    return xs[min(len(xs) - 1, int(q * len(xs)))] * 1000 if xs else float("nan")
+
+
 def cpu_seconds(pid):
     """User and system time of the process so far."""
     f = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
