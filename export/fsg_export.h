@@ -47,9 +47,20 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> externs;
     // Name written into the output; empty: the source's base name.
     std::string name;
-    // Splicing copies a sub-grammar for every call: bounds on the result.
+    // Splicing copies a sub-grammar for every call: bounds on the result,
+    // checked before any arc is made.
     size_t max_states = 4000000;
     size_t max_arcs = 4000000;
+    // A bound on the text written (the symbol table aside): the arcs are
+    // bounded, but not the length of a word or an annotation.
+    size_t max_bytes = 1000000000;
+};
+
+// Where exported text goes, a piece at a time; Put may throw.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual void Put(const char* data, size_t size) = 0;
 };
 
 // One network flattened to numbered states. A word of -1 is a null arc.
@@ -84,15 +95,22 @@ struct Graph {
 // Flattens a loaded grammar into a Graph.
 Graph Flatten(const ksbnfc::Grammar& g, const Options& options);
 
-// The text of g in the format; for OpenFst the symbol table goes to
-// *symbols (required then). Only part 0 is written, except in a drawing.
-std::string Write(const Graph& g, Format format, const std::string& name, std::string* symbols);
+// Flattens g and writes it in the format as the arcs are made, so that
+// neither the arcs nor the text are ever held whole: memory follows the
+// grammar, its vocabulary and the copies of sub-grammars waiting to be
+// expanded, not the output. Every fault of the grammar is
+// thrown before the first byte is put; only text beyond options.max_bytes
+// (an Error), or a failing sink, stops the output part way. For OpenFst the
+// symbol table goes to *symbols (required then), filled at the end. Only
+// part 0 is written, except in a drawing.
+void Export(const ksbnfc::Grammar& g, Format format, const Options& options, Sink& text,
+            std::string* symbols = nullptr);
 
-// Flatten + Write for a loaded grammar.
+// The same, the text returned.
 std::string Export(const ksbnfc::Grammar& g, Format format, const Options& options, std::string* symbols = nullptr);
 
 // Loads options.source, exports it and releases it again.
-std::string ExportFile(Format format, const Options& options, std::string* symbols = nullptr);
+void ExportFile(Format format, const Options& options, Sink& text, std::string* symbols = nullptr);
 
 } // namespace ksexport
 
