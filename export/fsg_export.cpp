@@ -146,8 +146,8 @@ public:
             out_ << "TRANSITION " << a.from - part.first << " " << a.to - part.first << " " << Num("%.8g", a.p * scale);
             if (a.word >= 0) out_ << " " << tokens_[(size_t)a.word];
             out_ << "\n";
+            out_.Spill();
         }
-        out_.Spill();
     }
 
     void End() override
@@ -204,9 +204,9 @@ public:
             if (a.to == part.final_state) final_entered_ = true;
             out_ << a.from - part.first << " " << a.to - part.first << " "
                  << (a.word < 0 ? std::string("<eps>") : symbol_[(size_t)a.word]) << " " << Weight(a.p) << "\n";
+            out_.Spill();
         }
         if (final_p > 0) out_ << arcs[0].from - part.first << " " << Weight(final_p) << "\n";
-        out_.Spill();
     }
 
     void End() override
@@ -286,8 +286,8 @@ public:
             // An empty word shows as epsilon (an entity, so not escaped).
             if (a.word < 0) q.insert(1, "&epsilon;");
             out_ << indent_ << a.from << " -> " << a.to << " [label=" << q << "];\n";
+            out_.Spill();
         }
-        out_.Spill();
     }
 
     void EndPart(size_t) override

@@ -104,10 +104,17 @@ printf '<<shout>> = HELLO World .\n' >"$work/shout.bnf"
 run "--lower" 0 export --format sphinx --lower "$work/shout.fsg"
 [ "$(awk '$1 == "TRANSITION" && NF == 5 { printf "%s ", $5 }' "$work/out")" = "hello world " ] ||
     fail "--lower did not lower-case the words"
+# Sizes: splicing refused before any arc is made; the bound on the bytes
+# leaves the output file as it was.
+awk 'BEGIN { printf "<<many>> ="; for (i = 0; i < 1000; i++) printf " <w>"
+             printf " .\n<<few>> = <w> <w> <w> .\n<w> = w0"; for (i = 1; i < 10000; i++) printf " | w%d", i; print " ." }' >"$work/big.bnf"
+"$ksbnfc" -tr "$work/big.bnf" -d "$work" 2>/dev/null || fail "big.bnf does not compile"
+echo old >"$work/kept.txt"
 while IFS='#' read -r case pattern; do
     cases <<<"$case"
     [ -z "$pattern" ] || grep -q -- "$pattern" "$work/out" || fail "$case: output lacks '$pattern'"
 done < <(table export_runs.txt work)
+[ "$(cat "$work/kept.txt"*)" = old ] || fail "--max-bytes changed or left beside $work/kept.txt: $(ls "$work")"
 # The symbol table goes beside -o OUT, with OUT's extension replaced.
 run "symbols beside" 0 export --format openfst "$work/order.fst" -o "$work/o.txt"
 [ -s "$work/o.syms" ] || fail "-o o.txt wrote no o.syms"

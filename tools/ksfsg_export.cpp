@@ -105,7 +105,8 @@ public:
     {
         if (!written_) return "";
         if (ToStdout()) return "; standard output holds the text only in part";
-        return "; " + path_ + (temp_.empty() ? " holds the text only in part" : " was not written");
+        if (temp_.empty()) return "; " + path_ + " holds the text only in part";
+        return "; the partial text was removed and " + path_ + " left as it was";
     }
 
     // Drops a file not yet committed.
