@@ -1,6 +1,7 @@
 // fsg_export.cpp: the three writers of a flattened FSG (recogniser text
-// FSG, finite-state acceptor with symbol table, Graphviz drawing) and the
-// entry points that load, flatten and write.
+// FSG, finite-state acceptor with symbol table, Graphviz drawing), fed one
+// source state's arcs at a time, and the entry points that load, flatten
+// and write as the arcs are made.
 #include "fsg_flatten.h"
 
 #include "ksbnfc_inner.h"

@@ -1,7 +1,8 @@
-// fsg_flatten.cpp: ksexport::Flatten, which turns a loaded FSG with its
-// intern sub-FSGs and extern grammars into one numbered network, copying
-// each called sub-grammar in place of its call (splicing) or keeping the
-// calls as labelled arcs.
+// fsg_flatten.cpp: ksexport::Flatten and Flattening, which turn a loaded FSG
+// with its intern sub-FSGs and extern grammars into one numbered network,
+// copying each called sub-grammar in place of its call (splicing) or keeping
+// the calls as labelled arcs. The result is counted network by network
+// before it is made, then made copy by copy, a source state at a time.
 #include "fsg_flatten.h"
 
 #include "ksbnfc_inner.h"

@@ -67,8 +67,8 @@ struct CantWrite : std::runtime_error {
 // The exported text as it comes, for standard output or a file. A file
 // that is regular or new is written under a temporary name beside it,
 // created at the first byte, and renamed over it by Commit: a failure
-// leaves the file as it was. Anything else (a device, a pipe) is written
-// in place.
+// leaves the file as it was. Anything else (a device, a pipe, a symbolic
+// link) is written in place.
 class Output : public ksexport::Sink {
 public:
     Output(const std::string& path, std::FILE* out) : path_(path), out_(out) {}
@@ -126,7 +126,7 @@ private:
             return;
         }
         struct stat st;
-        bool exists = stat(path_.c_str(), &st) == 0;
+        bool exists = lstat(path_.c_str(), &st) == 0;
         if (exists && !S_ISREG(st.st_mode)) {
             f_ = std::fopen(path_.c_str(), "wb");
             if (!f_) throw CantWrite(path_, errno);
