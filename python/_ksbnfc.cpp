@@ -143,11 +143,11 @@ public:
     };
 
     // A str is split as str.split() splits it; a list or tuple holds str
-    // or bytes words, None standing for a word the caller could not encode.
-    // ascii_same: the codec writes ASCII as itself. Other inputs, and
-    // other words, are kUnusual: the caller encodes them first. Raises
-    // what encoding raises, other than UnicodeEncodeError.
-    Status Read(py::handle words, const std::string& codec, bool ascii_same)
+    // or bytes words, and with `encoded` None for a word the encoder could
+    // not encode. ascii_same: the codec writes ASCII as itself. Other
+    // inputs, and other words, are kUnusual: the caller encodes them first.
+    // Raises what encoding raises, other than UnicodeEncodeError.
+    Status Read(py::handle words, const std::string& codec, bool ascii_same, bool encoded = false)
     {
         PyObject* w = words.ptr();
         n = 0;
@@ -156,7 +156,7 @@ public:
                 PyObject* split = PyUnicode_Split(w, nullptr, -1);
                 if (!split) throw py::error_already_set();
                 items = py::reinterpret_steal<py::object>(split);
-                return ReadItems(codec, ascii_same);
+                return ReadItems(codec, ascii_same, false);
             }
             return SplitAscii(static_cast<const char*>(PyUnicode_DATA(w)), (size_t)PyUnicode_GET_LENGTH(w));
         }
@@ -165,11 +165,11 @@ public:
             PyObject* copy = PyList_AsTuple(w);
             if (!copy) throw py::error_already_set();
             items = py::reinterpret_steal<py::object>(copy);
-            return ReadItems(codec, ascii_same);
+            return ReadItems(codec, ascii_same, encoded);
         }
         if (PyTuple_CheckExact(w)) {
             items = py::reinterpret_borrow<py::object>(words);
-            return ReadItems(codec, ascii_same);
+            return ReadItems(codec, ascii_same, encoded);
         }
         return kUnusual;
     }
@@ -203,7 +203,7 @@ private:
     }
 
     // items: a list or tuple that nothing else changes while it is read.
-    Status ReadItems(const std::string& codec, bool ascii_same)
+    Status ReadItems(const std::string& codec, bool ascii_same, bool none_allowed)
     {
         size_t count = (size_t)PySequence_Fast_GET_SIZE(items.ptr());
         ptrs = pointers.Get(count + 1);
@@ -216,7 +216,7 @@ private:
                 s = PyBytes_AS_STRING(item);
                 len = PyBytes_GET_SIZE(item);
             } else if (!PyUnicode_CheckExact(item)) {
-                if (item != Py_None) return kUnusual;
+                if (item != Py_None || !none_allowed) return kUnusual;
             } else if (ascii_same && PyUnicode_IS_ASCII(item)) {
                 s = static_cast<const char*>(PyUnicode_DATA(item));
                 len = PyUnicode_GET_LENGTH(item);
@@ -545,7 +545,7 @@ private:
     {
         if (!py_) throw std::logic_error("_ksbnfc.Grammar: matched before bind()");
         WordArray::Status status = w.Read(words, py_->codec, py_->ascii_same);
-        if (status == WordArray::kUnusual) status = w.Read(py_->encode(words, py_->codec), py_->codec, py_->ascii_same);
+        if (status == WordArray::kUnusual) status = w.Read(py_->encode(words, py_->codec), py_->codec, py_->ascii_same, true);
         if (status == WordArray::kUnusual) throw std::logic_error("_ksbnfc.Grammar: the encoder left words unusual");
         return status;
     }
