@@ -87,11 +87,11 @@ def main():
     tmp = tempfile.mkdtemp(prefix="python_call_bench.")
     rows = []
     for n in [int(s) for s in a.sizes.split(",")]:
-        fsg, words = os.path.join(tmp, "flat%d.fsg" % n), os.path.join(tmp, "words%d.txt" % n)
-        text = "<<g>> = " + " | ".join("name%d" % i for i in range(n)) + " .\n"
+        bnf, fsg, words = (os.path.join(tmp, "flat%d.%s" % (n, ext)) for ext in ("bnf", "fsg", "txt"))
+        with open(bnf, "w") as f:
+            f.write("<<g>> = " + " | ".join("name%d" % i for i in range(n)) + " .\n")
         compile_ = "import ksbnfc, sys; open(sys.argv[1], 'wb').write(ksbnfc.compile(sys.argv[2], 'engine')['g'])"
-        env = dict(os.environ, PYTHONPATH=a.after)
-        subprocess.run([sys.executable, "-c", compile_, fsg, text], check=True, env=env)
+        subprocess.run([sys.executable, "-c", compile_, fsg, bnf], check=True, env=dict(os.environ, PYTHONPATH=a.after))
         rng = random.Random(12345)
         with open(words, "w") as f:
             f.write("\n".join("name%d" % rng.randrange(n) for _ in range(10000)))

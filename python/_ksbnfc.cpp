@@ -139,7 +139,7 @@ public:
     enum Status {
         kWords,    // Get() is the words
         kRejected, // a word the code page cannot hold, or holding a NUL: it matches nothing
-        kUnusual,  // not a str, nor a list or tuple of str, bytes and None
+        kUnusual,  // anything else: the caller encodes it first
     };
 
     // A str is split as str.split() splits it; a list or tuple holds str
@@ -298,7 +298,7 @@ public:
     void Bind(const std::string& codec, bool ascii_same, py::object encode, py::tuple results, py::type translation)
     {
         if (results.size() != 3) throw py::value_error("three results");
-        py_ = Python{codec, ascii_same, std::move(encode), std::move(results), std::move(translation)};
+        half = PythonHalf{codec, ascii_same, std::move(encode), std::move(results), std::move(translation)};
     }
 
     // The Result member for the words (a str or a sequence of words):
@@ -306,9 +306,9 @@ public:
     py::object Test(py::object words)
     {
         WordArray w;
-        if (Read(words, w) == WordArray::kRejected) return py_->results[0];
+        if (Read(words, w) == WordArray::kRejected) return half->results[0];
         int accepted = Matched(w.Size(), [&] { return g->Match(w.Get(), nullptr).accepted; });
-        return py_->results[accepted];
+        return half->results[accepted];
     }
 
     // Translation(text, probability), or None where the grammar rejects the
@@ -329,7 +329,7 @@ public:
         py::float_ p(r.p);
         // As tuple.__new__(Translation, (text, p)) makes it, without the
         // call through Python.
-        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(py_->translation.ptr());
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(half->translation.ptr());
         PyObject* t = type->tp_alloc(type, 2);
         if (!t) throw py::error_already_set();
         PyTuple_SET_ITEM(t, 0, text.release().ptr());
@@ -543,9 +543,10 @@ private:
     // neither str nor bytes.
     WordArray::Status Read(const py::object& words, WordArray& w) const
     {
-        if (!py_) throw std::logic_error("_ksbnfc.Grammar: matched before bind()");
-        WordArray::Status status = w.Read(words, py_->codec, py_->ascii_same);
-        if (status == WordArray::kUnusual) status = w.Read(py_->encode(words, py_->codec), py_->codec, py_->ascii_same, true);
+        if (!half) throw std::logic_error("_ksbnfc.Grammar: matched before bind()");
+        WordArray::Status status = w.Read(words, half->codec, half->ascii_same);
+        if (status == WordArray::kUnusual)
+            status = w.Read(half->encode(words, half->codec), half->codec, half->ascii_same, true);
         if (status == WordArray::kUnusual) throw std::logic_error("_ksbnfc.Grammar: the encoder left words unusual");
         return status;
     }
@@ -555,21 +556,21 @@ private:
     py::str Decoded(const std::string& b) const
     {
         bool ascii = std::all_of(b.begin(), b.end(), [](char c) { return (unsigned char)c < 0x80; });
-        PyObject* s = ascii && py_->ascii_same
+        PyObject* s = ascii && half->ascii_same
                           ? PyUnicode_DecodeASCII(b.data(), (Py_ssize_t)b.size(), "strict")
-                          : PyUnicode_Decode(b.data(), (Py_ssize_t)b.size(), py_->codec.c_str(), "surrogateescape");
+                          : PyUnicode_Decode(b.data(), (Py_ssize_t)b.size(), half->codec.c_str(), "surrogateescape");
         if (!s) throw py::error_already_set();
         return py::reinterpret_steal<py::str>(s);
     }
 
-    struct Python {
+    struct PythonHalf {
         std::string codec;
         bool ascii_same;
         py::object encode;
         py::tuple results;
         py::type translation;
     };
-    std::optional<Python> py_; // from Bind
+    std::optional<PythonHalf> half; // from Bind
 
     std::unique_ptr<ksintent::Understander> u; // the grammar and its intent network
     const ksbnfc::Grammar* g;
