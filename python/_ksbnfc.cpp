@@ -662,6 +662,48 @@ void SetCodePage(unsigned long cp)
     ks_set_cp(cp);
 }
 
+// Grammar.test(words) and Grammar.translate(words, tags=None) as methods
+// the interpreter calls directly: pybind11's dispatch costs more than
+// reading the words. They raise what pybind11 would raise.
+template <class F> PyObject* Raw(PyObject* self, F&& call)
+{
+    try {
+        return call(py::cast<Grammar&>(py::handle(self))).release().ptr();
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const ksbnfc::Failure& e) {
+        PyErr_SetObject(failure_type, Record(e.diagnostic()).ptr());
+    } catch (const py::cast_error& e) {
+        PyErr_SetString(PyExc_TypeError, e.what());
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+PyObject* RawTest(PyObject* self, PyObject* const* args, Py_ssize_t n)
+{
+    if (n != 1) return PyErr_Format(PyExc_TypeError, "test() takes 1 argument (%zd given)", n);
+    return Raw(self, [&](Grammar& g) { return g.Test(py::reinterpret_borrow<py::object>(args[0])); });
+}
+
+PyObject* RawTranslate(PyObject* self, PyObject* const* args, Py_ssize_t n)
+{
+    if (n != 1 && n != 2) return PyErr_Format(PyExc_TypeError, "translate() takes 1 or 2 arguments (%zd given)", n);
+    return Raw(self, [&](Grammar& g) {
+        std::optional<Words> tags;
+        if (n == 2 && args[1] != Py_None) tags = py::cast<Words>(py::handle(args[1]));
+        return g.Translate(py::reinterpret_borrow<py::object>(args[0]), tags);
+    });
+}
+
+PyMethodDef raw_methods[] = {
+    {"test", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(RawTest)), METH_FASTCALL,
+     "test(words): the Result member"},
+    {"translate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(RawTranslate)), METH_FASTCALL,
+     "translate(words, tags=None): Translation or None"},
+};
+
 } // namespace
 
 PYBIND11_MODULE(_ksbnfc, m)
@@ -692,15 +734,14 @@ PYBIND11_MODULE(_ksbnfc, m)
     m.def("code_page", &GetCodePage);
     m.def("set_code_page", &SetCodePage, py::arg("code_page"));
 
-    py::class_<Grammar>(m, "Grammar")
+    py::class_<Grammar> grammar(m, "Grammar");
+    grammar
         .def_static("load", &Grammar::Load, py::arg("path"))
         .def_static("from_bytes", &Grammar::FromBytes, py::arg("data"), py::arg("name"))
         .def_property_readonly("code_page", &Grammar::CodePage)
         .def_property_readonly("flags", &Grammar::Flags)
         .def("load_externs", &Grammar::LoadExterns)
         .def("bind", &Grammar::Bind)
-        .def("test", &Grammar::Test)
-        .def("translate", &Grammar::Translate, py::arg("words"), py::arg("tags") = py::none())
         .def("understand", &Grammar::Understand)
         .def("substrings", &Grammar::SubStrings)
         .def("sentences", &Grammar::Sentences)
@@ -708,4 +749,9 @@ PYBIND11_MODULE(_ksbnfc, m)
         .def("export", &Grammar::Export)
         .def("word_texts", &Grammar::WordTexts)
         .def("networks", &Grammar::Networks);
+    for (PyMethodDef& def : raw_methods) {
+        PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(grammar.ptr()), &def);
+        if (!method) throw py::error_already_set();
+        grammar.attr(def.ml_name) = py::reinterpret_steal<py::object>(method);
+    }
 }
