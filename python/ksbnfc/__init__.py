@@ -381,9 +381,11 @@ class Fsg:
         self.code_page = grammar.code_page
         self.codec = codec(self.code_page)
         self._networks = None
+        # Where the codec writes ASCII as itself, _ksbnfc passes ASCII words
+        # on as they are.
+        raw = _ASCII.encode("ascii")
         try:
-            ascii_same = _ASCII.encode(self.codec) == _ASCII.encode("ascii") \
-                and _ASCII.encode("ascii").decode(self.codec) == _ASCII
+            ascii_same = _ASCII.encode(self.codec) == raw and raw.decode(self.codec) == _ASCII
         except UnicodeError:
             ascii_same = False
         grammar.bind(self.codec, ascii_same, _encode, tuple(Result), Translation)
