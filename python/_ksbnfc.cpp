@@ -10,7 +10,10 @@
 // reads the loaded grammar and matches it in its own code page. Calls that
 // take the lock for long run with the GIL released; the lock is only ever
 // taken after the GIL is let go or while it is held, never the GIL while
-// holding the lock.
+// holding the lock. test and translate take their words straight from
+// Python and build the Python result themselves: they are called per
+// utterance, where converting lists and tuples would cost more than the
+// match.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -20,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +39,9 @@ namespace {
 // Whether matching may run on several threads at once: it needs matching to
 // leave the loaded grammar (and the extern cache) untouched.
 const bool kSharedMatching = true;
+
+// The most words a match runs on without letting the GIL go.
+const size_t kHeldWords = 8;
 
 std::shared_mutex library;
 
@@ -108,6 +115,142 @@ py::object BytesOrNone(const char* s)
     return py::bytes(s);
 }
 
+// An array of N elements on the stack, or on the heap when more are asked for.
+template <class T, size_t N> class Scratch {
+public:
+    T* Get(size_t n)
+    {
+        if (n <= N) return local;
+        heap.resize(n);
+        return heap.data();
+    }
+
+private:
+    T local[N];
+    std::vector<T> heap;
+};
+
+// What Python gives as words, as the matcher takes them: NUL-terminated
+// texts in the grammar's code page and a null pointer after the last.
+// Points into the Python objects where they hold the text already, so it
+// lives no longer than the call that made it.
+class WordArray {
+public:
+    enum Status {
+        kWords,    // Get() is the words
+        kRejected, // a word the code page cannot hold, or holding a NUL: it matches nothing
+        kUnusual,  // anything else: the caller encodes it first
+    };
+
+    // A str is split as str.split() splits it; a list or tuple holds str
+    // or bytes words, and with `encoded` None for a word the encoder could
+    // not encode. ascii_same: the codec writes ASCII as itself. Other
+    // inputs, and other words, are kUnusual: the caller encodes them first.
+    // Raises what encoding raises, other than UnicodeEncodeError.
+    Status Read(py::handle words, const std::string& codec, bool ascii_same, bool encoded = false)
+    {
+        PyObject* w = words.ptr();
+        n = 0;
+        if (PyUnicode_CheckExact(w)) {
+            if (!(ascii_same && PyUnicode_IS_ASCII(w))) {
+                PyObject* split = PyUnicode_Split(w, nullptr, -1);
+                if (!split) throw py::error_already_set();
+                items = py::reinterpret_steal<py::object>(split);
+                return ReadItems(codec, ascii_same, false);
+            }
+            return SplitAscii(static_cast<const char*>(PyUnicode_DATA(w)), (size_t)PyUnicode_GET_LENGTH(w));
+        }
+        if (PyList_CheckExact(w)) {
+            // A copy that encoding (which may run Python code) cannot change.
+            PyObject* copy = PyList_AsTuple(w);
+            if (!copy) throw py::error_already_set();
+            items = py::reinterpret_steal<py::object>(copy);
+            return ReadItems(codec, ascii_same, encoded);
+        }
+        if (PyTuple_CheckExact(w)) {
+            items = py::reinterpret_borrow<py::object>(words);
+            return ReadItems(codec, ascii_same, encoded);
+        }
+        return kUnusual;
+    }
+
+    char* const* Get() const { return ptrs; }
+    size_t Size() const { return n; }
+
+private:
+    // The ASCII white space of str.split().
+    static bool Space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f'); }
+
+    Status SplitAscii(const char* s, size_t len)
+    {
+        if (std::memchr(s, 0, len)) return kRejected;
+        char* copy = text.Get(len + 1);
+        std::memcpy(copy, s, len + 1);
+        ptrs = pointers.Get(len / 2 + 2);
+        n = 0;
+        bool in_word = false;
+        for (size_t i = 0; i < len; i++) {
+            if (Space(copy[i])) {
+                copy[i] = 0;
+                in_word = false;
+            } else if (!in_word) {
+                ptrs[n++] = copy + i;
+                in_word = true;
+            }
+        }
+        ptrs[n] = nullptr;
+        return kWords;
+    }
+
+    // items: a list or tuple that nothing else changes while it is read.
+    Status ReadItems(const std::string& codec, bool ascii_same, bool none_allowed)
+    {
+        size_t count = (size_t)PySequence_Fast_GET_SIZE(items.ptr());
+        ptrs = pointers.Get(count + 1);
+        bool rejected = false;
+        for (n = 0; n < count; n++) {
+            PyObject* item = PySequence_Fast_GET_ITEM(items.ptr(), n);
+            const char* s = nullptr;
+            Py_ssize_t len = 0;
+            if (PyBytes_CheckExact(item)) {
+                s = PyBytes_AS_STRING(item);
+                len = PyBytes_GET_SIZE(item);
+            } else if (!PyUnicode_CheckExact(item)) {
+                if (item != Py_None || !none_allowed) return kUnusual;
+            } else if (ascii_same && PyUnicode_IS_ASCII(item)) {
+                s = static_cast<const char*>(PyUnicode_DATA(item));
+                len = PyUnicode_GET_LENGTH(item);
+            } else if (codec == "utf-8") {
+                s = PyUnicode_AsUTF8AndSize(item, &len);
+            } else {
+                PyObject* b = PyUnicode_AsEncodedString(item, codec.c_str(), "strict");
+                if (b) {
+                    encoded.push_back(py::reinterpret_steal<py::object>(b));
+                    s = PyBytes_AS_STRING(b);
+                    len = PyBytes_GET_SIZE(b);
+                }
+            }
+            if (!s && PyErr_Occurred()) {
+                if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+                PyErr_Clear();
+            }
+            if (!s || std::memchr(s, 0, (size_t)len))
+                rejected = true;
+            else
+                ptrs[n] = const_cast<char*>(s);
+        }
+        ptrs[n] = nullptr;
+        return rejected ? kRejected : kWords;
+    }
+
+    Scratch<char, 256> text;      // a str's copy, split by NULs
+    Scratch<char*, 32> pointers;  // the words, then a null pointer
+    py::object items;             // the words, where read from a tuple or list
+    std::vector<py::object> encoded; // the words encoded here
+    char** ptrs = nullptr;
+    size_t n = 0;
+};
+
 // A loaded grammar, with where it came from.
 class Grammar {
 public:
@@ -148,25 +291,50 @@ public:
         g->LoadExterns();
     }
 
-    // 2: accepted, 1: a continuation would be, 0: rejected.
-    int Test(const Words& words)
+    // What test and translate take from the Python half: the codec of the
+    // grammar's code page and whether it writes ASCII as itself; the
+    // function (words, codec) -> [bytes or None] that encodes what
+    // WordArray leaves; the Result members by value; the Translation type.
+    void Bind(const std::string& codec, bool ascii_same, py::object encode, py::tuple results, py::type translation)
     {
-        py::gil_scoped_release nogil;
-        Matching hold;
-        return g->Match(words).accepted;
+        if (results.size() != 3) throw py::value_error("three results");
+        half = PythonHalf{codec, ascii_same, std::move(encode), std::move(results), std::move(translation)};
     }
 
-    // (probability, translation or None); probability 0 when rejected.
-    // vocabs[i] names the word class of words[i].
-    py::tuple Translate(const Words& words, const Words& vocabs)
+    // The Result member for the words (a str or a sequence of words):
+    // REJECTED, without a match, where a word cannot be encoded.
+    py::object Test(py::object words)
     {
-        ksbnfc::Grammar::Result r;
-        {
-            py::gil_scoped_release nogil;
-            Matching hold;
-            r = g->Match(words, vocabs.empty() ? nullptr : &vocabs);
+        WordArray w;
+        if (Read(words, w) == WordArray::kRejected) return half->results[0];
+        int accepted = Matched(w.Size(), [&] { return g->Match(w.Get(), nullptr).accepted; });
+        return half->results[accepted];
+    }
+
+    // Translation(text, probability), or None where the grammar rejects the
+    // words; tags[i] names the word class of word i (none where empty).
+    py::object Translate(py::object words, const std::optional<Words>& tags)
+    {
+        WordArray w;
+        if (Read(words, w) == WordArray::kRejected) return py::none();
+        std::vector<char*> v;
+        if (tags && !tags->empty()) {
+            for (const std::string& t : *tags) v.push_back(const_cast<char*>(t.c_str()));
+            v.push_back(nullptr);
         }
-        return py::make_tuple(r.p, r.has_translation ? py::object(py::bytes(r.translation)) : py::none());
+        ksbnfc::Grammar::Result r =
+            Matched(w.Size(), [&] { return g->Match(w.Get(), v.empty() ? nullptr : v.data()); });
+        if (r.p <= 0) return py::none();
+        py::object text = r.has_translation ? Decoded(r.translation) : py::str();
+        py::float_ p(r.p);
+        // As tuple.__new__(Translation, (text, p)) makes it, without the
+        // call through Python.
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(half->translation.ptr());
+        PyObject* t = type->tp_alloc(type, 2);
+        if (!t) throw py::error_already_set();
+        PyTuple_SET_ITEM(t, 0, text.release().ptr());
+        PyTuple_SET_ITEM(t, 1, p.release().ptr());
+        return py::reinterpret_steal<py::object>(t);
     }
 
     // None when the words are not understood, else (intent or None,
@@ -324,7 +492,8 @@ private:
     }
 
     // The lock a match holds: shared with other matches when they may run
-    // at once, else alone. Taken with the GIL released.
+    // at once, else alone. Taken with the GIL released, or tried while it
+    // is held.
     class Matching {
     public:
         Matching()
@@ -334,16 +503,74 @@ private:
             else
                 library.lock();
         }
+        explicit Matching(std::try_to_lock_t)
+            : held(kSharedMatching ? library.try_lock_shared() : library.try_lock())
+        {
+        }
         ~Matching()
         {
-            if (kSharedMatching)
+            if (!held)
+                return;
+            else if (kSharedMatching)
                 library.unlock_shared();
             else
                 library.unlock();
         }
         Matching(const Matching&) = delete;
         Matching& operator=(const Matching&) = delete;
+        bool Held() const { return held; }
+
+    private:
+        bool held = true;
     };
+
+    // Runs a match of n words under the lock. Up to kHeldWords words match
+    // in less time than letting the GIL go and taking it back costs, so
+    // they keep it, unless another call holds the lock alone.
+    template <class F> static auto Matched(size_t n, F&& match) -> decltype(match())
+    {
+        if (n <= kHeldWords) {
+            Matching hold(std::try_to_lock);
+            if (hold.Held()) return match();
+        }
+        py::gil_scoped_release nogil;
+        Matching hold;
+        return match();
+    }
+
+    // The words in the grammar's code page; what WordArray leaves is
+    // encoded by the Python half, which raises TypeError where a word is
+    // neither str nor bytes.
+    WordArray::Status Read(const py::object& words, WordArray& w) const
+    {
+        if (!half) throw std::logic_error("_ksbnfc.Grammar: matched before bind()");
+        WordArray::Status status = w.Read(words, half->codec, half->ascii_same);
+        if (status == WordArray::kUnusual)
+            status = w.Read(half->encode(words, half->codec), half->codec, half->ascii_same, true);
+        if (status == WordArray::kUnusual) throw std::logic_error("_ksbnfc.Grammar: the encoder left words unusual");
+        return status;
+    }
+
+    // A translation in the grammar's code page as text; bytes the codec
+    // cannot read come back as lone surrogates.
+    py::str Decoded(const std::string& b) const
+    {
+        bool ascii = std::all_of(b.begin(), b.end(), [](char c) { return (unsigned char)c < 0x80; });
+        PyObject* s = ascii && half->ascii_same
+                          ? PyUnicode_DecodeASCII(b.data(), (Py_ssize_t)b.size(), "strict")
+                          : PyUnicode_Decode(b.data(), (Py_ssize_t)b.size(), half->codec.c_str(), "surrogateescape");
+        if (!s) throw py::error_already_set();
+        return py::reinterpret_steal<py::str>(s);
+    }
+
+    struct PythonHalf {
+        std::string codec;
+        bool ascii_same;
+        py::object encode;
+        py::tuple results;
+        py::type translation;
+    };
+    std::optional<PythonHalf> half; // from Bind
 
     std::unique_ptr<ksintent::Understander> u; // the grammar and its intent network
     const ksbnfc::Grammar* g;
@@ -435,6 +662,48 @@ void SetCodePage(unsigned long cp)
     ks_set_cp(cp);
 }
 
+// Grammar.test(words) and Grammar.translate(words, tags=None) as methods
+// the interpreter calls directly: pybind11's dispatch costs more than
+// reading the words. They raise what pybind11 would raise.
+template <class F> PyObject* Raw(PyObject* self, F&& call)
+{
+    try {
+        return call(py::cast<Grammar&>(py::handle(self))).release().ptr();
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const ksbnfc::Failure& e) {
+        PyErr_SetObject(failure_type, Record(e.diagnostic()).ptr());
+    } catch (const py::cast_error& e) {
+        PyErr_SetString(PyExc_TypeError, e.what());
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+PyObject* RawTest(PyObject* self, PyObject* const* args, Py_ssize_t n)
+{
+    if (n != 1) return PyErr_Format(PyExc_TypeError, "test() takes 1 argument (%zd given)", n);
+    return Raw(self, [&](Grammar& g) { return g.Test(py::reinterpret_borrow<py::object>(args[0])); });
+}
+
+PyObject* RawTranslate(PyObject* self, PyObject* const* args, Py_ssize_t n)
+{
+    if (n != 1 && n != 2) return PyErr_Format(PyExc_TypeError, "translate() takes 1 or 2 arguments (%zd given)", n);
+    return Raw(self, [&](Grammar& g) {
+        std::optional<Words> tags;
+        if (n == 2 && args[1] != Py_None) tags = py::cast<Words>(py::handle(args[1]));
+        return g.Translate(py::reinterpret_borrow<py::object>(args[0]), tags);
+    });
+}
+
+PyMethodDef raw_methods[] = {
+    {"test", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(RawTest)), METH_FASTCALL,
+     "test(words): the Result member"},
+    {"translate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(RawTranslate)), METH_FASTCALL,
+     "translate(words, tags=None): Translation or None"},
+};
+
 } // namespace
 
 PYBIND11_MODULE(_ksbnfc, m)
@@ -465,14 +734,14 @@ PYBIND11_MODULE(_ksbnfc, m)
     m.def("code_page", &GetCodePage);
     m.def("set_code_page", &SetCodePage, py::arg("code_page"));
 
-    py::class_<Grammar>(m, "Grammar")
+    py::class_<Grammar> grammar(m, "Grammar");
+    grammar
         .def_static("load", &Grammar::Load, py::arg("path"))
         .def_static("from_bytes", &Grammar::FromBytes, py::arg("data"), py::arg("name"))
         .def_property_readonly("code_page", &Grammar::CodePage)
         .def_property_readonly("flags", &Grammar::Flags)
         .def("load_externs", &Grammar::LoadExterns)
-        .def("test", &Grammar::Test)
-        .def("translate", &Grammar::Translate)
+        .def("bind", &Grammar::Bind)
         .def("understand", &Grammar::Understand)
         .def("substrings", &Grammar::SubStrings)
         .def("sentences", &Grammar::Sentences)
@@ -480,4 +749,9 @@ PYBIND11_MODULE(_ksbnfc, m)
         .def("export", &Grammar::Export)
         .def("word_texts", &Grammar::WordTexts)
         .def("networks", &Grammar::Networks);
+    for (PyMethodDef& def : raw_methods) {
+        PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(grammar.ptr()), &def);
+        if (!method) throw py::error_already_set();
+        grammar.attr(def.ml_name) = py::reinterpret_steal<py::object>(method);
+    }
 }

@@ -343,9 +343,37 @@ def load(source: Union[str, bytes, "os.PathLike[str]"], externs=None,
 
 # ---- the loaded grammar ----
 
+# Words the code page cannot hold (or that hold a NUL byte, which would end
+# them early) come back as None: such a word matches nothing. _ksbnfc reads
+# a str and lists and tuples of str and bytes itself, and calls this for
+# the rest.
+def _encode(words: Words, codec: str) -> list:
+    if isinstance(words, str):
+        words = words.split()
+    elif isinstance(words, (bytes, bytearray)):
+        raise TypeError("words must be a str or a sequence of str, not bytes")
+    out = []
+    for w in words:
+        if isinstance(w, str):
+            try:
+                w = w.encode(codec)
+            except UnicodeEncodeError:
+                w = None
+        elif isinstance(w, (bytes, bytearray)):
+            w = bytes(w)
+        else:
+            raise TypeError("a word must be a str, not %s" % type(w).__name__)
+        out.append(None if w is None or b"\0" in w else w)
+    return out
+
+
+_ASCII = "".join(map(chr, range(128)))
+
+
 class Fsg:
     """A loaded FSG. Matching methods may be called from several threads at
-    once; they release the GIL while they run."""
+    once; they release the GIL while they run, except test and translate
+    on up to 8 words, which take less time than letting it go."""
 
     def __init__(self, grammar, name: str):
         self._g = grammar
@@ -353,30 +381,20 @@ class Fsg:
         self.code_page = grammar.code_page
         self.codec = codec(self.code_page)
         self._networks = None
+        # Where the codec writes ASCII as itself, _ksbnfc passes ASCII words
+        # on as they are.
+        raw = _ASCII.encode("ascii")
+        try:
+            ascii_same = _ASCII.encode(self.codec) == raw and raw.decode(self.codec) == _ASCII
+        except UnicodeError:
+            ascii_same = False
+        grammar.bind(self.codec, ascii_same, _encode, tuple(Result), Translation)
 
     def __repr__(self):
         return "<ksbnfc.Fsg %r code_page=%d>" % (self.name, self.code_page)
 
-    # Words the code page cannot hold (or that hold a NUL byte, which would
-    # end them early) come back as None: such a word matches nothing.
     def _encode(self, words: Words):
-        if isinstance(words, str):
-            words = words.split()
-        elif isinstance(words, (bytes, bytearray)):
-            raise TypeError("words must be a str or a sequence of str, not bytes")
-        out = []
-        for w in words:
-            if isinstance(w, str):
-                try:
-                    w = w.encode(self.codec)
-                except UnicodeEncodeError:
-                    w = None
-            elif isinstance(w, (bytes, bytearray)):
-                w = bytes(w)
-            else:
-                raise TypeError("a word must be a str, not %s" % type(w).__name__)
-            out.append(None if w is None or b"\0" in w else w)
-        return out
+        return _encode(words, self.codec)
 
     def _decode(self, b: Optional[bytes]) -> Optional[str]:
         return None if b is None else b.decode(self.codec, "surrogateescape")
@@ -384,31 +402,33 @@ class Fsg:
     def test(self, words: Words) -> Result:
         """ACCEPTED if the grammar accepts the words, PREFIX if it accepts a
         continuation of them, else REJECTED."""
-        encoded = self._encode(words)
-        if None in encoded:
-            return Result.REJECTED
-        return Result(_call(self._g.test, encoded))
+        try:
+            return self._g.test(words)
+        except _ksbnfc.Failure as e:
+            raise _error(e) from None
 
     def translate(self, words: Words, vocabs: Optional[Sequence[Optional[str]]] = None
                   ) -> Optional[Translation]:
         """The translation of the first accepting path, or None when the
         grammar rejects the words. vocabs[i] names the word class of
         words[i], which lets it match an extern reference of that name."""
+        if not vocabs:
+            try:
+                return self._g.translate(words)
+            except _ksbnfc.Failure as e:
+                raise _error(e) from None
         encoded = self._encode(words)
         if None in encoded:
             return None
         tags = []
-        for v in vocabs or ():
+        for v in vocabs:
             if v is None:
                 break
             try:
                 tags.append(v.strip("<>").encode(self.codec))
             except UnicodeEncodeError:  # names no extern of the grammar
                 tags.append(b"")
-        p, text = _call(self._g.translate, encoded, tags)
-        if p <= 0:
-            return None
-        return Translation(self._decode(text) or "", p)
+        return _call(self._g.translate, encoded, tags)
 
     def understand(self, words: Words) -> Optional[Intent]:
         """The intent and slots of the words, or None when the grammar does

@@ -72,11 +72,20 @@ def test_coffee_orders_translate(order, words, text):
     ("two large lattés", Result.REJECTED),     # encodable, but not a word
     ("two large latte\u2615", Result.REJECTED),  # not in the code page
     (["two", "large", "latte\0s"], Result.REJECTED),
+    (("two", b"large", "lattes", "please"), Result.ACCEPTED),
+    ("two\x1clarge\u3000lattes please\n", Result.ACCEPTED),  # white space as str.split() sees it
 ])
 def test_test_and_rejections(order, words, result):
     assert order.test(words) == result
     if result != Result.ACCEPTED:
         assert order.translate(words) is None
+
+
+@pytest.mark.parametrize("words", [b"two", ["two", None], ("two", 2), [bytearray(b"two"), 2]])
+def test_words_of_other_types(order, words):
+    for call in (order.test, order.translate):
+        with pytest.raises(TypeError):
+            call(words)
 
 
 def test_words_outside_the_code_page_split_the_search(order):
