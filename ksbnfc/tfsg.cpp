@@ -167,16 +167,26 @@ TArcPool::~TArcPool()
     }
 }
 
-void TArcPool::Refill()
+void TArcPool::Allocate(size_t n)
 {
     // The arcs start after a header rounded up to their alignment.
     const size_t head = (sizeof(Block) + alignof(TArc) - 1) / alignof(TArc) * alignof(TArc);
-    Block* b = static_cast<Block*>(::operator new(head + grow * sizeof(TArc)));
+    Block* b = static_cast<Block*>(::operator new(head + n * sizeof(TArc)));
     b->prev = blocks;
     blocks = b;
     next = reinterpret_cast<TArc*>(reinterpret_cast<char*>(b) + head);
-    left = grow;
+    left = n;
+}
+
+void TArcPool::Refill()
+{
+    Allocate(grow);
     if (grow < kMaxArcBlock) grow *= 2;
+}
+
+void TArcPool::Reserve(size_t n)
+{
+    if (n > left) Allocate(n);
 }
 
 namespace {
