@@ -3,8 +3,8 @@
 // a call of one rule of 1,000 words, which no pass can merge: a 16 MB file)
 // in a child process, then loads the written file in other children, and
 // prints the processor time (user + sys), wall time and peak resident memory
-// of each child, with the ratios load / compile. Through the exported interface only, so that the
-// same file builds against an older library for comparison.
+// of each child, with the ratios load / compile. Through the exported
+// interface only, so that the same file builds against an older library.
 //
 //   load_bench [POSITIONS [WORDS [LOADS]]]   (default 2000 1000 5)
 #include "ksbnfc.h"

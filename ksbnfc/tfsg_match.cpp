@@ -113,6 +113,10 @@ struct TArcIndex {
     int nfirst;              // 1 if there is one
     // Consecutive: class lo + k is arc start + k alone, for k < span.
     int32_t lo = 0, span = 0, start = 0;
+    // Those arcs differ in their word alone (a word list: same target,
+    // probability and annotation): this one of them stands for each, so
+    // that taking one reads none of them.
+    TArc* shared = nullptr;
     // Else by class directly when the state has arcs of many of the
     // grammar's classes, or open addressing on the class, a power of two.
     std::vector<int32_t> dense;
@@ -226,6 +230,16 @@ TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
         x->lo = keyed[0].first;
         x->span = (int32_t)keyed.size();
         x->start = keyed[0].second;
+        TArc* r = arcs[x->start];
+        x->shared = r;
+        for (const auto& k : keyed) {
+            const TArc* a = arcs[k.second];
+            if (a->state != r->state || a->anno != r->anno || !(a->p == r->p) || a->op != r->op ||
+                a->needtr != r->needtr) {
+                x->shared = nullptr;
+                break;
+            }
+        }
         return x.release();
     }
     // Grouped by class, each group in ascending arc order.
@@ -357,7 +371,7 @@ void TArcCursor::Start(TState* s, const TInputWords::View& v, int k)
     by_class = true;
     if (e >= 0) {
         single = e;
-        single_arc = x->base ? x->base + e : s->arcs.elements[e];
+        single_arc = x->shared ? x->shared : x->base ? x->base + e : s->arcs.elements[e];
         b = &single;
         nb = 1;
     } else {
