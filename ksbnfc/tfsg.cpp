@@ -5,8 +5,10 @@
 #include "tfsg.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 // ---- words ----
 
@@ -171,6 +173,8 @@ void TArcPool::Allocate(size_t n)
 {
     // The arcs start after a header rounded up to their alignment.
     const size_t head = (sizeof(Block) + alignof(TArc) - 1) / alignof(TArc) * alignof(TArc);
+    // A reader's count can exceed what a 32-bit address space holds.
+    if (n > (SIZE_MAX - head) / sizeof(TArc)) throw std::bad_alloc();
     Block* b = static_cast<Block*>(::operator new(head + n * sizeof(TArc)));
     b->prev = blocks;
     blocks = b;
