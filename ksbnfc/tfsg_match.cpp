@@ -207,7 +207,7 @@ TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
     bool consecutive = true;
     for (int i = 0; i < n; i++) {
         TArc* a = arcs[i];
-        if (x->base && a != x->base + i) x->base = nullptr;
+        if (x->base && (uintptr_t)a != (uintptr_t)x->base + (uintptr_t)i * sizeof(TArc)) x->base = nullptr;
         if (!IsPlainWordArc(a)) {
             x->others.push_back(i);
             continue;
