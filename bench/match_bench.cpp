@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -294,27 +295,43 @@ BENCHMARK(BM_DialerTest);
 // Prints as usual and keeps each run's time per call for the summary:
 // processor time, or the manual time of the first-calls runs, which is
 // processor time too (less disturbed by other load on the machine than
-// wall time).
+// wall time), and the wall time beside it. With --benchmark_repetitions the
+// summary takes the median of the repetitions.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> times; // nanoseconds per iteration
+    struct Times {
+        std::vector<double> cpu, wall; // nanoseconds per iteration
+    };
+    std::map<std::string, Times> times;
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations == 0) continue;
             std::string name = r.benchmark_name();
+            size_t rep = name.find("/repeats:");
+            if (rep != std::string::npos) name.erase(rep);
             bool manual = name.find("/manual_time") != std::string::npos;
-            double s = manual ? r.real_accumulated_time : r.cpu_accumulated_time;
-            times[name] = s * 1e9 / (double)r.iterations;
+            double cpu = manual ? r.real_accumulated_time : r.cpu_accumulated_time;
+            // The wall time of the first-calls runs is that of the whole
+            // iteration, the load included: not comparable, not kept.
+            Times& t = times[name];
+            t.cpu.push_back(cpu * 1e9 / (double)r.iterations);
+            if (!manual) t.wall.push_back(r.real_accumulated_time * 1e9 / (double)r.iterations);
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    double At(const std::string& name) const
+    // The median processor (or, with wall, wall) time of the runs whose
+    // name is name or begins with name and '/'; -1 when there is none.
+    double At(const std::string& name, bool wall = false) const
     {
         for (const auto& t : times)
             if (t.first.compare(0, name.size(), name) == 0 &&
-                (t.first.size() == name.size() || t.first[name.size()] == '/'))
-                return t.second;
+                (t.first.size() == name.size() || t.first[name.size()] == '/')) {
+                std::vector<double> v = wall ? t.second.wall : t.second.cpu;
+                if (v.empty()) return -1;
+                std::sort(v.begin(), v.end());
+                return v[v.size() / 2];
+            }
         return -1;
     }
 };
@@ -326,12 +343,17 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nper call, ns            1,000 words  65,000 words  ratio\n");
+    std::printf("\nper call, ns                  cpu: 1,000 words  65,000 words  ratio"
+                "   wall: 1,000 words  65,000 words  ratio\n");
     for (const char* name : {"BM_KsTest", "BM_KsTestFirst10000", "BM_KsGetTranslation",
                              "BM_KsGetTranslationFirst10000"}) {
         double small = reporter.At(std::string(name) + "/1000"), large = reporter.At(std::string(name) + "/65000");
         if (small <= 0 || large <= 0) continue;
-        std::printf("%-30s %8.0f %13.0f %6.2f\n", name + 3, small, large, large / small);
+        std::printf("%-30s %16.0f %13.0f %6.2f", name + 3, small, large, large / small);
+        small = reporter.At(std::string(name) + "/1000", true);
+        large = reporter.At(std::string(name) + "/65000", true);
+        if (small > 0 && large > 0) std::printf(" %18.0f %13.0f %6.2f", small, large, large / small);
+        std::printf("\n");
     }
     double load = reporter.At("BM_Load/65000");
     if (load > 0) std::printf("load of the 65,000-word list: %.1f ms\n", load / 1e6);

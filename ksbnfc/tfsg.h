@@ -160,6 +160,11 @@ public:
     // Takes over every block of other, with the arcs in them; other is left
     // empty. For states that change network.
     void Take(TArcPool& other);
+    // Makes the next n New() calls, while no freed arc waits, give consecutive
+    // arcs of one block, allocating a block of exactly n when the newest one
+    // has less room left: the reader knows its arc counts, and a state's arcs
+    // then lie side by side in stored order.
+    void Reserve(size_t n);
 
 private:
     struct Block {
@@ -176,6 +181,7 @@ private:
     size_t grow;
 
     void Refill();
+    void Allocate(size_t n);
 };
 
 // A state of a network; owns its outgoing arcs.

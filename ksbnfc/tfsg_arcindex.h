@@ -95,7 +95,9 @@ public:
     }
     // Whether the arc Next returned is a plain word arc of the word's class.
     bool Matched() const { return matched; }
-    // Arc i of s, which Next has just returned.
+    // Arc i of s, which Next has just returned. For an arc of the word's
+    // class it may be another arc of s that differs from it in the word
+    // alone (the callers read no word of a matched arc).
     TArc* Arc(const TState* s, int i) const { return matched && single_arc ? single_arc : s->arcs.elements[i]; }
 
 private:

@@ -87,39 +87,52 @@ struct TWordIndex {
 };
 
 // A state's arcs split for look-up by word class. Valid while the state's
-// arc array is the one it was built for.
+// arc array is the one it was built for. A class's arcs are given by one
+// 32-bit entry: the index of its one arc (>= 0), kNone, or the run
+// kRun - entry of `runs` when it has several. Four bytes a class at most
+// (dense), eight a slot (hashed), nothing when the classes of the state's
+// word arcs count up one by one in arc order (every word list).
 struct TArcIndex {
-    // The plain word arcs of one class: the first, and all of them in
-    // `byclass` from off when there are several.
+    static constexpr int32_t kNone = -1;
+    static constexpr int32_t kRun = -2;
     struct Run {
-        int32_t first; // -1: none
+        int32_t off;   // in byclass
         int32_t count;
-        int32_t off;
-        TArc* arc;     // the first: a one-arc class needs no look-up in the state's arcs
     };
     struct Slot {
         int32_t cls; // -1: free
-        Run run;
+        int32_t entry;
     };
     int narcs;
     TArc** elements;
+    // The arcs lie side by side in stored order from here (the reader puts
+    // them so), else null: an arc is found without reading `elements`.
+    TArc* base;
     std::vector<int> others; // every arc that is not a plain word arc
     int first_word[1];       // the first plain word arc
     int nfirst;              // 1 if there is one
-    // By class directly when the state has arcs of many of the grammar's
-    // classes; else open addressing on the class, a power of two.
-    std::vector<Run> dense;
+    // Consecutive: class lo + k is arc start + k alone, for k < span.
+    int32_t lo = 0, span = 0, start = 0;
+    // Those arcs differ in their word alone (a word list: same target,
+    // probability and annotation): this one of them stands for each, so
+    // that taking one reads none of them.
+    TArc* shared = nullptr;
+    // Else by class directly when the state has arcs of many of the
+    // grammar's classes, or open addressing on the class, a power of two.
+    std::vector<int32_t> dense;
     std::vector<Slot> hashed;
-    std::vector<int> byclass;
+    std::vector<Run> runs;
+    std::vector<int32_t> byclass;
 
-    const Run* Find(int cls) const
+    int32_t Entry(int cls) const
     {
-        if (!dense.empty()) return (size_t)cls < dense.size() && dense[(size_t)cls].first >= 0 ? &dense[(size_t)cls] : nullptr;
-        if (hashed.empty()) return nullptr;
+        if ((uint32_t)(cls - lo) < (uint32_t)span) return start + (cls - lo);
+        if (!dense.empty()) return (size_t)cls < dense.size() ? dense[(size_t)cls] : kNone;
+        if (hashed.empty()) return kNone;
         size_t mask = hashed.size() - 1;
         for (size_t i = ((uint32_t)cls * 2654435761u) & mask; hashed[i].cls >= 0; i = (i + 1) & mask)
-            if (hashed[i].cls == cls) return &hashed[i].run;
-        return nullptr;
+            if (hashed[i].cls == cls) return hashed[i].entry;
+        return kNone;
     }
 };
 
@@ -183,12 +196,18 @@ const int kIndexMin = 8;
 TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
 {
     std::unique_ptr<TArcIndex> x(new TArcIndex);
-    x->narcs = s->arcs.length;
-    x->elements = s->arcs.elements;
+    const int n = s->arcs.length;
+    TArc** arcs = s->arcs.elements;
+    x->narcs = n;
+    x->elements = arcs;
+    x->base = arcs[0];
     x->nfirst = 0;
     std::vector<std::pair<int, int>> keyed; // (class, arc)
-    for (int i = 0; i < s->arcs.length; i++) {
-        TArc* a = s->arcs.elements[i];
+    keyed.reserve((size_t)n);
+    bool consecutive = true;
+    for (int i = 0; i < n; i++) {
+        TArc* a = arcs[i];
+        if (x->base && (uintptr_t)a != (uintptr_t)x->base + (uintptr_t)i * sizeof(TArc)) x->base = nullptr;
         if (!IsPlainWordArc(a)) {
             x->others.push_back(i);
             continue;
@@ -201,34 +220,52 @@ TArcIndex* BuildArcIndex(TState* s, const TWordIndex& words)
         if (id < 0 || (size_t)id >= words.word_class.size()) return nullptr;
         // A word without text matches nothing, but still ends the state for
         // an exhausted input.
-        if (words.word_class[(size_t)id] >= 0) keyed.emplace_back(words.word_class[(size_t)id], i);
+        int cls = words.word_class[(size_t)id];
+        if (cls < 0) continue;
+        if (!keyed.empty() && (cls != keyed.back().first + 1 || i != keyed.back().second + 1)) consecutive = false;
+        keyed.emplace_back(cls, i);
+    }
+    if (keyed.empty()) return x.release();
+    if (consecutive) {
+        x->lo = keyed[0].first;
+        x->span = (int32_t)keyed.size();
+        x->start = keyed[0].second;
+        TArc* r = arcs[x->start];
+        x->shared = r;
+        for (const auto& k : keyed) {
+            const TArc* a = arcs[k.second];
+            if (a->state != r->state || a->anno != r->anno || !(a->p == r->p) || a->op != r->op ||
+                a->needtr != r->needtr) {
+                x->shared = nullptr;
+                break;
+            }
+        }
+        return x.release();
     }
     // Grouped by class, each group in ascending arc order.
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const std::pair<int, int>& l, const std::pair<int, int>& r) { return l.first < r.first; });
-    std::vector<std::pair<int, TArcIndex::Run>> runs;
-    for (size_t k = 0; k < keyed.size(); k++) {
-        if (k == 0 || keyed[k].first != keyed[k - 1].first)
-            runs.push_back({keyed[k].first, TArcIndex::Run{keyed[k].second, 0, (int32_t)x->byclass.size(), s->arcs.elements[keyed[k].second]}});
-        runs.back().second.count++;
-        x->byclass.push_back(keyed[k].second);
+    std::vector<std::pair<int, int32_t>> entries; // (class, entry)
+    for (size_t k = 0; k < keyed.size();) {
+        size_t e = k + 1;
+        while (e < keyed.size() && keyed[e].first == keyed[k].first) e++;
+        if (e - k == 1) {
+            entries.emplace_back(keyed[k].first, keyed[k].second);
+        } else {
+            entries.emplace_back(keyed[k].first, TArcIndex::kRun - (int32_t)x->runs.size());
+            x->runs.push_back(TArcIndex::Run{(int32_t)x->byclass.size(), (int32_t)(e - k)});
+            for (size_t j = k; j < e; j++) x->byclass.push_back(keyed[j].second);
+        }
+        k = e;
     }
-    // A class with one arc needs no entries in byclass.
-    std::vector<int> packed;
-    for (auto& r : runs) {
-        int32_t off = r.second.off;
-        r.second.off = (int32_t)packed.size();
-        if (r.second.count > 1) packed.insert(packed.end(), x->byclass.begin() + off, x->byclass.begin() + off + r.second.count);
-    }
-    x->byclass.swap(packed);
-    if (runs.size() * 4 >= (size_t)words.nclasses) {
-        x->dense.assign((size_t)words.nclasses, TArcIndex::Run{-1, 0, 0, nullptr});
-        for (auto& r : runs) x->dense[(size_t)r.first] = r.second;
-    } else if (!runs.empty()) {
+    if (entries.size() * 4 >= (size_t)words.nclasses) {
+        x->dense.assign((size_t)words.nclasses, TArcIndex::kNone);
+        for (auto& r : entries) x->dense[(size_t)r.first] = r.second;
+    } else {
         size_t size = 16;
-        while (size < runs.size() * 2) size *= 2;
-        x->hashed.assign(size, TArcIndex::Slot{-1, {-1, 0, 0, nullptr}});
-        for (auto& r : runs) {
+        while (size < entries.size() * 2) size *= 2;
+        x->hashed.assign(size, TArcIndex::Slot{-1, TArcIndex::kNone});
+        for (auto& r : entries) {
             size_t i = ((uint32_t)r.first * 2654435761u) & (size - 1);
             while (x->hashed[i].cls >= 0) i = (i + 1) & (size - 1);
             x->hashed[i] = TArcIndex::Slot{r.first, r.second};
@@ -329,17 +366,18 @@ void TArcCursor::Start(TState* s, const TInputWords::View& v, int k)
         return;
     }
     int cls = v.cls[(size_t)k];
-    const TArcIndex::Run* r = cls >= 0 ? x->Find(cls) : nullptr;
-    if (!r) return;
+    int32_t e = cls >= 0 ? x->Entry(cls) : TArcIndex::kNone;
+    if (e == TArcIndex::kNone) return;
     by_class = true;
-    if (r->count == 1) {
-        single = r->first;
-        single_arc = r->arc;
+    if (e >= 0) {
+        single = e;
+        single_arc = x->shared ? x->shared : x->base ? x->base + e : s->arcs.elements[e];
         b = &single;
         nb = 1;
     } else {
-        b = x->byclass.data() + r->off;
-        nb = r->count;
+        const TArcIndex::Run& r = x->runs[(size_t)(TArcIndex::kRun - e)];
+        b = x->byclass.data() + r.off;
+        nb = r.count;
     }
 }
 

@@ -9,6 +9,7 @@
 // The descriptor and the buffers are released on every path.
 #include "tfsg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -65,6 +66,9 @@ const char* FileName()
 {
     return current && current->fn ? current->fn : "FSG file";
 }
+
+// Arc records read at a time (8 bytes each).
+const long long kArcWindow = 4096;
 
 [[noreturn]] void Truncated()
 {
@@ -293,9 +297,15 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
     long long nArcs = readlong(in);
     if (nArcs < 0) Corrupt("an intern block has a negative arc count");
     need(8 * nArcs);
-    std::vector<unsigned char> arcs((size_t)(8 * nArcs));
-    ReadExact(in, arcs.data(), arcs.size());
+    // The arc records are read in windows of kArcWindow as the states are
+    // built (all at once for the listing, which shows them before the
+    // annotations): a copy of a 2-million-arc block would be 16 MB more.
+    const long long arcs_at = in.Tell();
+    std::vector<unsigned char> arcs;
+    long long window = 0; // index of the first arc in `arcs`
     if (dbg) {
+        arcs.resize((size_t)(8 * nArcs));
+        ReadExact(in, arcs.data(), arcs.size());
         std::fprintf(KsListing(), "    %lld arcs\n", nArcs);
         for (long long j = 0; j < nArcs; j++) {
             const unsigned char* a = &arcs[(size_t)(8 * j)];
@@ -303,6 +313,8 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
                          j, Get16(a), Get16(a + 2), (int)(int16_t)Get16(a + 4), Get16(a + 6));
         }
         std::fprintf(KsListing(), "\n");
+    } else {
+        in.Seek(arcs_at + 8 * nArcs);
     }
 
     // The annotation count comes before the arcs are built, so that their
@@ -322,6 +334,7 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
         }
         ctx->nannos = nAnnotations;
     }
+    const long long end = in.Tell();
 
     for (long long i = 0; i < nStates; i++) {
         if (first[(size_t)i] < 0 || first[(size_t)i] > nArcs || (i > 0 && first[(size_t)i] < first[(size_t)i - 1])) {
@@ -332,17 +345,36 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
         }
     }
 
+    // Everything sized from the counts: the states' arc arrays exactly, and
+    // the arcs in one block, each state's side by side in stored order.
+    if (states.nelements < nStates - 1) states.expand((int)(nStates - 1));
     while (states.length < nStates - 1) AddState();
+    arcpool.Reserve((size_t)(first[(size_t)nStates - 1] - first[0]));
+    int last_logp = 0;
+    prob last_p = fsg->logp2prob(0);
     for (long long i = 0; i + 1 < nStates; i++) {
         TState* from = states.elements[i];
+        const long long count = first[(size_t)i + 1] - first[(size_t)i];
+        if (count > from->arcs.nelements) from->arcs.expand((int)count);
         for (long long j = first[(size_t)i]; j < first[(size_t)i + 1]; j++) {
-            const unsigned char* a = &arcs[(size_t)(8 * j)];
+            if (!dbg && (j < window || j >= window + (long long)arcs.size() / 8)) {
+                window = j;
+                arcs.resize((size_t)(8 * std::min(kArcWindow, nArcs - j)));
+                in.Seek(arcs_at + 8 * j);
+                ReadExact(in, arcs.data(), arcs.size());
+            }
+            const unsigned char* a = &arcs[(size_t)(8 * (j - window))];
             long long w = Get16(a);
             long long next = Get16(a + 2);
             int logp = (int16_t)Get16(a + 4);
             long long anno = Get16(a + 6);
 
-            prob p = fsg->logp2prob(logp);
+            // Most arcs of a state share their probability: exp once.
+            if (logp != last_logp) {
+                last_logp = logp;
+                last_p = fsg->logp2prob(logp);
+            }
+            prob p = last_p;
             if (p == 0) Error("arc %lld has zero probability", j);
 
             TWord* word;
@@ -372,6 +404,7 @@ void TSubFSG::ReadIntern(TByteChannel& in, int dbg, int with_annos)
             from->AddArcX(to, p, word, annotation, OpNone);
         }
     }
+    in.Seek(end);
 }
 
 void TFSG::ReadFile(const char* fn, int dbg)

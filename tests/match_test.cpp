@@ -145,6 +145,26 @@ TEST(Match, IndexedStatesFollowChanges)
     EXPECT_EQ(MatchWords(g.get(), {"w20"}).actions, Strings{"new"});
 }
 
+// A word list's arcs are taken through one of them only while they differ in
+// their word alone: the indexed grammar answers as the plain one.
+TEST(Match, IndexedWordListsKeepEachArc)
+{
+    for (const char* odd : {"w5->1", "w5/X->1", "w5->2", "w5->1@0.5"}) {
+        std::string text = "0: ";
+        for (int i = 0; i < 10; i++) text += (i == 5 ? std::string(odd) : "w" + std::to_string(i) + "->1") + ", ";
+        text += "_->*; 1: _->*; 2: b->*";
+        std::unique_ptr<TFSG> plain(Make(text)), indexed(Make(text));
+        BuildMatchIndex(indexed.get());
+        for (const Words& words : {Words{"w5"}, Words{"w5", "b"}, Words{"W4"}}) {
+            SCOPED_TRACE(text + " / " + words[0]);
+            Result want = MatchWords(plain.get(), words), got = MatchWords(indexed.get(), words);
+            EXPECT_EQ(got.p, want.p);
+            EXPECT_EQ(got.prefix, want.prefix);
+            EXPECT_EQ(got.actions, want.actions);
+        }
+    }
+}
+
 // The matcher as a plain recursion of the steps it is defined by, for
 // grammars without externs: every path in arc order, exponential in the
 // worst case. A configuration already on the path (a loop that consumes
