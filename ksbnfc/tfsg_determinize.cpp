@@ -3,6 +3,9 @@
 // TSubFSG::GetMix, plus the TMix operations that key the mixture set.
 #include "tfsg.h"
 
+#include <algorithm>
+#include <vector>
+
 // ---- mixtures ----
 
 void TMix::Add(TState* s, prob p)
@@ -73,6 +76,324 @@ unsigned long TMix::Key()
 
 // ---- the pass ----
 
+namespace {
+
+// The state ids of mixture members run below this one; the end sorts last.
+const int kEndMixId = 100000;
+// The target id by which arcs sort: an arc that leaves the network last.
+const int kEndTargetId = 1000000;
+
+// The scratch of one run of EliminateDuplicateArcs. The mixtures made while
+// the network's own states are processed copy their members' arcs at once,
+// as those members may still change. Once every own state is processed the
+// members stay as they are, so a mixture state made then is left without
+// arcs ("deferred") until the loop reaches it; its arcs are then read from
+// its members into one reused buffer, in the order copies would have had,
+// and only the merged result is stored. A deferred state thus costs its
+// mixture and, once processed, one arc per run: memory follows the states a
+// file can number, not the arcs of their members.
+class Subsets {
+public:
+    explicit Subsets(TSubFSG* n) : net(n), first_mix(n->states.length), dense(first_mix <= kEndMixId)
+    {
+        if (dense) {
+            acc.resize((size_t)first_mix);
+            stamp.assign((size_t)first_mix, 0);
+        }
+    }
+    ~Subsets() { delete scratch; }
+    Subsets(const Subsets&) = delete;
+    Subsets& operator=(const Subsets&) = delete;
+
+    TSubFSG* net;
+    const int first_mix;
+    bool deferring = false;
+
+    bool Deferred(int si) const
+    {
+        return si >= first_mix && si - first_mix < (int)deferred.size() && deferred[(size_t)(si - first_mix)];
+    }
+    // The state of mixture m: an existing one, or a new state (deferred once
+    // deferring is set). Takes m over.
+    TState* Get(TMix* m);
+    // Processes the deferred state si: its arcs become the kept single arcs
+    // of the runs of its members' arcs, then one merged arc per longer run.
+    void Build(int si);
+
+private:
+    // One arc of a deferred state as a copy would have held it.
+    struct Copied {
+        TWord* word;
+        TWord* anno;
+        TState* state;
+        prob p;
+        int wid, aid, tid, seq; // sort key; seq keeps equal keys in copy order
+        Op op;
+        unsigned char needtr;
+        bool Final() const { return wid == 0 && !state; }
+    };
+    std::vector<Copied> arcs;
+    std::vector<char> deferred; // by state index - first_mix
+    // Weights of a mixture under construction by member id (dense form).
+    const bool dense;
+    std::vector<prob> acc;
+    std::vector<int> stamp;
+    std::vector<int> touched;
+    int round = 0;
+    TMix* scratch = nullptr;
+
+    TState* Lookup(const Copied* b, const Copied* e, prob P);
+    void Contribute(TState* x, prob v, prob& end_p, bool& end_seen, bool& ok);
+};
+
+TState* Subsets::Get(TMix* m)
+{
+    if (!deferring) return net->GetMix(m);
+    if (!net->mixes) net->mixes = new THashTable<TMix>();
+    TMix* found = net->mixes->Add(m);
+    if (found != m) {
+        // Kept for the next mixture, so that finding one allocates nothing.
+        delete scratch;
+        scratch = m;
+        return found->state;
+    }
+    TState* s = net->AddState();
+    m->state = s;
+    s->mix = m;
+    int k = net->states.length - 1 - first_mix;
+    if ((int)deferred.size() <= k) deferred.resize((size_t)k + 1, 0);
+    deferred[(size_t)k] = 1;
+    return s;
+}
+
+void Subsets::Contribute(TState* x, prob v, prob& end_p, bool& end_seen, bool& ok)
+{
+    if (!x) {
+        end_p = end_seen ? end_p + v : v;
+        end_seen = true;
+        return;
+    }
+    int id = x->id;
+    if (x->sub != net || id < 0 || id >= first_mix || net->states.elements[id] != x) {
+        ok = false;
+        return;
+    }
+    if (stamp[(size_t)id] != round) {
+        stamp[(size_t)id] = round;
+        acc[(size_t)id] = v;
+        touched.push_back(id);
+    } else {
+        acc[(size_t)id] = acc[(size_t)id] + v;
+    }
+}
+
+// The state of the mixture of the run [b, e) of total probability P, built
+// as TMix::Add and TMix::Sort would build it: weights summed in the order of
+// the run, members ordered by id.
+TState* Subsets::Lookup(const Copied* b, const Copied* e, prob P)
+{
+    bool ok = dense;
+    prob end_p = 0;
+    bool end_seen = false;
+    if (ok) {
+        round++;
+        touched.clear();
+        for (const Copied* c = b; c < e && ok; c++) {
+            prob p = c->p / P;
+            TState* t = c->state;
+            if (t && t->mix) {
+                TMix* m = t->mix;
+                for (int i = 0; i < m->length && ok; i++) {
+                    prob v = p * m->elements[i].p;
+                    Contribute(m->elements[i].state, v, end_p, end_seen, ok);
+                }
+            } else {
+                Contribute(t, p, end_p, end_seen, ok);
+            }
+        }
+    }
+    TMix* m = scratch ? scratch : new TMix();
+    scratch = nullptr;
+    m->Clear();
+    if (ok) {
+        std::sort(touched.begin(), touched.end());
+        for (int id : touched) {
+            TMixState ms;
+            ms.p = acc[(size_t)id];
+            ms.state = net->states.elements[id];
+            m->TArrayX<TMixState>::Add(ms);
+        }
+        if (end_seen) {
+            TMixState ms;
+            ms.p = end_p;
+            ms.state = nullptr;
+            m->TArrayX<TMixState>::Add(ms);
+        }
+    } else {
+        for (const Copied* c = b; c < e; c++) m->Add(c->state, c->p / P);
+        m->Sort();
+    }
+    return Get(m);
+}
+
+void Subsets::Build(int si)
+{
+    TState* s = net->states.elements[si];
+    TMix* mix = s->mix;
+    TFSG* f = net->fsg;
+    arcs.clear();
+    for (int i = 0; i < mix->length; i++) {
+        const TMixState& ms = mix->elements[i];
+        TState* q = ms.state;
+        if (!q) {
+            Copied c{f->words[0], f->annos[0], nullptr, ms.p, f->words[0]->id, f->annos[0]->id, kEndTargetId, 0,
+                     OpNone, 0};
+            c.seq = (int)arcs.size();
+            arcs.push_back(c);
+            continue;
+        }
+        for (int j = 0; j < q->arcs.length; j++) {
+            TArc* a = q->arcs.elements[j];
+            if (a->state) a->state->sub->normalized = 0;
+            Copied c{a->word, a->anno, a->state, ms.p * a->p, a->word->id, a->anno->id, a->state ? a->state->id : kEndTargetId, 0, a->op,
+                     a->needtr};
+            c.seq = (int)arcs.size();
+            arcs.push_back(c);
+        }
+    }
+    std::sort(arcs.begin(), arcs.end(), [](const Copied& x, const Copied& y) {
+        if (x.wid != y.wid) return x.wid < y.wid;
+        if (x.aid != y.aid) return x.aid < y.aid;
+        if (x.tid != y.tid) return x.tid < y.tid;
+        return x.seq < y.seq;
+    });
+    // Kept arcs first in sorted order, then the merged arcs in run order.
+    const int n = (int)arcs.size();
+    int runs = 0;
+    for (int i = 0; i < n;) {
+        const Copied& a = arcs[(size_t)i];
+        int j = i + 1;
+        while (j < n) {
+            const Copied& c = arcs[(size_t)j];
+            if (c.word != a.word || c.anno != a.anno || c.op != a.op || c.needtr != a.needtr || c.Final() != a.Final())
+                break;
+            j++;
+        }
+        if (j - i == 1) {
+            TArc* k = s->AddArcX(a.state, a.p, a.word, a.anno, a.op);
+            k->needtr = a.needtr;
+        } else {
+            // Marked for the second sweep by the run's length.
+            arcs[(size_t)i].seq = -(j - i);
+            runs++;
+        }
+        i = j;
+    }
+    for (int i = 0; i < n && runs;) {
+        if (arcs[(size_t)i].seq >= 0) {
+            i++;
+            continue;
+        }
+        int j = i - arcs[(size_t)i].seq;
+        const Copied& a = arcs[(size_t)i];
+        prob P = a.p;
+        for (int k = i + 1; k < j; k++) P = P + arcs[(size_t)k].p;
+        TState* T = a.Final() ? nullptr : Lookup(&arcs[(size_t)i], &arcs[(size_t)j], P);
+        TArc* merged = s->AddArcX(T, P, a.word, a.anno, a.op);
+        merged->needtr = a.needtr;
+        runs--;
+        i = j;
+    }
+}
+
+bool IsFinal(const TArc* a)
+{
+    return a->word->id == 0 && !a->state;
+}
+
+// Whether building a mixture from the arcs of s might read the arcs of s
+// itself: one of them leads to s, or to a mixture that has s as a member.
+bool MixMayReadSelf(TState* s)
+{
+    for (int i = 0; i < s->arcs.length; i++) {
+        TState* t = s->arcs.elements[i]->state;
+        if (t == s) return true;
+        if (t && t->mix)
+            for (int k = 0; k < t->mix->length; k++)
+                if (t->mix->elements[k].state == s) return true;
+    }
+    return false;
+}
+
+// End of the run of arcs of the sorted state s that starts at i and ends
+// before n: arcs that differ only in target and probability. Their summed
+// probability is left in P.
+int RunEnd(TState* s, int i, int n, prob& P)
+{
+    TArc* a = s->arcs.elements[i];
+    P = a->p;
+    int j = i + 1;
+    for (; j < n; j++) {
+        TArc* b = s->arcs.elements[j];
+        if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
+            IsFinal(b) != IsFinal(a))
+            break;
+        P = P + b->p;
+    }
+    return j;
+}
+
+// Appends to s the one arc that replaces the run [i, j) of total probability
+// P: final runs stay final, others lead to the state of their mixture.
+void AddMergedArc(Subsets& sets, TState* s, int i, int j, prob P)
+{
+    TArc* a = s->arcs.elements[i];
+    TState* T = nullptr;
+    if (!IsFinal(a)) {
+        TMix* m = new TMix();
+        for (int k = i; k < j; k++) {
+            TArc* b = s->arcs.elements[k];
+            m->Add(b->state, b->p / P);
+        }
+        m->Sort();
+        T = sets.Get(m);
+    }
+    TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
+    merged->needtr = a->needtr;
+}
+
+// Merges each run of arcs of the sorted state s into one arc appended at the
+// end. Runs are deleted as they are found and the gap closed at once, so the
+// state's arcs stay exactly as a mixture built from s must see them.
+void MergeRunsInPlace(Subsets& sets, TState* s)
+{
+    int n = s->arcs.length;
+    int i = 0;
+    while (i < n - 1) {
+        prob P;
+        int j = RunEnd(s, i, n, P);
+        if (j - i == 1) {
+            i++;
+            continue;
+        }
+        AddMergedArc(sets, s, i, j, P);
+        s->DelArcs(i, j - i);
+        n -= j - i;
+    }
+}
+
+// Frees the mixtures of a pass and their marks on the states.
+void DropMixes(TSubFSG* n)
+{
+    if (!n->mixes) return;
+    n->mixes->DeleteElements();
+    delete n->mixes;
+    n->mixes = nullptr;
+    for (int k = 0; k < n->states.length; k++) n->states.elements[k]->mix = nullptr;
+}
+
+} // namespace
+
 TState* TSubFSG::GetMix(TMix* m)
 {
     if (!mixes) mixes = new THashTable<TMix>();
@@ -94,108 +415,28 @@ TState* TSubFSG::GetMix(TMix* m)
     return s;
 }
 
-static bool IsFinal(const TArc* a)
-{
-    return a->word->id == 0 && !a->state;
-}
-
-// Whether building a mixture from the arcs of s might read the arcs of s
-// itself: one of them leads to s, or to a mixture that has s as a member.
-static bool MixMayReadSelf(TState* s)
-{
-    for (int i = 0; i < s->arcs.length; i++) {
-        TState* t = s->arcs.elements[i]->state;
-        if (t == s) return true;
-        if (t && t->mix)
-            for (int k = 0; k < t->mix->length; k++)
-                if (t->mix->elements[k].state == s) return true;
-    }
-    return false;
-}
-
-// End of the run of arcs of the sorted state s that starts at i and ends
-// before n: arcs that differ only in target and probability. Their summed
-// probability is left in P.
-static int RunEnd(TState* s, int i, int n, prob& P)
-{
-    TArc* a = s->arcs.elements[i];
-    P = a->p;
-    int j = i + 1;
-    for (; j < n; j++) {
-        TArc* b = s->arcs.elements[j];
-        if (b->word != a->word || b->anno != a->anno || b->op != a->op || b->needtr != a->needtr ||
-            IsFinal(b) != IsFinal(a))
-            break;
-        P = P + b->p;
-    }
-    return j;
-}
-
-// Appends to s the one arc that replaces the run [i, j) of total probability
-// P: final runs stay final, others lead to the state of their mixture.
-static void AddMergedArc(TSubFSG* sub, TState* s, int i, int j, prob P)
-{
-    TArc* a = s->arcs.elements[i];
-    TState* T = nullptr;
-    if (!IsFinal(a)) {
-        TMix* m = new TMix();
-        for (int k = i; k < j; k++) {
-            TArc* b = s->arcs.elements[k];
-            m->Add(b->state, b->p / P);
-        }
-        m->Sort();
-        T = sub->GetMix(m);
-    }
-    TArc* merged = s->AddArcX(T, P, a->word, a->anno, a->op);
-    merged->needtr = a->needtr;
-}
-
-// Merges each run of arcs of the sorted state s into one arc appended at the
-// end. Runs are deleted as they are found and the gap closed at once, so the
-// state's arcs stay exactly as a mixture built from s must see them.
-static void MergeRunsInPlace(TSubFSG* sub, TState* s)
-{
-    int n = s->arcs.length;
-    int i = 0;
-    while (i < n - 1) {
-        prob P;
-        int j = RunEnd(s, i, n, P);
-        if (j - i == 1) {
-            i++;
-            continue;
-        }
-        AddMergedArc(sub, s, i, j, P);
-        s->DelArcs(i, j - i);
-        n -= j - i;
-    }
-}
-
-// Frees the mixtures of a pass and their marks on the states.
-static void DropMixes(TSubFSG* n)
-{
-    if (!n->mixes) return;
-    n->mixes->DeleteElements();
-    delete n->mixes;
-    n->mixes = nullptr;
-    for (int k = 0; k < n->states.length; k++) n->states.elements[k]->mix = nullptr;
-}
-
 void TSubFSG::EliminateDuplicateArcs()
 {
     Enter("EliminateDuplicateArcs");
     // States built for mixtures are appended and handled by the same loop.
     // The subset construction may build exponentially many; once it has
     // built more than a file can number it stops, before memory runs out.
-    const int first_mix = states.length;
+    Subsets sets(this);
+    const int first_mix = sets.first_mix;
     for (int si = 0; si < states.length; si++) {
         if (states.length - first_mix > kMaxIds) {
             DropMixes(this);
             Error("more than 64K states");
         }
+        if (si == first_mix) sets.deferring = true;
+        if (sets.Deferred(si)) {
+            sets.Build(si);
+            continue;
+        }
         TState* s = states.elements[si];
         s->arcs.Sort();
         if (MixMayReadSelf(s)) {
-            MergeRunsInPlace(this, s);
+            MergeRunsInPlace(sets, s);
             continue;
         }
         // No mixture built here reads the arcs of s, so the runs can be
@@ -213,7 +454,7 @@ void TSubFSG::EliminateDuplicateArcs()
                 i++;
                 continue;
             }
-            AddMergedArc(this, s, i, j, P);
+            AddMergedArc(sets, s, i, j, P);
             for (int k = i; k < j; k++) s->sub->FreeArc(s->arcs.elements[k]);
             i = j;
         }
