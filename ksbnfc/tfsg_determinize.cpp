@@ -83,15 +83,16 @@ const int kEndMixId = 100000;
 // The target id by which arcs sort: an arc that leaves the network last.
 const int kEndTargetId = 1000000;
 
-// The scratch of one run of EliminateDuplicateArcs. The mixtures made while
-// the network's own states are processed copy their members' arcs at once,
-// as those members may still change. Once every own state is processed the
-// members stay as they are, so a mixture state made then is left without
-// arcs ("deferred") until the loop reaches it; its arcs are then read from
-// its members into one reused buffer, in the order copies would have had,
-// and only the merged result is stored. A deferred state thus costs its
-// mixture and, once processed, one arc per run: memory follows the states a
-// file can number, not the arcs of their members.
+// The scratch of one run of EliminateDuplicateArcs. A new mixture state is
+// left without arcs ("deferred") until the loop reaches it; its arcs are then
+// read from its members into one reused buffer, in the order copies made at
+// once would have had, and only the merged result is stored. A member the
+// loop had processed when the mixture was made keeps its arcs from then on;
+// one it had not yet reached is read as it was before processing, from a
+// snapshot taken just before the loop reaches it; the state being merged in
+// place when the mixture was made, as it was then. A deferred state thus
+// costs its mixture and, once processed, one arc per run: memory follows the
+// states a file can number, not the arcs of their members.
 class Subsets {
 public:
     explicit Subsets(TSubFSG* n) : net(n), first_mix(n->states.length), dense(first_mix <= kEndMixId)
@@ -107,15 +108,18 @@ public:
 
     TSubFSG* net;
     const int first_mix;
-    bool deferring = false;
+    int current = 0;        // the state the loop is processing
+    bool in_place = false;  // ... by MergeRunsInPlace
 
     bool Deferred(int si) const
     {
-        return si >= first_mix && si - first_mix < (int)deferred.size() && deferred[(size_t)(si - first_mix)];
+        return si >= first_mix && si - first_mix < (int)made_at.size() && made_at[(size_t)(si - first_mix)] >= 0;
     }
-    // The state of mixture m: an existing one, or a new state (deferred once
-    // deferring is set). Takes m over.
+    // The state of mixture m: an existing one, or a new state. Takes m over.
     TState* Get(TMix* m);
+    // Before the loop processes own state si: keeps its arcs as they are, if
+    // a deferred mixture has it as a member.
+    void Snapshot(int si);
     // Processes the deferred state si: its arcs become the kept single arcs
     // of the runs of its members' arcs, then one merged arc per longer run.
     void Build(int si);
@@ -133,7 +137,22 @@ private:
         bool Final() const { return wid == 0 && !state; }
     };
     std::vector<Copied> arcs;
-    std::vector<char> deferred; // by state index - first_mix
+    // By state index - first_mix: the state the loop was processing when the
+    // mixture was made; -1: its arcs were copied then.
+    std::vector<int> made_at;
+    // By own state index: where its snapshot lies in `raw`; raw_from -1: the
+    // state needs one once the loop reaches it, -2: it needs none.
+    std::vector<int> raw_from, raw_to;
+    // By state index - first_mix: where the snapshot of the member made_at
+    // lies in `raw`, for a mixture made while that member was merged in place.
+    std::vector<int> self_from, self_to;
+    std::vector<Copied> raw;
+    int Own(TState* q) const
+    {
+        int id = q ? q->id : -1;
+        return q && q->sub == net && id >= 0 && id < first_mix && net->states.elements[id] == q ? id : -1;
+    }
+    void Append(TState* q, prob p);
     // Weights of a mixture under construction by member id (dense form).
     const bool dense;
     std::vector<prob> acc;
@@ -148,7 +167,13 @@ private:
 
 TState* Subsets::Get(TMix* m)
 {
-    if (!deferring) return net->GetMix(m);
+    if (current < first_mix) {
+        // Members not yet reached must be read as they are now.
+        for (int i = 0; i < m->length; i++) {
+            TState* q = m->elements[i].state;
+            if (q && q->sub == net && Own(q) < 0) return net->GetMix(m);
+        }
+    }
     if (!net->mixes) net->mixes = new THashTable<TMix>();
     TMix* found = net->mixes->Add(m);
     if (found != m) {
@@ -161,9 +186,47 @@ TState* Subsets::Get(TMix* m)
     m->state = s;
     s->mix = m;
     int k = net->states.length - 1 - first_mix;
-    if ((int)deferred.size() <= k) deferred.resize((size_t)k + 1, 0);
-    deferred[(size_t)k] = 1;
+    if ((int)made_at.size() <= k) made_at.resize((size_t)k + 1, -1);
+    made_at[(size_t)k] = current;
+    if (current < first_mix) {
+        if (raw_from.empty()) raw_from.assign((size_t)first_mix, -2), raw_to.assign((size_t)first_mix, 0);
+        for (int i = 0; i < m->length; i++) {
+            int q = Own(m->elements[i].state);
+            if (q > current) raw_from[(size_t)q] = -1;
+            if (q == current && in_place) {
+                if ((int)self_from.size() <= k) self_from.resize((size_t)k + 1, -1), self_to.resize((size_t)k + 1, -1);
+                self_from[(size_t)k] = (int)raw.size();
+                std::swap(arcs, raw);
+                Append(m->elements[i].state, 1);
+                std::swap(arcs, raw);
+                self_to[(size_t)k] = (int)raw.size();
+            }
+        }
+    }
     return s;
+}
+
+void Subsets::Snapshot(int si)
+{
+    if (raw_from.empty() || raw_from[(size_t)si] != -1) return;
+    raw_from[(size_t)si] = (int)raw.size();
+    std::swap(arcs, raw);
+    Append(net->states.elements[si], 1);
+    std::swap(arcs, raw);
+    raw_to[(size_t)si] = (int)raw.size();
+}
+
+// Appends the arcs that a copy of q's arcs scaled by p would have, as q is
+// now, with seq unset.
+void Subsets::Append(TState* q, prob p)
+{
+    for (int j = 0; j < q->arcs.length; j++) {
+        TArc* a = q->arcs.elements[j];
+        if (a->state) a->state->sub->normalized = 0;
+        Copied c{a->word, a->anno, a->state, p * a->p, a->word->id, a->anno->id,
+                 a->state ? a->state->id : kEndTargetId, 0, a->op, a->needtr};
+        arcs.push_back(c);
+    }
 }
 
 void Subsets::Contribute(TState* x, prob v, prob& end_p, bool& end_seen, bool& ok)
@@ -241,6 +304,7 @@ void Subsets::Build(int si)
     TState* s = net->states.elements[si];
     TMix* mix = s->mix;
     TFSG* f = net->fsg;
+    const int made = made_at[(size_t)(si - first_mix)];
     arcs.clear();
     for (int i = 0; i < mix->length; i++) {
         const TMixState& ms = mix->elements[i];
@@ -248,19 +312,25 @@ void Subsets::Build(int si)
         if (!q) {
             Copied c{f->words[0], f->annos[0], nullptr, ms.p, f->words[0]->id, f->annos[0]->id, kEndTargetId, 0,
                      OpNone, 0};
-            c.seq = (int)arcs.size();
             arcs.push_back(c);
             continue;
         }
-        for (int j = 0; j < q->arcs.length; j++) {
-            TArc* a = q->arcs.elements[j];
-            if (a->state) a->state->sub->normalized = 0;
-            Copied c{a->word, a->anno, a->state, ms.p * a->p, a->word->id, a->anno->id, a->state ? a->state->id : kEndTargetId, 0, a->op,
-                     a->needtr};
-            c.seq = (int)arcs.size();
-            arcs.push_back(c);
+        int own = Own(q);
+        if (own >= 0 && own >= made) {
+            int k = si - first_mix;
+            bool self = own == made;
+            int from = self ? self_from[(size_t)k] : raw_from[(size_t)own];
+            int to = self ? self_to[(size_t)k] : raw_to[(size_t)own];
+            for (int j = from; j < to; j++) {
+                Copied c = raw[(size_t)j];
+                c.p = ms.p * c.p;
+                arcs.push_back(c);
+            }
+        } else {
+            Append(q, ms.p);
         }
     }
+    for (size_t j = 0; j < arcs.size(); j++) arcs[j].seq = (int)j;
     std::sort(arcs.begin(), arcs.end(), [](const Copied& x, const Copied& y) {
         if (x.wid != y.wid) return x.wid < y.wid;
         if (x.aid != y.aid) return x.aid < y.aid;
@@ -428,15 +498,18 @@ void TSubFSG::EliminateDuplicateArcs()
             DropMixes(this);
             Error("more than 64K states");
         }
-        if (si == first_mix) sets.deferring = true;
+        sets.current = si;
         if (sets.Deferred(si)) {
             sets.Build(si);
             continue;
         }
+        if (si < first_mix) sets.Snapshot(si);
         TState* s = states.elements[si];
         s->arcs.Sort();
         if (MixMayReadSelf(s)) {
+            sets.in_place = true;
             MergeRunsInPlace(sets, s);
+            sets.in_place = false;
             continue;
         }
         // No mixture built here reads the arcs of s, so the runs can be
