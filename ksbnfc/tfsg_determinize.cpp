@@ -136,6 +136,8 @@ private:
         unsigned char needtr;
         bool Final() const { return wid == 0 && !state; }
     };
+    // The order of the arcs' sort (TArrayX<TArc*>::compare).
+    static bool KeyLess(const Copied& x, const Copied& y);
     std::vector<Copied> arcs;
     // By state index - first_mix: the state the loop was processing when the
     // mixture was made; -1: its arcs were copied then.
@@ -147,12 +149,26 @@ private:
     // lies in `raw`, for a mixture made while that member was merged in place.
     std::vector<int> self_from, self_to;
     std::vector<Copied> raw;
+    // By own state index: its arcs once processed, sorted (frozen_from -1:
+    // not read yet); those of other networks' members and the end.
+    std::vector<int> frozen_from, frozen_to;
+    std::vector<Copied> frozen, extra;
+    // One member's sorted arcs during the merge of a deferred state.
+    struct Cursor {
+        const Copied* at;
+        const Copied* end;
+        prob p;
+        int member;
+    };
+    std::vector<Cursor> heap;
     int Own(TState* q) const
     {
         int id = q ? q->id : -1;
         return q && q->sub == net && id >= 0 && id < first_mix && net->states.elements[id] == q ? id : -1;
     }
     void Append(TState* q, prob p);
+    // Appends q's arcs to v, stably sorted; returns where they start.
+    size_t AppendSorted(std::vector<Copied>& v, TState* q);
     // Weights of a mixture under construction by member id (dense form).
     const bool dense;
     std::vector<prob> acc;
@@ -195,10 +211,7 @@ TState* Subsets::Get(TMix* m)
             if (q > current) raw_from[(size_t)q] = -1;
             if (q == current && in_place) {
                 if ((int)self_from.size() <= k) self_from.resize((size_t)k + 1, -1), self_to.resize((size_t)k + 1, -1);
-                self_from[(size_t)k] = (int)raw.size();
-                std::swap(arcs, raw);
-                Append(m->elements[i].state, 1);
-                std::swap(arcs, raw);
+                self_from[(size_t)k] = (int)AppendSorted(raw, m->elements[i].state);
                 self_to[(size_t)k] = (int)raw.size();
             }
         }
@@ -206,13 +219,27 @@ TState* Subsets::Get(TMix* m)
     return s;
 }
 
+bool Subsets::KeyLess(const Copied& x, const Copied& y)
+{
+    if (x.wid != y.wid) return x.wid < y.wid;
+    if (x.aid != y.aid) return x.aid < y.aid;
+    return x.tid < y.tid;
+}
+
+size_t Subsets::AppendSorted(std::vector<Copied>& v, TState* q)
+{
+    size_t from = v.size();
+    std::swap(arcs, v);
+    Append(q, 1);
+    std::swap(arcs, v);
+    std::stable_sort(v.begin() + (long)from, v.end(), KeyLess);
+    return from;
+}
+
 void Subsets::Snapshot(int si)
 {
     if (raw_from.empty() || raw_from[(size_t)si] != -1) return;
-    raw_from[(size_t)si] = (int)raw.size();
-    std::swap(arcs, raw);
-    Append(net->states.elements[si], 1);
-    std::swap(arcs, raw);
+    raw_from[(size_t)si] = (int)AppendSorted(raw, net->states.elements[si]);
     raw_to[(size_t)si] = (int)raw.size();
 }
 
@@ -305,38 +332,71 @@ void Subsets::Build(int si)
     TMix* mix = s->mix;
     TFSG* f = net->fsg;
     const int made = made_at[(size_t)(si - first_mix)];
-    arcs.clear();
+    const int k = si - first_mix;
+    // A stable sort of the copies is a merge of each member's sorted arcs,
+    // the earlier member first among equal keys. The sources are filled
+    // before any pointer into them is taken.
+    extra.clear();
+    if (frozen_from.empty()) frozen_from.assign((size_t)first_mix, -1), frozen_to.assign((size_t)first_mix, 0);
     for (int i = 0; i < mix->length; i++) {
-        const TMixState& ms = mix->elements[i];
-        TState* q = ms.state;
-        if (!q) {
-            Copied c{f->words[0], f->annos[0], nullptr, ms.p, f->words[0]->id, f->annos[0]->id, kEndTargetId, 0,
-                     OpNone, 0};
-            arcs.push_back(c);
-            continue;
-        }
+        TState* q = mix->elements[i].state;
         int own = Own(q);
-        if (own >= 0 && own >= made) {
-            int k = si - first_mix;
-            bool self = own == made;
-            int from = self ? self_from[(size_t)k] : raw_from[(size_t)own];
-            int to = self ? self_to[(size_t)k] : raw_to[(size_t)own];
-            for (int j = from; j < to; j++) {
-                Copied c = raw[(size_t)j];
-                c.p = ms.p * c.p;
-                arcs.push_back(c);
-            }
-        } else {
-            Append(q, ms.p);
+        if (!q) {
+            Copied c{f->words[0], f->annos[0], nullptr, 1, f->words[0]->id, f->annos[0]->id, kEndTargetId, 0,
+                     OpNone, 0};
+            extra.push_back(c);
+        } else if (own < 0) {
+            AppendSorted(extra, q);
+        } else if (own < made && frozen_from[(size_t)own] < 0) {
+            frozen_from[(size_t)own] = (int)AppendSorted(frozen, q);
+            frozen_to[(size_t)own] = (int)frozen.size();
         }
     }
-    for (size_t j = 0; j < arcs.size(); j++) arcs[j].seq = (int)j;
-    std::sort(arcs.begin(), arcs.end(), [](const Copied& x, const Copied& y) {
-        if (x.wid != y.wid) return x.wid < y.wid;
-        if (x.aid != y.aid) return x.aid < y.aid;
-        if (x.tid != y.tid) return x.tid < y.tid;
-        return x.seq < y.seq;
-    });
+    heap.clear();
+    size_t next_extra = 0;
+    for (int i = 0; i < mix->length; i++) {
+        TState* q = mix->elements[i].state;
+        int own = Own(q);
+        const Copied *b, *e;
+        if (own < 0) {
+            size_t from = next_extra;
+            if (!q) {
+                next_extra++;
+            } else {
+                next_extra += (size_t)q->arcs.length;
+            }
+            b = extra.data() + from;
+            e = extra.data() + next_extra;
+        } else if (own < made) {
+            b = frozen.data() + frozen_from[(size_t)own];
+            e = frozen.data() + frozen_to[(size_t)own];
+        } else if (own == made) {
+            b = raw.data() + self_from[(size_t)k];
+            e = raw.data() + self_to[(size_t)k];
+        } else {
+            b = raw.data() + raw_from[(size_t)own];
+            e = raw.data() + raw_to[(size_t)own];
+        }
+        if (b < e) heap.push_back(Cursor{b, e, mix->elements[i].p, i});
+    }
+    auto later = [](const Cursor& x, const Cursor& y) {
+        if (KeyLess(*x.at, *y.at)) return false;
+        if (KeyLess(*y.at, *x.at)) return true;
+        return x.member > y.member;
+    };
+    std::make_heap(heap.begin(), heap.end(), later);
+    arcs.clear();
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        Cursor& c = heap.back();
+        Copied a = *c.at;
+        a.p = c.p * a.p;
+        arcs.push_back(a);
+        if (++c.at == c.end)
+            heap.pop_back();
+        else
+            std::push_heap(heap.begin(), heap.end(), later);
+    }
     // Kept arcs first in sorted order, then the merged arcs in run order.
     const int n = (int)arcs.size();
     int runs = 0;
