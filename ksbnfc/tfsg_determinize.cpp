@@ -178,7 +178,8 @@ private:
     TMix* scratch = nullptr;
 
     TState* Lookup(const Copied* b, const Copied* e, prob P);
-    void Contribute(TState* x, prob v, prob& end_p, bool& end_seen, bool& ok);
+    void Contribute(TState* x, const prob* q, int n, const prob* w, prob& end_p, bool& end_seen, bool& ok);
+    std::vector<prob> quotients;
 };
 
 TState* Subsets::Get(TMix* m)
@@ -256,24 +257,41 @@ void Subsets::Append(TState* q, prob p)
     }
 }
 
-void Subsets::Contribute(TState* x, prob v, prob& end_p, bool& end_seen, bool& ok)
+// Adds to member x's weight, in order, q[k] * w for each of the n quotients
+// (q[k] itself when w is null).
+void Subsets::Contribute(TState* x, const prob* q, int n, const prob* w, prob& end_p, bool& end_seen, bool& ok)
 {
+    prob* to;
     if (!x) {
-        end_p = end_seen ? end_p + v : v;
-        end_seen = true;
-        return;
-    }
-    int id = x->id;
-    if (x->sub != net || id < 0 || id >= first_mix || net->states.elements[id] != x) {
-        ok = false;
-        return;
-    }
-    if (stamp[(size_t)id] != round) {
-        stamp[(size_t)id] = round;
-        acc[(size_t)id] = v;
-        touched.push_back(id);
+        to = &end_p;
+        if (!end_seen) {
+            end_seen = true;
+            end_p = w ? q[0] * *w : q[0];
+            q++;
+            n--;
+        }
     } else {
-        acc[(size_t)id] = acc[(size_t)id] + v;
+        int id = x->id;
+        if (x->sub != net || id < 0 || id >= first_mix || net->states.elements[id] != x) {
+            ok = false;
+            return;
+        }
+        to = &acc[(size_t)id];
+        if (stamp[(size_t)id] != round) {
+            stamp[(size_t)id] = round;
+            *to = w ? q[0] * *w : q[0];
+            touched.push_back(id);
+            q++;
+            n--;
+        }
+    }
+    if (w) {
+        for (int k = 0; k < n; k++) {
+            prob v = q[k] * *w;
+            *to = *to + v;
+        }
+    } else {
+        for (int k = 0; k < n; k++) *to = *to + q[k];
     }
 }
 
@@ -288,17 +306,20 @@ TState* Subsets::Lookup(const Copied* b, const Copied* e, prob P)
     if (ok) {
         round++;
         touched.clear();
-        for (const Copied* c = b; c < e && ok; c++) {
-            prob p = c->p / P;
+        // Arcs to one target lie together; a member's weight gets their
+        // shares one after the other, as it would in run order.
+        for (const Copied* c = b; c < e && ok;) {
             TState* t = c->state;
+            quotients.clear();
+            for (; c < e && c->state == t; c++) quotients.push_back(c->p / P);
+            const prob* q = quotients.data();
+            int n = (int)quotients.size();
             if (t && t->mix) {
                 TMix* m = t->mix;
-                for (int i = 0; i < m->length && ok; i++) {
-                    prob v = p * m->elements[i].p;
-                    Contribute(m->elements[i].state, v, end_p, end_seen, ok);
-                }
+                for (int i = 0; i < m->length && ok; i++)
+                    Contribute(m->elements[i].state, q, n, &m->elements[i].p, end_p, end_seen, ok);
             } else {
-                Contribute(t, p, end_p, end_seen, ok);
+                Contribute(t, q, n, nullptr, end_p, end_seen, ok);
             }
         }
     }
