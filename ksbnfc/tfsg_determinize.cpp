@@ -155,10 +155,18 @@ private:
     std::vector<Copied> frozen, extra;
     // One member's sorted arcs during the merge of a deferred state.
     struct Cursor {
+        uint64_t hi, lo; // the key of *at, then the member's index
         const Copied* at;
         const Copied* end;
         prob p;
         int member;
+        bool operator<(const Cursor& o) const { return hi != o.hi ? hi < o.hi : lo < o.lo; }
+        void Key()
+        {
+            const uint32_t flip = 0x80000000u; // signed order as unsigned
+            hi = (uint64_t)((uint32_t)at->wid ^ flip) << 32 | ((uint32_t)at->aid ^ flip);
+            lo = (uint64_t)((uint32_t)at->tid ^ flip) << 32 | (uint32_t)member;
+        }
     };
     std::vector<Cursor> heap;
     int Own(TState* q) const
@@ -398,25 +406,41 @@ void Subsets::Build(int si)
             b = raw.data() + raw_from[(size_t)own];
             e = raw.data() + raw_to[(size_t)own];
         }
-        if (b < e) heap.push_back(Cursor{b, e, mix->elements[i].p, i});
+        if (b < e) {
+            Cursor c{0, 0, b, e, mix->elements[i].p, i};
+            c.Key();
+            heap.push_back(c);
+        }
     }
-    auto later = [](const Cursor& x, const Cursor& y) {
-        if (KeyLess(*x.at, *y.at)) return false;
-        if (KeyLess(*y.at, *x.at)) return true;
-        return x.member > y.member;
+    // A binary heap of the members by their next arc, least on top.
+    auto sift = [this](size_t i) {
+        const size_t n = heap.size();
+        Cursor c = heap[i];
+        for (;;) {
+            size_t l = 2 * i + 1;
+            if (l >= n) break;
+            if (l + 1 < n && heap[l + 1] < heap[l]) l++;
+            if (!(heap[l] < c)) break;
+            heap[i] = heap[l];
+            i = l;
+        }
+        heap[i] = c;
     };
-    std::make_heap(heap.begin(), heap.end(), later);
+    for (size_t i = heap.size() / 2; i-- > 0;) sift(i);
     arcs.clear();
     while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        Cursor& c = heap.back();
+        Cursor& c = heap[0];
         Copied a = *c.at;
         a.p = c.p * a.p;
         arcs.push_back(a);
-        if (++c.at == c.end)
+        if (++c.at == c.end) {
+            heap[0] = heap.back();
             heap.pop_back();
-        else
-            std::push_heap(heap.begin(), heap.end(), later);
+            if (heap.empty()) break;
+        } else {
+            c.Key();
+        }
+        sift(0);
     }
     // Kept arcs first in sorted order, then the merged arcs in run order.
     const int n = (int)arcs.size();
