@@ -131,7 +131,8 @@ private:
         TWord* anno;
         TState* state;
         prob p;
-        int wid, aid, tid, seq; // sort key; seq keeps equal keys in copy order
+        int wid, aid, tid; // sort key
+        int seq;           // 0; at the start of a run of n > 1 arcs, -n
         Op op;
         unsigned char needtr;
         bool Final() const { return wid == 0 && !state; }
@@ -193,7 +194,8 @@ private:
 TState* Subsets::Get(TMix* m)
 {
     if (current < first_mix) {
-        // Members not yet reached must be read as they are now.
+        // A member of this network that cannot be found by its id cannot
+        // be snapshotted: copy its arcs now.
         for (int i = 0; i < m->length; i++) {
             TState* q = m->elements[i].state;
             if (q && q->sub == net && Own(q) < 0) return net->GetMix(m);
@@ -253,7 +255,7 @@ void Subsets::Snapshot(int si)
 }
 
 // Appends the arcs that a copy of q's arcs scaled by p would have, as q is
-// now, with seq unset.
+// now, with seq 0.
 void Subsets::Append(TState* q, prob p)
 {
     for (int j = 0; j < q->arcs.length; j++) {
