@@ -107,6 +107,18 @@ std::string Chain(int n, bool doubling)
     return g;
 }
 
+// Rule k repeats a choice of rule k+1 or a word: <rk> = (<rk+1> | wk)* .
+std::string StarChain(int n)
+{
+    std::string g;
+    for (int k = 0; k < n; k++) {
+        std::string name = "<r" + std::to_string(k) + ">";
+        g += (k ? name : "<" + name + ">") + " = ";
+        g += (k + 1 < n ? "(<r" + std::to_string(k + 1) + "> | w" + std::to_string(k) + ")*" : "w" + std::to_string(k)) + " .\n";
+    }
+    return g;
+}
+
 // Grammars whose cost used to grow exponentially or with the square of their
 // size: each must end quickly with its result or the writer's limit.
 TEST_F(DriverTest, BoundedWork)
@@ -133,6 +145,10 @@ TEST_F(DriverTest, BoundedWork)
         // after any item) whose determinisation grows without end.
         {exploding, "en", 1000, "more than 64K states", 0},
         {exploding, "tr", 0, "", 0},
+        // Mixtures of mixtures: determinisation builds thousands of states
+        // from members with hundreds of arcs each.
+        {StarChain(12), "en", 0, "", 108},
+        {StarChain(12), "tr", 0, "", 3},
         // Nested one-or-more: the language is a+ however deep the nesting.
         {"#JSGF V1.0; grammar g; public <r> = ((a)" + std::string(40, '+') + ")+;", "en", 0, "", 3},
         {std::regex_replace(Chain(40, false), std::regex("a (<r[0-9]+>) \\."), "$1+ ."), "en", 0, "", 3},
