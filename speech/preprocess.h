@@ -39,7 +39,8 @@ private:
     std::unique_ptr<State> st_;
 };
 
-// Cleans a whole recording in place (a last partial frame is left as it is).
+// Cleans a whole recording in place (a last partial frame is left as it
+// is), the noise estimated over all of it first.
 void Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples);
 
 } // namespace ksspeech
