@@ -284,12 +284,14 @@ def decode(ksspeech, grammar, files, extra):
     if p.returncode not in (0, 1):
         sys.exit("ksspeech failed (%d): %s\n%s" % (p.returncode, " ".join(cmd[:6]), p.stderr[-2000:]))
     # -v gives one "confidence C, margin M a frame" line a recording.
-    margins = [float(l.split("margin ")[1].split()[0]) for l in p.stderr.splitlines()
-               if l.startswith("ksspeech: confidence ")]
+    lines = [l for l in p.stderr.splitlines() if l.startswith("ksspeech: confidence ")]
+    margins = [float(l.split("margin ")[1].split()[0]) for l in lines]
+    words = [float(l.split("word margin ")[1].split()[0]) if "word margin " in l else None for l in lines]
     out = {}
     for k, line in enumerate(p.stdout.splitlines()):
         o = json.loads(line)
         o["margin"] = margins[k] if k < len(margins) else None
+        o["word_margin"] = words[k] if k < len(words) else None
         out[o["file"]] = o
     return out
 
@@ -338,7 +340,7 @@ def main():
             records.append(dict(set=it["set"], grammar=it["grammar"], level=level, file=f, expected=it["expected"],
                                 translation=o.get("translation"), words=o.get("words"),
                                 accepted=o.get("accepted", False), confidence=o.get("confidence"),
-                                margin=o.get("margin"),
+                                margin=o.get("margin"), word_margin=o.get("word_margin"),
                                 understood=understood, hit=hit, correct=hit and understood))
     if a.records:
         with open(a.records, "w") as fp:

@@ -12,8 +12,12 @@ namespace ksspeech {
 // but for search error: the phone loop can follow anything the grammar can).
 double Margin(const Hypothesis& h);
 
+// The lowest margin of a word of h, its acoustic score above the phone
+// loop's over the same frames, per frame (Margin without word spans).
+double WordMargin(const Hypothesis& h);
+
 // The confidence in [0, 1] of a complete hypothesis: a logistic function
-// of Margin, fitted on the noise benchmark (bench/speech_noise.py) with
+// of Margin and WordMargin, fitted on the noise benchmark (bench/speech_noise.py) with
 // in-domain results that were right against out-of-domain speech.
 double Confidence(const Hypothesis& h);
 

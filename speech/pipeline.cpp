@@ -326,8 +326,9 @@ Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
         if (res.accepted) break;
     }
     if (r_.verbose)
-        std::fprintf(err_, "ksspeech: confidence %.4f, margin %.3f a frame\n", res.confidence,
-                     res.recognised ? Margin(hyps[(size_t)res.rank - 1]) : 0.0);
+        std::fprintf(err_, "ksspeech: confidence %.4f, margin %.3f a frame, word margin %.3f\n", res.confidence,
+                     res.recognised ? Margin(hyps[(size_t)res.rank - 1]) : 0.0,
+                     res.recognised ? WordMargin(hyps[(size_t)res.rank - 1]) : 0.0);
     return res;
 }
 
@@ -374,7 +375,7 @@ Result Pipeline::Understand(const std::string& text)
     while (!words.empty() && words.back() == ' ') words.pop_back();
     if (words.empty()) return Result();
     // Text is heard for certain: the grammar's acceptance decides.
-    Result res = Interpret({Hypothesis{words, 0}}, Result());
+    Result res = Interpret({Hypothesis{words, 0, true, false, 0, 0, 0, {}}}, Result());
     res.confidence = res.accepted ? 1 : 0;
     res.understood = res.accepted;
     return res;

@@ -44,6 +44,14 @@ struct Hypothesis {
     // With RecogniserConfig::phone_loop: the score of a free phone decoding
     // of the same frames, the competitor for the confidence.
     int32_t loop_score = 0;
+    // Of the best hypothesis, with the phone loop: for each word (not
+    // silence or noise), its frames and its acoustic score, and the phone
+    // loop's acoustic score over the same frames.
+    struct Word {
+        int first = 0, last = 0;
+        int32_t score = 0, loop = 0;
+    };
+    std::vector<Word> spans;
 };
 
 class Recogniser {

@@ -10,6 +10,7 @@
 #include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -238,7 +239,8 @@ private:
         int32 score = 0;
         const char* h = ps_get_hyp(ps_, &score);
         int frames = ps_get_n_frames(ps_);
-        partial = Hypothesis{h ? h : "", score, false, false, frames, 0, 0};
+        partial = Hypothesis{h ? h : "", score, false, false, frames, 0, 0, {}};
+        if (!search) LoopProfile(frames);
         if (ps_end_utt(ps_) < 0) throw SpeechError("the recogniser could not finish decoding");
         if (!search) return {};
         return Hypotheses(nbest, frames, partial);
@@ -262,9 +264,42 @@ private:
             Hypothesis loop;
             Run(kLoop, samples, 1, loop);
             ps_set_search(ps_, name_.c_str());
-            for (Hypothesis& h : out) h.loop_score = loop.score;
+            for (Hypothesis& h : out) {
+                h.loop_score = loop.score;
+                for (Hypothesis::Word& w : h.spans) w.loop = LoopScore(w.first, w.last);
+            }
         }
         return out;
+    }
+
+    // The phone loop's acoustic score from frame 0 up to each frame, each
+    // phone's score spread evenly over its frames.
+    void LoopProfile(int frames)
+    {
+        loop_profile_.assign((size_t)std::max(frames, 0) + 1, 0);
+        std::vector<double> at(loop_profile_.size(), 0.0);
+        for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+            int sf = 0, ef = 0;
+            int32 ascr = 0, lscr = 0, lback = 0;
+            ps_seg_frames(seg, &sf, &ef);
+            ps_seg_prob(seg, &ascr, &lscr, &lback);
+            sf = std::max(sf, 0);
+            ef = std::min(ef, frames - 1);
+            for (int f = sf; f <= ef; f++) at[(size_t)f] += (double)ascr / (ef - sf + 1);
+        }
+        double sum = 0;
+        for (size_t f = 0; f + 1 < loop_profile_.size(); f++) {
+            sum += at[f];
+            loop_profile_[f + 1] = sum;
+        }
+    }
+
+    int32_t LoopScore(int first, int last) const
+    {
+        if (loop_profile_.empty()) return 0;
+        int end = (int)loop_profile_.size() - 1;
+        size_t a = (size_t)std::clamp(first, 0, end), b = (size_t)std::clamp(last + 1, 0, end);
+        return (int32_t)(loop_profile_[b] - loop_profile_[a]);
     }
 
     // The hypotheses of the utterance just ended, best first.
@@ -274,12 +309,17 @@ private:
         int32 score = 0;
         const char* best = ps_get_hyp(ps_, &score);
         if (best && *best) {
-            out.push_back(Hypothesis{best, score, true, false, frames, 0, 0});
+            out.push_back(Hypothesis{best, score, true, false, frames, 0, 0, {}});
             for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
                 const char* w = ps_seg_word(seg);
                 int sf = 0, ef = 0;
                 ps_seg_frames(seg, &sf, &ef);
-                if (w && *w != '<' && *w != '[' && std::strcmp(w, "(NULL)") != 0) out[0].speech_frames += ef - sf + 1;
+                if (w && *w != '<' && *w != '[' && std::strcmp(w, "(NULL)") != 0) {
+                    out[0].speech_frames += ef - sf + 1;
+                    int32 ascr = 0, lscr = 0, lback = 0;
+                    ps_seg_prob(seg, &ascr, &lscr, &lback);
+                    out[0].spans.push_back(Hypothesis::Word{sf, ef, ascr, 0});
+                }
             }
         } else if (best) {
             partial.score = score;
@@ -291,7 +331,7 @@ private:
                 nb = ps_nbest_next(nb);
                 if (!nb) break;
                 const char* n = ps_nbest_hyp(nb, &score);
-                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, out[0].speech_frames, 0});
+                if (n && *n && seen.insert(n).second) out.push_back(Hypothesis{n, score, true, false, frames, out[0].speech_frames, 0, {}});
             }
             if (nb) ps_nbest_free(nb);
         }
@@ -301,6 +341,7 @@ private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
     std::vector<mfcc_t> initial_mean_; // the live mean normalisation's start
+    std::vector<double> loop_profile_; // LoopProfile of the last phone loop
     std::string name_;
     bool retry_ = true, loop_ = false;
     Search wide_;
