@@ -354,6 +354,30 @@ public:
         length -= n;
         for (int j = i; j < length; j++) elements[j] = elements[j + n];
     }
+    // Appends from's elements from first on and leaves from empty. When from
+    // holds more, ours go in front of its in its storage instead, so that a
+    // chain of moves into ever smaller holders costs a copy of pointers,
+    // not a new array and a copy element by element, at every step.
+    void TakeTail(TArrayX& from, int first)
+    {
+        int n = from.length - first;
+        if (n > 0 && n > length && from.nelements >= length + n) {
+            if (length > first)
+                std::copy_backward(from.elements + first, from.elements + from.length, from.elements + length + n);
+            else if (length < first)
+                std::copy(from.elements + first, from.elements + from.length, from.elements + length);
+            std::copy(elements, elements + length, from.elements);
+            std::swap(elements, from.elements);
+            std::swap(nelements, from.nelements);
+            length += n;
+        } else if (n > 0) {
+            // Room to spare for when this array is the one taken from.
+            if (length + n > nelements) expand(n > length ? (length + n) / 2 * 3 : length + n);
+            std::copy(from.elements + first, from.elements + from.length, elements + length);
+            length += n;
+        }
+        from.length = 0;
+    }
     void Clear() { length = 0; }
     // Gives back the storage beyond length, for an array that has stopped
     // growing: growth leaves up to half as much again unused.

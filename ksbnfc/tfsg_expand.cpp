@@ -749,8 +749,9 @@ bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbst
         s->optimized = nullptr;
         s->copy = nullptr;
         s->match_index.reset();
-        to->states.Add(s);
     }
+    int first = to->states.length, moved = r->states.length - 1;
+    to->states.TakeTail(r->states, 1);
     TState* restart = reentered ? to->AddState() : nullptr;
     TState* exit_to = final_state;
     if (use_null_arcs) {
@@ -774,8 +775,8 @@ bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbst
     // A closed network moved into a tail position keeps its arcs as they
     // are; the copied start arcs have already cleared `normalized`.
     bool unchanged = closed && !exit_to && !post;
-    for (int i = 1; i < r->states.length && !unchanged; i++) {
-        TState* s = r->states.elements[i];
+    for (int i = first; i < first + moved && !unchanged; i++) {
+        TState* s = to->states.elements[i];
         for (int k = 0; k < s->arcs.length; k++) {
             TArc* a = s->arcs.elements[k];
             bool exits = !a->state;
