@@ -187,9 +187,11 @@ private:
 // A state of a network; owns its outgoing arcs.
 class TState {
 public:
+    // The fields that moving a state into another network resets come first,
+    // in one cache line: a chain of nested rules moves the states below it
+    // at every level.
     TSubFSG* sub;          // the network owning the state
     int id;
-    TArray<TArc*> arcs;
     TMix* mix;             // set only during determinisation
     int flag;              // scratch of the passes (counts, marks)
     TState* optimized;     // representative from the last state merging
@@ -197,6 +199,7 @@ public:
     // tfsg_match.cpp: the arcs by word class, built with the grammar's word
     // index (BuildMatchIndex); matching ignores it once the arcs change.
     std::unique_ptr<TArcIndex, TArcIndexFree> match_index;
+    TArray<TArc*> arcs;
 
     explicit TState(TSubFSG* sub);
     ~TState();
