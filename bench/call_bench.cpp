@@ -5,6 +5,7 @@
 // (user + sys) and wall nanoseconds per call.
 //
 //   call_bench FSG WORDS CALLS
+#include "bench_calls.h"
 #include "ksbnfc.h"
 
 #include <chrono>
@@ -27,20 +28,6 @@ double CpuSeconds()
 double WallSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool Test(void* fsg, char** words)
-{
-    int result = 0;
-    return KsTest(fsg, words, &result) == 0 && result == 2;
-}
-
-bool Translate(void* fsg, char** words)
-{
-    char* t = nullptr;
-    bool ok = KsGetTranslation(fsg, words, &t) == 0;
-    std::free(t);
-    return ok;
 }
 
 // Calls `call` over the strings in turn, calls times; false when one fails.

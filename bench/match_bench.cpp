@@ -5,6 +5,7 @@
 // ratios of the two sizes; the load time; the per-word time of 10- and
 // 100-word strings on a looping grammar; the worst case of the bounded walk;
 // and the bundled examples.
+#include "bench_calls.h"
 #include "ksbnfc.h"
 
 #include <benchmark/benchmark.h>
@@ -120,20 +121,6 @@ double ThreadSeconds()
     timespec t;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
-}
-
-bool Test(void* fsg, char** words)
-{
-    int result = 0;
-    return KsTest(fsg, words, &result) == 0 && result == 2;
-}
-
-bool Translate(void* fsg, char** words)
-{
-    char* t = nullptr;
-    bool ok = KsGetTranslation(fsg, words, &t) == 0;
-    std::free(t);
-    return ok;
 }
 
 // Steady state: one grammar loaded once, the strings over and over.
