@@ -740,16 +740,24 @@ bool MoveOne(TSubFSG* r, TSubFSG* to, TState* initial, TState* final_state, mbst
         }
     }
 
-    for (int i = 1; i < r->states.length; i++) {
-        TState* s = r->states.elements[i];
+    // A chain of moves passes every state through this loop once per level,
+    // so the array, its length and the next id are held in locals: the
+    // stores into the states would otherwise make the compiler read them
+    // again at every turn.
+    TState** moving = r->states.elements;
+    const int count = r->states.length;
+    int next = to->nextid;
+    for (int i = 1; i < count; i++) {
+        TState* s = moving[i];
         s->sub = to;
-        s->id = to->nextid++;
+        s->id = next++;
         s->mix = nullptr;
         s->flag = 0;
         s->optimized = nullptr;
         s->copy = nullptr;
         s->match_index.reset();
     }
+    to->nextid = next;
     int first = to->states.length, moved = r->states.length - 1;
     to->states.TakeTail(r->states, 1);
     TState* restart = reentered ? to->AddState() : nullptr;
