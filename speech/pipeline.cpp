@@ -176,27 +176,25 @@ void Pipeline::PrepareGrammar()
         ksbnfc::CompiledFile engine = Compile(r_.grammar, false, r_.root, Warnings(r_.grammar, err_));
         ksbnfc::CompiledFile translation = Compile(r_.grammar, true, r_.root, nullptr);
         engine_ = Library(engine.path, [&] { return ksbnfc::Grammar::FromBytes(engine.bytes, engine.path); });
-        translation_ = Library(translation.path,
-                               [&] { return ksbnfc::Grammar::FromBytes(translation.bytes, translation.path); });
+        // The understander holds the translation grammar: loaded once.
         intents_ = Library(translation.path, [&] {
             return ksintent::Understander::FromBytes(translation.bytes, translation.path);
         });
         name_ = RootName(engine.root);
     } else {
         engine_ = Library(r_.grammar, [&] { return ksbnfc::Grammar::Load(r_.grammar); });
-        if (!r_.translation.empty())
-            translation_ = Library(r_.translation, [&] { return ksbnfc::Grammar::Load(r_.translation); });
         const std::string& meaning = !r_.translation.empty() ? r_.translation : r_.grammar;
         if (Extension(meaning) == ".fst")
             intents_ = Library(meaning, [&] { return ksintent::Understander::Load(meaning); });
+        else if (!r_.translation.empty())
+            translation_ = Library(r_.translation, [&] { return ksbnfc::Grammar::Load(r_.translation); });
         size_t slash = r_.grammar.find_last_of('/');
         name_ = r_.grammar.substr(slash == std::string::npos ? 0 : slash + 1);
         name_ = name_.substr(0, name_.find_last_of('.'));
     }
-    if (intents_ && !intents_->HasIntents()) intents_.reset();
     // A translation FSG given alone is its own meaning.
-    meaning_ = translation_ ? translation_.get() : engine_.get();
-    translates_ = translation_ || Extension(r_.grammar) == ".fst";
+    meaning_ = intents_ ? &intents_->Grammar() : translation_ ? translation_.get() : engine_.get();
+    translates_ = from_source || !r_.translation.empty() || Extension(r_.grammar) == ".fst";
 
     ksexport::Options o;
     o.lower = true;
@@ -318,7 +316,7 @@ Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
             res.has_translation = true;
             res.translation = m.translation;
         }
-        if (res.accepted && intents_) {
+        if (res.accepted && intents_ && intents_->HasIntents()) {
             ksintent::Understanding u = Library(r_.grammar, [&] { return intents_->Understand(words); });
             res.intent = u.intent;
             res.slots = u.slots;

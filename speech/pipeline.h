@@ -79,7 +79,8 @@ private:
     std::FILE* err_;
     std::unique_ptr<ksbnfc::Grammar> engine_, translation_;
     const ksbnfc::Grammar* meaning_ = nullptr;
-    std::unique_ptr<ksintent::Understander> intents_; // only for a grammar with tags
+    // The meaning grammar of a translation FSG, with its intents if tagged.
+    std::unique_ptr<ksintent::Understander> intents_;
     bool translates_ = false;
     std::string name_;
     ksexport::Graph graph_;
