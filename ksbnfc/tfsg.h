@@ -134,7 +134,7 @@ public:
 // third of its memory in the allocator. The blocks go with the pool.
 class TArcPool {
 public:
-    TArcPool() : blocks(nullptr), free_list(nullptr), next(nullptr), left(0), grow(16) {}
+    TArcPool() : blocks(nullptr), free_list(nullptr), next(nullptr), left(0), grow(4) {}
     ~TArcPool();
     TArcPool(const TArcPool&) = delete;
     TArcPool& operator=(const TArcPool&) = delete;
