@@ -43,7 +43,7 @@ const char kUsage[] =
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
     "  --threshold C        below confidence C (0 to 1) a result is not understood\n"
-    "                       (default 0.15); 0 takes every sentence of the grammar\n"
+    "                       (default 0.10); 0 takes every sentence of the grammar\n"
     "  --denoise none|speex|webrtc\n"
     "                       noise suppression before the recogniser (default\n"
     "                       speex where built, else none)\n"
@@ -56,6 +56,8 @@ const char kUsage[] =
     "                       recogniser's 1e-48, 1e-48, 7e-29)\n"
     "  --lw W               language weight (default 6.5)\n"
     "  --wip P, --pip P     word and phone insertion probabilities (default 0.65, 1)\n"
+    "  --topn N             Gaussians scored in each mixture of the acoustic model,\n"
+    "                       the best N a frame (default 8)\n"
     "  --no-retry           no second search with wide beams when the first ends\n"
     "                       short of the grammar; its partial words are reported\n"
     "  --json               one JSON object a recording\n"
@@ -155,6 +157,8 @@ int main(int argc, char** argv)
             if (!Number(opt, 1e-300, 1, b)) return Usage(a + " needs a probability from 1e-300 to 1");
         } else if (a == "--lw") {
             if (!Number(opt, 0.1, 100, r.lw)) return Usage("--lw needs a number from 0.1 to 100");
+        } else if (a == "--topn") {
+            if (!Number(opt, r.topn, 64)) return Usage("--topn needs a number from 1 to 64");
         } else if (a == "--wip" || a == "--pip") {
             if (!Number(opt, 1e-300, 1e10, a == "--wip" ? r.wip : r.pip))
                 return Usage(a + " needs a positive number");

@@ -21,6 +21,7 @@ struct Search {
     double lw = 0;                          // language weight
     double wip = 0, pip = 0;                // word and phone insertion probabilities
     int maxhmmpf = 0;                       // at most this many HMMs a frame; -1 unlimited
+    int topn = 0;                           // Gaussians scored a frame in each mixture
 };
 
 struct RecogniserConfig {
