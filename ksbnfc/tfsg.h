@@ -330,6 +330,11 @@ public:
     // tfsg_determinize.cpp
     TState* GetMix(TMix* m);
     void EliminateDuplicateArcs();
+    // Before EliminateNullArcs: whether that and EliminateDuplicateArcs are
+    // sure to build more than limit mixtures. Counts only on a network
+    // whose arcs would number more than kMixCountArcs once null arcs are
+    // gone; false wherever it cannot tell.
+    bool MixturesBeyond(long limit);
 
     // tfsg_annotations.cpp
     int PropagateAnnotations();
@@ -616,6 +621,11 @@ void Convert(char* s, const unsigned char* table);
 // tfsg_write.cpp: the ids of words, externs, annotations and the states of
 // one network share a 16-bit field; the last few values are kept free.
 const int kMaxIds = 65530;
+// Arcs a network without null arcs would have, above which it counts its
+// mixtures first (TSubFSG::MixturesBeyond); a count goes through at most
+// kMixCountVisits states and arcs.
+const long kMixCountArcs = 1000000;
+const long kMixCountVisits = 400000000;
 
 // The bytes of an FSG file: an open file descriptor (not owned) or a
 // buffer in memory, with a position that reads and writes move. A failing

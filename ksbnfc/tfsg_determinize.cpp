@@ -569,6 +569,288 @@ void DropMixes(TSubFSG* n)
     for (int k = 0; k < n->states.length; k++) n->states.elements[k]->mix = nullptr;
 }
 
+// ---- counting before null arcs go ----
+
+// Determinisation builds one mixture for each distinct set of two or more
+// targets that the arcs of one word and annotation lead to, in a state of
+// the network or of a mixture, and it does so over and over; which sets
+// those are depends only on the states, never on the weights. Once null arcs
+// are gone, the arcs of a state are those of every state its null arcs reach
+// (itself included), so the sets can be found on the network as it is,
+// before that step has made a single arc.
+//
+// The count is a lower bound: a run of several arcs into one state also
+// builds a mixture, which this leaves out, so a count past the limit means
+// the passes would stop at it. It holds where runs are decided by the word
+// and the annotation alone: every arc without an operator and all with the
+// same needtr, as in an engine network. Elsewhere it does not answer.
+class NullFreeCount {
+public:
+    explicit NullFreeCount(TSubFSG* n) : net(n), count((size_t)n->states.length) {}
+    // Whether the arcs after null arcs go would number more than `arcs`.
+    bool Large(long arcs);
+    // Whether more than limit mixtures are sure to be built.
+    bool Beyond(long limit);
+
+private:
+    TSubFSG* net;
+    const size_t count;
+    std::vector<int> stamp; // by state: the closure it was last reached in
+    int walk = 0;
+    long visits = 0;        // states and arcs the closures went through
+    // The network in flat arrays, by state: the targets of its null arcs,
+    // and the key and target (-1: the end) of each other arc but the final.
+    std::vector<int> null_from, null_to, word_from;
+    std::vector<std::pair<int, int>> word_arcs;
+    std::vector<int> todo;
+    // Keys by word and annotation.
+    std::vector<std::pair<const TWord*, const TWord*>> key_of;
+    std::vector<int> key_table;
+    std::vector<int> key_stamp;
+    std::vector<std::vector<int>> key_targets;
+    std::vector<int> touched;
+    // By key and target (the end first): the round that saw the pair, where
+    // the keys are few enough for the table.
+    std::vector<int> pair_stamp;
+    // The sets found, in one pool, and a table of them by content.
+    std::vector<int> pool, set_from;
+    std::vector<int> table;
+    size_t table_used = 0;
+    std::vector<char> state_seen;
+    // Sets to expand, and states: states first, as their closures are the
+    // smaller; any order finds the same sets in the end.
+    std::vector<int> queue, states_queue;
+
+    bool Usable() const;
+    void Flatten();
+    int Key(const TWord* w, const TWord* a);
+    // Marks the states the null arcs of the members [b, e) reach.
+    template <class F> void Closure(const int* b, const int* e, F each);
+    bool Intern(std::vector<int>& set);
+    void See(int s);
+};
+
+bool NullFreeCount::Usable() const
+{
+    int needtr = -1;
+    for (size_t i = 0; i < count; i++) {
+        TState* s = net->states.elements[i];
+        if (s->id != (int)i || s->sub != net) return false;
+        for (int j = 0; j < s->arcs.length; j++) {
+            const TArc* a = s->arcs.elements[j];
+            if (a->op != OpNone) return false;
+            if (needtr < 0) needtr = a->needtr;
+            if (a->needtr != needtr) return false;
+            const TState* t = a->state;
+            if (t && (t->sub != net || t->id < 0 || (size_t)t->id >= count || net->states.elements[t->id] != t))
+                return false;
+        }
+    }
+    return true;
+}
+
+template <class F> void NullFreeCount::Closure(const int* b, const int* e, F each)
+{
+    if (++walk == 0) {
+        std::fill(stamp.begin(), stamp.end(), 0);
+        walk = 1;
+    }
+    todo.clear();
+    for (const int* m = b; m < e; m++)
+        if (*m >= 0 && stamp[(size_t)*m] != walk) {
+            stamp[(size_t)*m] = walk;
+            todo.push_back(*m);
+        }
+    while (!todo.empty()) {
+        size_t q = (size_t)todo.back();
+        todo.pop_back();
+        for (int x = null_from[q]; x < null_from[q + 1]; x++) {
+            int t = null_to[(size_t)x];
+            if (stamp[(size_t)t] != walk) {
+                stamp[(size_t)t] = walk;
+                todo.push_back(t);
+            }
+        }
+        visits += 1 + word_from[q + 1] - word_from[q];
+        for (int x = word_from[q]; x < word_from[q + 1]; x++) each(word_arcs[(size_t)x]);
+    }
+}
+
+void NullFreeCount::Flatten()
+{
+    null_from.assign(count + 1, 0);
+    word_from.assign(count + 1, 0);
+    const TWord* last_w = nullptr;
+    const TWord* last_a = nullptr;
+    int last_k = -1;
+    for (size_t i = 0; i < count; i++) {
+        TState* s = net->states.elements[i];
+        null_from[i] = (int)null_to.size();
+        word_from[i] = (int)word_arcs.size();
+        for (int j = 0; j < s->arcs.length; j++) {
+            const TArc* a = s->arcs.elements[j];
+            if (a->word->id == 0) {
+                if (a->state) null_to.push_back(a->state->id);
+                continue; // a final arc builds no mixture
+            }
+            if (a->word != last_w || a->anno != last_a) {
+                last_w = a->word;
+                last_a = a->anno;
+                last_k = Key(a->word, a->anno);
+            }
+            word_arcs.emplace_back(last_k, a->state ? a->state->id : -1);
+        }
+    }
+    null_from[count] = (int)null_to.size();
+    word_from[count] = (int)word_arcs.size();
+}
+
+bool NullFreeCount::Large(long arcs)
+{
+    if (count == 0 || !Usable()) return false;
+    Flatten();
+    stamp.assign(count, 0);
+    long total = 0;
+    // Long chains of null arcs make closures as long as the network: the
+    // look stops after a while, and the passes run as they would.
+    for (size_t i = 0; i < count && total <= arcs && visits <= kMixCountVisits; i++) {
+        int s = (int)i;
+        Closure(&s, &s + 1, [&total](const std::pair<int, int>&) { total++; });
+    }
+    return total > arcs;
+}
+
+int NullFreeCount::Key(const TWord* w, const TWord* a)
+{
+    if (key_table.empty()) key_table.assign(64, -1);
+    size_t mask = key_table.size() - 1;
+    size_t h = (size_t)(((uintptr_t)w * 0x9E3779B9u) ^ ((uintptr_t)a * 0x85EBCA6Bu) ^ ((uintptr_t)w >> 7));
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        int k = key_table[i];
+        if (k < 0) break;
+        if (key_of[(size_t)k].first == w && key_of[(size_t)k].second == a) return k;
+    }
+    int k = (int)key_of.size();
+    key_of.emplace_back(w, a);
+    key_stamp.push_back(0);
+    key_targets.emplace_back();
+    if (key_of.size() * 2 > key_table.size()) {
+        key_table.assign(key_table.size() * 2, -1);
+        mask = key_table.size() - 1;
+        for (size_t x = 0; x < key_of.size(); x++) {
+            const auto& p = key_of[x];
+            size_t g = (size_t)(((uintptr_t)p.first * 0x9E3779B9u) ^ ((uintptr_t)p.second * 0x85EBCA6Bu) ^
+                                ((uintptr_t)p.first >> 7));
+            size_t i = g & mask;
+            while (key_table[i] >= 0) i = (i + 1) & mask;
+            key_table[i] = (int)x;
+        }
+    } else {
+        size_t i = h & mask;
+        while (key_table[i] >= 0) i = (i + 1) & mask;
+        key_table[i] = k;
+    }
+    return k;
+}
+
+bool NullFreeCount::Intern(std::vector<int>& set)
+{
+    auto hash = [](const int* b, const int* e) {
+        uint32_t h = 2166136261u;
+        for (const int* p = b; p < e; p++) h = (h ^ (uint32_t)*p) * 16777619u;
+        return (size_t)h;
+    };
+    if (table.empty()) table.assign(1024, -1);
+    size_t mask = table.size() - 1;
+    const int* b = set.data();
+    const int* e = b + set.size();
+    size_t i = hash(b, e) & mask;
+    for (; table[i] >= 0; i = (i + 1) & mask) {
+        int k = table[i];
+        const int* x = pool.data() + set_from[(size_t)k];
+        if ((size_t)(set_from[(size_t)k + 1] - set_from[(size_t)k]) == set.size() && std::equal(b, e, x))
+            return false;
+    }
+    int k = (int)set_from.size() - 1;
+    pool.insert(pool.end(), b, e);
+    set_from.push_back((int)pool.size());
+    table[i] = k;
+    if (++table_used * 2 > table.size()) {
+        table.assign(table.size() * 2, -1);
+        mask = table.size() - 1;
+        for (int q = 0; q <= k; q++) {
+            size_t j = hash(pool.data() + set_from[(size_t)q], pool.data() + set_from[(size_t)q + 1]) & mask;
+            while (table[j] >= 0) j = (j + 1) & mask;
+            table[j] = q;
+        }
+    }
+    queue.push_back(k);
+    return true;
+}
+
+void NullFreeCount::See(int s)
+{
+    if (s >= 0 && !state_seen[(size_t)s]) {
+        state_seen[(size_t)s] = 1;
+        states_queue.push_back(s);
+    }
+}
+
+bool NullFreeCount::Beyond(long limit)
+{
+    state_seen.assign(count, 0);
+    set_from.assign(1, 0);
+    See(0);
+    std::vector<int> members, set;
+    long found = 0;
+    int round = 0;
+    // Keys known so far; the table grows with them while it stays small.
+    auto fit_pairs = [this]() {
+        size_t want = key_of.size() * (count + 1);
+        if (want > pair_stamp.size() && want <= ((size_t)1 << 24)) pair_stamp.resize(want, 0);
+    };
+    visits = 0;
+    size_t next_set = 0, next_state = 0;
+    while (visits <= kMixCountVisits) {
+        members.clear();
+        if (next_state < states_queue.size()) {
+            members.push_back(states_queue[next_state++]);
+        } else if (next_set < queue.size()) {
+            int node = queue[next_set++];
+            members.assign(pool.begin() + set_from[(size_t)node], pool.begin() + set_from[(size_t)node + 1]);
+        } else {
+            break;
+        }
+        fit_pairs();
+        round++;
+        touched.clear();
+        Closure(members.data(), members.data() + members.size(), [&](const std::pair<int, int>& arc) {
+            int k = arc.first;
+            if (key_stamp[(size_t)k] != round) {
+                key_stamp[(size_t)k] = round;
+                key_targets[(size_t)k].clear();
+                touched.push_back(k);
+            }
+            int t = arc.second;
+            size_t at = (size_t)k * (count + 1) + (size_t)(t + 1);
+            if (at < pair_stamp.size()) {
+                if (pair_stamp[at] == round) return;
+                pair_stamp[at] = round;
+            }
+            key_targets[(size_t)k].push_back(t);
+        });
+        for (int k : touched) {
+            set.assign(key_targets[(size_t)k].begin(), key_targets[(size_t)k].end());
+            // Ids order the members, the end last, as a mixture sorts them.
+            std::sort(set.begin(), set.end(), [](int x, int y) { return (unsigned)x < (unsigned)y; });
+            set.erase(std::unique(set.begin(), set.end()), set.end());
+            for (int t : set) See(t);
+            if (set.size() >= 2 && Intern(set) && ++found > limit) return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 TState* TSubFSG::GetMix(TMix* m)
@@ -652,4 +934,10 @@ void TSubFSG::EliminateDuplicateArcs()
         DropMixes(this);
     }
     Exit("EliminateDuplicateArcs");
+}
+
+bool TSubFSG::MixturesBeyond(long limit)
+{
+    NullFreeCount c(this);
+    return c.Large(kMixCountArcs) && c.Beyond(limit);
 }

@@ -48,6 +48,10 @@ void TFSG::Compile(TFSGDictionary* d, int null_arcs, int annotations)
     Expand(2);
 
     if (!use_null_arcs) {
+        // A network that would build more mixtures than a file can number
+        // is refused before its null arcs are removed: that alone can make
+        // millions of arcs.
+        if (MixturesBeyond(kMaxIds)) Error("more than 64K states");
         EliminateNullArcs();
         EliminateDuplicateArcs();
         Optimize();
