@@ -722,9 +722,12 @@ bool NullFreeCount::Large(long arcs)
 
 int NullFreeCount::Key(const TWord* w, const TWord* a)
 {
+    auto hash = [](const TWord* x, const TWord* y) {
+        return (size_t)(((uintptr_t)x * 0x9E3779B9u) ^ ((uintptr_t)y * 0x85EBCA6Bu) ^ ((uintptr_t)x >> 7));
+    };
     if (key_table.empty()) key_table.assign(64, -1);
     size_t mask = key_table.size() - 1;
-    size_t h = (size_t)(((uintptr_t)w * 0x9E3779B9u) ^ ((uintptr_t)a * 0x85EBCA6Bu) ^ ((uintptr_t)w >> 7));
+    size_t h = hash(w, a);
     for (size_t i = h & mask;; i = (i + 1) & mask) {
         int k = key_table[i];
         if (k < 0) break;
@@ -738,10 +741,7 @@ int NullFreeCount::Key(const TWord* w, const TWord* a)
         key_table.assign(key_table.size() * 2, -1);
         mask = key_table.size() - 1;
         for (size_t x = 0; x < key_of.size(); x++) {
-            const auto& p = key_of[x];
-            size_t g = (size_t)(((uintptr_t)p.first * 0x9E3779B9u) ^ ((uintptr_t)p.second * 0x85EBCA6Bu) ^
-                                ((uintptr_t)p.first >> 7));
-            size_t i = g & mask;
+            size_t i = hash(key_of[x].first, key_of[x].second) & mask;
             while (key_table[i] >= 0) i = (i + 1) & mask;
             key_table[i] = (int)x;
         }
