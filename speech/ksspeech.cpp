@@ -43,7 +43,7 @@ const char kUsage[] =
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
     "  --threshold C        below confidence C (0 to 1) a result is not understood\n"
-    "                       (default 0.10); 0 takes every sentence of the grammar\n"
+    "                       (default 0.15); 0 takes every sentence of the grammar\n"
     "  --denoise none|speex|webrtc\n"
     "                       noise suppression before the recogniser (default\n"
     "                       speex where built, else none)\n"
