@@ -624,9 +624,11 @@ private:
     bool Usable() const;
     void Flatten();
     int Key(const TWord* w, const TWord* a);
-    // Marks the states the null arcs of the members [b, e) reach.
+    // Calls each on every arc but null and final ones of the states that
+    // the null arcs of the members [b, e) reach, themselves included.
     template <class F> void Closure(const int* b, const int* e, F each);
-    bool Intern(std::vector<int>& set);
+    // Adds set to those found; true when it is new.
+    bool Intern(const std::vector<int>& set);
     void See(int s);
 };
 
@@ -753,7 +755,7 @@ int NullFreeCount::Key(const TWord* w, const TWord* a)
     return k;
 }
 
-bool NullFreeCount::Intern(std::vector<int>& set)
+bool NullFreeCount::Intern(const std::vector<int>& set)
 {
     auto hash = [](const int* b, const int* e) {
         uint32_t h = 2166136261u;
@@ -804,11 +806,9 @@ bool NullFreeCount::Beyond(long limit)
     std::vector<int> members, set;
     long found = 0;
     int round = 0;
-    // Keys known so far; the table grows with them while it stays small.
-    auto fit_pairs = [this]() {
-        size_t want = key_of.size() * (count + 1);
-        if (want > pair_stamp.size() && want <= ((size_t)1 << 24)) pair_stamp.resize(want, 0);
-    };
+    // Flatten has met every key: the table is sized once, where it is small.
+    size_t pairs = key_of.size() * (count + 1);
+    if (pairs <= ((size_t)1 << 24)) pair_stamp.assign(pairs, 0);
     visits = 0;
     size_t next_set = 0, next_state = 0;
     while (visits <= kMixCountVisits) {
@@ -821,7 +821,6 @@ bool NullFreeCount::Beyond(long limit)
         } else {
             break;
         }
-        fit_pairs();
         round++;
         touched.clear();
         Closure(members.data(), members.data() + members.size(), [&](const std::pair<int, int>& arc) {
