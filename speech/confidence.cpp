@@ -4,7 +4,7 @@
 // sentence of the grammar keeps the two close. Normalising by the frame
 // count makes long and short recordings comparable. A sentence that shares
 // words with the grammar keeps the average close; its other words stand
-// out in the lowest margin of a word.
+// out in the lowest margins of its words.
 #include "confidence.h"
 
 #include <cmath>
@@ -18,7 +18,14 @@ namespace {
 // sentences that share a few words with the grammar: on the real
 // recordings, with the margin alone 85.8% of them were not understood, with
 // both 90.8% (first fit, 4 Gaussians, at its threshold of 0.15).
-const double kBias = 6.5902, kSlope = 0.15661, kWordSlope = 0.03723;
+const double kBias = 6.5440, kSlope = 0.15253, kWordSlope = 0.04518;
+
+// WordMargin averages this many of the lowest word margins. One short word
+// heard badly is common in noise; several words far below the phone loop
+// are what speech outside the grammar gives. With the lowest word alone, at
+// the same threshold, the held-out voices lost 7.5 points in domain instead
+// of 4.8, for the same out-of-domain rejection.
+constexpr int kLowWords = 3;
 
 } // namespace
 
@@ -30,16 +37,27 @@ double Margin(const Hypothesis& h)
 
 double WordMargin(const Hypothesis& h)
 {
-    double worst = 0;
-    bool any = false;
+    // The lowest margins so far, lowest first.
+    double low[kLowWords];
+    int have = 0;
     for (const Hypothesis::Word& w : h.spans) {
         int n = w.last - w.first + 1;
         if (n <= 0) continue;
         double m = (double)(w.score - w.loop) / n;
-        if (!any || m < worst) worst = m;
-        any = true;
+        int at;
+        if (have < kLowWords)
+            at = have++;
+        else if (m < low[kLowWords - 1])
+            at = kLowWords - 1; // the highest of the three gives way
+        else
+            continue;
+        for (; at > 0 && low[at - 1] > m; at--) low[at] = low[at - 1];
+        low[at] = m;
     }
-    return any ? worst : Margin(h);
+    if (have == 0) return Margin(h);
+    double sum = 0;
+    for (int i = 0; i < have; i++) sum += low[i];
+    return sum / have;
 }
 
 double Confidence(const Hypothesis& h)

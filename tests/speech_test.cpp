@@ -4,6 +4,7 @@
 // dictionary files); the segmenter on synthetic signals; the event reader of
 // the voice service (tests/data/wyoming_events.txt).
 #include "audio.h"
+#include "confidence.h"
 #include "convert.h"
 #include "pronounce.h"
 #include "segmenter.h"
@@ -245,6 +246,46 @@ std::string ReadEvents(const std::string& bytes, size_t n)
         }
         out += "}+" + std::to_string(e.payload.size()) + " ";
     }
+}
+
+// Words of a hypothesis with the given margins a frame over the phone loop
+// (each word 10 frames long).
+ksspeech::Hypothesis WithWordMargins(const std::vector<int>& margins)
+{
+    ksspeech::Hypothesis h;
+    h.frames = h.speech_frames = 10 * (int)margins.size();
+    for (size_t i = 0; i < margins.size(); i++) {
+        int first = 10 * (int)i;
+        h.spans.push_back({first, first + 9, 10 * (margins[i] - 50), -500});
+        h.score += 10 * (margins[i] - 50);
+        h.loop_score -= 500;
+    }
+    return h;
+}
+
+TEST(Confidence, LowestWordMargins)
+{
+    using ksspeech::WordMargin;
+    // The three lowest, wherever they are in the sentence.
+    EXPECT_DOUBLE_EQ(WordMargin(WithWordMargins({-2, -40, -5, -1, -30, -20, -3})), -30.0);
+    EXPECT_DOUBLE_EQ(WordMargin(WithWordMargins({-40, -30, -20, -1, -2})), -30.0);
+    EXPECT_DOUBLE_EQ(WordMargin(WithWordMargins({-1, -2, -20, -30, -40})), -30.0);
+    // Fewer words: all of them; none: the sentence's margin.
+    EXPECT_DOUBLE_EQ(WordMargin(WithWordMargins({-4, -8})), -6.0);
+    ksspeech::Hypothesis none = WithWordMargins({-4, -8});
+    none.spans.clear();
+    EXPECT_DOUBLE_EQ(WordMargin(none), ksspeech::Margin(none));
+
+    // A sentence whose words stray further from the phone loop is less
+    // sure; an incomplete one is not sure at all.
+    double good = ksspeech::Confidence(WithWordMargins({-5, -10, -8, -6}));
+    double bad = ksspeech::Confidence(WithWordMargins({-5, -60, -8, -70}));
+    EXPECT_GT(good, bad);
+    EXPECT_GT(good, 0.0);
+    EXPECT_LE(good, 1.0);
+    ksspeech::Hypothesis partial = WithWordMargins({-5, -10});
+    partial.complete = false;
+    EXPECT_EQ(ksspeech::Confidence(partial), 0.0);
 }
 
 TEST(Wyoming, EventReader)
