@@ -24,6 +24,7 @@ included) over the seconds of audio, and the decoder's own wall time over
 the audio. Everything generated is cached under --cache, seeded.
 """
 import argparse
+import array
 import audioop
 import json
 import math
@@ -209,54 +210,45 @@ def make_noises(cache):
 
 
 def make_kitchen(d, fmt, out):
-    """Kitchen noise: a low hum of appliances, running water in bursts of a
-    few seconds, and the clatter of dishes and cutlery: clinks of two or
-    three damped partials at 1.5 to 6 kHz, a few a second, some in quick
-    runs. Unlike the other noises it comes and goes, so its loudest frame
-    (which sets the mixing level) stands far above its average."""
+    """Kitchen noise: the rumble of appliances, water running now and then,
+    and the clatter of dishes and cutlery: clinks of two or three damped
+    partials at 1.5 to 6 kHz, a few a second, some in quick runs. Unlike the
+    other noises it comes and goes, so its loudest frame (which sets the
+    mixing level) stands far above its average."""
     rng = random.Random(7)
     n = 60 * RATE
     clinks = [0.0] * n
-    t = 0.0
-    while True:
-        t += rng.expovariate(1.6)
-        burst = rng.randrange(1, 4) if rng.random() < 0.3 else 1
-        for b in range(burst):
+    t = rng.expovariate(1.6)
+    while t < 60:
+        for b in range(rng.randrange(1, 4) if rng.random() < 0.3 else 1):
             start = int((t + b * rng.uniform(0.05, 0.15)) * RATE)
-            if start >= n:
-                break
             amp = rng.uniform(0.1, 1.0)
-            partials = [(rng.uniform(1500, 6000), rng.uniform(0.02, 0.15), rng.uniform(0.3, 1.0))
-                        for _ in range(rng.randrange(2, 4))]
-            length = min(int(0.5 * RATE), n - start)
-            for f, tau, a in partials:
+            for _ in range(rng.randrange(2, 4)):
+                f, tau, g = rng.uniform(1500, 6000), rng.uniform(0.02, 0.15), amp * rng.uniform(0.3, 1.0)
                 w, decay = 2 * math.pi * f / RATE, math.exp(-1.0 / (tau * RATE))
-                g = amp * a
-                for i in range(length):
-                    clinks[start + i] += g * math.sin(w * i)
-                    g *= decay
+                for i in range(start, min(start + RATE // 2, n)):
                     if g < 1e-4:
                         break
-        if t >= 60:
-            break
-    peak = max(abs(x) for x in clinks) or 1.0
-    data = b"".join(int(x / peak * 20000).to_bytes(2, "little", signed=True) for x in clinks)
-    clatter = os.path.join(d, "kitchen_clatter.wav")
-    write_wav(clatter, data)
-    hum = os.path.join(d, "kitchen_hum.wav")
-    run(["sox", "-n"] + fmt + [hum, "synth", "60", "brownnoise", "vol", "0.08"])
-    water = os.path.join(d, "kitchen_water.wav")
-    # Water runs from 8 to 15 s, 27 to 31 s and 44 to 52 s.
-    run(["sox", "-n"] + fmt + [water, "synth", "60", "whitenoise", "sinc", "800-7000", "vol", "0.12",
-                               "fade", "h", "0", "60", "0"])
-    gate = os.path.join(d, "kitchen_water_gated.wav")
-    parts = []
-    for k, (a, b) in enumerate([(0, 8), (8, 15), (15, 27), (27, 31), (31, 44), (44, 52), (52, 60)]):
-        seg = os.path.join(d, "kitchen_w%d.wav" % k)
-        run(["sox", water, seg, "trim", str(a), str(b - a)] + ([] if k % 2 else ["vol", "0"]))
-        parts.append(seg)
-    run(["sox"] + parts + [gate])
-    run(["sox", "-m", clatter, hum, gate, out])
+                    clinks[i] += g * math.sin(w * (i - start))
+                    g *= decay
+        t += rng.expovariate(1.6)
+    scale = 6700 / (max(abs(x) for x in clinks) or 1.0)
+
+    def synth(name, *effects):
+        path = os.path.join(d, "kitchen_%s.wav" % name)
+        run(["sox", "-n"] + fmt + [path, "synth", "60"] + list(effects))
+        return array.array("h", read_wav(path))
+
+    rumble = synth("rumble", "brownnoise", "vol", "0.027")
+    water = synth("water", "whitenoise", "sinc", "800-7000", "vol", "0.04")
+    running = [(8, 15), (27, 31), (44, 52)] # seconds
+    mixed = array.array("h", bytes(2 * n))
+    for i in range(n):
+        v = clinks[i] * scale + rumble[i]
+        if any(a * RATE <= i < b * RATE for a, b in running):
+            v += water[i]
+        mixed[i] = max(-32768, min(32767, int(v)))
+    write_wav(out, mixed.tobytes())
 
 
 def peak_frame_energy(data):
@@ -327,8 +319,8 @@ def noisy_file(cache, item, level, noises, seed):
     os.makedirs(d, exist_ok=True)
     rng = random.Random("%s/%d/%d" % (os.path.basename(item["file"]), level, seed))
     kind = rng.choice(NOISES)
-    # The noise's name in the file's keeps the cache right when the set of
-    # noises changes.
+    # Named after its noise too, so that a change to the set of noises never
+    # finds a stale mix in the cache.
     out = os.path.join(d, kind + "_" + os.path.basename(item["file"]))
     if not os.path.exists(out):
         write_wav(out, mix(read_wav(item["file"]), noises[kind], level, rng))
