@@ -56,6 +56,8 @@ const char kUsage[] =
     "                       recogniser's 1e-48, 1e-48, 7e-29)\n"
     "  --lw W               language weight (default 6.5)\n"
     "  --wip P, --pip P     word and phone insertion probabilities (default 0.65, 1)\n"
+    "  --fillprob P         probability of a noise (breath, click, knock) between\n"
+    "                       words (default 0.1)\n"
     "  --topn N             Gaussians scored in each mixture of the acoustic model,\n"
     "                       the best N a frame (default 8)\n"
     "  --no-retry           no second search with wide beams when the first ends\n"
@@ -162,6 +164,8 @@ int main(int argc, char** argv)
         } else if (a == "--wip" || a == "--pip") {
             if (!Number(opt, 1e-300, 1e10, a == "--wip" ? r.wip : r.pip))
                 return Usage(a + " needs a positive number");
+        } else if (a == "--fillprob") {
+            if (!Number(opt, 1e-300, 1, r.fillprob)) return Usage("--fillprob needs a probability from 1e-300 to 1");
         } else if (a == "--threshold") {
             if (!Number(opt, 0, 1, r.threshold)) return Usage("--threshold needs a number from 0 to 1");
         } else if (a == "--denoise") {

@@ -24,6 +24,13 @@ namespace {
 const size_t kSmallGrammarArcs = 1000;
 // Gaussians scored in each mixture a frame.
 const int kDefaultTopN = 8;
+// Probability of a noise filler between words. The recogniser's 1e-8 made
+// a breath or a knock before a word into a word of its own ("eight seven
+// of clubs" for "seven of clubs" at 21 dB): 0.1 raised the real recordings
+// from 79.6% to 85.7% right over the noise levels, the held-out voices in
+// the kitchen from 72% to 85%, and cost nothing elsewhere (0.03 and 0.3 did
+// less well).
+const double kDefaultFillProb = 0.1;
 
 std::string Extension(const std::string& path)
 {
@@ -135,6 +142,7 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     rc.search.lw = r_.lw;
     rc.search.wip = r_.wip;
     rc.search.pip = r_.pip;
+    rc.search.fillprob = r_.fillprob > 0 ? r_.fillprob : kDefaultFillProb;
     // Scoring the 8 best Gaussians of each mixture instead of the
     // recogniser's 4 gained 2.8 points over the noise levels on unseen voices
     // (11 on their clean speech) for a tenth more time; with the confidence

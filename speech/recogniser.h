@@ -20,6 +20,7 @@ struct Search {
     double beam = 0, pbeam = 0, wbeam = 0; // states, phone transitions, word exits
     double lw = 0;                          // language weight
     double wip = 0, pip = 0;                // word and phone insertion probabilities
+    double fillprob = 0;                    // of a noise filler (breath, click) between words
     int maxhmmpf = 0;                       // at most this many HMMs a frame; -1 unlimited
     int topn = 0;                           // Gaussians scored a frame in each mixture
 };

@@ -44,6 +44,7 @@ void Settings(const Search& s, std::vector<std::string>& args)
     add("-lw", s.lw);
     add("-wip", s.wip);
     add("-pip", s.pip);
+    add("-fillprob", s.fillprob);
     if (s.topn > 0) {
         args.push_back("-topn");
         args.push_back(std::to_string(s.topn));

@@ -34,6 +34,7 @@ struct SpeechRequest {
     std::string language = "en";
     // Search settings; 0 takes the default for the grammar's size.
     double beam = 0, pbeam = 0, wbeam = 0, lw = 0, wip = 0, pip = 0;
+    double fillprob = 0; // 0: kDefaultFillProb
     int topn = 0; // 0: kDefaultTopN
     bool retry = true;        // again with wide beams when the search ends short of the grammar
     bool remove_noise = true; // the recogniser's own noise removal
