@@ -6,7 +6,7 @@ RECORDS is the --records file of speech_noise.py run with --threshold 0.
 The confidence is a logistic function of the margin a frame between the
 grammar search and the free phone loop; it is fitted (Newton's method on the
 log-likelihood) on the tuning voices (with --words, of the margin and the
-lowest word margin): an accepted in-domain result with the
+word margin, the mean of the three lowest): an accepted in-domain result with the
 right translation is a positive, every other accepted result (wrong
 translation, or out-of-domain speech) a negative. The curve gives, for each
 threshold, the in-domain share correct and understood (clean and the
