@@ -47,6 +47,10 @@ const char kUsage[] =
     "  --denoise none|speex|webrtc\n"
     "                       noise suppression before the recogniser (default\n"
     "                       speex where built, else none)\n"
+    "  --suppress DB        the most the speex denoiser lowers the noise, in dB\n"
+    "                       (default: 15 for a recording of 22 dB signal to noise\n"
+    "                       or better, 2 dB more for each dB less, at most 40; 15\n"
+    "                       in a stream)\n"
     "  --agc                with the denoiser's automatic gain control\n"
     "  --no-remove-noise    without the recogniser's own spectral noise removal\n"
     "  --beam P, --pbeam P, --wbeam P\n"
@@ -171,6 +175,10 @@ int main(int argc, char** argv)
         } else if (a == "--denoise") {
             if (!opt.Value(r.denoise) || (r.denoise != "none" && r.denoise != "speex" && r.denoise != "webrtc"))
                 return Usage("--denoise needs none, speex or webrtc");
+        } else if (a == "--suppress") {
+            int db = 0;
+            if (!Number(opt, db, 100)) return Usage("--suppress needs a number of dB from 1 to 100");
+            r.suppress = -db;
         } else if (a == "--agc") {
             r.agc = true;
         } else if (a == "--no-retry") {

@@ -162,8 +162,11 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     // benchmark (6 dB: 50% to 68% right); without it, none.
     cleaning_.denoise = r_.denoise != "default" ? r_.denoise : CleaningAvailable("speex") ? "speex" : "none";
     cleaning_.agc = r_.agc;
+    cleaning_.suppress = r_.suppress;
     if (!CleaningAvailable(cleaning_.denoise))
         throw SpeechError("--denoise " + cleaning_.denoise + ": this ksspeech was built without that library");
+    if (r_.suppress != 0 && cleaning_.denoise != "speex")
+        throw SpeechError("--suppress sets the speex denoiser, not --denoise " + cleaning_.denoise);
     threshold_ = r_.threshold < 0 ? kDefaultThreshold : r_.threshold;
     rec_ = OpenRecogniser(rc);
     Pronounce();
@@ -302,7 +305,8 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
     std::vector<Hypothesis> hyps;
     if (cleaning_.denoise != "none") {
         std::vector<int16_t> clean = samples;
-        Clean(cleaning_, rec_->SampleRate(), clean);
+        int db = Clean(cleaning_, rec_->SampleRate(), clean);
+        if (r_.verbose && db != 0) std::fprintf(err_, "ksspeech: noise suppressed by up to %d dB\n", -db);
         hyps = rec_->Decode(clean, r_.nbest);
     } else {
         hyps = rec_->Decode(samples, r_.nbest);

@@ -4,6 +4,7 @@
 #include "preprocess.h"
 
 #include "audio.h"
+#include "snr.h"
 
 #include <cstring>
 
@@ -91,6 +92,10 @@ Cleaner::Cleaner(const Cleaning& c, int rate) : st_(new State)
         speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_DENOISE, &on);
         speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_AGC, &agc_on);
         speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_DEREVERB, &off);
+        if (c.suppress < 0) {
+            int db = c.suppress;
+            speex_preprocess_ctl(st_->speex, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &db);
+        }
     }
 #endif
 #ifdef KSSPEECH_WEBRTC
@@ -137,8 +142,11 @@ void Cleaner::Flush(std::vector<int16_t>& out)
     st_->pending.clear();
 }
 
-void Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples)
+int Clean(const Cleaning& given, int rate, std::vector<int16_t>& samples)
 {
+    Cleaning c = given;
+    if (c.denoise == "speex" && c.suppress == 0)
+        c.suppress = SuppressionFor(EstimateSnr(samples.data(), samples.size(), rate));
     Cleaner cleaner(c, rate);
     std::vector<int16_t> out;
     out.reserve(samples.size());
@@ -153,6 +161,7 @@ void Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples)
     cleaner.Process(samples.data(), samples.size(), out);
     cleaner.Flush(out);
     samples.swap(out);
+    return c.denoise == "speex" ? c.suppress : 0;
 }
 
 } // namespace ksspeech

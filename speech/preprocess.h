@@ -15,6 +15,10 @@ namespace ksspeech {
 struct Cleaning {
     std::string denoise = "none"; // "none", "speex" or "webrtc"
     bool agc = false;             // automatic gain control of the same library
+    // speex: the most the noise is lowered, in dB (< 0). 0: chosen by Clean
+    // from the recording's signal-to-noise ratio (snr.h), speex's -15 in a
+    // stream.
+    int suppress = 0;
 };
 
 // Whether this build has the library `denoise` names ("none" always).
@@ -40,8 +44,9 @@ private:
 };
 
 // Cleans a whole recording in place (a last partial frame is left as it
-// is), the noise estimated over all of it first.
-void Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples);
+// is), the noise estimated over all of it first. Returns the suppression
+// used in dB (0 for none).
+int Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples);
 
 } // namespace ksspeech
 

@@ -40,6 +40,7 @@ struct SpeechRequest {
     bool remove_noise = true; // the recogniser's own noise removal
     std::string denoise = "default"; // noise suppression before the recogniser: none, speex, webrtc
     bool agc = false;         // with the denoiser's gain control
+    int suppress = 0;         // speex: the most the noise is lowered, in dB; 0: the default
     double threshold = -1;    // below this confidence "not understood"; <0: the default
 };
 

@@ -1,11 +1,13 @@
 // speech_test.cpp: the speech tool's parts that need no recogniser: the
 // recording reader (WAV chunks, raw samples, every refusal) and the
 // pronunciation helpers (espeak-ng mnemonics, tests/data/pronounce.txt;
-// dictionary files); the segmenter on synthetic signals; the event reader of
+// dictionary files); the segmenter and the denoiser's strength on synthetic
+// signals; the event reader of
 // the voice service (tests/data/wyoming_events.txt).
 #include "audio.h"
 #include "confidence.h"
 #include "convert.h"
+#include "snr.h"
 #include "pronounce.h"
 #include "segmenter.h"
 #include "wyoming.h"
@@ -286,6 +288,48 @@ TEST(Confidence, LowestWordMargins)
     ksspeech::Hypothesis partial = WithWordMargins({-5, -10});
     partial.complete = false;
     EXPECT_EQ(ksspeech::Confidence(partial), 0.0);
+}
+
+// Speech-like bursts of a tone over white noise `db` below them, at 16 kHz.
+std::vector<int16_t> BurstsInNoise(double db)
+{
+    std::vector<int16_t> s(16000 * 3);
+    uint32_t lcg = 7;
+    double tone = 8000, noise = tone / std::pow(10, db / 20) * std::sqrt(3.0 / 2);
+    for (size_t i = 0; i < s.size(); i++) {
+        lcg = lcg * 1664525u + 1013904223u;
+        double v = ((double)(lcg >> 16) / 32768.0 - 1) * noise;
+        if ((i / 8000) % 2 == 1) v += tone * std::sin(2 * M_PI * 300 * (double)i / 16000);
+        s[i] = (int16_t)std::max(-32768.0, std::min(32767.0, v));
+    }
+    return s;
+}
+
+TEST(Cleaning, SuppressionFollowsTheNoise)
+{
+    // The estimate is the ratio of the loud parts (tone and noise) to the
+    // quiet ones (noise), the noise's rms being the tone's less db.
+    for (double db : {30.0, 20.0, 10.0, 5.0}) {
+        std::vector<int16_t> s = BurstsInNoise(db);
+        EXPECT_NEAR(ksspeech::EstimateSnr(s.data(), s.size(), 16000), 10 * std::log10(1 + std::pow(10, db / 10)), 1)
+            << db << " dB";
+    }
+    std::vector<int16_t> quiet(16000, 0);
+    EXPECT_GT(ksspeech::EstimateSnr(quiet.data(), quiet.size(), 16000), -1e-9);
+    EXPECT_EQ(ksspeech::EstimateSnr(quiet.data(), 100, 16000), 0.0); // too short to tell
+
+    // Clean speech keeps the denoiser's usual strength; the worse the noise,
+    // the harder it is suppressed, within a bound.
+    EXPECT_EQ(ksspeech::SuppressionFor(60), -15);
+    EXPECT_EQ(ksspeech::SuppressionFor(22), -15);
+    int last = -15;
+    for (double snr = 21; snr > -20; snr -= 1) {
+        int d = ksspeech::SuppressionFor(snr);
+        EXPECT_LT(d, -15) << snr;
+        EXPECT_LE(d, last) << snr;
+        last = d;
+    }
+    EXPECT_GE(last, -40);
 }
 
 TEST(Wyoming, EventReader)

@@ -1,0 +1,39 @@
+// snr.cpp: EstimateSnr and SuppressionFor.
+#include "snr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace ksspeech {
+
+double EstimateSnr(const int16_t* samples, size_t n, int rate)
+{
+    size_t frame = (size_t)std::max(rate / 50, 1);
+    std::vector<double> e;
+    for (size_t i = 0; i + frame <= n; i += frame) {
+        double sum = 0;
+        for (size_t j = i; j < i + frame; j++) sum += (double)samples[j] * samples[j];
+        e.push_back(sum / (double)frame + 1);
+    }
+    if (e.size() < 10) return 0;
+    std::sort(e.begin(), e.end());
+    return 10 * std::log10(e[e.size() * 98 / 100] / e[e.size() / 10]);
+}
+
+int SuppressionFor(double snr)
+{
+    // On the noise benchmark a fixed -35 dB raised the tuning voices at 15,
+    // 9 and 6 dB from 77.3% to 79.6% right and the held-out ones from 49.1%
+    // to 52.8%, but cost the clean real recordings 14 points and the clean
+    // held-out voices 17: stronger suppression also eats the quiet ends of
+    // words. Clean recordings measure 25 dB and up here, real ones included,
+    // so this rule leaves them as they were; over every noise level it
+    // raised the tuning voices from 84.3% to 84.9%, the held-out ones from
+    // 60.3% to 62.7%, and the real out-of-domain speech not understood from
+    // 92.4% to 96.2%. 3 dB more for each dB less (to -50) did no better.
+    if (snr >= 22) return -15;
+    return std::max(-40, -15 - (int)std::lround(2 * (22 - snr)));
+}
+
+} // namespace ksspeech

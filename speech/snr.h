@@ -1,0 +1,22 @@
+// snr.h: how noisy a recording is, and how hard the denoiser should work
+// on it. Needs no audio library, so the tests reach it without one.
+#ifndef KSBNFC_SPEECH_SNR_H
+#define KSBNFC_SPEECH_SNR_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ksspeech {
+
+// The signal-to-noise ratio of samples in dB, as loud as its loudest
+// frames of 20 ms (the 98th percentile of their energies) over its
+// quietest (the 10th percentile); 0 for less than 10 frames.
+double EstimateSnr(const int16_t* samples, size_t n, int rate);
+
+// The suppression Clean chooses for a recording of that ratio: speex's
+// -15 dB down to 22 dB, then 2 dB more for each dB less, to at most -40.
+int SuppressionFor(double snr);
+
+} // namespace ksspeech
+
+#endif // KSBNFC_SPEECH_SNR_H
