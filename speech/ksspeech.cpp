@@ -52,7 +52,9 @@ const char kUsage[] =
     "                       or better, 2 dB more for each dB less, at most 40; 15\n"
     "                       in a stream)\n"
     "  --agc                with the denoiser's automatic gain control\n"
-    "  --no-remove-noise    without the recogniser's own spectral noise removal\n"
+    "  --remove-noise, --no-remove-noise\n"
+    "                       with or without the recogniser's own spectral noise\n"
+    "                       removal (default: only when no denoiser runs)\n"
     "  --beam P, --pbeam P, --wbeam P\n"
     "                       search beams, as probabilities relative to the best\n"
     "                       path: states, phone transitions, word exits (default\n"
@@ -183,8 +185,8 @@ int main(int argc, char** argv)
             r.agc = true;
         } else if (a == "--no-retry") {
             r.retry = false;
-        } else if (a == "--no-remove-noise") {
-            r.remove_noise = false;
+        } else if (a == "--remove-noise" || a == "--no-remove-noise") {
+            r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {
             r.json = true;
         } else if (a == "--raw") {

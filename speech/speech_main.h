@@ -37,7 +37,7 @@ struct SpeechRequest {
     double fillprob = 0; // 0: kDefaultFillProb
     int topn = 0; // 0: kDefaultTopN
     bool retry = true;        // again with wide beams when the search ends short of the grammar
-    bool remove_noise = true; // the recogniser's own noise removal
+    int remove_noise = -1;    // the recogniser's own noise removal: 1 on, 0 off, -1 where no denoiser runs
     std::string denoise = "default"; // noise suppression before the recogniser: none, speex, webrtc
     bool agc = false;         // with the denoiser's gain control
     int suppress = 0;         // speex: the most the noise is lowered, in dB; 0: the default
