@@ -3,6 +3,7 @@
 // minima of ten blocks, so that tracking it costs a few numbers), an onset
 // of unbroken speech frames to start and a hangover of quiet ones to end.
 #include "segmenter.h"
+#include "snr.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,9 +43,7 @@ void Segmenter::Feed(const int16_t* samples, size_t n, SegmentSink& sink)
 
 void Segmenter::Frame(SegmentSink& sink)
 {
-    double sum = 0;
-    for (int16_t s : cur_) sum += (double)s * s;
-    double e = 10 * std::log10(sum / (double)cur_.size() + 1);
+    double e = FrameEnergyDb(cur_.data(), cur_.size());
 
     block_low_ = std::min(block_low_, e);
     if (++block_fill_ == block_) {

@@ -1,4 +1,4 @@
-// snr.cpp: EstimateSnr and SuppressionFor.
+// snr.cpp: FrameEnergyDb, EstimateSnr and SuppressionFor.
 #include "snr.h"
 
 #include <algorithm>
@@ -7,18 +7,21 @@
 
 namespace ksspeech {
 
+double FrameEnergyDb(const int16_t* samples, size_t n)
+{
+    double sum = 0;
+    for (size_t i = 0; i < n; i++) sum += (double)samples[i] * samples[i];
+    return 10 * std::log10(sum / (double)n + 1);
+}
+
 double EstimateSnr(const int16_t* samples, size_t n, int rate)
 {
     size_t frame = (size_t)std::max(rate / 50, 1);
-    std::vector<double> e;
-    for (size_t i = 0; i + frame <= n; i += frame) {
-        double sum = 0;
-        for (size_t j = i; j < i + frame; j++) sum += (double)samples[j] * samples[j];
-        e.push_back(sum / (double)frame + 1);
-    }
-    if (e.size() < 10) return 0;
-    std::sort(e.begin(), e.end());
-    return 10 * std::log10(e[e.size() * 98 / 100] / e[e.size() / 10]);
+    std::vector<double> db;
+    for (size_t i = 0; i + frame <= n; i += frame) db.push_back(FrameEnergyDb(samples + i, frame));
+    if (db.size() < 10) return 0;
+    std::sort(db.begin(), db.end());
+    return db[db.size() * 98 / 100] - db[db.size() / 10];
 }
 
 int SuppressionFor(double snr)

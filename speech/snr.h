@@ -8,8 +8,11 @@
 
 namespace ksspeech {
 
+// The mean energy of n samples in dB (0 for digital silence).
+double FrameEnergyDb(const int16_t* samples, size_t n);
+
 // The signal-to-noise ratio of samples in dB, as loud as its loudest
-// frames of 20 ms (the 98th percentile of their energies) over its
+// frames of 20 ms (the 98th percentile of their FrameEnergyDb) over its
 // quietest (the 10th percentile); 0 for less than 10 frames.
 double EstimateSnr(const int16_t* samples, size_t n, int rate);
 
