@@ -5,6 +5,7 @@
 #include "ksbnfc.h"
 #include "tool_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +44,7 @@ const char kUsage[] =
     "  --nbest N            take the first of the N best hypotheses that the\n"
     "                       grammar accepts (default 1)\n"
     "  --threshold C        below confidence C (0 to 1) a result is not understood\n"
-    "                       (default 0.15); 0 takes every sentence of the grammar\n"
+    "                       (default 0.1); 0 takes every sentence of the grammar\n"
     "  --denoise none|speex|webrtc\n"
     "                       noise suppression before the recogniser (default\n"
     "                       speex where built, else none)\n"
@@ -52,6 +53,10 @@ const char kUsage[] =
     "                       or better, 2 dB more for each dB less, at most 40; 15\n"
     "                       in a stream)\n"
     "  --agc                with the denoiser's automatic gain control\n"
+    "  --spread SD[,SD...]  where noise has narrowed the lowest cepstra of a\n"
+    "                       recording (c0 its loudness, c1 its tilt, ...), widen\n"
+    "                       them back to these deviations, by at most 3 times\n"
+    "                       (default 17.4,24, as in clean speech); none: off\n"
     "  --remove-noise, --no-remove-noise\n"
     "                       with or without the recogniser's own spectral noise\n"
     "                       removal (default: only when no denoiser runs)\n"
@@ -129,6 +134,26 @@ bool Number(OptionReader& opt, int& to, long max)
     return true;
 }
 
+// Reads --spread: "none", or up to 13 deviations separated by commas.
+bool Spread(OptionReader& opt, std::vector<double>& out)
+{
+    std::string v;
+    if (!opt.Value(v) || v.empty()) return false;
+    out.clear();
+    if (v == "none") return true;
+    for (size_t at = 0; at <= v.size();) {
+        size_t comma = std::min(v.find(',', at), v.size());
+        std::string n = v.substr(at, comma - at);
+        char* end = nullptr;
+        errno = 0;
+        double d = std::strtod(n.c_str(), &end);
+        if (n.empty() || errno || *end || !(d >= 1 && d <= 1000) || out.size() == 13) return false;
+        out.push_back(d);
+        at = comma + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -185,6 +210,9 @@ int main(int argc, char** argv)
             r.agc = true;
         } else if (a == "--no-retry") {
             r.retry = false;
+        } else if (a == "--spread") {
+            if (!Spread(opt, r.spread)) return Usage("--spread needs none or deviations from 1 to 1000, comma-separated");
+            r.spread_set = true;
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
             r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {

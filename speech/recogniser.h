@@ -34,6 +34,11 @@ struct RecogniserConfig {
     Search wide;            // with these beams (its language weight and penalties are search's)
     bool remove_noise = true; // the recogniser's own spectral noise removal
     bool phone_loop = false; // also decode with a free phone loop, for the confidence
+    // The deviations the lowest cepstra (c0, c1, ...) of a recording are
+    // widened back to when noise has narrowed them (RestoreSpread, by at
+    // most spread_gain); empty: the cepstra as computed.
+    std::vector<double> spread;
+    double spread_gain = 3;
 };
 
 struct Hypothesis {
@@ -78,8 +83,10 @@ public:
 
     // Decoding while the audio arrives, one utterance at a time: Begin, Feed
     // any number of times, Finish for the hypotheses as Decode gives them;
-    // `heard` is everything fed, for the second try and the phone loop.
-    // Throw SpeechError as Decode does.
+    // `heard` is everything fed, for the second try and the phone loop
+    // (and, with RecogniserConfig::spread, decoded again whole: the
+    // restoration needs the whole utterance). Throw SpeechError as Decode
+    // does.
     virtual void Begin() = 0;
     virtual void Feed(const int16_t* samples, size_t n) = 0;
     // The best hypothesis so far, "" before there is one.

@@ -4,6 +4,7 @@
 #include "recogniser.h"
 
 #include "audio.h"
+#include "cepstra.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <type_traits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,15 @@ bool IsDir(const std::string& p)
 }
 
 const char kLoop[] = "#loop", kWide[] = "#wide";
+
+static_assert(std::is_same<mfcc_t, float>::value, "the cepstra are restored as floats");
+
+// The cepstra of one recording, frame after frame, `width` values each.
+struct Cepstra {
+    std::vector<mfcc_t> values;
+    int width = 0;
+    size_t Frames() const { return width ? values.size() / (size_t)width : 0; }
+};
 
 // Appends the recogniser's arguments for the settings that are set.
 void Settings(const Search& s, std::vector<std::string>& args)
@@ -86,6 +97,9 @@ public:
         if (f->cmn_struct) cmn_live_get(f->cmn_struct, initial_mean_.data());
         retry_ = c.retry;
         wide_ = c.wide;
+        spread_ = c.spread;
+        spread_gain_ = c.spread_gain;
+        verbose_ = c.verbose;
         if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0)
             throw SpeechError("the recogniser could not set up its phone loop (run with -v for its log)");
         loop_ = c.phone_loop;
@@ -149,14 +163,18 @@ public:
     std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
     {
         Hypothesis partial;
-        std::vector<Hypothesis> out = Run(name_, samples, nbest, partial);
-        return Complete(std::move(out), partial, samples, nbest);
+        Cepstra cep = Features(samples);
+        std::vector<Hypothesis> out = Run(name_, cep, nbest, partial);
+        return Complete(std::move(out), partial, cep, nbest);
     }
 
     void Begin() override
     {
         if (ps_set_search(ps_, name_.c_str()) < 0) throw SpeechError("the recogniser lost its search " + name_);
         if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
+        feat_t* f = ps_get_feat(ps_);
+        begin_mean_.resize((size_t)feat_cepsize(f));
+        if (f->cmn_struct) cmn_live_get(f->cmn_struct, begin_mean_.data());
     }
 
     void Feed(const int16_t* samples, size_t n) override
@@ -178,7 +196,15 @@ public:
     {
         Hypothesis partial;
         std::vector<Hypothesis> out = End(nbest, partial);
-        return Complete(std::move(out), partial, heard, nbest);
+        Cepstra cep = Features(heard);
+        if (!spread_.empty()) {
+            // The live search served the partial hypotheses; the answer is
+            // the restored cepstra's, from the mean the live one began with.
+            feat_t* f = ps_get_feat(ps_);
+            if (f->cmn_struct && !begin_mean_.empty()) cmn_live_set(f->cmn_struct, begin_mean_.data());
+            out = Run(name_, cep, nbest, partial);
+        }
+        return Complete(std::move(out), partial, cep, nbest);
     }
 
     void Forget() override
@@ -220,15 +246,54 @@ private:
         return fsg;
     }
 
-    // Decodes samples with the search `search` (made current here): the
+    // The cepstra of samples, computed once for every search of them: fed
+    // the samples each time, the recogniser's voice detection would cut
+    // each search a different stretch, and the phone loop's score would
+    // not be over the frames of the grammar's. With spread_, noise's
+    // narrowing of the lowest cepstra is undone (RestoreSpread).
+    Cepstra Features(const std::vector<int16_t>& samples)
+    {
+        fe_t* fe = ps_get_fe(ps_);
+        Cepstra cep;
+        cep.width = fe_get_output_size(fe);
+        if (fe_start_utt(fe) < 0) throw SpeechError("the recogniser could not start decoding");
+        const int16* p = samples.data();
+        size_t left = samples.size();
+        int32 most = 0;
+        fe_process_frames(fe, &p, &left, nullptr, &most, nullptr); // counts only
+        cep.values.assign(((size_t)most + 1) * (size_t)cep.width, 0);
+        std::vector<mfcc_t*> rows((size_t)most + 1);
+        for (size_t i = 0; i < rows.size(); i++) rows[i] = &cep.values[i * (size_t)cep.width];
+        int32 n = most;
+        if (fe_process_frames(fe, &p, &left, rows.data(), &n, nullptr) < 0 || n < 0 || n > most)
+            throw SpeechError("the recogniser failed on the samples");
+        int32 last = 0;
+        fe_end_utt(fe, rows[(size_t)n], &last);
+        cep.values.resize((size_t)(n + (last > 0 ? 1 : 0)) * (size_t)cep.width);
+        if (!spread_.empty()) {
+            std::vector<double> was = Deviations(cep.values.data(), cep.Frames(), cep.width);
+            std::vector<double> gain =
+                RestoreSpread(cep.values.data(), cep.Frames(), cep.width, spread_, spread_gain_);
+            if (verbose_) {
+                std::fprintf(stderr, "ksspeech: %zu frames; cepstral spread", cep.Frames());
+                for (size_t d = 0; d < gain.size(); d++) std::fprintf(stderr, " c%zu %.1f x%.2f", d, was[d], gain[d]);
+                std::fprintf(stderr, "\n");
+            }
+        }
+        return cep;
+    }
+
+    // Decodes the cepstra with the search `search` (made current here): the
     // complete hypotheses, up to nbest, and in partial the best path at the
     // last frame whether or not it reached the end.
-    std::vector<Hypothesis> Run(const std::string& search, const std::vector<int16_t>& samples, int nbest,
-                                Hypothesis& partial)
+    std::vector<Hypothesis> Run(const std::string& search, const Cepstra& cep, int nbest, Hypothesis& partial)
     {
         if (ps_set_search(ps_, search.c_str()) < 0) throw SpeechError("the recogniser lost its search " + search);
         if (ps_start_utt(ps_) < 0) throw SpeechError("the recogniser could not start decoding");
-        if (ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE) < 0) {
+        std::vector<mfcc_t> values = cep.values; // the recogniser normalises them in place
+        std::vector<mfcc_t*> rows(cep.Frames());
+        for (size_t i = 0; i < rows.size(); i++) rows[i] = &values[i * (size_t)cep.width];
+        if (ps_process_cep(ps_, rows.data(), (int)rows.size(), FALSE, TRUE) < 0) {
             ps_end_utt(ps_);
             throw SpeechError("the recogniser failed on the samples");
         }
@@ -254,12 +319,12 @@ private:
     // After the first search over samples: the wide second try when it
     // reached no end of the grammar, the partial path when that failed too,
     // and the phone loop's score for the confidence.
-    std::vector<Hypothesis> Complete(std::vector<Hypothesis> out, Hypothesis partial,
-                                     const std::vector<int16_t>& samples, int nbest)
+    std::vector<Hypothesis> Complete(std::vector<Hypothesis> out, Hypothesis partial, const Cepstra& cep,
+                                     int nbest)
     {
         if (out.empty() && retry_) {
             Hypothesis wide_partial;
-            out = Run(kWide, samples, nbest, wide_partial);
+            out = Run(kWide, cep, nbest, wide_partial);
             for (Hypothesis& h : out) h.wide = true;
             if (!wide_partial.words.empty()) partial = wide_partial;
             ps_set_search(ps_, name_.c_str());
@@ -267,7 +332,8 @@ private:
         if (out.empty() && !partial.words.empty()) out.push_back(partial);
         if (loop_ && !out.empty()) {
             Hypothesis loop;
-            Run(kLoop, samples, 1, loop);
+            Run(kLoop, cep, 1, loop);
+            if (verbose_) std::fprintf(stderr, "ksspeech: phone loop over %d frames, score %d\n", loop.frames, (int)loop.score);
             ps_set_search(ps_, name_.c_str());
             for (Hypothesis& h : out) {
                 h.loop_score = loop.score;
@@ -346,10 +412,13 @@ private:
     cmd_ln_t* config_ = nullptr;
     ps_decoder_t* ps_ = nullptr;
     std::vector<mfcc_t> initial_mean_; // the live mean normalisation's start
+    std::vector<mfcc_t> begin_mean_;   // its value when the stream's utterance began
     std::vector<double> loop_profile_; // LoopProfile of the last phone loop
     std::string name_;
-    bool retry_ = true, loop_ = false;
+    bool retry_ = true, loop_ = false, verbose_ = false;
     Search wide_;
+    std::vector<double> spread_;
+    double spread_gain_ = 3;
 };
 
 } // namespace

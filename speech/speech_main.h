@@ -42,6 +42,8 @@ struct SpeechRequest {
     bool agc = false;         // with the denoiser's gain control
     int suppress = 0;         // speex: the most the noise is lowered, in dB; 0: the default
     double threshold = -1;    // below this confidence "not understood"; <0: the default
+    bool spread_set = false;  // spread given: the deviations c0, c1, ... are restored to (empty: none)
+    std::vector<double> spread;
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every

@@ -3,8 +3,10 @@
 // pronunciation helpers (espeak-ng mnemonics, tests/data/pronounce.txt;
 // dictionary files); the segmenter and the denoiser's strength on synthetic
 // signals; the event reader of
-// the voice service (tests/data/wyoming_events.txt).
+// the voice service (tests/data/wyoming_events.txt); the restoration of the
+// cepstra's spread.
 #include "audio.h"
+#include "cepstra.h"
 #include "confidence.h"
 #include "convert.h"
 #include "snr.h"
@@ -330,6 +332,49 @@ TEST(Cleaning, SuppressionFollowsTheNoise)
         last = d;
     }
     EXPECT_GE(last, -40);
+}
+
+TEST(Cepstra, SpreadRestoredNeverNarrowed)
+{
+    // Four dimensions over 200 frames: c0 narrow (deviation 6), c1 wider
+    // than its target, c2 nearly flat, c3 not targeted.
+    const int width = 4;
+    const size_t frames = 200;
+    std::vector<float> cep(frames * width);
+    for (size_t f = 0; f < frames; f++) {
+        double s = f % 2 ? 1 : -1; // deviation 1 about the mean
+        cep[f * width + 0] = (float)(40 + 6 * s);
+        cep[f * width + 1] = (float)(-3 + 30 * s);
+        cep[f * width + 2] = (float)(5 + 0.5 * s);
+        cep[f * width + 3] = (float)(2 + 4 * s);
+    }
+    std::vector<float> was = cep;
+    std::vector<double> gain = ksspeech::RestoreSpread(cep.data(), frames, width, {18, 24, 20}, 3);
+    ASSERT_EQ(gain.size(), 3u);
+    EXPECT_NEAR(gain[0], 3, 1e-9);   // 18 / 6
+    EXPECT_EQ(gain[1], 1);           // already wide: left alone
+    EXPECT_NEAR(gain[2], 3, 1e-9);   // 40 wanted, the bound holds it to 3
+    std::vector<double> sd = ksspeech::Deviations(cep.data(), frames, width);
+    EXPECT_NEAR(sd[0], 18, 1e-4);
+    EXPECT_NEAR(sd[2], 1.5, 1e-4);
+    for (size_t f = 0; f < frames; f++) {
+        EXPECT_NEAR(cep[f * width + 0] - 40, 3 * (was[f * width + 0] - 40), 1e-4) << f; // about the mean
+        EXPECT_EQ(cep[f * width + 1], was[f * width + 1]) << f;
+        EXPECT_EQ(cep[f * width + 3], was[f * width + 3]) << f;
+    }
+
+    // Nothing to measure a spread on, or nothing to restore: unchanged.
+    std::vector<float> flat(frames * width, 7.0f), one = {1, 2, 3, 4};
+    ksspeech::RestoreSpread(flat.data(), frames, width, {18, 24}, 3);
+    ksspeech::RestoreSpread(one.data(), 1, width, {18, 24}, 3);
+    EXPECT_EQ(flat, std::vector<float>(frames * width, 7.0f));
+    EXPECT_EQ(one, (std::vector<float>{1, 2, 3, 4}));
+    // A gain bound below 1 still never narrows.
+    cep = was;
+    EXPECT_EQ(ksspeech::RestoreSpread(cep.data(), frames, width, {18}, 0.5), std::vector<double>{1});
+    EXPECT_EQ(cep, was);
+    // More targets than dimensions: only the dimensions there are.
+    EXPECT_EQ(ksspeech::RestoreSpread(cep.data(), frames, 1, {18, 24, 30}, 3).size(), 1u);
 }
 
 TEST(Wyoming, EventReader)

@@ -110,6 +110,17 @@ else
     echo "SKIP: espeak-ng or sox missing: no spoken orders"
 fi
 
+# Every search of a recording decodes the same frames: the grammar's and
+# the phone loop's scores of the confidence compare the same stretch.
+run "one feature pass" 0 -v "$robot" "$audio"
+frames=$(sed -n 's/^ksspeech: hypothesis 1 (score -*[0-9]* over \([0-9]*\) frames, .*/\1/p' "$work/err")
+loop=$(sed -n 's/^ksspeech: phone loop over \([0-9]*\) frames.*/\1/p' "$work/err")
+[ -n "$frames" ] && [ "$frames" = "$loop" ] ||
+    fail "one feature pass: the features have '$frames' frames, the phone loop '$loop'\n$(grep '^ksspeech:' "$work/err")"
+run "no spread restoration" 0 -v --spread none "$robot" "$audio"
+! grep -q "cepstral spread" "$work/err" || fail "no spread restoration: the cepstra were restored"
+out_has "no spread restoration" "  translation: move forward 10 m"
+
 # Speech the grammar does not cover is "not understood" (exit 1), its best
 # guess kept; with --threshold 0 every sentence of the grammar is taken.
 book=$data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav
