@@ -44,8 +44,8 @@ private:
 };
 
 // Cleans a whole recording in place (a last partial frame is left as it
-// is), the noise estimated over all of it first. Returns the suppression
-// used in dB (0 for none).
+// is): raised by Normalise (snr.h), then cleaned with the noise estimated
+// over all of it first. Returns the suppression used in dB (0 for none).
 int Clean(const Cleaning& c, int rate, std::vector<int16_t>& samples);
 
 } // namespace ksspeech

@@ -1,4 +1,4 @@
-// snr.cpp: FrameEnergyDb, EstimateSnr and SuppressionFor.
+// snr.cpp: FrameEnergyDb, EstimateSnr, SuppressionFor and Normalise.
 #include "snr.h"
 
 #include <algorithm>
@@ -37,6 +37,16 @@ int SuppressionFor(double snr)
     // 92.4% to 96.2%. 3 dB more for each dB less (to -50) did no better.
     if (snr >= 22) return -15;
     return std::max(-40, -15 - (int)std::lround(2 * (22 - snr)));
+}
+
+double Normalise(std::vector<int16_t>& samples)
+{
+    int peak = 0;
+    for (int16_t x : samples) peak = std::max(peak, x < 0 ? -(int)x : (int)x);
+    if (peak == 0 || peak >= kNormalPeak) return 1;
+    double gain = std::min((double)kNormalPeak / peak, kMostGain);
+    for (int16_t& x : samples) x = (int16_t)std::lround(x * gain); // |x * gain| <= kNormalPeak
+    return gain;
 }
 
 } // namespace ksspeech

@@ -1,10 +1,12 @@
-// snr.h: how noisy a recording is, and how hard the denoiser should work
-// on it. Needs no audio library, so the tests reach it without one.
+// snr.h: how loud and how noisy a recording is, and how hard the denoiser
+// should work on it. Needs no audio library, so the tests reach it
+// without one.
 #ifndef KSBNFC_SPEECH_SNR_H
 #define KSBNFC_SPEECH_SNR_H
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ksspeech {
 
@@ -19,6 +21,16 @@ double EstimateSnr(const int16_t* samples, size_t n, int rate);
 // The suppression Clean chooses for a recording of that ratio: speex's
 // -15 dB down to 22 dB, then 2 dB more for each dB less, to at most -40.
 int SuppressionFor(double snr);
+
+// The denoisers judge noise by its level, not by its ratio to the speech:
+// a clean but quiet recording (peaks 35 dB below full scale, as a distant
+// or turned-down microphone gives) lost the start of its words to speex.
+// Normalise raises a recording whose loudest sample is below kNormalPeak
+// (-3 dB full scale) towards it, by at most kMostGain (40 dB), and returns
+// the gain (1: left as it was, digital silence included).
+constexpr int kNormalPeak = 23197;
+constexpr double kMostGain = 100;
+double Normalise(std::vector<int16_t>& samples);
 
 } // namespace ksspeech
 

@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -332,6 +333,32 @@ TEST(Cleaning, SuppressionFollowsTheNoise)
         last = d;
     }
     EXPECT_GE(last, -40);
+}
+
+TEST(Cleaning, QuietRecordingsRaised)
+{
+    // A quiet recording comes up to the normal peak, its shape kept; one
+    // already loud, or silent, is left; the gain has a bound.
+    std::vector<int16_t> loud = BurstsInNoise(20), quiet(loud.size());
+    for (size_t i = 0; i < loud.size(); i++) quiet[i] = (int16_t)(loud[i] / 16);
+    std::vector<int16_t> raised = quiet;
+    double gain = ksspeech::Normalise(raised);
+    int peak = 0;
+    for (int16_t x : raised) peak = std::max(peak, std::abs((int)x));
+    EXPECT_NEAR(peak, ksspeech::kNormalPeak, 1);
+    for (size_t i = 0; i < quiet.size(); i += 997) EXPECT_NEAR(raised[i], quiet[i] * gain, 0.5) << i;
+    EXPECT_NEAR(ksspeech::EstimateSnr(raised.data(), raised.size(), 16000),
+                ksspeech::EstimateSnr(loud.data(), loud.size(), 16000), 1);
+
+    std::vector<int16_t> extremes = {-32768, 32767, 0, 5}, kept = extremes;
+    EXPECT_EQ(ksspeech::Normalise(kept), 1);
+    EXPECT_EQ(kept, extremes);
+    std::vector<int16_t> silence(1600, 0);
+    EXPECT_EQ(ksspeech::Normalise(silence), 1);
+    EXPECT_EQ(silence, std::vector<int16_t>(1600, 0));
+    std::vector<int16_t> faint = {1, -2, 2, 0};
+    EXPECT_EQ(ksspeech::Normalise(faint), ksspeech::kMostGain);
+    EXPECT_EQ(faint, (std::vector<int16_t>{100, -200, 200, 0}));
 }
 
 TEST(Cepstra, SpreadRestoredNeverNarrowed)
