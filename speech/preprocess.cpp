@@ -44,7 +44,7 @@ struct Cleaner::State {
     uint16_t peak = 0;
     int16_t Dither(int16_t x)
     {
-        uint16_t m = x < 0 ? (uint16_t)(-(int)x) : (uint16_t)x;
+        uint16_t m = (uint16_t)Magnitude(x);
         if (m > peak) peak = m;
         uint32_t half = std::min<uint32_t>(std::max<uint32_t>(peak / 512u, 1u), 32u);
         seed = seed * 1664525u + 1013904223u;

@@ -42,7 +42,7 @@ int SuppressionFor(double snr)
 double Normalise(std::vector<int16_t>& samples)
 {
     int peak = 0;
-    for (int16_t x : samples) peak = std::max(peak, x < 0 ? -(int)x : (int)x);
+    for (int16_t x : samples) peak = std::max(peak, Magnitude(x));
     if (peak == 0 || peak >= kNormalPeak) return 1;
     double gain = std::min((double)kNormalPeak / peak, kMostGain);
     for (int16_t& x : samples) x = (int16_t)std::lround(x * gain); // |x * gain| <= kNormalPeak

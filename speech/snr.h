@@ -18,6 +18,9 @@ double FrameEnergyDb(const int16_t* samples, size_t n);
 // quietest (the 10th percentile); 0 for less than 10 frames.
 double EstimateSnr(const int16_t* samples, size_t n, int rate);
 
+// The magnitude of a sample, -32768 included.
+inline int Magnitude(int16_t x) { return x < 0 ? -(int)x : (int)x; }
+
 // The suppression Clean chooses for a recording of that ratio: speex's
 // -15 dB down to 22 dB, then 2 dB more for each dB less, to at most -40.
 int SuppressionFor(double snr);
