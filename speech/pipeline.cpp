@@ -369,7 +369,7 @@ void Pipeline::Begin()
 {
     heard_.clear();
     feed_time_ = 0;
-    cleaner_.reset(new Cleaner(cleaning_, rec_->SampleRate()));
+    cleaner_.reset(new Cleaner(cleaning_, rec_->SampleRate(), true));
     rec_->Begin();
 }
 

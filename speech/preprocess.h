@@ -25,11 +25,14 @@ struct Cleaning {
 bool CleaningAvailable(const std::string& denoise);
 
 // Cleans a stream at rate Hz as it arrives, 10 ms at a time, starting with
-// a fresh noise estimate. Throws SpeechError when the library is not built
-// in or refuses the rate.
+// a fresh noise estimate. With `raise`, a quiet stream is raised as
+// Normalise raises a recording: each piece given to Process by the gain
+// that brings the loudest sample so far to kNormalPeak (at most kMostGain),
+// so the gain only falls and nothing clips. Throws SpeechError when the
+// library is not built in or refuses the rate.
 class Cleaner {
 public:
-    Cleaner(const Cleaning& c, int rate);
+    Cleaner(const Cleaning& c, int rate, bool raise = false);
     ~Cleaner();
     Cleaner(const Cleaner&) = delete;
     Cleaner& operator=(const Cleaner&) = delete;

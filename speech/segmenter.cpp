@@ -2,6 +2,11 @@
 // floor that is the quietest frame of the last few seconds (kept as the
 // minima of ten blocks, so that tracking it costs a few numbers), an onset
 // of unbroken speech frames to start and a hangover of quiet ones to end.
+// Near digital silence the floor says little, so a frame must also reach an
+// absolute level; for a quiet microphone that level comes down with the
+// loudest frame heard lately, or the softer sounds of its words (30 dB
+// below the vowels) would split and clip them, and at 35 dB below full
+// scale nothing at all would be heard.
 #include "segmenter.h"
 #include "snr.h"
 
@@ -24,6 +29,7 @@ Segmenter::Segmenter(const SegmenterOptions& o) : o_(o)
     max_ = frames(o_.max_ms) * frame_;
     floor_frames_ = frames(o_.floor_ms);
     block_ = std::max<size_t>(1, floor_frames_ / kFloorBlocks);
+    level_block_ = std::max<size_t>(1, frames(o_.level_ms) / kFloorBlocks);
     cur_.reserve(frame_);
 }
 
@@ -55,7 +61,18 @@ void Segmenter::Frame(SegmentSink& sink)
     floor_ = block_low_;
     for (double b : block_min_) floor_ = std::min(floor_, b);
 
-    bool speech = e > std::max(floor_ + (in_ ? o_.stay_db : o_.start_db), o_.min_db);
+    level_high_ = std::max(level_high_, e);
+    double loudest = level_high_;
+    for (double b : level_max_) loudest = std::max(loudest, b);
+    if (++level_fill_ == level_block_) {
+        level_max_.push_back(level_high_);
+        if (level_max_.size() > kFloorBlocks) level_max_.pop_front();
+        level_high_ = -1e9;
+        level_fill_ = 0;
+    }
+
+    double least = std::min(o_.min_db, loudest - o_.peak_db);
+    bool speech = e > std::max(floor_ + (in_ ? o_.stay_db : o_.start_db), least);
     if (!in_) {
         recent_.insert(recent_.end(), cur_.begin(), cur_.end());
         size_t keep = (preroll_ + onset_) * frame_;

@@ -17,7 +17,9 @@ struct SegmenterOptions {
     int frame_ms = 10;
     double start_db = 10;  // a frame is speech this far above the noise floor
     double stay_db = 6;    // and stays speech, inside an utterance, this far above
-    double min_db = 30;    // never speech below this level (re one sample step)
+    double min_db = 30;    // never speech below this level (re one sample step),
+    double peak_db = 40;   // unless the stream is so quiet that this far below
+    int level_ms = 30000;  // its loudest frame of this long is lower still
     int onset_ms = 60;     // speech this long, unbroken, starts an utterance
     int hangover_ms = 250; // quiet this long ends it
     int preroll_ms = 200;  // audio before the onset given with the utterance
@@ -60,6 +62,10 @@ private:
     double block_low_ = 1e9;
     size_t block_fill_ = 0;
     double floor_ = -1;
+    size_t level_block_;
+    std::deque<double> level_max_;   // loudest frame of each block of the level window
+    double level_high_ = -1e9;
+    size_t level_fill_ = 0;
     bool in_ = false;
     size_t run_ = 0, quiet_ = 0, length_ = 0;
     int64_t pos_ = 0;       // samples taken
