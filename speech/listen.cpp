@@ -1,6 +1,6 @@
-// listen.cpp: Listen: the read loop, and the segment sink that feeds each
-// utterance to the pipeline while it is spoken and prints its line when it
-// ends. Memory is the segmenter's and one utterance's, whose length the
+// listen.cpp: Listen: the read loop, and the segment sink that gives each
+// utterance to the pipeline (its live search, for partial words, while it
+// is spoken) and prints its line when it ends. Memory is the segmenter's and one utterance's, whose length the
 // segmenter caps.
 #include "listen.h"
 
@@ -28,7 +28,7 @@ public:
         start_ = at;
         since_partial_ = 0;
         partial_.clear();
-        ok_ = Try([&] { p_.Begin(); });
+        ok_ = Try([&] { p_.Begin(o_.partial); });
     }
 
     void Audio(const int16_t* samples, size_t n) override

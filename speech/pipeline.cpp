@@ -365,16 +365,21 @@ Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
     return res;
 }
 
-void Pipeline::Begin()
+void Pipeline::Begin(bool live)
 {
+    utterance_.clear();
     heard_.clear();
     feed_time_ = 0;
+    live_ = live;
+    if (!live_) return;
     cleaner_.reset(new Cleaner(cleaning_, rec_->SampleRate(), true));
     rec_->Begin();
 }
 
 void Pipeline::Feed(const int16_t* samples, size_t n)
 {
+    utterance_.insert(utterance_.end(), samples, samples + n);
+    if (!live_) return;
     auto t0 = std::chrono::steady_clock::now();
     size_t had = heard_.size();
     cleaner_->Process(samples, n, heard_);
@@ -384,15 +389,13 @@ void Pipeline::Feed(const int16_t* samples, size_t n)
 
 Result Pipeline::End()
 {
-    auto t0 = std::chrono::steady_clock::now();
-    size_t had = heard_.size();
-    cleaner_->Flush(heard_);
-    if (heard_.size() > had) rec_->Feed(heard_.data() + had, heard_.size() - had);
-    Result res;
-    res.audio = (double)heard_.size() / rec_->SampleRate();
-    std::vector<Hypothesis> hyps = rec_->Finish(r_.nbest, heard_);
-    res.decode = feed_time_ + std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    return Interpret(hyps, res);
+    if (live_) {
+        live_ = false;
+        rec_->Stop();
+    }
+    Result res = Recognise(utterance_);
+    res.decode += feed_time_;
+    return res;
 }
 
 Result Pipeline::Understand(const std::string& text)

@@ -52,12 +52,13 @@ public:
     // Decodes samples at SampleRate() and matches the hypotheses against
     // the meaning of the grammar.
     Result Recognise(const std::vector<int16_t>& samples);
-    // Decoding while the audio arrives, one utterance at a time: Begin, Feed
-    // the samples, End for the result Recognise would give; after a Feed
-    // that throws, the next call is Begin. Partial: the best words so far.
-    void Begin();
+    // An utterance as it arrives: Begin, Feed the samples, End for the
+    // result Recognise gives the whole of it; after a Feed that throws, the
+    // next call is Begin. With `live`, a search runs while it is spoken and
+    // Partial gives its best words so far ("" without).
+    void Begin(bool live);
     void Feed(const int16_t* samples, size_t n);
-    std::string Partial() { return rec_->Partial(); }
+    std::string Partial() { return live_ ? rec_->Partial() : std::string(); }
     Result End();
     // The next utterance is decoded as if it came first (see Recogniser::Forget).
     void Forget() { rec_->Forget(); }
@@ -87,9 +88,11 @@ private:
     std::unique_ptr<Recogniser> rec_;
     Cleaning cleaning_;
     double threshold_ = 0;
-    // The utterance under way: its samples as cleaned and fed, the cleaner.
-    std::vector<int16_t> heard_;
+    // The utterance under way: its samples as they came, and for the live
+    // search as cleaned and fed, the cleaner.
+    std::vector<int16_t> utterance_, heard_;
     std::unique_ptr<Cleaner> cleaner_;
+    bool live_ = false;
     double feed_time_ = 0;
 };
 

@@ -81,17 +81,15 @@ public:
     // (complete false); none when nothing matched at all.
     virtual std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) = 0;
 
-    // Decoding while the audio arrives, one utterance at a time: Begin, Feed
-    // any number of times, Finish for the hypotheses as Decode gives them;
-    // `heard` is everything fed, for the second try and the phone loop
-    // (and, with RecogniserConfig::spread, decoded again whole: the
-    // restoration needs the whole utterance). Throw SpeechError as Decode
-    // does.
+    // A live search while the audio arrives, for the best words so far:
+    // Begin, Feed any number of times, Stop. The answer for the utterance
+    // is Decode's of all of it (the spread restoration and the mean
+    // normalisation need the whole). Throw SpeechError as Decode does.
     virtual void Begin() = 0;
     virtual void Feed(const int16_t* samples, size_t n) = 0;
     // The best hypothesis so far, "" before there is one.
     virtual std::string Partial() = 0;
-    virtual std::vector<Hypothesis> Finish(int nbest, const std::vector<int16_t>& heard) = 0;
+    virtual void Stop() = 0;
     // Forgets what earlier utterances taught it (the channel's average), so
     // that the next one is decoded as if it came first.
     virtual void Forget() = 0;
