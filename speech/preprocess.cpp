@@ -136,11 +136,9 @@ Cleaner::~Cleaner()
 void Cleaner::Process(const int16_t* samples, size_t n, std::vector<int16_t>& out)
 {
     State& s = *st_;
-    double gain = 1;
-    if (s.raise) {
+    if (s.raise)
         for (size_t i = 0; i < n; i++) s.loudest = std::max(s.loudest, Magnitude(samples[i]));
-        if (s.loudest > 0 && s.loudest < kNormalPeak) gain = std::min((double)kNormalPeak / s.loudest, kMostGain);
-    }
+    double gain = s.raise ? NormalGain(s.loudest) : 1;
     for (size_t i = 0; i < n; i++) {
         int16_t x = gain == 1 ? samples[i] : (int16_t)std::lround(samples[i] * gain); // |x| <= kNormalPeak
         s.pending.push_back(s.kind == "speex" ? s.Dither(x) : x);

@@ -39,12 +39,18 @@ int SuppressionFor(double snr)
     return std::max(-40, -15 - (int)std::lround(2 * (22 - snr)));
 }
 
+double NormalGain(int peak)
+{
+    if (peak == 0 || peak >= kNormalPeak) return 1;
+    return std::min((double)kNormalPeak / peak, kMostGain);
+}
+
 double Normalise(std::vector<int16_t>& samples)
 {
     int peak = 0;
     for (int16_t x : samples) peak = std::max(peak, Magnitude(x));
-    if (peak == 0 || peak >= kNormalPeak) return 1;
-    double gain = std::min((double)kNormalPeak / peak, kMostGain);
+    double gain = NormalGain(peak);
+    if (gain == 1) return 1;
     for (int16_t& x : samples) x = (int16_t)std::lround(x * gain); // |x * gain| <= kNormalPeak
     return gain;
 }

@@ -34,6 +34,8 @@ int SuppressionFor(double snr);
 constexpr int kNormalPeak = 23197;
 constexpr double kMostGain = 100;
 double Normalise(std::vector<int16_t>& samples);
+// The gain Normalise applies to audio whose loudest sample is `peak`.
+double NormalGain(int peak);
 
 } // namespace ksspeech
 
