@@ -368,7 +368,6 @@ Result Pipeline::Interpret(const std::vector<Hypothesis>& hyps, Result res)
 void Pipeline::Begin(bool live)
 {
     utterance_.clear();
-    heard_.clear();
     feed_time_ = 0;
     live_ = live;
     if (!live_) return;
@@ -381,9 +380,9 @@ void Pipeline::Feed(const int16_t* samples, size_t n)
     utterance_.insert(utterance_.end(), samples, samples + n);
     if (!live_) return;
     auto t0 = std::chrono::steady_clock::now();
-    size_t had = heard_.size();
-    cleaner_->Process(samples, n, heard_);
-    rec_->Feed(heard_.data() + had, heard_.size() - had);
+    cleaned_.clear();
+    cleaner_->Process(samples, n, cleaned_);
+    rec_->Feed(cleaned_.data(), cleaned_.size());
     feed_time_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 

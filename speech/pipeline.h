@@ -88,9 +88,9 @@ private:
     std::unique_ptr<Recogniser> rec_;
     Cleaning cleaning_;
     double threshold_ = 0;
-    // The utterance under way: its samples as they came, and for the live
-    // search as cleaned and fed, the cleaner.
-    std::vector<int16_t> utterance_, heard_;
+    // The utterance under way: its samples as they came; for the live
+    // search, the cleaner and what it cleaned of the last Feed.
+    std::vector<int16_t> utterance_, cleaned_;
     std::unique_ptr<Cleaner> cleaner_;
     bool live_ = false;
     double feed_time_ = 0;
