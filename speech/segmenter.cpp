@@ -19,17 +19,33 @@ namespace {
 const size_t kFloorBlocks = 10;
 }
 
-Segmenter::Segmenter(const SegmenterOptions& o) : o_(o)
+double MovingMin::Add(double v)
+{
+    low_ = std::min(low_, v);
+    if (++fill_ == block_) {
+        done_.push_back(low_);
+        if (done_.size() > blocks_) done_.pop_front();
+        low_ = 1e300;
+        fill_ = 0;
+    }
+    double least = low_;
+    for (double b : done_) least = std::min(least, b);
+    return least;
+}
+
+namespace {
+size_t Frames(const SegmenterOptions& o, int ms) { return (size_t)std::max(1, ms / std::max(1, o.frame_ms)); }
+size_t Block(const SegmenterOptions& o, int ms) { return std::max<size_t>(1, Frames(o, ms) / kFloorBlocks); }
+} // namespace
+
+Segmenter::Segmenter(const SegmenterOptions& o)
+    : o_(o), floor_window_(Block(o, o.floor_ms), kFloorBlocks), level_window_(Block(o, o.level_ms), kFloorBlocks)
 {
     frame_ = (size_t)std::max(1, o_.rate * o_.frame_ms / 1000);
-    auto frames = [&](int ms) { return (size_t)std::max(1, ms / std::max(1, o_.frame_ms)); };
-    onset_ = frames(o_.onset_ms);
-    hangover_ = frames(o_.hangover_ms);
+    onset_ = Frames(o_, o_.onset_ms);
+    hangover_ = Frames(o_, o_.hangover_ms);
     preroll_ = (size_t)std::max(0, o_.preroll_ms / std::max(1, o_.frame_ms));
-    max_ = frames(o_.max_ms) * frame_;
-    floor_frames_ = frames(o_.floor_ms);
-    block_ = std::max<size_t>(1, floor_frames_ / kFloorBlocks);
-    level_block_ = std::max<size_t>(1, frames(o_.level_ms) / kFloorBlocks);
+    max_ = Frames(o_, o_.max_ms) * frame_;
     cur_.reserve(frame_);
 }
 
@@ -51,26 +67,8 @@ void Segmenter::Frame(SegmentSink& sink)
 {
     double e = FrameEnergyDb(cur_.data(), cur_.size());
 
-    block_low_ = std::min(block_low_, e);
-    if (++block_fill_ == block_) {
-        block_min_.push_back(block_low_);
-        if (block_min_.size() > kFloorBlocks) block_min_.pop_front();
-        block_low_ = 1e9;
-        block_fill_ = 0;
-    }
-    floor_ = block_low_;
-    for (double b : block_min_) floor_ = std::min(floor_, b);
-
-    level_high_ = std::max(level_high_, e);
-    double loudest = level_high_;
-    for (double b : level_max_) loudest = std::max(loudest, b);
-    if (++level_fill_ == level_block_) {
-        level_max_.push_back(level_high_);
-        if (level_max_.size() > kFloorBlocks) level_max_.pop_front();
-        level_high_ = -1e9;
-        level_fill_ = 0;
-    }
-
+    floor_ = floor_window_.Add(e);
+    double loudest = -level_window_.Add(-e);
     double least = std::min(o_.min_db, loudest - o_.peak_db);
     bool speech = e > std::max(floor_ + (in_ ? o_.stay_db : o_.start_db), least);
     if (!in_) {

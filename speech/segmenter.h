@@ -40,6 +40,21 @@ public:
     virtual void End(int64_t at, bool forced) = 0;
 };
 
+// The least value of the last `blocks` * `block` taken, kept as the minima
+// of whole blocks and of the block being filled: a few numbers whatever
+// the window.
+class MovingMin {
+public:
+    MovingMin(size_t block, size_t blocks) : block_(block), blocks_(blocks) {}
+    // Takes v; returns the least of the window, v included.
+    double Add(double v);
+
+private:
+    size_t block_, blocks_, fill_ = 0;
+    std::deque<double> done_;
+    double low_ = 1e300;
+};
+
 class Segmenter {
 public:
     explicit Segmenter(const SegmenterOptions& o = SegmenterOptions());
@@ -55,17 +70,12 @@ private:
     void Frame(SegmentSink& sink);
 
     SegmenterOptions o_;
-    size_t frame_, onset_, hangover_, preroll_, max_, floor_frames_, block_;
+    size_t frame_, onset_, hangover_, preroll_, max_;
     std::vector<int16_t> cur_;       // the frame being filled
     std::deque<int16_t> recent_;     // pre-roll and onset frames, outside an utterance
-    std::deque<double> block_min_;   // quietest frame of each block of the floor window
-    double block_low_ = 1e9;
-    size_t block_fill_ = 0;
+    MovingMin floor_window_;         // of the frame energies
+    MovingMin level_window_;         // of the frame energies negated: the loudest
     double floor_ = -1;
-    size_t level_block_;
-    std::deque<double> level_max_;   // loudest frame of each block of the level window
-    double level_high_ = -1e9;
-    size_t level_fill_ = 0;
     bool in_ = false;
     size_t run_ = 0, quiet_ = 0, length_ = 0;
     int64_t pos_ = 0;       // samples taken
