@@ -1,7 +1,7 @@
 // listen.cpp: Listen: the read loop, and the segment sink that gives each
 // utterance to the pipeline (its live search, for partial words, while it
-// is spoken) and prints its line when it ends. Memory is the segmenter's and one utterance's, whose length the
-// segmenter caps.
+// is spoken) and prints its line when it ends. Memory is the segmenter's
+// and one utterance's, whose length the segmenter caps.
 #include "listen.h"
 
 #include "audio.h"

@@ -19,7 +19,8 @@ struct ListenOptions {
 };
 
 // Reads src until it ends or *stop is set (by a signal handler), decoding
-// each utterance when it ends (with partial, also while it is spoken). Lines go to out, flushed one by one:
+// each utterance when it ends (with partial, also while it is spoken).
+// Lines go to out, flushed one by one:
 //   {"start": S, "end": E, "words": ..., "accepted": ..., "translation": ...}
 //   {"partial": WORDS, "start": S}            (with partial)
 // Returns 0 at the end of the stream or on stop, 2 after a failure of the
