@@ -137,8 +137,8 @@ if have espeak-ng && have sox; then
     run "quiet recording" 0 --json "$robot" "$work/quiet.wav"
     json "quiet recording" 1 "$work/quiet.wav" "go forward ten meters" "move forward 10 m"
     # The same microphone, listened to: the segmenter's level came down with
-    # it, and the stream was raised before the denoiser (it heard nothing,
-    # or "go forward" and "eight two" apart).
+    # it, and the utterance is raised as the recording was (it heard
+    # nothing, or "go forward" and "eight two" apart).
     sox "$work/gap.wav" "$work/quiet.wav" "$work/gap.wav" "$work/gap.wav" -t raw "$work/in"
     run "listen, quiet microphone" 0 --listen --raw "$robot"
     out_has "listen, quiet microphone" '"words": "go forward ten meters", "accepted": true'
