@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <unistd.h>
@@ -115,6 +116,27 @@ ksbnfc::CompiledFile Compile(const std::string& source, bool translation, const 
     return std::move(files[0]);
 }
 
+// Whether the file at path is UTF-8 text with a character beyond ASCII.
+bool Utf8Beyond(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bool beyond = false, valid = true;
+    int c, more = 0;
+    while (valid && (c = std::fgetc(f)) != EOF) {
+        if (more) {
+            valid = (c & 0xC0) == 0x80;
+            more--;
+        } else if (c >= 0x80) {
+            beyond = true;
+            more = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : -1;
+            valid = more > 0;
+        }
+    }
+    std::fclose(f);
+    return beyond && valid && more == 0;
+}
+
 std::vector<std::string> Split(const std::string& s)
 {
     std::vector<std::string> w;
@@ -132,6 +154,7 @@ std::vector<std::string> Split(const std::string& s)
 
 Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
 {
+    ChooseCodePage();
     PrepareGrammar();
     RecogniserConfig rc;
     rc.model = r_.model;
@@ -198,6 +221,22 @@ void Pipeline::Extern(const std::string& name, const std::string& file)
     }
     ksbnfc::CompiledFile f = Compile(file, true, "", Warnings(file, err_));
     Library(file, [&] { return ksbnfc::Grammar::Extern(name, f); });
+}
+
+// Where the environment names no code page, the library reads a grammar
+// as 1252. A source written in UTF-8 ("café") would then be read a byte a
+// character, and its words, lowered byte by byte for the recogniser,
+// would reach espeak-ng and the dictionary broken ("caf\xe3\xa9"), its
+// translations printed as "cafÃ©". So a source that is UTF-8 with a
+// character beyond ASCII is read as UTF-8; SPCH_CODEPAGE overrides, and a
+// compiled grammar keeps the code page it was compiled in.
+void Pipeline::ChooseCodePage()
+{
+    if (Compiled(r_.grammar) || std::getenv("SPCH_CODEPAGE")) return;
+    ks_set_cp(0);
+    if (ks_get_cp() != 1252 || !Utf8Beyond(r_.grammar)) return;
+    ks_set_cp(KS_CP_UTF8);
+    if (r_.verbose) std::fprintf(err_, "ksspeech: %s is UTF-8: read in code page 65001\n", r_.grammar.c_str());
 }
 
 void Pipeline::PrepareGrammar()

@@ -70,6 +70,7 @@ public:
 
 private:
     void Extern(const std::string& name, const std::string& file);
+    void ChooseCodePage();
     void PrepareGrammar();
     void Pronounce();
     // Fills res from the hypotheses, best first: the first the grammar

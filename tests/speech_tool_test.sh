@@ -81,6 +81,17 @@ if have espeak-ng && have sox; then
     run "list word without pronunciation" 2 "=1 word(s) of the grammar have no pronunciation: okafor" \
         --no-espeak -x contact="$work/names.txt" "$examples/dialer.bnf" "$work/d1.wav"
 
+    # A grammar written in UTF-8, in an environment that names no code
+    # page: its words reach espeak-ng and the output whole (they had been
+    # lowered a byte at a time: "caf\u00e3\u00a9"). Words espeak-ng marks
+    # as palatalised (macchiato) are pronounced too.
+    speak "a cafe au lait please" "$work/c1.wav"
+    printf '<<order>> = a (caf\303\251 au lait -> cafe | macchiato -> macchiato) please -> {2} .\n' >"$work/utf8.bnf"
+    env -u SPCH_CODEPAGE "$tool" --json "$work/utf8.bnf" "$work/c1.wav" >"$work/out" 2>"$work/err" ||
+        fail "UTF-8 grammar: exit $?\n$(cat "$work/err")"
+    json "UTF-8 grammar" 1 "$work/c1.wav" $'a caf\303\251 au lait please' "cafe"
+    err_has "UTF-8 grammar" "'macchiato' is not in the dictionary; espeak-ng pronounces it M AE K IH AA T OW"
+
     # Without the fallback the missing words are listed in one error,
     # unless a dictionary file supplies them.
     run "no fallback" 2 "=2 word(s) of the grammar have no pronunciation: cappuccinos, lattes" --no-espeak "$examples/coffee.bnf" "$work/o1.wav"
