@@ -116,11 +116,12 @@ ksbnfc::CompiledFile Compile(const std::string& source, bool translation, const 
     return std::move(files[0]);
 }
 
-// Whether the file at path is UTF-8 text with a character beyond ASCII.
-bool Utf8Beyond(const std::string& path)
+// What the text of the file at path is: ASCII (0), UTF-8 with a character
+// beyond ASCII (1) or neither (-1).
+int Utf8Text(const std::string& path)
 {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f) return 0;
     bool beyond = false, valid = true;
     int c, more = 0;
     while (valid && (c = std::fgetc(f)) != EOF) {
@@ -134,7 +135,7 @@ bool Utf8Beyond(const std::string& path)
         }
     }
     std::fclose(f);
-    return beyond && valid && more == 0;
+    return !valid || more != 0 ? -1 : beyond ? 1 : 0;
 }
 
 std::vector<std::string> Split(const std::string& s)
@@ -227,16 +228,27 @@ void Pipeline::Extern(const std::string& name, const std::string& file)
 // as 1252. A source written in UTF-8 ("café") would then be read a byte a
 // character, and its words, lowered byte by byte for the recogniser,
 // would reach espeak-ng and the dictionary broken ("caf\xe3\xa9"), its
-// translations printed as "cafÃ©". So a source that is UTF-8 with a
-// character beyond ASCII is read as UTF-8; SPCH_CODEPAGE overrides, and a
-// compiled grammar keeps the code page it was compiled in.
+// translations printed as "cafÃ©". So where the grammar source and the
+// extern sources named with it are UTF-8, one at least beyond ASCII, they
+// are read as UTF-8; SPCH_CODEPAGE overrides, and a compiled grammar keeps
+// the code page it was compiled in.
 void Pipeline::ChooseCodePage()
 {
     if (Compiled(r_.grammar) || std::getenv("SPCH_CODEPAGE")) return;
     ks_set_cp(0);
-    if (ks_get_cp() != 1252 || !Utf8Beyond(r_.grammar)) return;
+    if (ks_get_cp() != 1252) return;
+    std::vector<std::string> sources{r_.grammar};
+    for (const auto& x : r_.externs)
+        if (!Compiled(x.second)) sources.push_back(x.second);
+    bool beyond = false;
+    for (const std::string& source : sources) {
+        int text = Utf8Text(source);
+        if (text < 0) return;
+        beyond = beyond || text == 1;
+    }
+    if (!beyond) return;
     ks_set_cp(KS_CP_UTF8);
-    if (r_.verbose) std::fprintf(err_, "ksspeech: %s is UTF-8: read in code page 65001\n", r_.grammar.c_str());
+    if (r_.verbose) std::fprintf(err_, "ksspeech: the grammar is UTF-8: read in code page 65001\n");
 }
 
 void Pipeline::PrepareGrammar()
