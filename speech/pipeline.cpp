@@ -234,7 +234,8 @@ void Pipeline::Extern(const std::string& name, const std::string& file)
 // the code page it was compiled in.
 void Pipeline::ChooseCodePage()
 {
-    if (Compiled(r_.grammar) || std::getenv("SPCH_CODEPAGE")) return;
+    const char* named = std::getenv("SPCH_CODEPAGE");
+    if (Compiled(r_.grammar) || (named && *named)) return;
     ks_set_cp(0);
     if (ks_get_cp() != 1252) return;
     std::vector<std::string> sources{r_.grammar};

@@ -27,7 +27,8 @@ const struct {
     const char* espeak;
     const char* phones;
 } kMnemonics[] = {
-    {"aI@L", "AY AH L"}, {"aU@L", "AW AH L"}, {"aI@", "AY ER"}, {"aI3", "AY ER"}, {"aU@", "AW ER"}, {"i@3", "IY ER"},
+    {"aI@L", "AY AH L"}, {"aU@L", "AW AH L"},
+    {"aI@", "AY ER"}, {"aI3", "AY ER"}, {"aU@", "AW ER"}, {"i@3", "IY ER"},
     {"aI", "AY"}, {"aU", "AW"}, {"eI", "EY"}, {"oU", "OW"}, {"OI", "OY"},
     {"i:", "IY"}, {"u:", "UW"}, {"A:", "AA"}, {"O:", "AO"}, {"3:", "ER"},
     {"A@", "AA R"}, {"O@", "AO R"}, {"o@", "AO R"}, {"e@", "EH R"}, {"i@", "IY ER"},
