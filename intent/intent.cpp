@@ -38,7 +38,8 @@ std::string Trimmed(const std::string& s)
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// The length of the well-formed UTF-8 character at s[i], 0 if none starts there.
+} // namespace
+
 size_t Utf8Length(const std::string& s, size_t i)
 {
     unsigned char b = (unsigned char)s[i];
@@ -52,8 +53,6 @@ size_t Utf8Length(const std::string& s, size_t i)
         return 0;
     return n;
 }
-
-} // namespace
 
 std::string JsonString(const std::string& s, bool utf8)
 {

@@ -43,6 +43,10 @@ struct Understanding {
 // holds (see ksbnfc::marks), into result.
 void ReadMarks(const std::string& marked, Understanding& result);
 
+// The length of the well-formed UTF-8 character at s[i], 0 if none starts
+// there (a stray or cut-short byte, an overlong form, a surrogate).
+size_t Utf8Length(const std::string& s, size_t i);
+
 // Text as a JSON string, quotes included. It is taken as UTF-8 where utf8
 // is set (a byte that starts no character becomes U+FFFD), else as
 // single-byte text whose bytes above 0x7F are Latin-1; whatever it holds,

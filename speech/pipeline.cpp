@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <unistd.h>
 
@@ -120,22 +122,15 @@ ksbnfc::CompiledFile Compile(const std::string& source, bool translation, const 
 // beyond ASCII (1) or neither (-1).
 int Utf8Text(const std::string& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    bool beyond = false, valid = true;
-    int c, more = 0;
-    while (valid && (c = std::fgetc(f)) != EOF) {
-        if (more) {
-            valid = (c & 0xC0) == 0x80;
-            more--;
-        } else if (c >= 0x80) {
-            beyond = true;
-            more = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : -1;
-            valid = more > 0;
-        }
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int beyond = 0;
+    for (size_t i = 0, n; i < text.size(); i += n) {
+        n = (unsigned char)text[i] < 0x80 ? 1 : ksintent::Utf8Length(text, i);
+        if (n == 0) return -1;
+        if (n > 1) beyond = 1;
     }
-    std::fclose(f);
-    return !valid || more != 0 ? -1 : beyond ? 1 : 0;
+    return beyond;
 }
 
 std::vector<std::string> Split(const std::string& s)
