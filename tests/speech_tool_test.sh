@@ -94,6 +94,7 @@ if have espeak-ng && have sox; then
     printf 'anna berg\njos\303\251 garc\303\255a\n' >"$work/names8.txt"
     (
         unset SPCH_CODEPAGE
+        failures=0
         run "UTF-8 grammar" 0 --json "$work/utf8.bnf" "$work/c1.wav"
         json "UTF-8 grammar" 1 "$work/c1.wav" $'a caf\303\251 au lait please' "cafe"
         err_has "UTF-8 grammar" "'macchiato' is not in the dictionary; espeak-ng pronounces it M AE K IH AA T OW"
