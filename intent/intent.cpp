@@ -43,7 +43,7 @@ std::string Trimmed(const std::string& s)
 size_t Utf8Length(const std::string& s, size_t i)
 {
     unsigned char b = (unsigned char)s[i];
-    size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
     if (n == 0 || i + n > s.size()) return 0;
     for (size_t k = 1; k < n; k++)
         if (((unsigned char)s[i + k] & 0xC0) != 0x80) return 0;

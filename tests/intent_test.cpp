@@ -58,6 +58,7 @@ TEST(Json, AlwaysWellFormed)
     EXPECT_EQ(ksintent::JsonString("a\"b\\c\n\x01\x7f"), "\"a\\\"b\\\\c\\n\\u0001\x7f\"");
     EXPECT_EQ(ksintent::JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
     EXPECT_EQ(ksintent::JsonString("caf\xe9 \xc3"), "\"caf\\ufffd \\ufffd\"");
+    EXPECT_EQ(ksintent::JsonString("\xf8\x80\x80 \xff\xbf\xbf"), "\"\\ufffd\\ufffd\\ufffd \\ufffd\\ufffd\\ufffd\"");
     EXPECT_EQ(ksintent::JsonString("\xed\xa0\x80\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"")
         << "surrogates and code points past U+10FFFF";
     EXPECT_EQ(ksintent::JsonString("caf\xe9", false), "\"caf\\u00e9\"");
