@@ -7,16 +7,6 @@
 namespace ksspeech {
 namespace {
 
-std::vector<double> Means(const float* cep, size_t frames, int width)
-{
-    std::vector<double> mean((size_t)width, 0.0);
-    for (size_t f = 0; f < frames; f++)
-        for (size_t d = 0; d < (size_t)width; d++) mean[d] += cep[f * (size_t)width + d];
-    if (frames)
-        for (double& m : mean) m /= (double)frames;
-    return mean;
-}
-
 std::vector<double> Deviations(const float* cep, size_t frames, int width, const std::vector<double>& mean)
 {
     std::vector<double> sd((size_t)width, 0.0);
@@ -31,6 +21,16 @@ std::vector<double> Deviations(const float* cep, size_t frames, int width, const
 }
 
 } // namespace
+
+std::vector<double> Means(const float* cep, size_t frames, int width)
+{
+    std::vector<double> mean((size_t)width, 0.0);
+    for (size_t f = 0; f < frames; f++)
+        for (size_t d = 0; d < (size_t)width; d++) mean[d] += cep[f * (size_t)width + d];
+    if (frames)
+        for (double& m : mean) m /= (double)frames;
+    return mean;
+}
 
 std::vector<double> Deviations(const float* cep, size_t frames, int width)
 {

@@ -9,6 +9,10 @@
 
 namespace ksspeech {
 
+// The mean of each of the width values of `frames` frames laid out one
+// after the other (all 0 for no frames).
+std::vector<double> Means(const float* cep, size_t frames, int width);
+
 // The standard deviation of each of the width values of `frames` frames
 // laid out one after the other (all 0 for fewer than 2 frames).
 std::vector<double> Deviations(const float* cep, size_t frames, int width);

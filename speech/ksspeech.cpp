@@ -59,6 +59,9 @@ const char kUsage[] =
     "                       recording (c0 its loudness, c1 its tilt, ...), widen\n"
     "                       them back to these deviations, by at most 3 times\n"
     "                       (default 17.4,24, as in clean speech); none: off\n"
+    "  --adapt FRAMES       fit each recording's cepstra to the acoustic model by\n"
+    "                       a linear transform, pulled towards none by a prior\n"
+    "                       of FRAMES frames (default 300); none: off\n"
     "  --remove-noise, --no-remove-noise\n"
     "                       with or without the recogniser's own spectral noise\n"
     "                       removal (default: only when no denoiser runs)\n"
@@ -215,6 +218,14 @@ int main(int argc, char** argv)
         } else if (a == "--spread") {
             if (!Spread(opt, r.spread)) return Usage("--spread needs none or deviations from 1 to 1000, comma-separated");
             r.spread_set = true;
+        } else if (a == "--adapt") {
+            std::string v;
+            char* end = nullptr;
+            errno = 0;
+            double frames = opt.Value(v) && v != "none" ? std::strtod(v.c_str(), &end) : -1;
+            if (v.empty() || (v != "none" && (errno || *end || !(frames >= 0 && frames <= 100000))))
+                return Usage("--adapt needs none or a number of frames from 0 to 100000");
+            r.adapt = frames;
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
             r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {

@@ -39,6 +39,10 @@ struct RecogniserConfig {
     // most spread_gain); empty: the cepstra as computed.
     std::vector<double> spread;
     double spread_gain = 3;
+    // Each recording's cepstra transformed to fit the model's Gaussians
+    // better (FitTransform), with this prior for the unchanged cepstra in
+    // frames; below 0: not transformed.
+    double adapt = -1;
 };
 
 struct Hypothesis {

@@ -4,6 +4,7 @@
 #include "recogniser.h"
 
 #include "audio.h"
+#include "adapt.h"
 #include "cepstra.h"
 
 #include <pocketsphinx.h>
@@ -100,6 +101,10 @@ public:
         wide_ = c.wide;
         spread_ = c.spread;
         spread_gain_ = c.spread_gain;
+        if (c.adapt >= 0) {
+            books_ = ReadCodebooks(c.model);
+            adapt_.prior = c.adapt;
+        }
         verbose_ = c.verbose;
         if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0)
             throw SpeechError("the recogniser could not set up its phone loop (run with -v for its log)");
@@ -238,7 +243,8 @@ private:
     // the samples each time, the recogniser's voice detection would cut
     // each search a different stretch, and the phone loop's score would
     // not be over the frames of the grammar's. With spread_, noise's
-    // narrowing of the lowest cepstra is undone (RestoreSpread).
+    // narrowing of the lowest cepstra is undone (RestoreSpread); with
+    // books_, the cepstra are then fitted to the model (FitTransform).
     Cepstra Features(const std::vector<int16_t>& samples)
     {
         fe_t* fe = ps_get_fe(ps_);
@@ -265,6 +271,15 @@ private:
             if (verbose_) {
                 std::fprintf(stderr, "ksspeech: %zu frames; cepstral spread", cep.Frames());
                 for (size_t d = 0; d < gain.size(); d++) std::fprintf(stderr, " c%zu %.1f x%.2f", d, was[d], gain[d]);
+                std::fprintf(stderr, "\n");
+            }
+        }
+        if (!books_.Empty()) {
+            std::vector<double> a = FitTransform(cep.values.data(), cep.Frames(), cep.width, books_, adapt_);
+            ApplyTransform(cep.values.data(), cep.Frames(), cep.width, a);
+            if (verbose_) {
+                std::fprintf(stderr, "ksspeech: transform diagonal");
+                for (int d = 0; d < cep.width; d++) std::fprintf(stderr, " %.2f", a[(size_t)d * cep.width + d]);
                 std::fprintf(stderr, "\n");
             }
         }
@@ -412,6 +427,8 @@ private:
     Search wide_;
     std::vector<double> spread_;
     double spread_gain_ = 3;
+    Codebooks books_;
+    AdaptOptions adapt_;
 };
 
 } // namespace

@@ -44,6 +44,7 @@ struct SpeechRequest {
     double threshold = -1;    // below this confidence "not understood"; <0: the default
     bool spread_set = false;  // spread given: the deviations c0, c1, ... are restored to (empty: none)
     std::vector<double> spread;
+    double adapt = -2;        // prior of the cepstral transform in frames; -1: none, -2: the default
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every

@@ -5,6 +5,7 @@
 // signals; the event reader of
 // the voice service (tests/data/wyoming_events.txt); the restoration of the
 // cepstra's spread.
+#include "adapt.h"
 #include "audio.h"
 #include "cepstra.h"
 #include "confidence.h"
@@ -21,7 +22,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -403,6 +406,106 @@ TEST(Cepstra, SpreadRestoredNeverNarrowed)
     EXPECT_EQ(cep, was);
     // More targets than dimensions: only the dimensions there are.
     EXPECT_EQ(ksspeech::RestoreSpread(cep.data(), frames, 1, {18, 24, 30}, 3).size(), 1u);
+}
+
+// One Gaussian a stream, of mean 0 and the variances that white cepstra of
+// variance 1 give: 1 for the statics, 2 for the deltas (c[t+2] - c[t-2]), 4
+// for the second deltas.
+ksspeech::Codebooks WhiteModel(int dims)
+{
+    ksspeech::Codebooks b;
+    b.dims = dims;
+    b.streams = 3;
+    b.count = 1;
+    for (int s = 0; s < 3; s++) {
+        double var = 1 << s;
+        for (int d = 0; d < dims; d++) {
+            b.mean.push_back(0);
+            b.ivar.push_back((float)(1 / var));
+        }
+        b.norm.push_back((float)(-0.5 * dims * std::log(2 * M_PI * var)));
+    }
+    return b;
+}
+
+std::vector<float> WhiteFrames(size_t frames, int dims, double sd, double mean)
+{
+    uint32_t state = 12345;
+    auto uniform = [&] {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / 16777216.0 + 1e-9;
+    };
+    std::vector<float> cep(frames * (size_t)dims);
+    for (float& v : cep) // Box-Muller
+        v = (float)(mean + sd * std::sqrt(-2 * std::log(uniform())) * std::cos(2 * M_PI * uniform()));
+    return cep;
+}
+
+TEST(Adapt, TransformUndoesANarrowedSpread)
+{
+    const int dims = 3;
+    const size_t frames = 4000;
+    ksspeech::Codebooks model = WhiteModel(dims);
+    // Cepstra of half the model's spread, about a mean the transform keeps.
+    std::vector<float> cep = WhiteFrames(frames, dims, 0.5, 40);
+    ksspeech::AdaptOptions options;
+    options.prior = 0;
+    std::vector<double> a = ksspeech::FitTransform(cep.data(), frames, dims, model, options);
+    ASSERT_EQ(a.size(), (size_t)dims * dims);
+    for (int r = 0; r < dims; r++)
+        for (int c = 0; c < dims; c++) EXPECT_NEAR(a[(size_t)r * dims + c], r == c ? 2 : 0, 0.1) << r << "," << c;
+    ksspeech::ApplyTransform(cep.data(), frames, dims, a);
+    std::vector<double> sd = ksspeech::Deviations(cep.data(), frames, dims);
+    double mean = 0;
+    for (size_t t = 0; t < frames; t++) mean += cep[t * dims];
+    EXPECT_NEAR(mean / frames, 40, 0.05);
+    for (double v : sd) EXPECT_NEAR(v, 1, 0.05);
+
+    // A prior of many frames holds a short recording near the identity.
+    options.prior = 1e6;
+    a = ksspeech::FitTransform(cep.data(), 300, dims, model, options);
+    EXPECT_NEAR(a[0], 1, 0.01);
+    // Too few frames, or cepstra of another width: the identity.
+    EXPECT_EQ(ksspeech::FitTransform(cep.data(), 5, dims, model, options), (std::vector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(ksspeech::FitTransform(cep.data(), 300, 1, model, options), std::vector<double>{1});
+}
+
+TEST(Adapt, ModelFiles)
+{
+    char dir[] = "/tmp/ksadaptXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string d = dir;
+    // Two codebooks of one density in three streams of 2 values.
+    auto file = [&](const char* name, float base, size_t drop) {
+        std::string s = "s3\nversion 1.0\nendhdr\n" + LE(0x11223344u, 4) + LE(2, 4) + LE(3, 4) + LE(1, 4) + LE(2, 4) +
+                        LE(2, 4) + LE(2, 4) + LE(12, 4);
+        for (int i = 0; i < 12; i++) {
+            float f = base + (float)i;
+            uint32_t u;
+            std::memcpy(&u, &f, 4);
+            s += LE(u, 4);
+        }
+        FILE* f = std::fopen((d + "/" + name).c_str(), "wb");
+        std::fwrite(s.data(), 1, s.size() - drop, f);
+        std::fclose(f);
+    };
+    file("means", 0, 0);
+    file("variances", 1, 0);
+    ksspeech::Codebooks b = ksspeech::ReadCodebooks(d);
+    ASSERT_EQ(b.count, 2u);
+    ASSERT_EQ(b.dims, 2);
+    // File order [codebook][stream][dim]; ours [stream][dim][gaussian].
+    EXPECT_EQ(b.mean[(1 * 2 + 1) * 2 + 1], 6 + 2 + 1);    // codebook 1, stream 1, dim 1
+    EXPECT_FLOAT_EQ(b.ivar[(2 * 2 + 0) * 2 + 0], 1 / 5.0f); // codebook 0, stream 2, dim 0
+    EXPECT_NEAR(b.norm[0], -0.5 * (std::log(2 * M_PI * 1) + std::log(2 * M_PI * 2)), 1e-5);
+
+    file("variances", 1, 2);
+    EXPECT_NE(Failure([&] { ksspeech::ReadCodebooks(d); }).find("variances' is inconsistent or truncated"),
+              std::string::npos);
+    std::remove((d + "/means").c_str());
+    EXPECT_NE(Failure([&] { ksspeech::ReadCodebooks(d); }).find("cannot open the acoustic model's"), std::string::npos);
+    std::remove((d + "/variances").c_str());
+    rmdir(dir);
 }
 
 TEST(Wyoming, EventReader)
