@@ -228,25 +228,11 @@ void UpdateRows(std::vector<double>& a, const Statistics& st, int w)
             e2 += p[(size_t)c] * gk[(size_t)c];
         }
         if (!(e1 > 0)) continue;
-        double root = std::sqrt(e2 * e2 + 4 * e1 * st.beta);
-        double best_value = -INFINITY;
-        std::vector<double> best;
-        for (double alpha : {(-e2 + root) / (2 * e1), (-e2 - root) / (2 * e1)}) {
-            std::vector<double> row((size_t)w);
-            for (int c = 0; c < w; c++) row[(size_t)c] = alpha * gp[(size_t)c] + gk[(size_t)c];
-            double dot = 0, quad = 0, lin = 0;
-            for (int c = 0; c < w; c++) {
-                dot += row[(size_t)c] * p[(size_t)c];
-                lin += row[(size_t)c] * k[(size_t)c];
-                for (int r = 0; r < w; r++) quad += row[(size_t)r] * g[(size_t)r * w + c] * row[(size_t)c];
-            }
-            double value = st.beta * std::log(std::fabs(dot)) - 0.5 * quad + lin;
-            if (value > best_value) {
-                best_value = value;
-                best = row;
-            }
-        }
-        std::copy(best.begin(), best.end(), &a[(size_t)i * w]);
+        // Of the two roots, the one that keeps det(A) positive: the other
+        // mirrors the cepstra, which is never wanted, and ties with this one
+        // where the Gaussians are symmetric about the mean.
+        double alpha = (-e2 + std::sqrt(e2 * e2 + 4 * e1 * st.beta)) / (2 * e1);
+        for (int c = 0; c < w; c++) a[(size_t)i * w + c] = alpha * gp[(size_t)c] + gk[(size_t)c];
     }
 }
 
