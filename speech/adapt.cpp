@@ -236,6 +236,17 @@ void UpdateRows(std::vector<double>& a, const Statistics& st, int w)
     }
 }
 
+// out = A u, plus offset where one is given; u holds mean-free values.
+template <typename T>
+void Multiply(const std::vector<double>& a, size_t w, const T* u, const double* offset, float* out)
+{
+    for (size_t r = 0; r < w; r++) {
+        double sum = offset ? offset[r] : 0.0;
+        for (size_t c = 0; c < w; c++) sum += a[r * w + c] * u[c];
+        out[r] = (float)sum;
+    }
+}
+
 } // namespace
 
 Codebooks ReadCodebooks(const std::string& model)
@@ -284,15 +295,7 @@ std::vector<double> FitTransform(const float* cep, size_t frames, int width, con
     for (int it = 0; it < std::max(options.iterations, 1); it++) {
         // The posteriors come from the cepstra as the current A leaves them.
         std::vector<float> x = x0;
-        for (size_t t = 0; t < frames * 3; t++) {
-            float* v = &x[t * w];
-            const float* u = &x0[t * w];
-            for (size_t r = 0; r < w; r++) {
-                double sum = 0;
-                for (size_t c = 0; c < w; c++) sum += a[r * w + c] * u[c];
-                v[r] = (float)sum;
-            }
-        }
+        for (size_t t = 0; t < frames * 3; t++) Multiply(a, w, &x0[t * w], nullptr, &x[t * w]);
         Statistics st = Accumulate(x, x0, frames, books, options.top);
         if (options.prior > 0) {
             // Evidence for the identity: a row i whose best value is e_i.
@@ -315,11 +318,7 @@ void ApplyTransform(float* cep, size_t frames, int width, const std::vector<doub
     for (size_t t = 0; t < frames; t++) {
         float* v = &cep[t * w];
         for (size_t d = 0; d < w; d++) in[d] = v[d] - mean[d];
-        for (size_t r = 0; r < w; r++) {
-            double sum = mean[r];
-            for (size_t c = 0; c < w; c++) sum += a[r * w + c] * in[c];
-            v[r] = (float)sum;
-        }
+        Multiply(a, w, in.data(), mean.data(), v);
     }
 }
 
