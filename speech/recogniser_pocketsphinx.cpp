@@ -77,6 +77,8 @@ public:
                 throw SpeechError("'" + c.model + "' is not an acoustic model folder: it lacks " + f);
         if (access(c.dictionary.c_str(), R_OK) != 0)
             throw SpeechError("dictionary '" + c.dictionary + "' not readable (package pocketsphinx-en-us, or --model-dict FILE)");
+        // Read before the decoder exists, so that a bad file leaks nothing.
+        if (c.adapt >= 0) books_ = ReadCodebooks(c.model);
         // Silent unless asked: the decoder logs every setting at start.
         if (!c.verbose) err_set_logfp(nullptr);
         // The phone loop of the confidence runs on context-independent
@@ -101,13 +103,13 @@ public:
         wide_ = c.wide;
         spread_ = c.spread;
         spread_gain_ = c.spread_gain;
-        if (c.adapt >= 0) {
-            books_ = ReadCodebooks(c.model);
-            adapt_.prior = c.adapt;
-        }
+        if (c.adapt >= 0) adapt_.prior = c.adapt;
         verbose_ = c.verbose;
-        if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0)
+        if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0) {
+            ps_free(ps_);
+            cmd_ln_free_r(config_);
             throw SpeechError("the recogniser could not set up its phone loop (run with -v for its log)");
+        }
         loop_ = c.phone_loop;
     }
     ~PocketSphinx() override

@@ -42,6 +42,15 @@ out_has "goforward.gram" '"words": "go forward ten meters", "accepted": true'
 run "tagged JSGF grammar" 0 --json "$examples/robot.gram" "$audio"
 json "robot.gram" 1 "$audio" "go forward ten meters" "forward 10 m"
 
+# A damaged acoustic model: its Gaussians are read before the decoder starts,
+# so the error is named and nothing is left behind (the sanitizer run checks).
+model=/usr/share/pocketsphinx/model/en-us/en-us
+mkdir "$work/model"
+for f in "$model"/*; do ln -s "$f" "$work/model/"; done
+rm "$work/model/means"
+head -c 200 "$model/means" >"$work/model/means"
+run "truncated model" 2 "=the acoustic model's '$work/model/means' is inconsistent or truncated" --model "$work/model" "$robot" "$audio"
+
 # Already compiled: an engine/translation pair, and a recording on standard input.
 "$ksbnfc" -en "$robot" -d "$work" 2>/dev/null && "$ksbnfc" -tr "$robot" -d "$work" 2>/dev/null ||
     fail "robot.bnf does not compile"
