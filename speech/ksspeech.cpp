@@ -109,16 +109,22 @@ int Usage(const std::string& msg)
     return 2;
 }
 
+// Reads the whole of n as a number in [lo, hi].
+bool Number(const std::string& n, double lo, double hi, double& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(n.c_str(), &end);
+    if (n.empty() || errno || *end || !(v >= lo && v <= hi)) return false;
+    out = v;
+    return true;
+}
+
 // Reads a number in [lo, hi] from the option's value.
 bool Number(OptionReader& opt, double lo, double hi, double& out)
 {
     std::string n;
-    char* end = nullptr;
-    errno = 0;
-    double v = opt.Value(n) ? std::strtod(n.c_str(), &end) : 0;
-    if (n.empty() || errno || *end || !(v >= lo && v <= hi)) return false;
-    out = v;
-    return true;
+    return opt.Value(n) && Number(n, lo, hi, out);
 }
 
 bool Compiled(const std::string& path, const char* ext)
@@ -148,11 +154,8 @@ bool Spread(OptionReader& opt, std::vector<double>& out)
     if (v == "none") return true;
     for (size_t at = 0; at <= v.size();) {
         size_t comma = std::min(v.find(',', at), v.size());
-        std::string n = v.substr(at, comma - at);
-        char* end = nullptr;
-        errno = 0;
-        double d = std::strtod(n.c_str(), &end);
-        if (n.empty() || errno || *end || !(d >= 1 && d <= 1000) || out.size() == 13) return false;
+        double d = 0;
+        if (!Number(v.substr(at, comma - at), 1, 1000, d) || out.size() == 13) return false;
         out.push_back(d);
         at = comma + 1;
     }
@@ -220,10 +223,8 @@ int main(int argc, char** argv)
             r.spread_set = true;
         } else if (a == "--adapt") {
             std::string v;
-            char* end = nullptr;
-            errno = 0;
-            double frames = opt.Value(v) && v != "none" ? std::strtod(v.c_str(), &end) : -1;
-            if (v.empty() || (v != "none" && (errno || *end || !(frames >= 0 && frames <= 100000))))
+            double frames = -1;
+            if (!opt.Value(v) || (v != "none" && !Number(v, 0, 100000, frames)))
                 return Usage("--adapt needs none or a number of frames from 0 to 100000");
             r.adapt = frames;
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
