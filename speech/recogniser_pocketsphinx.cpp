@@ -78,7 +78,10 @@ public:
         if (access(c.dictionary.c_str(), R_OK) != 0)
             throw SpeechError("dictionary '" + c.dictionary + "' not readable (package pocketsphinx-en-us, or --model-dict FILE)");
         // Read before the decoder exists, so that a bad file leaks nothing.
-        if (c.adapt >= 0) books_ = ReadCodebooks(c.model);
+        if (c.adapt >= 0) {
+            books_ = ReadCodebooks(c.model);
+            adapt_.prior = c.adapt;
+        }
         // Silent unless asked: the decoder logs every setting at start.
         if (!c.verbose) err_set_logfp(nullptr);
         // The phone loop of the confidence runs on context-independent
@@ -103,7 +106,6 @@ public:
         wide_ = c.wide;
         spread_ = c.spread;
         spread_gain_ = c.spread_gain;
-        if (c.adapt >= 0) adapt_.prior = c.adapt;
         verbose_ = c.verbose;
         if (c.phone_loop && ps_set_allphone(ps_, kLoop, nullptr) < 0) {
             ps_free(ps_);
