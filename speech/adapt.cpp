@@ -5,6 +5,7 @@
 #include "cepstra.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -147,11 +148,28 @@ struct Statistics {
     double beta = 0;
 };
 
-// Each frame's posteriors over the Gaussians come from `scored` (the
-// cepstra as the current transform leaves them); the statistics are of
-// `raw`, the cepstra the transform applies to.
+// The log-likelihoods of v, the values of stream s, under the Gaussians lo
+// to hi of that stream, into score[0 .. hi - lo).
+void Score(const float* v, size_t s, size_t lo, size_t hi, const Codebooks& b, float* score)
+{
+    size_t w = (size_t)b.dims, n = b.count;
+    std::copy(&b.norm[s * n + lo], &b.norm[s * n + hi], score);
+    for (size_t d = 0; d < w; d++) {
+        const float* mu = &b.mean[(s * w + d) * n];
+        const float* iv = &b.ivar[(s * w + d) * n];
+        float xd = v[d];
+        for (size_t g = lo; g < hi; g++) {
+            float e = xd - mu[g];
+            score[g - lo] -= 0.5f * e * e * iv[g];
+        }
+    }
+}
+
+// Each frame's posteriors over the Gaussians (those of its codebook, with
+// labels) come from `scored` (the cepstra as the current transform leaves
+// them); the statistics are of `raw`, the cepstra the transform applies to.
 Statistics Accumulate(const std::vector<float>& scored, const std::vector<float>& raw, size_t frames,
-                      const Codebooks& b, int top)
+                      const Codebooks& b, int top, const std::vector<int>& labels)
 {
     size_t w = (size_t)b.dims, n = b.count;
     Statistics st;
@@ -160,30 +178,26 @@ Statistics Accumulate(const std::vector<float>& scored, const std::vector<float>
     std::vector<float> score(n);
     std::vector<size_t> order(n);
     std::vector<double> weight(w), target(w);
-    top = std::clamp(top, 1, (int)n);
-    for (size_t t = 0; t < frames; t++)
+    for (size_t t = 0; t < frames; t++) {
+        size_t lo = 0, hi = n;
+        if (t < labels.size() && labels[t] >= 0 && b.densities > 0 && (size_t)labels[t] < n / b.densities) {
+            lo = (size_t)labels[t] * b.densities;
+            hi = lo + b.densities;
+        }
+        size_t m = hi - lo, keep = (size_t)std::clamp(top, 1, (int)m);
         for (int s = 0; s < b.streams; s++) {
             const float* v = &scored[(t * (size_t)b.streams + (size_t)s) * w];
-            std::copy(&b.norm[(size_t)s * n], &b.norm[(size_t)s * n] + n, score.begin());
-            for (size_t d = 0; d < w; d++) {
-                const float* mu = &b.mean[((size_t)s * w + d) * n];
-                const float* iv = &b.ivar[((size_t)s * w + d) * n];
-                float xd = v[d];
-                for (size_t g = 0; g < n; g++) {
-                    float e = xd - mu[g];
-                    score[g] -= 0.5f * e * e * iv[g];
-                }
-            }
-            for (size_t g = 0; g < n; g++) order[g] = g;
-            std::partial_sort(order.begin(), order.begin() + top, order.end(),
+            Score(v, (size_t)s, lo, hi, b, score.data());
+            for (size_t g = 0; g < m; g++) order[g] = g;
+            std::partial_sort(order.begin(), order.begin() + (ptrdiff_t)keep, order.begin() + (ptrdiff_t)m,
                               [&](size_t a, size_t c) { return score[a] > score[c]; });
             double best = score[order[0]], sum = 0;
-            for (int j = 0; j < top; j++) sum += std::exp(score[order[(size_t)j]] - best);
+            for (size_t j = 0; j < keep; j++) sum += std::exp(score[order[j]] - best);
             std::fill(weight.begin(), weight.end(), 0.0);
             std::fill(target.begin(), target.end(), 0.0);
-            for (int j = 0; j < top; j++) {
-                size_t g = order[(size_t)j];
-                double post = std::exp(score[g] - best) / sum;
+            for (size_t j = 0; j < keep; j++) {
+                size_t g = lo + order[j];
+                double post = std::exp(score[order[j]] - best) / sum;
                 for (size_t d = 0; d < w; d++) {
                     double iv = b.ivar[((size_t)s * w + d) * n + g];
                     weight[d] += post * iv;
@@ -201,6 +215,7 @@ Statistics Accumulate(const std::vector<float>& scored, const std::vector<float>
             }
             st.beta += 1;
         }
+    }
     return st;
 }
 
@@ -262,6 +277,7 @@ Codebooks ReadCodebooks(const std::string& model)
     b.dims = (int)w;
     b.streams = 3;
     b.count = n;
+    b.densities = means.densities;
     b.mean.resize(3 * w * n);
     b.ivar.resize(3 * w * n);
     b.norm.assign(3 * n, 0.0f);
@@ -283,8 +299,118 @@ Codebooks ReadCodebooks(const std::string& model)
     return b;
 }
 
+std::vector<std::string> ReadPhones(const std::string& model)
+{
+    std::string path = model + "/mdef";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw SpeechError("cannot open the acoustic model's '" + path + "'");
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> phones;
+    if (data.size() >= 4 && (std::memcmp(data.data(), "BMDF", 4) == 0 || std::memcmp(data.data(), "FDMB", 4) == 0)) {
+        // The binary layout: the mark, a version, a description's length and
+        // the description, ten counts of which the first is the base
+        // phones', then their names, each closed by a NUL.
+        bool swap = data[0] == 'F';
+        auto truncated = [&] { return SpeechError("the acoustic model's '" + path + "' is truncated"); };
+        if (data.size() < 12) throw truncated();
+        uint64_t at = 12 + (uint64_t)Word32(&data[8], swap);
+        if (at + 40 > data.size()) throw truncated();
+        uint32_t count = Word32(&data[(size_t)at], swap);
+        at += 40;
+        if (count == 0 || count > 1000) return phones;
+        while (phones.size() < count) {
+            auto end = std::find(data.begin() + (ptrdiff_t)at, data.end(), 0);
+            if (end == data.end()) throw truncated();
+            phones.emplace_back(data.begin() + (ptrdiff_t)at, end);
+            at = (uint64_t)(end - data.begin()) + 1;
+        }
+        return phones;
+    }
+    // The text layout: a base phone's line has "-" for both neighbours and
+    // the position, and the base phones come first.
+    std::string text(data.begin(), data.end());
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> fields;
+        size_t i = at;
+        while (i < end) {
+            while (i < end && std::isspace((unsigned char)text[i])) i++;
+            size_t j = i;
+            while (j < end && !std::isspace((unsigned char)text[j])) j++;
+            if (j > i) fields.push_back(text.substr(i, j - i));
+            i = j;
+        }
+        at = end + 1;
+        if (fields.empty() || fields[0][0] == '#' || fields.size() < 6) continue;
+        if (fields[1] != "-" || fields[2] != "-" || fields[3] != "-") break;
+        phones.push_back(fields[0]);
+    }
+    return phones;
+}
+
+std::vector<int> AlignPhones(const float* cep, size_t frames, int width, const Codebooks& b,
+                             const std::vector<Stretch>& words, int rest, int states)
+{
+    if (b.Empty() || b.dims != width || b.densities == 0 || frames < 2 * kWindow + 1)
+        return std::vector<int>(frames, -1);
+    std::vector<int> labels(frames, rest);
+    size_t w = (size_t)width, per_book = b.densities, books = b.count / per_book;
+    std::vector<double> mean = Means(cep, frames, width);
+    std::vector<float> x = Streams(cep, frames, width, mean), score(per_book);
+    // Frame t's log-likelihood under codebook c, its Gaussians taken as
+    // equally likely in each stream.
+    auto likelihood = [&](size_t t, size_t c) {
+        double sum = 0;
+        for (int s = 0; s < b.streams; s++) {
+            Score(&x[(t * (size_t)b.streams + (size_t)s) * w], (size_t)s, c * per_book, (c + 1) * per_book, b,
+                  score.data());
+            float best = *std::max_element(score.begin(), score.end());
+            double e = 0;
+            for (float v : score) e += std::exp((double)v - best);
+            sum += best + std::log(e / (double)per_book);
+        }
+        return sum;
+    };
+    for (const Stretch& word : words) {
+        if (word.first > word.last || word.first >= frames) continue;
+        size_t first = word.first, last = std::min(word.last, frames - 1), len = last - first + 1;
+        size_t k = word.phones.size();
+        bool known = k > 0 && std::all_of(word.phones.begin(), word.phones.end(),
+                                          [&](int p) { return p >= 0 && (size_t)p < books; });
+        if (!known || len < k) {
+            std::fill(labels.begin() + (ptrdiff_t)first, labels.begin() + (ptrdiff_t)last + 1, -1);
+            continue;
+        }
+        // Each phone is `per` states of at least a frame each, passed left
+        // to right; ll[t][j] is frame first + t under phone j.
+        size_t per = len >= k * (size_t)std::max(states, 1) ? (size_t)std::max(states, 1) : 1, n = k * per;
+        std::vector<double> ll(len * k);
+        for (size_t t = 0; t < len; t++)
+            for (size_t j = 0; j < k; j++) ll[t * k + j] = likelihood(first + t, (size_t)word.phones[j]);
+        std::vector<double> best(n, -INFINITY), next(n);
+        std::vector<unsigned char> moved(len * n, 0); // state j at frame t was entered from j - 1
+        best[0] = ll[0];
+        for (size_t t = 1; t < len; t++) {
+            for (size_t j = 0; j < n; j++) {
+                double stay = best[j], move = j > 0 ? best[j - 1] : -INFINITY;
+                moved[t * n + j] = move > stay;
+                next[j] = std::max(stay, move) + ll[t * k + j / per];
+            }
+            best.swap(next);
+        }
+        size_t j = n - 1; // reachable: there are at least n frames
+        for (size_t t = len; t-- > 0;) {
+            labels[first + t] = word.phones[j / per];
+            if (t > 0 && moved[t * n + j]) j--;
+        }
+    }
+    return labels;
+}
+
 std::vector<double> FitTransform(const float* cep, size_t frames, int width, const Codebooks& books,
-                                 const AdaptOptions& options)
+                                 const AdaptOptions& options, const std::vector<int>& labels)
 {
     size_t w = (size_t)std::max(width, 0);
     std::vector<double> a(w * w, 0.0);
@@ -296,7 +422,7 @@ std::vector<double> FitTransform(const float* cep, size_t frames, int width, con
         // The posteriors come from the cepstra as the current A leaves them.
         std::vector<float> x = x0;
         for (size_t t = 0; t < frames * 3; t++) Multiply(a, w, &x0[t * w], nullptr, &x[t * w]);
-        Statistics st = Accumulate(x, x0, frames, books, options.top);
+        Statistics st = Accumulate(x, x0, frames, books, options.top, labels);
         if (options.prior > 0) {
             // Evidence for the identity: a row i whose best value is e_i.
             for (size_t i = 0; i < w; i++) {

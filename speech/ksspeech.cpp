@@ -227,6 +227,8 @@ int main(int argc, char** argv)
             if (!opt.Value(v) || (v != "none" && !Number(v, 0, 100000, frames)))
                 return Usage("--adapt needs none or a number of frames from 0 to 100000");
             r.adapt = frames;
+        } else if (a == "--refit" || a == "--no-refit") {
+            r.refit = a == "--refit";
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
             r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {

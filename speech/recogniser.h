@@ -43,6 +43,10 @@ struct RecogniserConfig {
     // better (FitTransform), with this prior for the unchanged cepstra in
     // frames; below 0: not transformed.
     double adapt = -1;
+    // With adapt: the transform fitted again to the first hypothesis, each
+    // frame to the Gaussians of the phone it is aligned to, and the
+    // recording decoded again with it.
+    bool refit = false;
 };
 
 struct Hypothesis {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
 #include <type_traits>
 #include <sys/stat.h>
@@ -81,6 +82,12 @@ public:
         if (c.adapt >= 0) {
             books_ = ReadCodebooks(c.model);
             adapt_.prior = c.adapt;
+            if (c.refit && !books_.Empty()) {
+                std::vector<std::string> phones = ReadPhones(c.model);
+                // Only where each base phone has a codebook of its own.
+                if (phones.size() * books_.densities == books_.count)
+                    for (size_t i = 0; i < phones.size(); i++) codebook_[phones[i]] = (int)i;
+            }
         }
         // Silent unless asked: the decoder logs every setting at start.
         if (!c.verbose) err_set_logfp(nullptr);
@@ -173,9 +180,27 @@ public:
     std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
     {
         Hypothesis partial;
-        Cepstra cep = Features(samples);
+        Cepstra plain = Features(samples), cep = plain;
+        Transform(cep, {});
         std::vector<Hypothesis> out = Run(name_, cep, nbest, partial);
-        return Complete(std::move(out), partial, cep, nbest);
+        out = Complete(std::move(out), partial, cep, nbest);
+        if (out.empty() || !out[0].complete || codebook_.empty()) return out;
+        // The first hypothesis says which phone each frame is: the
+        // transform fitted to those phones' Gaussians alone is a closer
+        // one, and the search again with it finds the words. Fitted so, the
+        // cepstra favour that hypothesis whether or not it was right, so
+        // the confidence stays the first search's against the phone loop.
+        Cepstra again = plain;
+        Transform(again, Labels(cep));
+        Hypothesis again_partial;
+        std::vector<Hypothesis> second = Run(name_, again, nbest, again_partial);
+        if (second.empty()) return out;
+        for (Hypothesis& h : second) {
+            std::string words = std::move(h.words);
+            h = out[0];
+            h.words = std::move(words);
+        }
+        return second;
     }
 
     void Begin() override
@@ -247,8 +272,7 @@ private:
     // the samples each time, the recogniser's voice detection would cut
     // each search a different stretch, and the phone loop's score would
     // not be over the frames of the grammar's. With spread_, noise's
-    // narrowing of the lowest cepstra is undone (RestoreSpread); with
-    // books_, the cepstra are then fitted to the model (FitTransform).
+    // narrowing of the lowest cepstra is undone (RestoreSpread).
     Cepstra Features(const std::vector<int16_t>& samples)
     {
         fe_t* fe = ps_get_fe(ps_);
@@ -278,16 +302,47 @@ private:
                 std::fprintf(stderr, "\n");
             }
         }
-        if (!books_.Empty()) {
-            std::vector<double> a = FitTransform(cep.values.data(), cep.Frames(), cep.width, books_, adapt_);
-            ApplyTransform(cep.values.data(), cep.Frames(), cep.width, a);
-            if (verbose_) {
-                std::fprintf(stderr, "ksspeech: transform diagonal");
-                for (int d = 0; d < cep.width; d++) std::fprintf(stderr, " %.2f", a[(size_t)d * cep.width + d]);
-                std::fprintf(stderr, "\n");
-            }
-        }
         return cep;
+    }
+
+    // With books_, fits the cepstra to the model (FitTransform), each frame
+    // to its labelled codebook's Gaussians where labels are given.
+    void Transform(Cepstra& cep, const std::vector<int>& labels)
+    {
+        if (books_.Empty()) return;
+        std::vector<double> a = FitTransform(cep.values.data(), cep.Frames(), cep.width, books_, adapt_, labels);
+        ApplyTransform(cep.values.data(), cep.Frames(), cep.width, a);
+        if (verbose_) {
+            std::fprintf(stderr, "ksspeech: transform%s diagonal", labels.empty() ? "" : " (refitted)");
+            for (int d = 0; d < cep.width; d++) std::fprintf(stderr, " %.2f", a[(size_t)d * cep.width + d]);
+            std::fprintf(stderr, "\n");
+        }
+    }
+
+    // Each frame's codebook under the best hypothesis of the last search,
+    // its words' phones aligned to the frames of cep; silence's between
+    // and around the words.
+    std::vector<int> Labels(const Cepstra& cep)
+    {
+        auto sil = codebook_.find("SIL");
+        std::vector<Stretch> words;
+        for (const Segment& seg : segments_) {
+            Stretch st;
+            if (seg.first < 0 || seg.last < seg.first) continue;
+            st.first = (size_t)seg.first;
+            st.last = (size_t)seg.last;
+            std::string phones = Pronunciation(seg.word);
+            for (size_t i = 0; i < phones.size();) {
+                size_t j = phones.find(' ', i);
+                if (j == std::string::npos) j = phones.size();
+                auto c = codebook_.find(phones.substr(i, j - i));
+                st.phones.push_back(c == codebook_.end() ? -1 : c->second);
+                i = j + 1;
+            }
+            words.push_back(std::move(st));
+        }
+        return AlignPhones(cep.values.data(), cep.Frames(), cep.width, books_, words,
+                           sil == codebook_.end() ? -1 : sil->second);
     }
 
     // Decodes the cepstra with the search `search` (made current here): the
@@ -389,6 +444,7 @@ private:
     std::vector<Hypothesis> Hypotheses(int nbest, int frames, Hypothesis& partial)
     {
         std::vector<Hypothesis> out;
+        segments_.clear();
         int32 score = 0;
         const char* best = ps_get_hyp(ps_, &score);
         if (best && *best) {
@@ -398,6 +454,7 @@ private:
                 int sf = 0, ef = 0;
                 ps_seg_frames(seg, &sf, &ef);
                 if (w && *w != '<' && *w != '[' && std::strcmp(w, "(NULL)") != 0) {
+                    segments_.push_back(Segment{w, sf, ef});
                     out[0].speech_frames += ef - sf + 1;
                     int32 ascr = 0, lscr = 0, lback = 0;
                     ps_seg_prob(seg, &ascr, &lscr, &lback);
@@ -433,6 +490,12 @@ private:
     double spread_gain_ = 3;
     Codebooks books_;
     AdaptOptions adapt_;
+    std::map<std::string, int> codebook_; // of each base phone, with refitting
+    struct Segment {
+        std::string word;
+        int first, last;
+    };
+    std::vector<Segment> segments_; // the words of the last best hypothesis
 };
 
 } // namespace

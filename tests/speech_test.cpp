@@ -508,6 +508,86 @@ TEST(Adapt, ModelFiles)
     rmdir(dir);
 }
 
+// Codebooks of one Gaussian each in one dimension, at the given static
+// means, all of variance v; deltas of mean 0 and variance 1.
+ksspeech::Codebooks PointModel(const std::vector<float>& means, double v)
+{
+    ksspeech::Codebooks b;
+    b.dims = 1;
+    b.streams = 3;
+    b.count = means.size();
+    b.densities = 1;
+    for (int s = 0; s < 3; s++)
+        for (float m : means) {
+            double var = s == 0 ? v : 1;
+            b.mean.push_back(s == 0 ? m : 0);
+            b.ivar.push_back((float)(1 / var));
+            b.norm.push_back((float)(-0.5 * std::log(2 * M_PI * var)));
+        }
+    return b;
+}
+
+TEST(Adapt, PhoneAlignmentAndLabelledFit)
+{
+    // Frames 0-19 at -2, 20-39 at +2: codebook 0 and then codebook 1.
+    ksspeech::Codebooks model = PointModel({-2, 2, 0}, 0.5);
+    std::vector<float> cep(40);
+    for (size_t t = 0; t < cep.size(); t++) cep[t] = (t < 20 ? -2.0f : 2.0f) + 0.01f * (float)(t % 3);
+    std::vector<int> labels = ksspeech::AlignPhones(cep.data(), cep.size(), 1, model, {{5, 34, {0, 1}}}, 2);
+    ASSERT_EQ(labels.size(), cep.size());
+    for (size_t t = 0; t < cep.size(); t++) EXPECT_EQ(labels[t], t < 5 || t > 34 ? 2 : t < 20 ? 0 : 1) << t;
+    // Even against the evidence, each phone keeps its states' frames.
+    labels = ksspeech::AlignPhones(cep.data(), cep.size(), 1, model, {{10, 19, {0, 1, 0}}}, 2);
+    EXPECT_EQ(std::count(labels.begin() + 10, labels.begin() + 20, 1), 3);
+    EXPECT_EQ(labels[19], 0);
+    // A stretch shorter than its phones, or with a phone the model lacks,
+    // or past the end: no codebook where they are.
+    labels = ksspeech::AlignPhones(cep.data(), cep.size(), 1, model,
+                                   {{0, 1, {0, 1, 0}}, {2, 9, {0, 7}}, {38, 90, {1}}, {50, 60, {1}}}, 2);
+    EXPECT_EQ(labels[0], -1);
+    EXPECT_EQ(labels[9], -1);
+    EXPECT_EQ(labels[10], 2);
+    EXPECT_EQ(labels[39], 1);
+
+    // Frames at -0.25 and +0.25 sit on the near pair of Gaussians (the still
+    // deltas pull a little wider); labelled with the far pair, they are
+    // stretched four times out to them.
+    ksspeech::Codebooks pairs = PointModel({-1, 1, -0.25f, 0.25f}, 0.01);
+    for (size_t t = 0; t < cep.size(); t++) cep[t] = t < 20 ? -0.25f : 0.25f;
+    ksspeech::AdaptOptions options;
+    options.prior = 0;
+    std::vector<int> far(cep.size());
+    for (size_t t = 0; t < cep.size(); t++) far[t] = t < 20 ? 0 : 1;
+    EXPECT_LT(ksspeech::FitTransform(cep.data(), cep.size(), 1, pairs, options)[0], 1.5);
+    EXPECT_NEAR(ksspeech::FitTransform(cep.data(), cep.size(), 1, pairs, options, far)[0], 4, 0.2);
+}
+
+TEST(Adapt, BasePhones)
+{
+    char dir[] = "/tmp/ksphonesXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/mdef";
+    auto write = [&](const std::string& s) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(s.data(), 1, s.size(), f);
+        std::fclose(f);
+    };
+    std::string counts = LE(3, 4);
+    for (int i = 0; i < 9; i++) counts += LE(1, 4);
+    std::string binary = "BMDF" + LE(1, 4) + LE(8, 4) + "layout\n" + std::string(1, '\0') + counts;
+    binary += std::string("AA\0B\0SIL\0", 9) + "tree";
+    write(binary);
+    EXPECT_EQ(ksspeech::ReadPhones(dir), (std::vector<std::string>{"AA", "B", "SIL"}));
+    write(binary.substr(0, binary.size() - 9));
+    EXPECT_NE(Failure([&] { ksspeech::ReadPhones(dir); }).find("mdef' is truncated"), std::string::npos);
+    write("0.3\n3 n_base\n# base phones first\nAA - - - n/a 0 0 1 2 N\nB - - - n/a 1 3 4 5 N\n"
+          "AA B B b n/a 0 6 7 8 N\nSIL - - - n/a 2 9 10 11 N\n");
+    EXPECT_EQ(ksspeech::ReadPhones(dir), (std::vector<std::string>{"AA", "B"}));
+    std::remove(path.c_str());
+    EXPECT_NE(Failure([&] { ksspeech::ReadPhones(dir); }).find("cannot open"), std::string::npos);
+    rmdir(dir);
+}
+
 TEST(Wyoming, EventReader)
 {
     for (const cases::Case& c : cases::Read("wyoming_events.txt"))
