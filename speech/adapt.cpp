@@ -153,7 +153,8 @@ struct Statistics {
 void Score(const float* v, size_t s, size_t lo, size_t hi, const Codebooks& b, float* score)
 {
     size_t w = (size_t)b.dims, n = b.count;
-    std::copy(&b.norm[s * n + lo], &b.norm[s * n + hi], score);
+    const float* norm = b.norm.data() + s * n;
+    std::copy(norm + lo, norm + hi, score);
     for (size_t d = 0; d < w; d++) {
         const float* mu = &b.mean[(s * w + d) * n];
         const float* iv = &b.ivar[(s * w + d) * n];
