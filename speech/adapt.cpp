@@ -3,9 +3,9 @@
 
 #include "audio.h"
 #include "cepstra.h"
+#include "pronounce.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -334,15 +334,7 @@ std::vector<std::string> ReadPhones(const std::string& model)
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        std::vector<std::string> fields;
-        size_t i = at;
-        while (i < end) {
-            while (i < end && std::isspace((unsigned char)text[i])) i++;
-            size_t j = i;
-            while (j < end && !std::isspace((unsigned char)text[j])) j++;
-            if (j > i) fields.push_back(text.substr(i, j - i));
-            i = j;
-        }
+        std::vector<std::string> fields = Split(text.substr(at, end - at));
         at = end + 1;
         if (fields.empty() || fields[0][0] == '#' || fields.size() < 6) continue;
         if (fields[1] != "-" || fields[2] != "-" || fields[3] != "-") break;

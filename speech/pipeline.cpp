@@ -134,19 +134,6 @@ int Utf8Text(const std::string& path)
     return beyond;
 }
 
-std::vector<std::string> Split(const std::string& s)
-{
-    std::vector<std::string> w;
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && s[i] == ' ') i++;
-        size_t b = i;
-        while (i < s.size() && s[i] != ' ') i++;
-        if (i > b) w.push_back(s.substr(b, i - b));
-    }
-    return w;
-}
-
 } // namespace
 
 Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)

@@ -64,6 +64,19 @@ std::string Lower(std::string s)
 
 } // namespace
 
+std::vector<std::string> Split(const std::string& s)
+{
+    std::vector<std::string> fields;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && std::isspace((unsigned char)s[i])) i++;
+        size_t b = i;
+        while (i < s.size() && !std::isspace((unsigned char)s[i])) i++;
+        if (i > b) fields.push_back(s.substr(b, i - b));
+    }
+    return fields;
+}
+
 void ReadDictionary(const std::string& path, Dictionary& into, std::vector<std::string>& warnings)
 {
     std::ifstream in(path);

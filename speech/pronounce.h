@@ -11,6 +11,10 @@
 
 namespace ksspeech {
 
+// The fields of s between runs of white space: a hypothesis's words, a
+// pronunciation's phones.
+std::vector<std::string> Split(const std::string& s);
+
 // Adds the pronunciations of a dictionary file ("word PHONE PHONE ...", one
 // a line; a variant "word(2)" counts for its word) to `into`, keyed by the
 // lower-cased word, in file order. A line it cannot use (a word without

@@ -6,6 +6,7 @@
 #include "audio.h"
 #include "adapt.h"
 #include "cepstra.h"
+#include "pronounce.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -331,13 +332,9 @@ private:
             if (seg.first < 0 || seg.last < seg.first) continue;
             st.first = (size_t)seg.first;
             st.last = (size_t)seg.last;
-            std::string phones = Pronunciation(seg.word);
-            for (size_t i = 0; i < phones.size();) {
-                size_t j = phones.find(' ', i);
-                if (j == std::string::npos) j = phones.size();
-                auto c = codebook_.find(phones.substr(i, j - i));
+            for (const std::string& phone : Split(Pronunciation(seg.word))) {
+                auto c = codebook_.find(phone);
                 st.phones.push_back(c == codebook_.end() ? -1 : c->second);
-                i = j + 1;
             }
             words.push_back(std::move(st));
         }
