@@ -78,7 +78,7 @@ def main():
             ood = [r for r in rs if r["set"] == s and r["expected"] is None]
             ok = lambda r: r["hit"] and conf(r) >= t
             clean = [r for r in ind if r["level"] is None]
-            levels = sorted({r["level"] for r in ind if r["level"] is not None})
+            levels = sorted({r["level"] for r in ind if isinstance(r["level"], int)})
             noise = sum(100.0 * sum(ok(r) for r in ind if r["level"] == l) / max(1, sum(1 for r in ind if r["level"] == l))
                         for l in levels) / max(1, len(levels))
             rej = 100.0 * sum(1 for r in ood if conf(r) < t or not r["accepted"]) / max(1, len(ood))

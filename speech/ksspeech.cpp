@@ -62,6 +62,12 @@ const char kUsage[] =
     "  --adapt FRAMES       fit each recording's cepstra to the acoustic model by\n"
     "                       a linear transform, pulled towards none by a prior\n"
     "                       of FRAMES frames (default 300); none: off\n"
+    "  --refit, --no-refit  with the transform, fit it again to the first search's\n"
+    "                       best sentence, phone by phone, and search again for\n"
+    "                       the words; the confidence stays the first search's\n"
+    "                       (default on)\n"
+    "  --refit-below C      only for a result of confidence below C that is\n"
+    "                       understood (default 0.9; 1: every one)\n"
     "  --remove-noise, --no-remove-noise\n"
     "                       with or without the recogniser's own spectral noise\n"
     "                       removal (default: only when no denoiser runs)\n"
@@ -229,6 +235,8 @@ int main(int argc, char** argv)
             r.adapt = frames;
         } else if (a == "--refit" || a == "--no-refit") {
             r.refit = a == "--refit";
+        } else if (a == "--refit-below") {
+            if (!Number(opt, 0, 1, r.refit_below)) return Usage("--refit-below needs a number from 0 to 1");
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
             r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {

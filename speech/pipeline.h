@@ -89,6 +89,7 @@ private:
     std::unique_ptr<Recogniser> rec_;
     Cleaning cleaning_;
     double threshold_ = 0;
+    double refit_below_ = 1; // a second search for a confidence below this
     // The utterance under way: its samples as they came; for the live
     // search, the cleaner and what it cleaned of the last Feed.
     std::vector<int16_t> utterance_, cleaned_;

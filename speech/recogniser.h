@@ -43,9 +43,9 @@ struct RecogniserConfig {
     // better (FitTransform), with this prior for the unchanged cepstra in
     // frames; below 0: not transformed.
     double adapt = -1;
-    // With adapt: the transform fitted again to the first hypothesis, each
-    // frame to the Gaussians of the phone it is aligned to, and the
-    // recording decoded again with it.
+    // With adapt: Refit can fit the transform again to the first
+    // hypothesis, each frame to the Gaussians of the phone it is aligned
+    // to, and decode the recording again with it.
     bool refit = false;
 };
 
@@ -88,6 +88,12 @@ public:
     // settings, and failing that returns the best partial path alone
     // (complete false); none when nothing matched at all.
     virtual std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) = 0;
+    // With RecogniserConfig::refit, after a Decode whose best hypothesis was
+    // complete: that recording decoded again, its cepstra transformed to
+    // fit the Gaussians of the phones the hypothesis aligns to its frames.
+    // The hypotheses keep the first one's scores (so its confidence); none
+    // when there is nothing to fit again. Once a Decode.
+    virtual std::vector<Hypothesis> Refit(int nbest) = 0;
 
     // A live search while the audio arrives, for the best words so far:
     // Begin, Feed any number of times, Stop. The answer for the utterance

@@ -181,24 +181,36 @@ public:
     std::vector<Hypothesis> Decode(const std::vector<int16_t>& samples, int nbest) override
     {
         Hypothesis partial;
+        last_ = {};
         Cepstra plain = Features(samples), cep = plain;
         Transform(cep, {});
         std::vector<Hypothesis> out = Run(name_, cep, nbest, partial);
         out = Complete(std::move(out), partial, cep, nbest);
-        if (out.empty() || !out[0].complete || codebook_.empty()) return out;
+        if (!out.empty() && out[0].complete && !codebook_.empty()) {
+            last_.plain = std::move(plain);
+            last_.cep = std::move(cep);
+            last_.first = out[0];
+            last_.ready = true;
+        }
+        return out;
+    }
+
+    std::vector<Hypothesis> Refit(int nbest) override
+    {
+        if (!last_.ready) return {};
+        last_.ready = false;
         // The first hypothesis says which phone each frame is: the
         // transform fitted to those phones' Gaussians alone is a closer
         // one, and the search again with it finds the words. Fitted so, the
         // cepstra favour that hypothesis whether or not it was right, so
         // the confidence stays the first search's against the phone loop.
-        Cepstra again = plain;
-        Transform(again, Labels(cep));
-        Hypothesis again_partial;
-        std::vector<Hypothesis> second = Run(name_, again, nbest, again_partial);
-        if (second.empty()) return out;
+        Cepstra again = std::move(last_.plain);
+        Transform(again, Labels(last_.cep));
+        Hypothesis partial;
+        std::vector<Hypothesis> second = Run(name_, again, nbest, partial);
         for (Hypothesis& h : second) {
             std::string words = std::move(h.words);
-            h = out[0];
+            h = last_.first;
             h.words = std::move(words);
         }
         return second;
@@ -493,6 +505,14 @@ private:
         int first, last;
     };
     std::vector<Segment> segments_; // the words of the last best hypothesis
+    // What Refit needs of the last Decode (segments_ too): its cepstra
+    // before and after the transform, and its best hypothesis; not ready
+    // when there is nothing to fit again.
+    struct {
+        Cepstra plain, cep;
+        Hypothesis first;
+        bool ready = false;
+    } last_;
 };
 
 } // namespace

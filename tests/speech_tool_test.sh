@@ -187,8 +187,13 @@ frames=$(sed -n 's/^ksspeech: hypothesis 1 (score -*[0-9]* over \([0-9]*\) frame
 loop=$(sed -n 's/^ksspeech: phone loop over \([0-9]*\) frames.*/\1/p' "$work/err")
 [ -n "$frames" ] && [ "$frames" = "$loop" ] ||
     fail "one feature pass: the features have '$frames' frames, the phone loop '$loop'\n$(grep '^ksspeech:' "$work/err")"
-grep -q "^ksspeech: transform (refitted)" "$work/err" || fail "one feature pass: no second fit to the hypothesis"
-run "no second fit" 0 -v --no-refit "$robot" "$audio"
+# A sure result is not searched again by default; --refit-below 1 does,
+# and --no-refit never.
+! grep -q "refitted" "$work/err" || fail "one feature pass: a result of confidence 0.99 was searched again"
+run "second fit" 0 -v --refit-below 1 "$robot" "$audio"
+grep -q "^ksspeech: transform (refitted)" "$work/err" || fail "second fit: no second fit to the hypothesis"
+out_has "second fit" "  translation: move forward 10 m"
+run "no second fit" 0 -v --no-refit --refit-below 1 "$robot" "$audio"
 ! grep -q "refitted" "$work/err" || fail "no second fit: the transform was fitted again"
 out_has "no second fit" "  translation: move forward 10 m"
 run "no spread restoration" 0 -v --spread none "$robot" "$audio"
