@@ -146,6 +146,11 @@ REAL = [("cards", "cards/001.wav", "10c"), ("cards", "cards/002.wav", "4 qc"), (
 REAL_GRAMMARS = {"cards": os.path.join(HERE, "speech", "cards.bnf"), "robot": os.path.join(ROOT, "examples", "robot.bnf")}
 
 
+# sox in its repeatable mode: its noise generators and dither otherwise
+# seed themselves from the clock, and each new cache would hold other noise.
+SOX = ["sox", "-R"]
+
+
 def run(cmd, **kw):
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
 
@@ -161,7 +166,7 @@ def speak(voice, text, out):
             run(["espeak-ng", "-v", name, "-s", str(speed), "-w", tmp.name, text])
         else:
             run(["flite", "-voice", name, "-t", text, "-o", tmp.name])
-        run(["sox", tmp.name, "-r", str(RATE), "-c", "1", "-b", "16", out + ".tmp.wav", "pad", "0.33", "0.33"])
+        run(SOX + [tmp.name, "-r", str(RATE), "-c", "1", "-b", "16", out + ".tmp.wav", "pad", "0.33", "0.33"])
     os.rename(out + ".tmp.wav", out)
 
 
@@ -185,16 +190,16 @@ def make_noises(cache):
     fmt = ["-r", str(RATE), "-c", "1", "-b", "16"]
     out = {n: os.path.join(d, n + ".wav") for n in NOISES}
     if not os.path.exists(out["pink"]):
-        run(["sox", "-n"] + fmt + [out["pink"], "synth", "60", "pinknoise", "vol", "0.5"])
+        run(SOX + ["-n"] + fmt + [out["pink"], "synth", "60", "pinknoise", "vol", "0.5"])
     if not os.path.exists(out["brown"]):
-        run(["sox", "-n"] + fmt + [out["brown"], "synth", "60", "brownnoise", "vol", "0.5"])
+        run(SOX + ["-n"] + fmt + [out["brown"], "synth", "60", "brownnoise", "vol", "0.5"])
     if not os.path.exists(out["hum"]):
         parts = []
         for i, f in enumerate([50, 100, 150, 250]):
             p = os.path.join(d, "hum%d.wav" % i)
-            run(["sox", "-n"] + fmt + [p, "synth", "60", "sine", str(f), "vol", str(0.3 / (i + 1))])
+            run(SOX + ["-n"] + fmt + [p, "synth", "60", "sine", str(f), "vol", str(0.3 / (i + 1))])
             parts.append(p)
-        run(["sox", "-m"] + parts + [out["pink"], out["hum"]])
+        run(SOX + ["-m"] + parts + [out["pink"], out["hum"]])
     if not os.path.exists(out["babble"]):
         texts = OOD["tune"] + OOD["held out"]
         parts = []
@@ -205,9 +210,9 @@ def make_noises(cache):
             p = os.path.join(d, "babble%d.wav" % i)
             speak(v, ". ".join(t), p)
             p60 = p[:-4] + "_60.wav"
-            run(["sox", p, p60, "repeat", "3", "trim", "0", "60"])
+            run(SOX + [p, p60, "repeat", "3", "trim", "0", "60"])
             parts.append(p60)
-        run(["sox", "-m"] + parts + [out["babble"], "norm", "-6"])
+        run(SOX + ["-m"] + parts + [out["babble"], "norm", "-6"])
     if not os.path.exists(out["kitchen"]):
         make_kitchen(d, fmt, out["kitchen"])
     return {n: read_wav(p) for n, p in out.items()}
@@ -240,7 +245,7 @@ def make_kitchen(d, fmt, out):
 
     def synth(name, *effects):
         path = os.path.join(d, "kitchen_%s.wav" % name)
-        run(["sox", "-n"] + fmt + [path, "synth", "60"] + list(effects))
+        run(SOX + ["-n"] + fmt + [path, "synth", "60"] + list(effects))
         return array.array("h", read_wav(path))
 
     rumble = synth("rumble", "brownnoise", "vol", "0.027")
@@ -302,7 +307,7 @@ def build_items(cache, seed):
         if not os.path.exists(f):
             src = os.path.join(DATA, rel)
             raw = ["-t", "raw", "-r", str(RATE), "-e", "signed", "-b", "16", "-c", "1"] if rel.endswith(".raw") else []
-            run(["sox"] + raw + [src, "-r", str(RATE), "-c", "1", "-b", "16", f])
+            run(SOX + raw + [src, "-r", str(RATE), "-c", "1", "-b", "16", f])
         items.append(dict(set="real", grammar=g, file=f, text=rel, expected=tr))
     for line in open(os.path.join(DATA, "librivox", "fileids")):
         name = line.strip()
@@ -310,7 +315,7 @@ def build_items(cache, seed):
             continue
         f = os.path.join(speech, "real_" + name + ".wav")
         if not os.path.exists(f):
-            run(["sox", os.path.join(DATA, "librivox", name + ".wav"), "-r", str(RATE), "-c", "1", "-b", "16", f])
+            run(SOX + [os.path.join(DATA, "librivox", name + ".wav"), "-r", str(RATE), "-c", "1", "-b", "16", f])
         for g in list(GRAMMARS) + ["cards"]:
             items.append(dict(set="real", grammar=g, file=f, text=name, expected=None))
     return items

@@ -12,7 +12,7 @@ SENTENCES = ["turn left", "go forward ten meters", "move back two steps", "drive
 
 
 def _sox(args, out):
-    subprocess.run(["sox"] + args + ["-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed", out],
+    subprocess.run(["sox", "-R"] + args + ["-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed", out],
                    check=True, stderr=subprocess.DEVNULL)
 
 
