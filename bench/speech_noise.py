@@ -284,7 +284,7 @@ def build_items(cache, seed):
     speech = os.path.join(cache, "speech")
     os.makedirs(speech, exist_ok=True)
     jobs = []
-    for vset, count in [("tune", 36), ("held out", 18)]:
+    for vset, count in [("tune", 36), ("held out", 36)]:
         voices = VOICES[vset]
         for g, (path, gen) in GRAMMARS.items():
             rng = random.Random("%s/%s/%d" % (vset, g, seed))
