@@ -3,7 +3,7 @@
 
     bench/speech_compare.py [--levels 15,9,6] [--changed] BASE.json OTHER.json...
 
-Each FILE is the --records of one run of bench/speech_noise.py over the same
+Each file is the --records of one run of bench/speech_noise.py over the same
 cache (the same mixes: figures from different mixes say nothing). For each
 run, its accuracy in domain per voice set over the levels all the runs
 share, and the share of out-of-domain speech not understood. With two runs
@@ -16,6 +16,12 @@ import argparse
 import json
 import os
 import sys
+
+SETS = ["tune", "held out", "real"]
+# What a choice among the runs gets right for one recording, from its
+# records in every run.
+CHOICES = [("best of the runs", lambda rs: any(r["correct"] for r in rs)),
+           ("highest confidence", lambda rs: max(rs, key=lambda r: r["confidence"] or 0)["correct"])]
 
 
 def load(path):
@@ -43,10 +49,9 @@ def main():
     if a.levels:
         wanted = {int(x) for x in a.levels.split(",") if x}
         keys = {k for k in keys if runs[0][k]["level"] in wanted or not isinstance(runs[0][k]["level"], int)}
-    levels = sorted({runs[0][k]["level"] for k in keys if isinstance(runs[0][k]["level"], int)}, reverse=True)
     noisy = [k for k in keys if isinstance(runs[0][k]["level"], int)]
-    sets = sorted({runs[0][k]["set"] for k in keys}, key=lambda s: ["tune", "held out", "real"].index(s)
-                  if s in ("tune", "held out", "real") else 9)
+    levels = sorted({runs[0][k]["level"] for k in noisy}, reverse=True)
+    sets = sorted({runs[0][k]["set"] for k in keys}, key=lambda s: SETS.index(s) if s in SETS else len(SETS))
     print("levels: %s dB; in domain correct over noise, clean; out of domain not understood over noise"
           % ", ".join(map(str, levels)))
     print("%-24s" % "run" + "".join("%-26s" % s for s in sets))
@@ -61,15 +66,11 @@ def main():
                                          pct(sum(not r["understood"] for r in ood), len(ood)))
         print(row)
     if len(runs) > 1:
-        for label, pick in [("best of the runs", None), ("highest confidence", "confidence")]:
+        for label, right in CHOICES:
             row = "%-24s" % label
             for s in sets:
                 ind = [k for k in noisy if runs[0][k]["set"] == s and runs[0][k]["expected"] is not None]
-                if pick:
-                    right = sum(max((r[k] for r in runs), key=lambda x: x["confidence"] or 0)["correct"] for k in ind)
-                else:
-                    right = sum(any(r[k]["correct"] for r in runs) for k in ind)
-                row += "%s                     " % pct(right, len(ind))
+                row += "%s                     " % pct(sum(right([r[k] for r in runs]) for k in ind), len(ind))
             print(row)
     if a.changed:
         for k in sorted(keys, key=lambda k: (str(runs[0][k]["level"]), k)):
