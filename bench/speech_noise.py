@@ -349,8 +349,17 @@ def decode(ksspeech, grammar, files, extra):
     p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if p.returncode not in (0, 1):
         sys.exit("ksspeech failed (%d): %s\n%s" % (p.returncode, " ".join(cmd[:6]), p.stderr[-2000:]))
-    # -v gives one "confidence C, margin M a frame" line a recording.
-    lines = [l for l in p.stderr.splitlines() if l.startswith("ksspeech: confidence ")]
+    # -v gives one "confidence C, margin M a frame" line a recording, and
+    # one more after "searched again": the second search keeps the first's
+    # scores, so that line is dropped.
+    lines, again = [], False
+    for l in p.stderr.splitlines():
+        if l.startswith("ksspeech: searched again"):
+            again = True
+        elif l.startswith("ksspeech: confidence "):
+            if not again:
+                lines.append(l)
+            again = False
     margins = [float(l.split("margin ")[1].split()[0]) for l in lines]
     words = [float(l.split("word margin ")[1].split()[0]) if "word margin " in l else None for l in lines]
     out = {}
