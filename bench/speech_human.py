@@ -9,7 +9,7 @@ The settings of ksspeech are tuned on synthesised voices (speech_noise.py),
 and a setting can suit those voices without suiting people. This check
 takes the recordings of people in pocketsphinx-testdata that come with their
 words (five sentences read from a book, five strings of playing cards, one
-robot command: 92 words), mixes in the noise benchmark's noises by its rule
+robot command: 96 words), mixes in the noise benchmark's noises by its rule
 (the same noise files, the same peak-frame ratio), and decodes each with a
 grammar that is any sequence of the transcripts' words and some others that
 sound like them. With no sentence structure to lean on, every word has to
@@ -84,9 +84,7 @@ def main():
         vocabulary.update(words)
         name = os.path.basename(src).replace(".raw", ".wav")
         clean = os.path.join(d, "clean_" + name)
-        if not os.path.exists(clean):
-            raw = ["-t", "raw", "-r", str(sn.RATE), "-e", "signed", "-b", "16", "-c", "1"] if src.endswith(".raw") else []
-            sn.run(sn.SOX + raw + [src, "-r", str(sn.RATE), "-c", "1", "-b", "16", clean])
+        sn.to_wav(src, clean)
         files[clean] = (("clean", None), words)
         for level in levels:
             for kind in kinds:

@@ -170,6 +170,15 @@ def speak(voice, text, out):
     os.rename(out + ".tmp.wav", out)
 
 
+def to_wav(src, out):
+    """Converts the recording src (a WAV file, or raw samples in a .raw
+    file) to out, 16 kHz 16-bit mono, unless out exists."""
+    if os.path.exists(out):
+        return
+    raw = ["-t", "raw", "-r", str(RATE), "-e", "signed", "-b", "16", "-c", "1"] if src.endswith(".raw") else []
+    run(SOX + raw + [src, "-r", str(RATE), "-c", "1", "-b", "16", out])
+
+
 def read_wav(path):
     with wave.open(path) as w:
         return w.readframes(w.getnframes())
@@ -304,18 +313,14 @@ def build_items(cache, seed):
         list(ex.map(lambda j: speak(*j), jobs))
     for g, rel, tr in REAL:
         f = os.path.join(speech, "real_" + rel.replace("/", "_").replace(".raw", ".wav"))
-        if not os.path.exists(f):
-            src = os.path.join(DATA, rel)
-            raw = ["-t", "raw", "-r", str(RATE), "-e", "signed", "-b", "16", "-c", "1"] if rel.endswith(".raw") else []
-            run(SOX + raw + [src, "-r", str(RATE), "-c", "1", "-b", "16", f])
+        to_wav(os.path.join(DATA, rel), f)
         items.append(dict(set="real", grammar=g, file=f, text=rel, expected=tr))
     for line in open(os.path.join(DATA, "librivox", "fileids")):
         name = line.strip()
         if not name:
             continue
         f = os.path.join(speech, "real_" + name + ".wav")
-        if not os.path.exists(f):
-            run(SOX + [os.path.join(DATA, "librivox", name + ".wav"), "-r", str(RATE), "-c", "1", "-b", "16", f])
+        to_wav(os.path.join(DATA, "librivox", name + ".wav"), f)
         for g in list(GRAMMARS) + ["cards"]:
             items.append(dict(set="real", grammar=g, file=f, text=name, expected=None))
     return items
