@@ -3,7 +3,8 @@
 and in noise, through a free loop of words.
 
     bench/speech_human.py [--ksspeech build/speech/ksspeech] [--cache build/bench_speech]
-                          [--levels 18,12,6] [--noises pink,babble,kitchen] [-- KSSPEECH OPTIONS...]
+                          [--levels 18,12,6] [--noises pink,babble,kitchen] [--pad S]
+                          [-- KSSPEECH OPTIONS...]
 
 The settings of ksspeech are tuned on synthesised voices (speech_noise.py),
 and a setting can suit those voices without suiting people. This check
@@ -14,7 +15,10 @@ robot command: 96 words), mixes in the noise benchmark's noises by its rule
 grammar that is any sequence of the transcripts' words and some others that
 sound like them. With no sentence structure to lean on, every word has to
 be heard, so a setting that helps or hurts the acoustics shows in the word
-error rate on only a few recordings.
+error rate on only a few recordings. The recordings are cut close to their
+words; --pad adds that much silence either side first, as a recording
+started before the speaker spoke and stopped after (with a faint hiss
+under all of it), and the noise fills it.
 """
 import argparse
 import json
@@ -67,6 +71,8 @@ def main():
     ap.add_argument("--levels", default="18,12,6", help="noise levels in dB, comma-separated")
     ap.add_argument("--noises", default="pink,babble,kitchen",
                     help="noises of the noise benchmark, comma-separated (%s)" % ",".join(sn.NOISES))
+    ap.add_argument("--pad", type=float, default=0,
+                    help="seconds of silence added either side of each recording before the noise")
     ap.add_argument("extra", nargs="*", help="options passed to ksspeech (after --)")
     a = ap.parse_args()
     levels = [int(x) for x in a.levels.split(",") if x]
@@ -76,7 +82,7 @@ def main():
             sys.exit("speech_human.py: no noise '%s' (%s)" % (k, ", ".join(sn.NOISES)))
 
     noises = sn.make_noises(a.cache)
-    d = os.path.join(a.cache, "human")
+    d = os.path.join(a.cache, "human" if not a.pad else "human_pad%g" % a.pad)
     os.makedirs(d, exist_ok=True)
     files = {} # path -> (condition, words)
     vocabulary = set(DISTRACTORS)
@@ -84,7 +90,12 @@ def main():
         vocabulary.update(words)
         name = os.path.basename(src).replace(".raw", ".wav")
         clean = os.path.join(d, "clean_" + name)
-        sn.to_wav(src, clean)
+        if not a.pad:
+            sn.to_wav(src, clean)
+        elif not os.path.exists(clean):
+            sn.to_wav(src, clean + ".src.wav")
+            sn.pad_recording(clean + ".src.wav", clean, a.pad, noises)
+            os.remove(clean + ".src.wav")
         files[clean] = (("clean", None), words)
         for level in levels:
             for kind in kinds:
@@ -122,7 +133,8 @@ def main():
         e, n = sum(errors[c] for c in conds), sum(counts[c] for c in conds)
         return 100.0 * e / max(n, 1)
 
-    print("ksspeech options: %s" % (" ".join(a.extra) or "(defaults)"))
+    print("ksspeech options: %s" % (" ".join(a.extra) or "(defaults)") +
+          ("; %g s of silence added either side" % a.pad if a.pad else ""))
     print("word error rate %%, %d words a condition" % counts[("clean", None)])
     print("%-10s" % "" + "".join("%7s" % ("%ddB" % l) for l in levels) + "    all")
     print("%-10s" % "clean" + "%7.1f" % wer([("clean", None)]))

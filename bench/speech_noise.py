@@ -3,7 +3,8 @@
 rate on speech the grammar does not cover.
 
     bench/speech_noise.py [--ksspeech build/speech/ksspeech] [--cache build/bench_speech]
-                          [--seed 1] [--records FILE] [-- KSSPEECH OPTIONS...]
+                          [--seed 1] [--records FILE] [--levels L,...] [--pad S]
+                          [-- KSSPEECH OPTIONS...]
 
 Speech: in-domain sentences of three grammars (bench/speech/*.bnf, each
 sentence generated with its expected translation) and out-of-domain
@@ -16,7 +17,10 @@ comes and goes, clinking dishes), made with sox, espeak-ng and here. A
 recording is mixed at 24 to 6 dB: the noise, taken at a random offset, is
 scaled by the ratio of the largest 2048-sample frame energies of speech and
 noise. "quiet" is the clean recordings 30 dB down, as a distant or
-turned-down microphone records them.
+turned-down microphone records them. The recordings have a third of a
+second of silence either side; --pad adds that much more, with a faint hiss
+50 dB under the speech, as a recording started well before the speaker
+spoke and stopped well after, and the noise fills it too.
 
 Correct: understood, and the translation is exactly the expected one (every
 slot right). Out of domain: the share of results "not understood". RTF: CPU
@@ -326,17 +330,42 @@ def build_items(cache, seed):
     return items
 
 
-def noisy_file(cache, item, level, noises, seed):
+def pad_recording(src, out, pad, noises):
+    """Writes src to out with pad seconds more either side and a faint hiss,
+    50 dB under the speech, over all of it: a room, not digital silence,
+    which no microphone gives. Nothing is done when out exists."""
+    if os.path.exists(out):
+        return
+    silence = b"\0\0" * int(pad * RATE)
+    padded = silence + read_wav(src) + silence
+    write_wav(out + ".tmp.wav", mix(padded, noises["pink"], 50, random.Random(os.path.basename(out))))
+    os.rename(out + ".tmp.wav", out)
+
+
+def padded_items(cache, items, pad, noises):
+    """The items with their recordings padded by pad_recording."""
+    d = os.path.join(cache, "speech_pad%g" % pad)
+    os.makedirs(d, exist_ok=True)
+    out = []
+    for it in items:
+        f = os.path.join(d, os.path.basename(it["file"]))
+        pad_recording(it["file"], f, pad, noises)
+        out.append(dict(it, file=f))
+    return out
+
+
+def noisy_file(cache, item, level, noises, seed, pad=0):
     if level is None:
         return item["file"]
+    mixes = "mix" if not pad else "mix_pad%g" % pad
     if level == QUIET:
-        d = os.path.join(cache, "mix", QUIET)
+        d = os.path.join(cache, mixes, QUIET)
         os.makedirs(d, exist_ok=True)
         out = os.path.join(d, os.path.basename(item["file"]))
         if not os.path.exists(out):
             write_wav(out, audioop.mul(read_wav(item["file"]), 2, 10 ** (-QUIET_DB / 20)))
         return out
-    d = os.path.join(cache, "mix", str(level))
+    d = os.path.join(cache, mixes, str(level))
     os.makedirs(d, exist_ok=True)
     rng = random.Random("%s/%d/%d" % (os.path.basename(item["file"]), level, seed))
     kind = rng.choice(NOISES)
@@ -384,19 +413,23 @@ def main():
     ap.add_argument("--records", help="write every result (one JSON a line) to this file")
     ap.add_argument("--levels", default=",".join(map(str, LEVELS)),
                     help="the noise levels in dB, comma-separated (a quicker comparison with fewer)")
+    ap.add_argument("--pad", type=float, default=0,
+                    help="seconds of silence added either side of each recording before the noise")
     ap.add_argument("extra", nargs="*", help="options passed to ksspeech (after --)")
     a = ap.parse_args()
     levels = [int(x) for x in a.levels.split(",") if x]
     t0 = time.time()
     noises = make_noises(a.cache)
     items = build_items(a.cache, a.seed)
+    if a.pad:
+        items = padded_items(a.cache, items, a.pad, noises)
     conds = [None, QUIET] + levels
     grammar_files = dict(REAL_GRAMMARS, **{g: p for g, (p, _) in GRAMMARS.items()})
     tasks = []
     for level in conds:
         for g, gpath in grammar_files.items():
             its = [it for it in items if it["grammar"] == g]
-            files = sorted({noisy_file(a.cache, it, level, noises, a.seed) for it in its})
+            files = sorted({noisy_file(a.cache, it, level, noises, a.seed, a.pad) for it in its})
             tasks.append((level, g, gpath, files))
     prep = time.time() - t0
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -411,7 +444,7 @@ def main():
     records, audio, dec = [], 0.0, 0.0
     for level in conds:
         for it in items:
-            f = noisy_file(a.cache, it, level, noises, a.seed)
+            f = noisy_file(a.cache, it, level, noises, a.seed, a.pad)
             o = by[(level, it["grammar"])].get(f, {})
             audio += o.get("audio_seconds", 0)
             dec += o.get("decode_seconds", 0)
@@ -430,7 +463,8 @@ def main():
     def pct(rs, key):
         return 100.0 * sum(r[key] for r in rs) / max(len(rs), 1)
 
-    print("ksspeech options: %s" % (" ".join(a.extra) or "(defaults)"))
+    print("ksspeech options: %s" % (" ".join(a.extra) or "(defaults)") +
+          ("; %g s of silence added either side" % a.pad if a.pad else ""))
     head = "%-22s %6s%6s" % ("in domain, correct %", "clean", "quiet") + "".join("%6s" % ("%ddB" % l) for l in levels) + "   avg(noise)"
     print(head)
     for vset in ["tune", "held out", "real"]:

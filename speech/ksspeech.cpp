@@ -68,6 +68,9 @@ const char kUsage[] =
     "                       (default on)\n"
     "  --refit-below C      only for a result of confidence below C that is\n"
     "                       understood (default 0.9; 1: every one)\n"
+    "  --trim B[,A]         decode only the speech found in a recording by its\n"
+    "                       loudness, with B seconds before it and A after\n"
+    "                       (default 0.3,0.6); none: the whole recording\n"
     "  --remove-noise, --no-remove-noise\n"
     "                       with or without the recogniser's own spectral noise\n"
     "                       removal (default: only when no denoiser runs)\n"
@@ -168,6 +171,20 @@ bool Spread(OptionReader& opt, std::vector<double>& out)
     return true;
 }
 
+// Reads --trim: "none", or the seconds kept before the speech and,
+// after a comma, after it (as many as before when not given).
+bool Trim(OptionReader& opt, SpeechRequest& r)
+{
+    std::string v;
+    if (!opt.Value(v) || v.empty()) return false;
+    r.trim = v != "none";
+    if (!r.trim) return true;
+    size_t comma = v.find(',');
+    if (!Number(v.substr(0, comma), 0, 10, r.trim_before)) return false;
+    r.trim_after = r.trim_before;
+    return comma == std::string::npos || Number(v.substr(comma + 1), 0, 10, r.trim_after);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -237,6 +254,8 @@ int main(int argc, char** argv)
             r.refit = a == "--refit";
         } else if (a == "--refit-below") {
             if (!Number(opt, 0, 1, r.refit_below)) return Usage("--refit-below needs a number from 0 to 1");
+        } else if (a == "--trim") {
+            if (!Trim(opt, r)) return Usage("--trim needs none, or seconds from 0 to 10 before and after: B[,A]");
         } else if (a == "--remove-noise" || a == "--no-remove-noise") {
             r.remove_noise = a == "--remove-noise";
         } else if (a == "--json") {

@@ -7,11 +7,13 @@
 #include "audio.h"
 #include "confidence.h"
 #include "pronounce.h"
+#include "snr.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -50,6 +52,7 @@ constexpr double kDefaultAdapt = 300;
 // for the worse; it then runs for 17% of the recordings (27% of those the
 // grammar covers) and none of its gains are lost.
 constexpr double kDefaultRefitBelow = 0.9;
+constexpr double kDefaultTrimBefore = 0.3, kDefaultTrimAfter = 0.6;
 
 std::string Extension(const std::string& path)
 {
@@ -191,6 +194,19 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     // The confidence is the first search's.
     rc.refit = r_.refit;
     refit_below_ = r_.refit_below < 0 ? kDefaultRefitBelow : r_.refit_below;
+    // A recording is started before the speaker speaks and stopped after,
+    // and in noise the search finds words in those stretches too. With a
+    // second more of noise either side of each recording, the benchmark's
+    // held-out voices fell from 82.3% right over noise to 76.2% (kitchen
+    // 78.4%) and people's word error in noise rose from 41% to 60%; decoding
+    // only the speech found gave 82.3% (kitchen 89.7%) and 44%, in five
+    // sixths of the time. On the recordings as cut, it changed 82.3% to 81.5% and 41.0%
+    // to 40.4%. A margin of 0.3 s before and 0.6 s after (the ends of a
+    // sentence trail off) did best on both; a lower bar than
+    // kSpeechRise, or a longer margin before, let more noise in.
+    trim_ = r_.trim;
+    trim_before_ = r_.trim_before < 0 ? kDefaultTrimBefore : r_.trim_before;
+    trim_after_ = r_.trim_after < 0 ? kDefaultTrimAfter : r_.trim_after;
     // speexdsp's noise suppression gained on every noise level of the
     // benchmark (6 dB: 50% to 68% right); without it, none.
     cleaning_.denoise = r_.denoise != "default" ? r_.denoise : CleaningAvailable("speex") ? "speex" : "none";
@@ -370,14 +386,24 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
     res.audio = (double)samples.size() / rec_->SampleRate();
     auto t0 = std::chrono::steady_clock::now();
     std::vector<Hypothesis> hyps;
+    std::vector<int16_t> clean = samples;
     if (cleaning_.denoise != "none") {
-        std::vector<int16_t> clean = samples;
         int db = Clean(cleaning_, rec_->SampleRate(), clean);
         if (r_.verbose && db != 0) std::fprintf(err_, "ksspeech: noise suppressed by up to %d dB\n", -db);
-        hyps = rec_->Decode(clean, r_.nbest);
-    } else {
-        hyps = rec_->Decode(samples, r_.nbest);
     }
+    if (trim_) {
+        int rate = rec_->SampleRate();
+        Span sp = SpeechSpan(clean.data(), clean.size(), rate, (size_t)std::lround(trim_before_ * rate),
+                             (size_t)std::lround(trim_after_ * rate));
+        if (sp.end - sp.begin < clean.size()) {
+            if (r_.verbose)
+                std::fprintf(err_, "ksspeech: speech found from %.2f to %.2f s of %.2f, the rest not decoded\n",
+                             (double)sp.begin / rate, (double)sp.end / rate, (double)clean.size() / rate);
+            clean.erase(clean.begin() + (std::ptrdiff_t)sp.end, clean.end());
+            clean.erase(clean.begin(), clean.begin() + (std::ptrdiff_t)sp.begin);
+        }
+    }
+    hyps = rec_->Decode(clean, r_.nbest);
     Result first = Interpret(hyps, res);
     // A sure result is seldom changed by the second search, and one not
     // understood stays so (the confidence is the first search's): only

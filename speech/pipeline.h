@@ -90,6 +90,10 @@ private:
     Cleaning cleaning_;
     double threshold_ = 0;
     double refit_below_ = 1; // a second search for a confidence below this
+    // Only the speech found in a recording is decoded, with these margins
+    // in seconds (SpeechSpan).
+    bool trim_ = false;
+    double trim_before_ = 0, trim_after_ = 0;
     // The utterance under way: its samples as they came; for the live
     // search, the cleaner and what it cleaned of the last Feed.
     std::vector<int16_t> utterance_, cleaned_;

@@ -1,4 +1,4 @@
-// snr.cpp: FrameEnergyDb, EstimateSnr, SuppressionFor and Normalise.
+// snr.cpp: FrameEnergyDb, EstimateSnr, SpeechSpan, SuppressionFor and Normalise.
 #include "snr.h"
 
 #include <algorithm>
@@ -22,6 +22,34 @@ double EstimateSnr(const int16_t* samples, size_t n, int rate)
     if (db.size() < 10) return 0;
     std::sort(db.begin(), db.end());
     return db[db.size() * 98 / 100] - db[db.size() / 10];
+}
+
+Span SpeechSpan(const int16_t* samples, size_t n, int rate, size_t before, size_t after)
+{
+    const size_t frame = (size_t)std::max(rate / 100, 1), run = 5;
+    std::vector<double> db;
+    for (size_t i = 0; i + frame <= n; i += frame) db.push_back(FrameEnergyDb(samples + i, frame));
+    if (db.size() < 4 * run) return Span{0, n};
+    std::vector<double> sorted = db;
+    std::sort(sorted.begin(), sorted.end());
+    double low = sorted[sorted.size() / 10], high = sorted[sorted.size() * 98 / 100];
+    if (high - low < 10) return Span{0, n};
+    // A high bar: a clatter or a burst of babble in the pauses seldom holds
+    // this loud for 50 ms, and a soft word at either end, under the bar, is
+    // kept by the margins.
+    double bar = low + kSpeechRise * (high - low);
+    size_t first = db.size(), last = 0, len = 0;
+    for (size_t f = 0; f < db.size(); f++) {
+        len = db[f] > bar ? len + 1 : 0;
+        if (len < run) continue;
+        first = std::min(first, f + 1 - run);
+        last = f + 1;
+    }
+    if (first >= last) return Span{0, n};
+    size_t begin = first * frame, end = last * frame;
+    begin = begin > before ? begin - before : 0;
+    end = n - end > after ? end + after : n;
+    return Span{begin, end};
 }
 
 int SuppressionFor(double snr)

@@ -18,6 +18,18 @@ double FrameEnergyDb(const int16_t* samples, size_t n);
 // quietest (the 10th percentile); 0 for less than 10 frames.
 double EstimateSnr(const int16_t* samples, size_t n, int rate);
 
+// Where the speech of a recording lies, as samples [begin, end): from the
+// first to the last stretch of at least 50 ms whose 10 ms frames all stand
+// out from the quietest tenth of them by kSpeechRise of the way to the
+// loudest (the 98th percentile), then `before` samples earlier and `after`
+// later. The whole recording where it is too short (under 200 ms) or too
+// even (less than 10 dB between those two) to tell.
+constexpr double kSpeechRise = 0.7;
+struct Span {
+    size_t begin, end;
+};
+Span SpeechSpan(const int16_t* samples, size_t n, int rate, size_t before, size_t after);
+
 // The magnitude of a sample, -32768 included.
 inline int Magnitude(int16_t x) { return x < 0 ? -(int)x : (int)x; }
 

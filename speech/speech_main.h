@@ -47,6 +47,8 @@ struct SpeechRequest {
     double adapt = -2;        // prior of the cepstral transform in frames; -1: none, -2: the default
     bool refit = true;        // the transform fitted again to the first hypothesis, and a second search,
     double refit_below = -1;  // for a confidence below this (and at the threshold or above); <0: the default
+    bool trim = true;         // the recording cut to the speech found in it, with margins:
+    double trim_before = -1, trim_after = -1; // seconds kept before and after; <0: the default
 };
 
 // Results go to out, warnings and errors to err. Returns 0 when every

@@ -339,6 +339,41 @@ TEST(Cleaning, SuppressionFollowsTheNoise)
     EXPECT_GE(last, -40);
 }
 
+TEST(Cleaning, SpeechFoundByItsLoudness)
+{
+    // Two bursts of a tone 0.2 s apart in a second and a half of faint
+    // noise either side, with two clicks too short to be speech: the span
+    // runs from the first burst to the last, widened by the margins, which
+    // stop at the ends of the recording.
+    const size_t rate = 16000;
+    std::vector<int16_t> s(rate * 5);
+    uint32_t lcg = 11;
+    for (size_t i = 0; i < s.size(); i++) {
+        lcg = lcg * 1664525u + 1013904223u;
+        double v = ((double)(lcg >> 16) / 32768.0 - 1) * 40;
+        bool burst = (i >= rate * 3 / 2 && i < rate * 23 / 10) || (i >= rate * 25 / 10 && i < rate * 35 / 10);
+        bool click = (i >= rate / 2 && i < rate / 2 + 480) || (i >= rate * 4 && i < rate * 4 + 320);
+        if (burst || click) v += 8000 * std::sin(2 * M_PI * 300 * (double)i / rate);
+        s[i] = (int16_t)v;
+    }
+    ksspeech::Span sp = ksspeech::SpeechSpan(s.data(), s.size(), rate, rate * 3 / 10, rate * 6 / 10);
+    EXPECT_EQ(sp.begin, rate * 12 / 10);
+    EXPECT_EQ(sp.end, rate * 41 / 10);
+    sp = ksspeech::SpeechSpan(s.data(), s.size(), rate, rate * 2, rate * 2);
+    EXPECT_EQ(sp.begin, 0u);
+    EXPECT_EQ(sp.end, s.size());
+
+    // Nothing to tell speech from pauses by: the whole recording.
+    std::vector<int16_t> even(rate, 1000), short_burst(rate / 10, 8000);
+    for (const std::vector<int16_t>* v : {&even, &short_burst}) {
+        sp = ksspeech::SpeechSpan(v->data(), v->size(), rate, 0, 0);
+        EXPECT_EQ(sp.begin, 0u);
+        EXPECT_EQ(sp.end, v->size());
+    }
+    sp = ksspeech::SpeechSpan(nullptr, 0, rate, 100, 100);
+    EXPECT_EQ(sp.end, 0u);
+}
+
 TEST(Cleaning, QuietRecordingsRaised)
 {
     // A quiet recording comes up to the normal peak, its shape kept; one

@@ -196,6 +196,20 @@ out_has "second fit" "  translation: move forward 10 m"
 run "no second fit" 0 -v --no-refit --refit-below 1 "$robot" "$audio"
 ! grep -q "refitted" "$work/err" || fail "no second fit: the transform was fitted again"
 out_has "no second fit" "  translation: move forward 10 m"
+# Two seconds of a quiet room before the command and after: only the
+# speech, with its margins, is decoded; --trim none decodes all of it.
+if have sox; then
+    sox -R -t raw -r 16000 -e signed -b 16 -c 1 "$audio" "$work/padded.wav" pad 2 2 &&
+        sox -R -n -r 16000 -c 1 -b 16 "$work/hiss.wav" synth 6.79 pinknoise vol 0.003 &&
+        sox -R -m "$work/padded.wav" "$work/hiss.wav" "$work/room.wav" || fail "sox failed"
+    run "speech found" 0 -v "$robot" "$work/room.wav"
+    out_has "speech found" "  translation: move forward 10 m"
+    span=$(sed -n 's/^ksspeech: speech found from \([0-9.]*\) to \([0-9.]*\) s of 6.79, the rest not decoded$/\1 \2/p' "$work/err")
+    awk -v s="$span" 'BEGIN { split(s, t, " "); exit !(t[1] >= 1.9 && t[1] <= 2.6 && t[2] >= 4.4 && t[2] <= 5.4) }' ||
+        fail "speech found: expected the command (2.5 to 4.7 s) with its margins, found '$span'\n$(grep '^ksspeech:' "$work/err")"
+    run "whole recording" 0 -v --trim none "$robot" "$work/room.wav"
+    ! grep -q "speech found" "$work/err" || fail "whole recording: trimmed with --trim none"
+fi
 run "no spread restoration" 0 -v --spread none "$robot" "$audio"
 ! grep -q "cepstral spread" "$work/err" || fail "no spread restoration: the cepstra were restored"
 out_has "no spread restoration" "  translation: move forward 10 m"
