@@ -200,9 +200,9 @@ Pipeline::Pipeline(const SpeechRequest& r, std::FILE* err) : r_(r), err_(err)
     // held-out voices fell from 82.3% right over noise to 76.2% (kitchen
     // 78.4%) and people's word error in noise rose from 41% to 60%; decoding
     // only the speech found gave 82.3% (kitchen 89.7%) and 44%, in five
-    // sixths of the time. On the recordings as cut, it changed 82.3% to 81.5% and 41.0%
-    // to 40.4%. A margin of 0.3 s before and 0.6 s after (the ends of a
-    // sentence trail off) did best on both; a lower bar than
+    // sixths of the time. On the recordings as cut, it changed 82.3% to
+    // 81.5% and 41.0% to 40.4%. A margin of 0.3 s before and 0.6 s after
+    // (the ends of a sentence trail off) did best on both; a lower bar than
     // kSpeechRise, or a longer margin before, let more noise in.
     trim_ = r_.trim;
     trim_before_ = r_.trim_before < 0 ? kDefaultTrimBefore : r_.trim_before;

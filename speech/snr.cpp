@@ -14,11 +14,21 @@ double FrameEnergyDb(const int16_t* samples, size_t n)
     return 10 * std::log10(sum / (double)n + 1);
 }
 
-double EstimateSnr(const int16_t* samples, size_t n, int rate)
+namespace {
+
+// The FrameEnergyDb of each whole frame of `frame` samples.
+std::vector<double> FrameEnergies(const int16_t* samples, size_t n, size_t frame)
 {
-    size_t frame = (size_t)std::max(rate / 50, 1);
     std::vector<double> db;
     for (size_t i = 0; i + frame <= n; i += frame) db.push_back(FrameEnergyDb(samples + i, frame));
+    return db;
+}
+
+} // namespace
+
+double EstimateSnr(const int16_t* samples, size_t n, int rate)
+{
+    std::vector<double> db = FrameEnergies(samples, n, (size_t)std::max(rate / 50, 1));
     if (db.size() < 10) return 0;
     std::sort(db.begin(), db.end());
     return db[db.size() * 98 / 100] - db[db.size() / 10];
@@ -27,8 +37,7 @@ double EstimateSnr(const int16_t* samples, size_t n, int rate)
 Span SpeechSpan(const int16_t* samples, size_t n, int rate, size_t before, size_t after)
 {
     const size_t frame = (size_t)std::max(rate / 100, 1), run = 5;
-    std::vector<double> db;
-    for (size_t i = 0; i + frame <= n; i += frame) db.push_back(FrameEnergyDb(samples + i, frame));
+    std::vector<double> db = FrameEnergies(samples, n, frame);
     if (db.size() < 4 * run) return Span{0, n};
     std::vector<double> sorted = db;
     std::sort(sorted.begin(), sorted.end());
