@@ -11,7 +11,9 @@ sentence generated with its expected translation) and out-of-domain
 sentences, spoken by espeak-ng voices and flite voices, and the real
 recordings of pocketsphinx-testdata. Two voice sets: "tune" (the settings
 were chosen on it) and "held out" (other voices and sentences, to check
-that the choice generalises). Noise: pink, brown, mains hum under pink,
+that the choice generalises); "hesitant" is the held-out voices saying
+further sentences with "um", "uh", "er" or "erm" between words, as people
+do. Noise: pink, brown, mains hum under pink,
 babble of eight voices, and a kitchen (appliance rumble, running water that
 comes and goes, clinking dishes), made with sox, espeak-ng and here. A
 recording is mixed at 24 to 6 dB: the noise, taken at a random offset, is
@@ -63,6 +65,7 @@ BABBLE = [("espeak", v, s) for v, s in [("en-us+m1", 160), ("en-us+f1", 150), ("
                                         ("en-gb+f5", 140), ("en-029+m7", 155), ("en-gb-scotland+f2", 165),
                                         ("en-us+m5", 145), ("en-gb-x-rp+f3", 150)]]
 NOISES = ["pink", "brown", "hum", "babble", "kitchen"]
+HESITANT, HESITATIONS = 18, ["um", "uh", "er", "erm"]
 
 OOD = {
     "tune": [
@@ -313,6 +316,20 @@ def build_items(cache, seed):
             jobs.append((voice, text, f))
             for g in GRAMMARS:
                 items.append(dict(set=vset, grammar=g, file=f, text=text, expected=None))
+    # People hesitate: the held-out voices again, other sentences, each with
+    # one or two of "um", "uh", "er" and "erm" between its words.
+    for g, (path, gen) in GRAMMARS.items():
+        rng = random.Random("hesitant/%s/%d" % (g, seed))
+        voices = VOICES["held out"]
+        for k in range(HESITANT):
+            text, tr = gen(rng)
+            words = text.split()
+            for _ in range(rng.choice([1, 2])):
+                words.insert(rng.randrange(len(words)), rng.choice(HESITATIONS) + ",")
+            voice = voices[k % len(voices)]
+            f = os.path.join(speech, "hesitant_%s_%d_%s.wav" % (g, k, voice[1].replace("+", "_")))
+            jobs.append((voice, " ".join(words), f))
+            items.append(dict(set="hesitant", grammar=g, file=f, text=" ".join(words), expected=tr))
     with ThreadPoolExecutor(2) as ex:
         list(ex.map(lambda j: speak(*j), jobs))
     for g, rel, tr in REAL:
@@ -467,7 +484,7 @@ def main():
           ("; %g s of silence added either side" % a.pad if a.pad else ""))
     head = "%-22s %6s%6s" % ("in domain, correct %", "clean", "quiet") + "".join("%6s" % ("%ddB" % l) for l in levels) + "   avg(noise)"
     print(head)
-    for vset in ["tune", "held out", "real"]:
+    for vset in ["tune", "held out", "hesitant", "real"]:
         for key, label in [("correct", ""), ("hit", " (no threshold)")]:
             row, accs = "%-22s" % (vset + label), []
             for level in conds:
@@ -479,7 +496,7 @@ def main():
             n = len([r for r in records if r["set"] == vset and r["level"] is None and r["expected"] is not None])
             print(row + "   %5.1f   (n=%d)" % (sum(accs) / max(len(accs), 1), n))
     print("%-22s" % "in domain by noise, %" + "".join("%9s" % k for k in NOISES) + "   (all noisy levels)")
-    for vset in ["tune", "held out"]:
+    for vset in ["tune", "held out", "hesitant"]:
         row = "%-22s" % vset
         for kind in NOISES:
             rs = [r for r in records if r["set"] == vset and isinstance(r["level"], int) and r["expected"] is not None

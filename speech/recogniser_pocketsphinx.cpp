@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <type_traits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +71,22 @@ void Settings(const Search& s, std::vector<std::string>& args)
     }
 }
 
+// The filler words of the model's noise dictionary ("noisedict": a word
+// and its phones a line), in its order, but for the sentence start and end
+// "<s>" and "</s>"; none when the model has no such file.
+std::vector<std::string> ReadFillers(const std::string& model)
+{
+    std::vector<std::string> words;
+    std::ifstream in(model + "/noisedict");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string w;
+        if (!(fields >> w) || w[0] == ';' || w == "<s>" || w == "</s>") continue;
+        words.push_back(w);
+    }
+    return words;
+}
+
 class PocketSphinx : public Recogniser {
 public:
     explicit PocketSphinx(const RecogniserConfig& c)
@@ -79,6 +97,7 @@ public:
                 throw SpeechError("'" + c.model + "' is not an acoustic model folder: it lacks " + f);
         if (access(c.dictionary.c_str(), R_OK) != 0)
             throw SpeechError("dictionary '" + c.dictionary + "' not readable (package pocketsphinx-en-us, or --model-dict FILE)");
+        fillers_ = ReadFillers(c.model);
         // Read before the decoder exists, so that a bad file leaks nothing.
         if (c.adapt >= 0) {
             books_ = ReadCodebooks(c.model);
@@ -278,6 +297,22 @@ private:
             }
         }
         glist_free(fsg_model_null_trans_closure(fsg, nullptr));
+        // Pauses and fillers may come between any two words. The recogniser
+        // adds them itself to a grammar that has none, but its loop over the
+        // noise dictionary stops one short: the last filler, the model's
+        // [SPEECH], which takes hesitations and mumbles, was never in the
+        // search, and an "um" had to be heard as some word of the grammar.
+        // So they are all added here, with the recogniser's probabilities.
+        // On the noise benchmark, sentences with an "um" or "er" in them went
+        // from 63.9% right to 72.2% clean and from 51.6% to 58.3% over the
+        // noise levels (kitchen 54.1% to 64.9%), the fluent ones moved by
+        // 0.2 points, and 1 to 1.4 points more out-of-domain speech was not
+        // understood.
+        if (!fillers_.empty()) {
+            fsg_model_add_silence(fsg, "<sil>", -1, cmd_ln_float32_r(config_, "-silprob"));
+            for (const std::string& w : fillers_)
+                fsg_model_add_silence(fsg, w.c_str(), -1, cmd_ln_float32_r(config_, "-fillprob"));
+        }
         return fsg;
     }
 
@@ -493,6 +528,7 @@ private:
     cmn_type_t cmn_ = CMN_BATCH;       // the model's mean normalisation
     std::vector<double> loop_profile_; // LoopProfile of the last phone loop
     std::string name_;
+    std::vector<std::string> fillers_; // ReadFillers
     bool retry_ = true, loop_ = false, verbose_ = false;
     Search wide_;
     std::vector<double> spread_;

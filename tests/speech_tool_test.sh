@@ -72,6 +72,11 @@ if have espeak-ng && have sox; then
     json "order 1" 1 "$work/o1.wav" "i'd like two large lattes please" "2 large latte"
     json "order 2" 2 "$work/o2.wav" "can i have three cappuccinos and a tea" "3 regular cappuccino, 1 regular tea"
     json "order 3" 3 "$work/o3.wav" "i will have four medium americanos" "4 medium americano"
+    # People hesitate: an "um" or "er" is a filler, not a word of the order
+    # (it had been heard as "a tea" and the order doubled).
+    speak "i'd like um, two large lattes, er, please" "$work/o4.wav"
+    run "hesitant order" 0 --json "$examples/coffee.bnf" "$work/o4.wav"
+    json "hesitant order" 1 "$work/o4.wav" "i'd like two large lattes please" "2 large latte"
     for w in lattes cappuccinos; do err_has "fallback warning" "warning: '$w' is not in the dictionary; espeak-ng pronounces it"; done
 
     # Intents and slots of a tagged grammar, with its built-in numbers and
