@@ -27,6 +27,8 @@ const char kUsage[] =
     "standard input, a WAV stream or, with --raw, raw samples. Anything else is\n"
     "refused. A grammar source in UTF-8 (with the externs named by --extern) is\n"
     "read as UTF-8 unless SPCH_CODEPAGE names another code page.\n"
+    "A recording with clipped peaks or no sound above 4 kHz (an 8 kHz link) is\n"
+    "recognised worse: a warning line (in --json, \"warnings\") says so.\n"
     "\n"
     "  --root NAME          the root rule, for a grammar with several\n"
     "  --model DIR          acoustic model folder\n"

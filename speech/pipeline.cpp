@@ -7,6 +7,7 @@
 #include "audio.h"
 #include "confidence.h"
 #include "pronounce.h"
+#include "quality.h"
 #include "snr.h"
 
 #include <algorithm>
@@ -384,6 +385,7 @@ Result Pipeline::Recognise(const std::vector<int16_t>& samples)
 {
     Result res;
     res.audio = (double)samples.size() / rec_->SampleRate();
+    res.warnings = AudioWarnings(samples.data(), samples.size(), rec_->SampleRate());
     auto t0 = std::chrono::steady_clock::now();
     std::vector<Hypothesis> hyps;
     std::vector<int16_t> clean = samples;

@@ -35,6 +35,9 @@ struct Result {
     std::string intent;
     std::vector<std::pair<std::string, ksintent::Value>> slots;
     int rank = 0; // which of the n best hypotheses, from 1
+    // Faults of the recording that cost recognition and that only the
+    // person recording can mend (AudioWarnings): none for a sound one.
+    std::vector<std::string> warnings;
     double audio = 0, decode = 0; // seconds of audio, seconds spent decoding
 };
 

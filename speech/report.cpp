@@ -14,6 +14,16 @@ std::string Fixed(double v)
     return buf;
 }
 
+// `, "warnings": [...]` for a recording with faults; nothing for a sound
+// one, so that its object stays as it was.
+std::string Warnings(const Result& r)
+{
+    if (r.warnings.empty()) return "";
+    std::string list;
+    for (const std::string& w : r.warnings) list += (list.empty() ? "" : ", ") + Json(w);
+    return ", \"warnings\": [" + list + "]";
+}
+
 } // namespace
 
 std::string ResultMembers(const Result& r)
@@ -22,7 +32,7 @@ std::string ResultMembers(const Result& r)
            ", \"accepted\": " + (r.accepted ? "true" : "false") +
            ", \"translation\": " + (r.has_translation ? Json(r.translation) : std::string("null")) + ", " +
            IntentMembers(r) + ", \"confidence\": " + Fixed(r.confidence) +
-           ", \"understood\": " + (r.understood ? "true" : "false");
+           ", \"understood\": " + (r.understood ? "true" : "false") + Warnings(r);
 }
 
 Intent IntentOf(const Result& r)

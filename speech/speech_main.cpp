@@ -22,6 +22,7 @@ void Print(std::FILE* out, const SpeechRequest& r, const std::string& file, cons
         return;
     }
     std::fprintf(out, "%s\n", file == "-" ? "standard input" : file.c_str());
+    for (const std::string& w : res.warnings) std::fprintf(out, "  warning:     %s\n", w.c_str());
     std::fprintf(out, "  words:       %s%s\n", res.recognised ? res.words.c_str() : "(nothing recognised)",
                  res.recognised && !res.complete ? " (partial: the search ended before the sentence did)" : "");
     std::fprintf(out, "  accepted:    %s\n", res.accepted ? "yes" : "no");

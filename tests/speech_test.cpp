@@ -12,6 +12,7 @@
 #include "convert.h"
 #include "snr.h"
 #include "pronounce.h"
+#include "quality.h"
 #include "segmenter.h"
 #include "wyoming.h"
 
@@ -398,6 +399,64 @@ TEST(Cleaning, QuietRecordingsRaised)
     std::vector<int16_t> faint = {1, -2, 2, 0};
     EXPECT_EQ(ksspeech::Normalise(faint), ksspeech::kMostGain);
     EXPECT_EQ(faint, (std::vector<int16_t>{100, -200, 200, 0}));
+}
+
+// A buzz at 16 kHz: harmonics of 125 Hz up to `top` Hz, falling 6 dB an
+// octave, its peak `peak`, a second of it sounding and a second silent.
+std::vector<int16_t> Buzz(double top, double peak)
+{
+    std::vector<double> v(16000 * 4);
+    double most = 0;
+    for (size_t i = 0; i < v.size(); i++) {
+        if ((i / 16000) % 2 == 1) continue;
+        for (int k = 1; 125 * k <= top; k++) v[i] += std::sin(2 * M_PI * 125 * k * (double)i / 16000 + k) / k;
+        most = std::max(most, std::fabs(v[i]));
+    }
+    std::vector<int16_t> s(v.size());
+    for (size_t i = 0; i < v.size(); i++) s[i] = (int16_t)std::lround(v[i] * peak / most);
+    return s;
+}
+
+TEST(Quality, ClippedAndNarrowRecordingsTold)
+{
+    std::vector<int16_t> sound = Buzz(7000, 20000);
+    EXPECT_EQ(ksspeech::ClippedShare(sound.data(), sound.size()), 0);
+    EXPECT_GT(ksspeech::HighBandDb(sound.data(), sound.size(), 16000), -30);
+    EXPECT_TRUE(ksspeech::AudioWarnings(sound.data(), sound.size(), 16000).empty());
+
+    // Made 12 dB louder, its peaks flattened at full scale, or inside it
+    // where a gain stage clipped them (more of them there).
+    double shares[2];
+    for (int limit : {32767, 24000}) {
+        std::vector<int16_t> loud(sound.size());
+        for (size_t i = 0; i < sound.size(); i++) loud[i] = (int16_t)std::max(-limit, std::min(limit, sound[i] * 4));
+        double share = ksspeech::ClippedShare(loud.data(), loud.size());
+        shares[limit == 32767] = share;
+        EXPECT_GT(share, ksspeech::kClippedWarn) << limit;
+        std::vector<std::string> w = ksspeech::AudioWarnings(loud.data(), loud.size(), 16000);
+        ASSERT_EQ(w.size(), 1u) << limit;
+        EXPECT_NE(w[0].find("% of the samples are clipped: lower the microphone's input gain"), std::string::npos);
+    }
+    EXPECT_GT(shares[0], shares[1]);
+    // Flat runs in a quiet recording are no clipping; a lone sample at the
+    // limit is a peak that just reached it.
+    std::vector<int16_t> quiet(16000, 3000), lone = sound;
+    EXPECT_EQ(ksspeech::ClippedShare(quiet.data(), quiet.size()), 0);
+    for (size_t i = 0; i < lone.size(); i += 400) lone[i] = 32767;
+    EXPECT_EQ(ksspeech::ClippedShare(lone.data(), lone.size()), 0);
+
+    // Nothing above 3.4 kHz, as from an 8 kHz link.
+    std::vector<int16_t> narrow = Buzz(3400, 20000);
+    EXPECT_LT(ksspeech::HighBandDb(narrow.data(), narrow.size(), 16000), ksspeech::kNarrowBand);
+    std::vector<std::string> w = ksspeech::AudioWarnings(narrow.data(), narrow.size(), 16000);
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].rfind("no sound above 4 kHz", 0), 0u);
+    // Too short, silent, or at a rate with no band above 4 kHz: no verdict.
+    std::vector<int16_t> silence(16000, 0);
+    EXPECT_EQ(ksspeech::HighBandDb(silence.data(), silence.size(), 16000), 0);
+    EXPECT_EQ(ksspeech::HighBandDb(narrow.data(), 4000, 16000), 0);
+    EXPECT_EQ(ksspeech::HighBandDb(narrow.data(), narrow.size(), 8000), 0);
+    EXPECT_TRUE(ksspeech::AudioWarnings(nullptr, 0, 16000).empty());
 }
 
 TEST(Cepstra, SpreadRestoredNeverNarrowed)

@@ -77,6 +77,16 @@ if have espeak-ng && have sox; then
     speak "i'd like um, two large lattes, er, please" "$work/o4.wav"
     run "hesitant order" 0 --json "$examples/coffee.bnf" "$work/o4.wav"
     json "hesitant order" 1 "$work/o4.wav" "i'd like two large lattes please" "2 large latte"
+    # A recording that tells what only its maker can mend: clipped, and
+    # cut off at 4 kHz; a sound one tells nothing.
+    sox "$work/o1.wav" "$work/clipped.wav" gain 24 2>/dev/null
+    sox "$work/o1.wav" "$work/narrow.wav" rate 8000 rate 16000
+    run "faulty recordings" 0 --json "$examples/coffee.bnf" "$work/clipped.wav" "$work/narrow.wav" "$work/o1.wav"
+    out_has "clipped recording" "of the samples are clipped: lower the microphone's input gain\"]"
+    out_has "narrowband recording" '"warnings": ["no sound above 4 kHz, as through a telephone'
+    [ "$(grep -c '"warnings"' "$work/out")" = 2 ] || fail "a sound recording has warnings:\n$(cat "$work/out")"
+    run "faulty recording, text" 0 "$examples/coffee.bnf" "$work/clipped.wav"
+    out_has "clipped recording, text" "  warning:     "
     for w in lattes cappuccinos; do err_has "fallback warning" "warning: '$w' is not in the dictionary; espeak-ng pronounces it"; done
 
     # Intents and slots of a tagged grammar, with its built-in numbers and

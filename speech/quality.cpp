@@ -1,0 +1,102 @@
+// quality.cpp: ClippedShare, HighBandDb and AudioWarnings.
+#include "quality.h"
+
+#include "snr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+
+namespace ksspeech {
+
+double ClippedShare(const int16_t* samples, size_t n)
+{
+    int peak = 0;
+    for (size_t i = 0; i < n; i++) peak = std::max(peak, Magnitude(samples[i]));
+    if (peak < 32768 / 8) return 0;
+    // A converter's limit may sit one step inside full scale.
+    auto flat = [&](size_t i) { return Magnitude(samples[i]) >= peak - 1; };
+    size_t clipped = 0;
+    for (size_t i = 0; i < n;) {
+        size_t j = i;
+        while (j < n && flat(j)) j++;
+        if (j - i >= 3) clipped += j - i;
+        i = j > i ? j : i + 1;
+    }
+    return (double)clipped / (double)n;
+}
+
+namespace {
+
+// In-place radix-2 transform of a power-of-two length.
+void Fft(std::vector<std::complex<double>>& a)
+{
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; i++) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    const double pi = std::acos(-1.0);
+    for (size_t len = 2; len <= n; len <<= 1) {
+        std::complex<double> step = std::polar(1.0, -2 * pi / (double)len);
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1);
+            for (size_t k = 0; k < len / 2; k++, w *= step) {
+                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+} // namespace
+
+double HighBandDb(const int16_t* samples, size_t n, int rate)
+{
+    const size_t frame = 512;
+    if (rate < 14000 || n < 10 * frame) return 0;
+    std::vector<std::pair<double, size_t>> loud; // energy, start
+    for (size_t i = 0; i + frame <= n; i += frame) loud.emplace_back(FrameEnergyDb(samples + i, frame), i);
+    std::sort(loud.begin(), loud.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    loud.resize(std::max<size_t>(loud.size() / 5, 2));
+    const double pi = std::acos(-1.0);
+    std::vector<double> power(frame / 2 + 1, 0);
+    std::vector<std::complex<double>> a(frame);
+    for (const auto& f : loud) {
+        for (size_t k = 0; k < frame; k++)
+            a[k] = samples[f.second + k] * (0.5 - 0.5 * std::cos(2 * pi * (double)k / (double)frame));
+        Fft(a);
+        for (size_t k = 0; k < power.size(); k++) power[k] += std::norm(a[k]);
+    }
+    auto band = [&](double lo, double hi) {
+        size_t a0 = (size_t)std::ceil(lo * frame / rate), a1 = (size_t)std::floor(hi * frame / rate);
+        double sum = 0;
+        for (size_t k = a0; k <= a1 && k < power.size(); k++) sum += power[k];
+        return sum / (double)(a1 - a0 + 1);
+    };
+    double low = band(300, 3400), high = band(4300, 7000);
+    if (low <= 0) return 0;
+    return 10 * std::log10((high + 1e-3) / low);
+}
+
+std::vector<std::string> AudioWarnings(const int16_t* samples, size_t n, int rate)
+{
+    std::vector<std::string> out;
+    char buf[200];
+    double clipped = ClippedShare(samples, n);
+    if (clipped > kClippedWarn) {
+        std::snprintf(buf, sizeof buf,
+                      "%.1f%% of the samples are clipped: lower the microphone's input gain", 100 * clipped);
+        out.push_back(buf);
+    }
+    if (HighBandDb(samples, n, rate) < kNarrowBand)
+        out.push_back("no sound above 4 kHz, as through a telephone or a headset's 8 kHz link: "
+                      "a microphone recording at 16 kHz is heard better");
+    return out;
+}
+
+} // namespace ksspeech
