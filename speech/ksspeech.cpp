@@ -56,6 +56,10 @@ const char kUsage[] =
     "                       (default: 15 for a recording of 22 dB signal to noise\n"
     "                       or better, 2 dB more for each dB less, at most 40; 15\n"
     "                       in a stream)\n"
+    "  --dereverb, --no-dereverb\n"
+    "                       with or without the room's late echo taken out of a\n"
+    "                       recording first, by prediction from its past in each\n"
+    "                       frequency band (default on)\n"
     "  --agc                with the denoiser's automatic gain control\n"
     "  --spread SD[,SD...]  where noise has narrowed the lowest cepstra of a\n"
     "                       recording (c0 its loudness, c1 its tilt, ...), widen\n"
@@ -252,6 +256,8 @@ int main(int argc, char** argv)
             if (!opt.Value(v) || (v != "none" && !Number(v, 0, 100000, frames)))
                 return Usage("--adapt needs none or a number of frames from 0 to 100000");
             r.adapt = frames;
+        } else if (a == "--dereverb" || a == "--no-dereverb") {
+            r.dereverb = a == "--dereverb";
         } else if (a == "--refit" || a == "--no-refit") {
             r.refit = a == "--refit";
         } else if (a == "--refit-below") {

@@ -93,6 +93,7 @@ private:
     Cleaning cleaning_;
     double threshold_ = 0;
     double refit_below_ = 1; // a second search for a confidence below this
+    bool dereverb_ = true;
     // Only the speech found in a recording is decoded, with these margins
     // in seconds (SpeechSpan).
     bool trim_ = false;

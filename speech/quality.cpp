@@ -1,6 +1,7 @@
 // quality.cpp: ClippedShare, HighBandDb and AudioWarnings.
 #include "quality.h"
 
+#include "fft.h"
 #include "snr.h"
 
 #include <algorithm>
@@ -26,34 +27,6 @@ double ClippedShare(const int16_t* samples, size_t n)
     }
     return (double)clipped / (double)n;
 }
-
-namespace {
-
-// In-place radix-2 transform of a power-of-two length.
-void Fft(std::vector<std::complex<double>>& a)
-{
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; i++) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    const double pi = std::acos(-1.0);
-    for (size_t len = 2; len <= n; len <<= 1) {
-        std::complex<double> step = std::polar(1.0, -2 * pi / (double)len);
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> w(1);
-            for (size_t k = 0; k < len / 2; k++, w *= step) {
-                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
-
-} // namespace
 
 double HighBandDb(const int16_t* samples, size_t n, int rate)
 {

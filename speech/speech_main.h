@@ -45,6 +45,7 @@ struct SpeechRequest {
     bool spread_set = false;  // spread given: the deviations c0, c1, ... are restored to (empty: none)
     std::vector<double> spread;
     double adapt = -2;        // prior of the cepstral transform in frames; -1: none, -2: the default
+    bool dereverb = true;     // the room's late echo taken out first (Dereverb)
     bool refit = true;        // the transform fitted again to the first hypothesis, and a second search,
     double refit_below = -1;  // for a confidence below this (and at the threshold or above); <0: the default
     bool trim = true;         // the recording cut to the speech found in it, with margins:

@@ -8,6 +8,7 @@
 #include "adapt.h"
 #include "audio.h"
 #include "cepstra.h"
+#include "dereverb.h"
 #include "confidence.h"
 #include "convert.h"
 #include "snr.h"
@@ -457,6 +458,70 @@ TEST(Quality, ClippedAndNarrowRecordingsTold)
     EXPECT_EQ(ksspeech::HighBandDb(narrow.data(), 4000, 16000), 0);
     EXPECT_EQ(ksspeech::HighBandDb(narrow.data(), narrow.size(), 8000), 0);
     EXPECT_TRUE(ksspeech::AudioWarnings(nullptr, 0, 16000).empty());
+}
+
+// Energy in dB of samples [from, to) of s.
+double EnergyDb(const std::vector<int16_t>& s, size_t from, size_t to)
+{
+    return ksspeech::FrameEnergyDb(s.data() + from, to - from);
+}
+
+TEST(Dereverb, RoomEchoTakenOutSoundKept)
+{
+    // Bursts of noise of 150 ms every 600 ms, as a voice's sounds (no more
+    // predictable from 16 ms before than they are), and the same in a
+    // room: four echoing paths of 30 to 44 ms round trip (a reverberator's
+    // parallel combs), their echo dying away by 60 dB in 0.4 s.
+    const size_t rate = 16000, n = rate * 4;
+    std::vector<double> dry(n, 0), wet(n, 0);
+    uint32_t lcg = 5;
+    for (size_t i = 0; i < n; i++) {
+        lcg = lcg * 1664525u + 1013904223u;
+        if (i % (rate * 6 / 10) < rate * 15 / 100) dry[i] = 8000 * ((double)(lcg >> 16) / 32768.0 - 1);
+    }
+    for (size_t d : {475u, 594u, 658u, 699u}) {
+        double g = std::pow(10, -3.0 * (double)d / (0.4 * rate));
+        std::vector<double> comb(n, 0);
+        for (size_t i = d; i < n; i++) comb[i] = dry[i - d] + g * comb[i - d];
+        for (size_t i = 0; i < n; i++) wet[i] += 0.3 * comb[i];
+    }
+    std::vector<int16_t> clean(n), room(n);
+    for (size_t i = 0; i < n; i++) {
+        clean[i] = (int16_t)dry[i];
+        room[i] = (int16_t)std::max(-32768.0, std::min(32767.0, dry[i] + wet[i]));
+    }
+    std::vector<int16_t> out = room;
+    ksspeech::Dereverb(out);
+    // The echo in the pauses, from 100 to 350 ms after each burst, falls
+    // (by some 4 dB: the paths' delays are no whole number of frames); the
+    // bursts keep their loudness.
+    double echo_in = 0, echo_out = 0, burst_in = 0, burst_out = 0;
+    for (size_t b = rate * 6 / 10; b + rate * 6 / 10 <= n; b += rate * 6 / 10) {
+        size_t end = b + rate * 15 / 100;
+        echo_in += EnergyDb(room, end + rate / 10, end + rate * 35 / 100);
+        echo_out += EnergyDb(out, end + rate / 10, end + rate * 35 / 100);
+        burst_in += EnergyDb(clean, b, end);
+        burst_out += EnergyDb(out, b, end);
+    }
+    EXPECT_LT(echo_out, echo_in - 2.5 * 5) << echo_in / 5 << " " << echo_out / 5;
+    EXPECT_NEAR(burst_out / 5, burst_in / 5, 2);
+
+    // Without a room there is little to take: the recording keeps its
+    // loudness.
+    std::vector<int16_t> kept = clean;
+    ksspeech::Dereverb(kept);
+    EXPECT_NEAR(EnergyDb(kept, 0, n), EnergyDb(clean, 0, n), 1);
+    // Too short to tell, silence and full scale: left as they are, or
+    // within range.
+    std::vector<int16_t> short_one(1000, 1234), silence(rate, 0), full(rate);
+    for (size_t i = 0; i < full.size(); i++) full[i] = i % 2 ? 32767 : -32768;
+    ksspeech::Dereverb(short_one);
+    EXPECT_EQ(short_one, std::vector<int16_t>(1000, 1234));
+    ksspeech::Dereverb(silence);
+    EXPECT_EQ(silence, std::vector<int16_t>(rate, 0));
+    ksspeech::Dereverb(full);
+    std::vector<int16_t> none;
+    ksspeech::Dereverb(none);
 }
 
 TEST(Cepstra, SpreadRestoredNeverNarrowed)
