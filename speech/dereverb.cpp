@@ -104,11 +104,10 @@ void DereverbBand(std::vector<Complex>& x)
 void DereverbPiece(int16_t* samples, size_t n)
 {
     if (n < 4 * kFrame) return;
-    const double pi = std::acos(-1.0);
     // Square-root Hann windows for analysis and synthesis: at a quarter
     // frame's hop their products add up to 2.
-    std::vector<double> window(kFrame);
-    for (size_t i = 0; i < kFrame; i++) window[i] = std::sqrt(0.5 - 0.5 * std::cos(2 * pi * (double)i / kFrame));
+    std::vector<double> window = Hann(kFrame);
+    for (double& w : window) w = std::sqrt(w);
     // Frame t covers samples t * kHop - kFrame .. t * kHop - 1, so that every
     // sample is covered by four frames.
     const size_t frames = (n + kFrame) / kHop;

@@ -1,4 +1,4 @@
-// fft.cpp: Fft, radix 2.
+// fft.cpp: Fft, radix 2, and Hann.
 #include "fft.h"
 
 #include <cmath>
@@ -27,6 +27,14 @@ void Fft(std::vector<std::complex<double>>& a, bool inverse)
             }
         }
     }
+}
+
+std::vector<double> Hann(size_t n)
+{
+    const double pi = std::acos(-1.0);
+    std::vector<double> w(n);
+    for (size_t i = 0; i < n; i++) w[i] = 0.5 - 0.5 * std::cos(2 * pi * (double)i / (double)n);
+    return w;
 }
 
 } // namespace ksspeech

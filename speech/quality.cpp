@@ -36,12 +36,11 @@ double HighBandDb(const int16_t* samples, size_t n, int rate)
     for (size_t i = 0; i + frame <= n; i += frame) loud.emplace_back(FrameEnergyDb(samples + i, frame), i);
     std::sort(loud.begin(), loud.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
     loud.resize(std::max<size_t>(loud.size() / 5, 2));
-    const double pi = std::acos(-1.0);
+    const std::vector<double> window = Hann(frame);
     std::vector<double> power(frame / 2 + 1, 0);
     std::vector<std::complex<double>> a(frame);
     for (const auto& f : loud) {
-        for (size_t k = 0; k < frame; k++)
-            a[k] = samples[f.second + k] * (0.5 - 0.5 * std::cos(2 * pi * (double)k / (double)frame));
+        for (size_t k = 0; k < frame; k++) a[k] = samples[f.second + k] * window[k];
         Fft(a);
         for (size_t k = 0; k < power.size(); k++) power[k] += std::norm(a[k]);
     }
