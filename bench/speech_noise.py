@@ -495,8 +495,8 @@ def main():
             dec += o.get("decode_seconds", 0)
             understood = o.get("understood", True) and "error" not in o
             hit = o.get("translation") == it["expected"]
-            records.append(dict(set=it["set"], grammar=it["grammar"], level=level, file=f, expected=it["expected"],
-                                translation=o.get("translation"), words=o.get("words"),
+            records.append(dict(set=it["set"], grammar=it["grammar"], level=level, file=f, text=it["text"],
+                                expected=it["expected"], translation=o.get("translation"), words=o.get("words"),
                                 accepted=o.get("accepted", False), confidence=o.get("confidence"),
                                 margin=o.get("margin"), word_margin=o.get("word_margin"),
                                 understood=understood, hit=hit, correct=hit and understood,
