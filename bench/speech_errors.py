@@ -21,6 +21,7 @@ the acoustic model's:
   nothing heard       no sentence of the grammar was found.
 
 A result that is right but not understood is counted apart (the threshold).
+Clean and noisy recordings count; the quiet and channel ones do not.
 Hesitations ("um", "uh", "er", "erm") are left out of the spoken sentence:
 the search takes them as fillers. The real recordings, whose words the
 records do not hold, are left out.
@@ -98,12 +99,13 @@ def main():
         by["all"][kind] += 1
     print("wrong in-domain results by cause (%s)" % ", ".join(sets))
     print("%-8s" % "level" + "".join("%24s" % k for k in KINDS))
-    order = sorted((l for l in by if l != "all"), key=lambda l: -1 if l is None else -l) + ["all"]
+    order = sorted((l for l in by if l != "all"), key=lambda l: -1000 if l is None else -l) + ["all"]
     for level in order:
         c = by[level]
         n = sum(c.values())
         label = "clean" if level is None else level if level == "all" else "%d dB" % level
         print("%-8s" % label + "".join("%24s" % ("%d (%.0f%%)" % (c[k], 100.0 * c[k] / n)) for k in KINDS))
+
 
 if __name__ == "__main__":
     main()
