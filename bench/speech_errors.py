@@ -40,7 +40,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 HESITATIONS = {"um", "uh", "er", "erm"}
 KINDS = ["the acoustic model", "the search", "nothing heard", "right, not understood"]
-HYPOTHESIS = re.compile(r"ksspeech: hypothesis 1 \(score (-?\d+) over \d+ frames, [a-z]+, margin \S+ a frame\): (.*)")
+HYPOTHESIS = re.compile(r"ksspeech: hypothesis 1 \(score -?\d+ over \d+ frames, [a-z]+, margin \S+ a frame\): (.*)")
 WIDE = ["--beam", "1e-300", "--pbeam", "1e-300", "--wbeam", "1e-300"]
 
 
@@ -56,7 +56,7 @@ def choice(ksspeech, extra, spoken, heard, recording, tmp):
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     os.unlink(g.name)
     m = HYPOTHESIS.search(p.stderr)
-    return m.group(2).split() if m else None
+    return m.group(1).split() if m else None
 
 
 def classify(ksspeech, extra, r, tmp):
